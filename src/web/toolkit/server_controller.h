@@ -1,0 +1,117 @@
+// The toolkit's settings (TIWServerController) and the event interfaces through which
+// the program's controller and the console hear about sessions. The program copies its
+// server settings in once at start-up; the listener reads them afterwards only.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "web/toolkit/browser.h"
+#include "web/toolkit/page_class.h"
+
+namespace kestrune {
+
+class TIWApplication;
+class TIWAppForm;
+
+enum class TrackingMethod { tmURL = 0, tmCookie = 1, tmHidden = 2 };
+enum class NonSSLMode { nsAccept = 0, nsBlock = 1, nsRedirect = 2 };
+
+// The stored setting's number: 0, 1 and 2 name the methods, anything else gives tmURL.
+TrackingMethod TrackingMethodFromSetting(long long value);
+// 0 accept, 1 block, 2 redirect; anything else accepts.
+NonSSLMode NonSSLModeFromSetting(long long value);
+
+struct SSLOptionsSettings {
+  int Port = 0;  // 0 = no HTTPS listener
+  std::string CertificatePassword;
+  NonSSLMode NonSSLRequest = NonSSLMode::nsAccept;
+};
+
+// Events of the program's controller. Handlers run on request threads (and
+// OnCloseSession also on the time-out thread).
+class ControllerEvents {
+ public:
+  virtual ~ControllerEvents() = default;
+  // Called once per new session before it has pages. May create a page (through
+  // session.CreatePage) and return it; nullptr lets the toolkit create the main page.
+  virtual TIWAppForm* OnNewSession(TIWApplication& session) { return nullptr; }
+  virtual void OnCloseSession(TIWApplication& session) {}
+  // The authorization hook: consulted only while AuthBeforeNewSession is on.
+  virtual bool Authorize(std::string_view user_name, std::string_view password) { return false; }
+};
+
+// Events of the listener component, handled by the console (log lines, statistics).
+class ListenerEvents {
+ public:
+  virtual ~ListenerEvents() = default;
+  virtual void OnNewSession(TIWApplication& session) {}
+  virtual void OnCloseSession(TIWApplication& session) {}
+  virtual void OnDebugLog(std::string_view text) {}
+};
+
+struct TIWServerController {
+  int Port = 80;
+  std::string BoundIP;  // comma-separated; empty = all interfaces
+  SSLOptionsSettings SSLOptions;
+  TrackingMethod SessionTrackingMethod = TrackingMethod::tmCookie;
+  bool RestrictIPs = true;
+  bool AuthBeforeNewSession = false;
+  std::string ExecCmd = "index";
+  std::string StartCmd;
+  std::string InternalFilesURL = "/";
+  bool HistoryEnabled = true;
+  std::vector<TIWBrowser> SupportedBrowsers = {TIWBrowser::brIE, TIWBrowser::brNetscape6,
+                                               TIWBrowser::brOpera};
+  bool Netscape4As32 = true;
+  int CacheExpiry = 2;  // hours
+  bool AllowSubFolders = true;
+  std::string AppName = "Kestrune";
+  std::string Description = "Kestrune";
+  std::string URLBase;
+  std::string Version = "5.1.0";
+  std::vector<std::string> ExtraHeader;  // lines every page writes into its head
+
+  std::filesystem::path ProgramDir;  // holds the PEM files
+  std::filesystem::path TemplateDir;
+  std::filesystem::path FilesDir;           // writable Files/ of the program directory
+  std::filesystem::path InstalledFilesDir;  // read-only Files/ of the installation
+  std::filesystem::path ResourceDir;        // built-in images (gfx/) and client scripts (js/)
+  std::filesystem::path CacheDir;
+
+  // The page every session starts with when OnNewSession returns none.
+  TIWPageClass MainFormClass;
+
+  // Addresses of reverse proxies whose X-Forwarded-For / Client-IP headers are believed.
+  std::vector<std::string> TrustedProxies;
+
+  // Resource bounds.
+  int WorkerThreads = 64;
+  int MaxConnections = 512;
+  std::size_t MaxHeaderBytes = 16 * 1024;
+  std::size_t MaxBodyBytes = 25 * 1024 * 1024;
+  int ReadTimeoutSeconds = 30;
+  int WriteTimeoutSeconds = 60;
+  int MaxAnonymousSessionsPerAddress = 50;
+  int MaxAnonymousSessions = 2000;
+
+  ControllerEvents* Events = nullptr;  // not owned
+  ListenerEvents* Listener = nullptr;  // not owned
+
+  int SessionTimeout() const { return session_timeout_; }
+  // Idle minutes, 0..600; anything else throws "Invalid session timeout value.".
+  void SetSessionTimeout(int minutes);
+
+  // Fills TemplateDir, FilesDir, CacheDir from the program directory and the
+  // installation's data directory (InstalledFilesDir, ResourceDir).
+  void SetDirectories(const std::filesystem::path& program_dir,
+                      const std::filesystem::path& installed_data_dir);
+
+ private:
+  int session_timeout_ = 30;
+};
+
+}  // namespace kestrune

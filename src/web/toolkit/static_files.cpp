@@ -1,0 +1,135 @@
+// File lookup and HTTP date helpers for the file commands of the listener.
+#include "web/toolkit/static_files.h"
+
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/mime_types.h"
+#include "web/toolkit/multipart.h"
+
+namespace kestrune {
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsInside(const fs::path& file, const fs::path& dir) {
+  auto d = dir.begin();
+  auto f = file.begin();
+  for (; d != dir.end(); ++d, ++f) {
+    if (d->empty()) continue;  // trailing separator
+    if (f == file.end() || *f != *d) return false;
+  }
+  return f != file.end();
+}
+
+long long HundredThousandthsOfDay(SystemTime when) {
+  using namespace std::chrono;
+  const auto ms = duration_cast<milliseconds>(when.time_since_epoch()).count();
+  // 1/100000 day = 864 ms.
+  return ms >= 0 ? ms / 864 : -((-ms + 863) / 864);
+}
+
+}  // namespace
+
+std::optional<fs::path> ResolveServedFile(const fs::path& dir, std::string_view argument,
+                                          bool allow_sub_folders) {
+  const std::string decoded = PercentDecode(argument, false);
+  fs::path relative;
+  int segments = 0;
+  std::string_view rest = decoded;
+  for (;;) {
+    const auto slash = rest.find('/');
+    const std::string_view segment = rest.substr(0, slash);
+    if (segment.empty() || segment == "." || segment == ".." ||
+        segment.find('\\') != std::string_view::npos ||
+        segment.find('\0') != std::string_view::npos) {
+      return std::nullopt;
+    }
+    relative /= std::string(segment);
+    ++segments;
+    if (slash == std::string_view::npos) break;
+    rest.remove_prefix(slash + 1);
+  }
+  if (segments > 1 && !allow_sub_folders) return std::nullopt;
+
+  std::error_code error;
+  const fs::path root = fs::canonical(dir, error);
+  if (error) return std::nullopt;
+  const fs::path file = fs::canonical(root / relative, error);
+  if (error || !IsInside(file, root) || !fs::is_regular_file(file, error)) return std::nullopt;
+  return file;
+}
+
+std::string ContentTypeForFile(std::string_view file_name) {
+  const fs::path path{std::string(file_name)};
+  std::string extension = UpperAscii(path.extension().string());
+  if (extension == ".TMP") {
+    const std::string stem = path.filename().string();
+    extension = "." + UpperAscii(stem.substr(0, 3));
+  }
+  if (extension == ".JPG" || extension == ".JPEG") return "image/jpeg";
+  if (extension == ".GIF") return "image/gif";
+  if (extension == ".ICO") return "image/x-ico";
+  if (extension == ".HTML" || extension == ".HTM") return "text/html";
+  if (extension == ".JS") return "application/x-javascript";
+  if (extension == ".PDF") return "application/pdf";
+  if (extension == ".ZIP") return "application/zip";
+  if (extension == ".EXE") return "application/octet-stream";
+  if (extension.size() < 2) return {};
+  return MimeTypes::System().Lookup(extension);
+}
+
+std::string FormatHttpDate(SystemTime when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char text[40];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[parts.tm_wday],
+                parts.tm_mday, kMonths[parts.tm_mon], parts.tm_year + 1900, parts.tm_hour,
+                parts.tm_min, parts.tm_sec);
+  return text;
+}
+
+std::optional<SystemTime> ParseHttpDate(std::string_view text) {
+  const std::string value(TrimSpaces(text));
+  std::tm parts{};
+  // The preferred form and the two obsolete ones browsers may still send.
+  for (const char* format :
+       {"%a, %d %b %Y %H:%M:%S GMT", "%A, %d-%b-%y %H:%M:%S GMT", "%a %b %d %H:%M:%S %Y"}) {
+    parts = {};
+    const char* end = strptime(value.c_str(), format, &parts);
+    if (end != nullptr && *end == '\0') {
+      return std::chrono::system_clock::from_time_t(timegm(&parts));
+    }
+  }
+  return std::nullopt;
+}
+
+bool NotModifiedSince(SystemTime modified, std::string_view if_modified_since) {
+  if (TrimSpaces(if_modified_since).empty()) return false;
+  const auto since = ParseHttpDate(if_modified_since);
+  if (!since) return false;
+  return HundredThousandthsOfDay(modified) <= HundredThousandthsOfDay(*since);
+}
+
+SystemTime FileModificationTime(const fs::path& file) {
+  return std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+      std::chrono::file_clock::to_sys(fs::last_write_time(file)));
+}
+
+std::string ReadWholeFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw std::runtime_error("Cannot read " + file.string());
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) throw std::runtime_error("Cannot read " + file.string());
+  return std::move(content).str();
+}
+
+}  // namespace kestrune
