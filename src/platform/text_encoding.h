@@ -1,0 +1,36 @@
+// Text inside the program is UTF-8. Data files written by older installations hold
+// single-byte Windows-1252 text, so bytes that are not valid UTF-8 are read as
+// Windows-1252. Also the one ASCII case-insensitive comparison used for user names,
+// magics and contact names.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kestrune {
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view text);
+
+// The longest prefix length of at most max_bytes that does not split a character.
+// Bytes that are not part of a valid sequence count as one character each.
+std::size_t Utf8PrefixLength(std::string_view text, std::size_t max_bytes);
+
+// text cut to at most max_bytes at a character boundary.
+std::string CutUtf8(std::string_view text, std::size_t max_bytes);
+
+// Every byte read as Windows-1252 (the five undefined bytes 81, 8D, 8F, 90, 9D map to
+// the C1 control characters of the same number, as Windows itself converts them).
+std::string Windows1252ToUtf8(std::string_view bytes);
+
+// bytes as they are when they are valid UTF-8, else read as Windows-1252.
+std::string BytesToUtf8(std::string_view bytes);
+
+// Whole-string comparison where A-Z equal a-z; every other byte must match exactly.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
+// A-Z folded to a-z, every other byte unchanged.
+std::string AsciiLower(std::string_view text);
+
+}  // namespace kestrune

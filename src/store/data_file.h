@@ -1,0 +1,110 @@
+// The one way data files are read and saved. Each database object holds its own
+// in-memory copy; a save takes the file's lock (an in-process mutex plus an flock on
+// "<file>.lock", so other processes such as the command line are kept out too),
+// reloads the file when another holder saved it since this copy was read, lets the
+// owner apply its change to the current contents, and replaces the file atomically
+// (temporary file in the same directory, mode 0600, fsync, rename, fsync of the
+// directory). No holder overwrites another's changes, and a crash or a full disk never
+// leaves a half-written file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace kestrune {
+
+// Which version of a file a holder last saw. A save replaces the file by rename, so
+// every save gives a new inode; together with size and modification time this tells
+// whether anybody saved since.
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t mtime_ns = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// Data files larger than this are refused (they come from outside the program).
+inline constexpr std::size_t kMaxDataFileBytes = std::size_t{256} << 20;
+
+// Holds the lock of one data file for its lifetime: first the process-wide mutex of
+// the file's path, then an exclusive flock on "<file>.lock" (created mode 0600).
+// Not reentrant: a thread must not lock the same file twice. Throws std::system_error
+// when the lock file cannot be opened.
+class DataFileLock {
+ public:
+  explicit DataFileLock(const std::filesystem::path& file);
+  ~DataFileLock();
+  DataFileLock(const DataFileLock&) = delete;
+  DataFileLock& operator=(const DataFileLock&) = delete;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// What a change function is given: whether the file differs from the version this
+// holder last read or wrote, and if so its current bytes (nullopt: it no longer exists).
+struct CurrentFile {
+  bool changed = false;
+  std::optional<std::vector<std::uint8_t>> bytes;
+};
+
+// Returns the complete new file image.
+using ChangeFunction = std::function<std::vector<std::uint8_t>(const CurrentFile& current)>;
+
+// One holder's view of one data file. Owned by one database object, used by one thread
+// at a time; any number of DataFile objects (in any threads or processes) may refer to
+// the same path.
+class DataFile {
+ public:
+  explicit DataFile(std::filesystem::path file) : file_(std::move(file)) {}
+
+  const std::filesystem::path& Path() const { return file_; }
+
+  // The whole file, remembering which version was read; nullopt when it does not
+  // exist. Throws std::system_error when it cannot be read and DamagedFileError when
+  // it is larger than kMaxDataFileBytes. Needs no lock: saves replace the file by
+  // rename, so a reader sees the old or the new file whole.
+  std::optional<std::vector<std::uint8_t>> Read();
+
+  // Under the file's lock: calls change with the current contents when another holder
+  // saved since this object's last Read or Modify (else with changed = false), writes
+  // the image it returns atomically and remembers that version. When change or the
+  // write throws, the file is left as it was and the exception passes to the caller.
+  void Modify(const ChangeFunction& change);
+
+  // Forgets the version seen (after the owner closed its copy).
+  void Forget() { stamp_ = FileStamp{}; }
+
+ private:
+  std::filesystem::path file_;
+  FileStamp stamp_;
+};
+
+// The file's current stamp (exists = false when there is none).
+FileStamp StampOf(const std::filesystem::path& file);
+
+// Reads the whole file and the stamp of exactly the version read; nullopt when the
+// file does not exist. Errors as DataFile::Read.
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& file,
+                                                       FileStamp* stamp = nullptr);
+
+// Replaces file with bytes: writes "<file>.<random>.tmp" (mode 0600) in the same
+// directory, fsyncs it, renames it over file and fsyncs the directory. On any failure
+// the temporary file is removed, file is unchanged, and std::system_error is thrown.
+// Callers that may race with other writers hold the file's DataFileLock.
+FileStamp WriteFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
+
+// Creates directory and its missing parents, each new one mode 0700 (mail stores and
+// the users directory hold private mail). True when the directory exists afterwards.
+bool CreatePrivateDirectories(const std::filesystem::path& directory);
+
+}  // namespace kestrune
