@@ -1,0 +1,298 @@
+// Blocking line I/O built on Asio's asynchronous operations: each operation is started
+// and the private io_context is run for at most the time-out, which is how a connect or
+// read can be abandoned without a second thread. TLS is OpenSSL through asio::ssl.
+#include "mail/line_connection.h"
+
+#include <netdb.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+#include <sys/socket.h>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/write.hpp>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "mail/socket_error.h"
+
+namespace kestrune {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+using boost::system::error_code;
+
+namespace {
+
+std::mutex trusted_ca_mutex;
+std::filesystem::path trusted_ca_file;  // guarded by trusted_ca_mutex
+
+std::filesystem::path TrustedCaFile() {
+  std::lock_guard lock(trusted_ca_mutex);
+  return trusted_ca_file;
+}
+
+std::vector<tcp::endpoint> Resolve(const std::string& host, int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* results = nullptr;
+  const std::string service = std::to_string(port);
+  errno = 0;
+  const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &results);
+  if (rc != 0) throw SocketErrorFromResolver(rc, errno);
+  std::vector<tcp::endpoint> endpoints;
+  for (addrinfo* ai = results; ai != nullptr; ai = ai->ai_next) {
+    tcp::endpoint endpoint;
+    if (ai->ai_addrlen > endpoint.capacity()) continue;
+    std::memcpy(endpoint.data(), ai->ai_addr, ai->ai_addrlen);
+    endpoint.resize(ai->ai_addrlen);
+    endpoints.push_back(endpoint);
+  }
+  freeaddrinfo(results);
+  if (endpoints.empty()) throw SocketErrorFromResolver(EAI_NODATA, 0);
+  return endpoints;
+}
+
+bool IsIpAddress(const std::string& host) {
+  error_code ec;
+  asio::ip::make_address(host, ec);
+  return !ec;
+}
+
+}  // namespace
+
+struct LineConnection::Impl {
+  asio::io_context io;
+  tcp::socket socket{io};
+  std::unique_ptr<asio::ssl::context> tls_context;
+  std::unique_ptr<asio::ssl::stream<tcp::socket&>> tls;
+  std::string host;
+  std::string buffer;  // received bytes not yet returned as lines
+  int read_timeout_ms = kDefaultReadTimeoutMs;
+  std::size_t max_line_length = kDefaultMaxLineLength;
+
+  // Runs the operation that `start` begins, for at most `timeout_ms` (0 or less: no
+  // limit). Returns false when the time ran out; the socket is closed then, which makes
+  // the operation finish with "aborted".
+  template <typename Start>
+  bool RunFor(int timeout_ms, error_code& result, std::size_t& transferred, Start start) {
+    bool done = false;
+    io.restart();
+    start([&](const error_code& ec, std::size_t n) {
+      result = ec;
+      transferred = n;
+      done = true;
+    });
+    if (timeout_ms > 0) {
+      io.run_for(std::chrono::milliseconds(timeout_ms));
+    } else {
+      io.run();
+    }
+    if (done) return true;
+    CloseSocket();
+    io.restart();
+    io.run();
+    return false;
+  }
+
+  void CloseSocket() noexcept {
+    error_code ignored;
+    socket.shutdown(tcp::socket::shutdown_both, ignored);
+    socket.close(ignored);
+  }
+
+  void ConnectTo(const std::vector<tcp::endpoint>& endpoints, int timeout_ms) {
+    error_code ec;
+    std::size_t unused = 0;
+    const bool finished = RunFor(timeout_ms, ec, unused, [&](auto handler) {
+      asio::async_connect(
+          socket, endpoints,
+          [handler](const error_code& e, const tcp::endpoint&) mutable { handler(e, 0); });
+    });
+    if (!finished) throw ConnectTimedOut();
+    if (ec) {
+      CloseSocket();
+      ThrowTransportError(ec);
+    }
+  }
+
+  std::size_t ReadSome(char* data, std::size_t size) {
+    error_code ec;
+    std::size_t n = 0;
+    const bool finished = RunFor(read_timeout_ms, ec, n, [&](auto handler) {
+      if (tls) {
+        tls->async_read_some(asio::buffer(data, size), handler);
+      } else {
+        socket.async_read_some(asio::buffer(data, size), handler);
+      }
+    });
+    if (!finished) throw ReadTimeout();
+    if (ec) {
+      CloseSocket();
+      ThrowTransportError(ec);
+    }
+    return n;
+  }
+
+  void WriteAll(std::string_view data) {
+    if (!socket.is_open()) throw ConnectionClosed();
+    error_code ec;
+    std::size_t n = 0;
+    const bool finished = RunFor(read_timeout_ms, ec, n, [&](auto handler) {
+      if (tls) {
+        asio::async_write(*tls, asio::buffer(data.data(), data.size()), handler);
+      } else {
+        asio::async_write(socket, asio::buffer(data.data(), data.size()), handler);
+      }
+    });
+    if (!finished) throw ReadTimeout();
+    if (ec) {
+      CloseSocket();
+      ThrowTransportError(ec);
+    }
+  }
+
+  std::unique_ptr<asio::ssl::context> MakeTlsContext() {
+    auto context = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_client);
+    context->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                         asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                         asio::ssl::context::no_tlsv1_1);
+    const std::filesystem::path ca_file = TrustedCaFile();
+    error_code ec;
+    if (ca_file.empty()) {
+      context->set_default_verify_paths(ec);
+    } else {
+      context->load_verify_file(ca_file.string(), ec);
+    }
+    if (ec) {
+      throw TlsError("TLS error: cannot load the trusted certificates" +
+                     (ca_file.empty() ? std::string() : " from " + ca_file.string()) + ": " +
+                     ec.message());
+    }
+    context->set_verify_mode(asio::ssl::verify_peer);
+    return context;
+  }
+
+  void Handshake() {
+    tls_context = MakeTlsContext();
+    tls = std::make_unique<asio::ssl::stream<tcp::socket&>>(socket, *tls_context);
+    SSL* ssl = tls->native_handle();
+    X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
+    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    if (IsIpAddress(host)) {
+      X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
+    } else {
+      X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size());
+      SSL_set_tlsext_host_name(ssl, host.c_str());
+    }
+    error_code ec;
+    std::size_t unused = 0;
+    const bool finished = RunFor(read_timeout_ms, ec, unused, [&](auto handler) {
+      tls->async_handshake(asio::ssl::stream_base::client,
+                           [handler](const error_code& e) mutable { handler(e, 0); });
+    });
+    if (finished && !ec) return;
+    const long verify_result = SSL_get_verify_result(ssl);
+    tls.reset();
+    CloseSocket();
+    if (!finished) throw ReadTimeout();
+    if (verify_result != X509_V_OK) {
+      throw TlsError("TLS error: the certificate of " + host +
+                     " was not accepted: " + X509_verify_cert_error_string(verify_result));
+    }
+    if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated) {
+      throw TlsError("TLS error: " + host + " closed the connection during the handshake");
+    }
+    if (ec.category() == asio::error::get_ssl_category()) {
+      throw TlsError("TLS error: the handshake with " + host + " failed: " + ec.message());
+    }
+    ThrowTransportError(ec);
+  }
+};
+
+LineConnection::LineConnection() : impl_(std::make_unique<Impl>()) {}
+
+LineConnection::~LineConnection() { Close(); }
+
+void LineConnection::Connect(std::string_view host, int port, int timeout_ms) {
+  Close();
+  impl_->host = std::string(host);
+  impl_->ConnectTo(Resolve(impl_->host, port), timeout_ms);
+}
+
+void LineConnection::StartTls() {
+  if (!Connected()) throw ConnectionClosed();
+  if (impl_->tls) return;
+  // Bytes already received in plain text must not be taken as protected data.
+  impl_->buffer.clear();
+  impl_->Handshake();
+}
+
+bool LineConnection::Connected() const { return impl_->socket.is_open(); }
+
+bool LineConnection::Secure() const { return impl_->tls != nullptr; }
+
+void LineConnection::Close() noexcept {
+  impl_->tls.reset();
+  impl_->tls_context.reset();
+  impl_->CloseSocket();
+  impl_->buffer.clear();
+}
+
+void LineConnection::SetReadTimeout(int timeout_ms) { impl_->read_timeout_ms = timeout_ms; }
+
+void LineConnection::SetMaxLineLength(std::size_t max_length) {
+  impl_->max_line_length = max_length;
+}
+
+void LineConnection::WriteLine(std::string_view line) {
+  if (line.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    throw TransportError("Refused to send a command line holding CR, LF or NUL.");
+  }
+  std::string data(line);
+  data += "\r\n";
+  impl_->WriteAll(data);
+}
+
+void LineConnection::Write(std::string_view data) { impl_->WriteAll(data); }
+
+std::string LineConnection::ReadLine() {
+  std::string& buffer = impl_->buffer;
+  std::size_t scanned = 0;
+  for (;;) {
+    const std::size_t lf = buffer.find('\n', scanned);
+    if (lf != std::string::npos) {
+      std::size_t end = lf;
+      if (end > 0 && buffer[end - 1] == '\r') --end;
+      if (end > impl_->max_line_length) break;
+      std::string line = buffer.substr(0, end);
+      buffer.erase(0, lf + 1);
+      return line;
+    }
+    scanned = buffer.size();
+    // One byte of slack for the CR of a line that is exactly at the limit.
+    if (buffer.size() > impl_->max_line_length + 1) break;
+    if (!Connected()) throw ConnectionClosed();
+    char chunk[16384];
+    const std::size_t n = impl_->ReadSome(chunk, sizeof chunk);
+    buffer.append(chunk, n);
+  }
+  const std::size_t limit = impl_->max_line_length;
+  Close();
+  throw TransportError("Received a line longer than " + std::to_string(limit) + " characters.");
+}
+
+void LineConnection::SetTrustedCaFile(const std::filesystem::path& ca_file) {
+  std::lock_guard lock(trusted_ca_mutex);
+  trusted_ca_file = ca_file;
+}
+
+}  // namespace kestrune
