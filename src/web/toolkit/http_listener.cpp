@@ -1,0 +1,305 @@
+// Beast/Asio code of the web server, kept in this one file because it compiles slowly.
+// Connections are C++20 coroutines on a small set of network threads; the request
+// handler runs on a separate fixed pool so that slow page code never blocks reading
+// and writing, and slow clients never hold a worker.
+#include "web/toolkit/http_listener.h"
+
+#include <atomic>
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "web/toolkit/listener_error.h"
+
+namespace kestrune {
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kAsTuple = asio::as_tuple(asio::use_awaitable);
+// Slowest upload rate a client may have before its connection times out.
+constexpr std::size_t kMinUploadBytesPerSecond = 64 * 1024;
+constexpr std::size_t kDrainBytes = 256 * 1024;
+
+std::string PeerText(const tcp::endpoint& endpoint) {
+  auto address = endpoint.address();
+  if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+    address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+  }
+  return address.to_string();
+}
+
+HttpResponse PlainError(int status, std::string text) {
+  HttpResponse response;
+  response.status = status;
+  response.SetHeader("Content-Type", "text/plain");
+  response.body = std::move(text);
+  return response;
+}
+
+http::response<http::string_body> ToBeast(HttpResponse& answer) {
+  http::response<http::string_body> response;
+  response.version(11);
+  response.result(static_cast<unsigned>(answer.status));
+  if (!answer.reason.empty()) response.reason(answer.reason);
+  for (auto& [name, value] : answer.headers) response.insert(name, value);
+  response.set(http::field::connection, "close");
+  response.body() = std::move(answer.body);
+  response.prepare_payload();
+  return response;
+}
+
+}  // namespace
+
+std::string NormaliseBoundAddress(std::string_view text) {
+  const std::string_view trimmed = TrimSpaces(text);
+  std::string out;
+  int groups = 0;
+  std::size_t pos = 0;
+  while (pos <= trimmed.size()) {
+    const auto dot = trimmed.find('.', pos);
+    const std::string_view group =
+        trimmed.substr(pos, dot == std::string_view::npos ? std::string_view::npos : dot - pos);
+    if (group.empty() || group.size() > 5) return std::string(trimmed);
+    int value = 0;
+    for (char c : group) {
+      if (c < '0' || c > '9') return std::string(trimmed);
+      value = value * 10 + (c - '0');
+    }
+    if (value > 255) return std::string(trimmed);
+    if (groups++ > 0) out += '.';
+    out += std::to_string(value);
+    if (dot == std::string_view::npos) break;
+    pos = dot + 1;
+  }
+  return groups == 4 ? out : std::string(trimmed);
+}
+
+std::vector<std::string> SplitBoundAddresses(std::string_view bound_ip) {
+  std::vector<std::string> addresses;
+  while (!bound_ip.empty()) {
+    const auto comma = bound_ip.find(',');
+    const std::string address = NormaliseBoundAddress(bound_ip.substr(0, comma));
+    if (!address.empty()) addresses.push_back(address);
+    if (comma == std::string_view::npos) break;
+    bound_ip.remove_prefix(comma + 1);
+  }
+  return addresses;
+}
+
+class HttpListener::Impl {
+ public:
+  Impl(ListenerOptions options, RequestHandler handler)
+      : options_(std::move(options)), handler_(std::move(handler)) {}
+
+  ~Impl() { Stop(); }
+
+  void Start() {
+    workers_.emplace(static_cast<std::size_t>(std::max(1, options_.worker_threads)));
+    if (options_.plain_port >= 0) plain_port_ = BindAll(options_.plain_port, false);
+    if (options_.tls_port > 0) tls_port_ = BindAll(options_.tls_port, true);
+    for (auto& [acceptor, secure] : acceptors_) {
+      asio::co_spawn(io_, Accept(*acceptor, secure), asio::detached);
+    }
+    for (int i = 0; i < std::max(1, options_.network_threads); ++i) {
+      threads_.emplace_back([this] { io_.run(); });
+    }
+  }
+
+  void Stop() {
+    if (stopped_.exchange(true)) return;
+    asio::post(io_, [this] {
+      for (auto& entry : acceptors_) {
+        beast::error_code ignored;
+        entry.first->close(ignored);
+      }
+    });
+    if (workers_) {
+      workers_->stop();
+      workers_->join();
+    }
+    io_.stop();
+    for (auto& thread : threads_) {
+      if (thread.joinable()) thread.join();
+    }
+  }
+
+  int plain_port_ = -1;
+  int tls_port_ = -1;
+
+ private:
+  int BindAll(int port, bool secure) {
+    std::vector<std::string> addresses = options_.addresses;
+    if (addresses.empty()) addresses.push_back("0.0.0.0");
+    for (const auto& text : addresses) {
+      beast::error_code error;
+      const auto address = asio::ip::make_address(text, error);
+      if (error) {
+        throw ListenerStartError(ListenerStartError::Kind::kAddress,
+                                 "Invalid address to listen on: " + text);
+      }
+      auto acceptor = std::make_unique<tcp::acceptor>(io_);
+      const tcp::endpoint endpoint(address, static_cast<unsigned short>(port));
+      acceptor->open(endpoint.protocol(), error);
+      if (!error) acceptor->set_option(asio::socket_base::reuse_address(true), error);
+      if (!error) acceptor->bind(endpoint, error);
+      if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
+      if (error) {
+        const auto kind =
+            error == asio::error::address_in_use || error == asio::error::access_denied
+                ? ListenerStartError::Kind::kPortInUse
+                : ListenerStartError::Kind::kAddress;
+        throw ListenerStartError(kind, "Could not bind socket " + text + ":" +
+                                           std::to_string(port) + ": " + error.message());
+      }
+      // With port 0 the system picks one; every further address uses the same.
+      port = acceptor->local_endpoint().port();
+      acceptors_.emplace_back(std::move(acceptor), secure);
+    }
+    return port;
+  }
+
+  asio::awaitable<void> Accept(tcp::acceptor& acceptor, bool secure) {
+    const unsigned short local_port = acceptor.local_endpoint().port();
+    for (;;) {
+      auto [error, socket] = co_await acceptor.async_accept(kAsTuple);
+      if (error) {
+        if (!acceptor.is_open()) co_return;
+        // Out of descriptors and similar: pause instead of spinning.
+        asio::steady_timer pause(io_, 50ms);
+        co_await pause.async_wait(kAsTuple);
+        continue;
+      }
+      if (connections_.load() >= options_.max_connections) {
+        beast::error_code ignored;
+        socket.close(ignored);
+        continue;
+      }
+      ++connections_;
+      asio::co_spawn(io_, Connection(std::move(socket), secure, local_port),
+                     [this](std::exception_ptr) { --connections_; });
+    }
+  }
+
+  asio::awaitable<void> Connection(tcp::socket socket, bool secure, unsigned short local_port) {
+    beast::error_code error;
+    const auto peer = socket.remote_endpoint(error);
+    if (error) co_return;
+    HttpRequest request;
+    request.peer_address = PeerText(peer);
+    request.secure = secure;
+    request.local_port = local_port;
+    beast::tcp_stream stream(std::move(socket));
+    if (!secure) {
+      co_await Exchange(stream, request);
+      stream.socket().shutdown(tcp::socket::shutdown_send, error);
+      co_await Drain(stream);
+      co_return;
+    }
+    beast::ssl_stream<beast::tcp_stream> tls(std::move(stream), *options_.tls_context);
+    beast::get_lowest_layer(tls).expires_after(std::chrono::seconds(options_.read_timeout_seconds));
+    auto [handshake_error] = co_await tls.async_handshake(asio::ssl::stream_base::server, kAsTuple);
+    if (handshake_error) co_return;
+    co_await Exchange(tls, request);
+    beast::get_lowest_layer(tls).expires_after(2s);
+    co_await tls.async_shutdown(kAsTuple);
+  }
+
+  // Reads what the client still sends after the answer, so that closing the socket
+  // does not reset the connection before the client has read the answer (413).
+  asio::awaitable<void> Drain(beast::tcp_stream& stream) {
+    stream.expires_after(1s);
+    char scratch[16 * 1024];
+    std::size_t total = 0;
+    while (total < kDrainBytes) {
+      auto [error, got] = co_await stream.async_read_some(asio::buffer(scratch), kAsTuple);
+      if (error) break;
+      total += got;
+    }
+  }
+
+  template <class Stream>
+  asio::awaitable<void> Exchange(Stream& stream, HttpRequest& request) {
+    auto& lowest = beast::get_lowest_layer(stream);
+    beast::flat_buffer buffer;
+    http::request_parser<http::string_body> parser;
+    parser.header_limit(static_cast<std::uint32_t>(options_.max_header_bytes));
+    parser.body_limit(options_.max_body_bytes);
+
+    HttpResponse response;
+    lowest.expires_after(std::chrono::seconds(options_.read_timeout_seconds));
+    auto [header_error, header_bytes] =
+        co_await http::async_read_header(stream, buffer, parser, kAsTuple);
+    beast::error_code error = header_error;
+    if (!error && !parser.is_done()) {
+      // A large upload gets time in proportion to its size, at a minimum rate.
+      const std::size_t expected = parser.content_length().value_or(0);
+      lowest.expires_after(std::chrono::seconds(options_.read_timeout_seconds) +
+                           std::chrono::seconds(expected / kMinUploadBytesPerSecond));
+      auto [body_error, body_bytes] = co_await http::async_read(stream, buffer, parser, kAsTuple);
+      error = body_error;
+    }
+    if (error == http::error::body_limit) {
+      response = PlainError(413, "Request Entity Too Large");
+    } else if (error == http::error::header_limit) {
+      response = PlainError(431, "Request Header Fields Too Large");
+    } else if (error == beast::error::timeout || error == http::error::end_of_stream ||
+               error == asio::error::eof || error == asio::error::connection_reset ||
+               error == asio::error::operation_aborted) {
+      co_return;
+    } else if (error) {
+      response = PlainError(400, "Bad Request");
+    } else {
+      auto& message = parser.get();
+      request.method = std::string(message.method_string());
+      request.target = std::string(message.target());
+      for (const auto& field : message) {
+        request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+      }
+      request.body = std::move(message.body());
+      response = co_await asio::co_spawn(
+          workers_->get_executor(),
+          [this, &request]() -> asio::awaitable<HttpResponse> {
+            try {
+              co_return handler_(request);
+            } catch (const std::exception& failure) {
+              co_return PlainError(500, std::string("Server error: ") + failure.what());
+            }
+          },
+          asio::use_awaitable);
+    }
+    auto answer = ToBeast(response);
+    lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
+    co_await http::async_write(stream, answer, kAsTuple);
+  }
+
+  ListenerOptions options_;
+  RequestHandler handler_;
+  asio::io_context io_;
+  std::optional<asio::thread_pool> workers_;
+  std::vector<std::pair<std::unique_ptr<tcp::acceptor>, bool>> acceptors_;
+  std::vector<std::thread> threads_;
+  std::atomic<int> connections_{0};
+  std::atomic<bool> stopped_{false};
+};
+
+HttpListener::HttpListener(ListenerOptions options, RequestHandler handler)
+    : impl_(std::make_unique<Impl>(std::move(options), std::move(handler))) {}
+
+HttpListener::~HttpListener() = default;
+
+void HttpListener::Start() { impl_->Start(); }
+void HttpListener::Stop() { impl_->Stop(); }
+int HttpListener::PlainPort() const { return impl_->plain_port_; }
+int HttpListener::TlsPort() const { return impl_->tls_port_; }
+
+}  // namespace kestrune

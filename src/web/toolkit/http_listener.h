@@ -1,0 +1,64 @@
+// The network half of the web server: plain and TLS listeners on Boost.Beast/Asio.
+// Each connection carries one request: it is read with size limits and time-outs on
+// the network threads, handed to a fixed pool of worker threads (page code may block
+// for seconds), and the answer is written back before the connection is closed.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "web/toolkit/http_message.h"
+
+namespace boost::asio::ssl {
+class context;
+}
+
+namespace kestrune {
+
+struct ListenerOptions {
+  std::vector<std::string> addresses;  // empty = every interface
+  int plain_port = 80;                 // -1 = no plain listener; 0 = system-assigned
+  int tls_port = 0;                    // 0 = no TLS listener
+  std::shared_ptr<boost::asio::ssl::context> tls_context;  // needed when tls_port > 0
+  int worker_threads = 64;
+  int network_threads = 2;
+  int max_connections = 512;
+  std::size_t max_header_bytes = 16 * 1024;
+  std::size_t max_body_bytes = 25 * 1024 * 1024;
+  int read_timeout_seconds = 30;
+  int write_timeout_seconds = 60;
+};
+
+// Runs on a worker thread; fills the answer for one request.
+using RequestHandler = std::function<HttpResponse(HttpRequest&)>;
+
+// "010.0.0.1" -> "10.0.0.1": each group of a dotted address read as decimal with
+// leading zeros allowed. Other texts are returned trimmed, for the resolver to judge.
+std::string NormaliseBoundAddress(std::string_view text);
+// The comma-separated BoundIP list, normalised; empty entries dropped.
+std::vector<std::string> SplitBoundAddresses(std::string_view bound_ip);
+
+class HttpListener {
+ public:
+  HttpListener(ListenerOptions options, RequestHandler handler);
+  ~HttpListener();  // stops
+  HttpListener(const HttpListener&) = delete;
+  HttpListener& operator=(const HttpListener&) = delete;
+
+  // Binds every listener and starts serving; throws ListenerStartError.
+  void Start();
+  // Stops accepting, closes connections and joins every thread.
+  void Stop();
+
+  int PlainPort() const;  // the bound port (read back when 0 was asked), -1 when none
+  int TlsPort() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kestrune
