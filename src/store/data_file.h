@@ -101,7 +101,8 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::pa
 // directory, fsyncs it, renames it over file and fsyncs the directory. On any failure
 // the temporary file is removed, file is unchanged, and std::system_error is thrown.
 // Callers that may race with other writers hold the file's DataFileLock.
-FileStamp WriteFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
+FileStamp WriteFileAtomically(const std::filesystem::path& file,
+                              std::span<const std::uint8_t> bytes);
 
 // Creates directory and its missing parents, each new one mode 0700 (mail stores and
 // the users directory hold private mail). True when the directory exists afterwards.

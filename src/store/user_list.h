@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -131,7 +132,7 @@ class TUserList {
             RecordArray& records);
   std::vector<std::uint8_t> BuildImage(const std::array<std::uint8_t, kHeaderSize>& header,
                                        const RecordArray& records);
-  bool CheckOpen(int code);
+  bool CheckOpen(std::string_view message);
   void Record(Change change);
 
   bool open_ = false;

@@ -54,7 +54,8 @@ class TZLBArchive {
   // ZlibError; destination may then hold a partial result, which callers discard.
   // When the output would exceed output_limit bytes, decompression stops there and
   // throws DamagedFileError (a body can expand a millionfold through two stages).
-  void DecompressStream(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& destination,
+  void DecompressStream(std::span<const std::uint8_t> source,
+                        std::vector<std::uint8_t>& destination,
                         std::size_t output_limit = std::numeric_limits<std::size_t>::max());
 };
 

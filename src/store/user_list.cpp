@@ -1,0 +1,336 @@
+// Users.Dat: TUserRecord layout and the TUserList operations.
+#include "store/user_list.h"
+
+#include <cmath>
+
+#include "platform/operator_messages.h"
+#include "platform/text_encoding.h"
+#include "store/record_io.h"
+
+namespace kestrune {
+namespace {
+
+using Record = TUserRecord;
+
+// The layout: every field directly after the previous one, alignment gaps at 516 and 2076.
+static_assert(Record::kPasswordOffset == Record::kUserNameOffset + 256);
+static_assert(Record::kReservedOffset == Record::kPasswordOffset + 256);
+static_assert(Record::kCreatedOffset == Record::kReservedOffset + 4 + 4);
+static_assert(Record::kUserDirOffset == Record::kCreatedOffset + 8);
+static_assert(Record::kAddSignatureOffset == Record::kUserDirOffset + Record::kUserDirCapacity + 1);
+static_assert(Record::kPermissionLevelOffset == Record::kAddSignatureOffset + 1);
+static_assert(Record::kEmailCheckOnLoginOffset == Record::kPermissionLevelOffset + 4);
+static_assert(Record::kAutoCheckEmailsOffset == Record::kEmailCheckOnLoginOffset + 1);
+static_assert(Record::kAutoAddContactsOffset == Record::kAutoCheckEmailsOffset + 1);
+static_assert(Record::kLeaveEmailsOffset == Record::kAutoAddContactsOffset + 1);
+static_assert(Record::kEmailDisplayNameOffset == Record::kLeaveEmailsOffset + 1);
+static_assert(Record::kEmailAddressOffset == Record::kEmailDisplayNameOffset + 256);
+static_assert(Record::kPopServerOffset == Record::kEmailAddressOffset + 256);
+static_assert(Record::kPopPortOffset == Record::kPopServerOffset + 256);
+static_assert(Record::kPopUserNameOffset == Record::kPopPortOffset + 4);
+static_assert(Record::kPopPasswordOffset == Record::kPopUserNameOffset + 256);
+static_assert(Record::kPopPasswordOffset + 256 + 4 == Record::kSize);
+
+constexpr std::string_view kMagic = "KST";
+constexpr std::size_t kCountOffset = 4;
+
+std::span<const std::uint8_t, Record::kSize> RecordAt(const std::vector<std::uint8_t>& records,
+                                                      int index) {
+  return std::span<const std::uint8_t, Record::kSize>(
+      records.data() + static_cast<std::size_t>(index - 1) * Record::kSize, Record::kSize);
+}
+
+void StoreAt(std::vector<std::uint8_t>& records, int index,
+             const std::array<std::uint8_t, Record::kSize>& record) {
+  std::copy(record.begin(), record.end(),
+            records.begin() + static_cast<std::ptrdiff_t>(index - 1) * Record::kSize);
+}
+
+}  // namespace
+
+TUserRecord TUserRecord::FromBytes(std::span<const std::uint8_t, kSize> bytes) {
+  TUserRecord user;
+  std::copy(bytes.begin(), bytes.end(), user.raw.begin());
+  user.UserName = ReadCountedString(bytes, kUserNameOffset, kNameCapacity);
+  user.Password = ReadCountedString(bytes, kPasswordOffset, kNameCapacity);
+  user.Reserved = ReadInt32LE(bytes, kReservedOffset);
+  user.Created = ReadDouble(bytes, kCreatedOffset);
+  user.UserDir = ReadCountedString(bytes, kUserDirOffset, kUserDirCapacity);
+  user.AddSignature = ReadFlag(bytes, kAddSignatureOffset);
+  user.PermissionLevel = ReadInt32LE(bytes, kPermissionLevelOffset);
+  user.EmailCheckOnLogin = ReadFlag(bytes, kEmailCheckOnLoginOffset);
+  user.AutoCheckEmails = ReadFlag(bytes, kAutoCheckEmailsOffset);
+  user.AutoAddContacts = ReadFlag(bytes, kAutoAddContactsOffset);
+  user.LeaveEmails = ReadFlag(bytes, kLeaveEmailsOffset);
+  user.EmailDisplayName = ReadCountedString(bytes, kEmailDisplayNameOffset, kNameCapacity);
+  user.EmailAddress = ReadCountedString(bytes, kEmailAddressOffset, kNameCapacity);
+  user.PopServer = ReadCountedString(bytes, kPopServerOffset, kNameCapacity);
+  user.PopPort = ReadInt32LE(bytes, kPopPortOffset);
+  user.PopUserName = ReadCountedString(bytes, kPopUserNameOffset, kNameCapacity);
+  user.PopPassword = ReadCountedString(bytes, kPopPasswordOffset, kNameCapacity);
+  return user;
+}
+
+std::array<std::uint8_t, TUserRecord::kSize> TUserRecord::ToBytes() const {
+  std::array<std::uint8_t, kSize> out = raw;
+  const std::span<std::uint8_t> bytes(out);
+  WriteCountedString(bytes, kUserNameOffset, kNameCapacity, UserName);
+  WriteCountedString(bytes, kPasswordOffset, kNameCapacity, Password);
+  WriteInt32LE(bytes, kReservedOffset, Reserved);
+  WriteDouble(bytes, kCreatedOffset, Created);
+  WriteCountedString(bytes, kUserDirOffset, kUserDirCapacity, UserDir);
+  WriteFlag(bytes, kAddSignatureOffset, AddSignature);
+  WriteInt32LE(bytes, kPermissionLevelOffset, PermissionLevel);
+  WriteFlag(bytes, kEmailCheckOnLoginOffset, EmailCheckOnLogin);
+  WriteFlag(bytes, kAutoCheckEmailsOffset, AutoCheckEmails);
+  WriteFlag(bytes, kAutoAddContactsOffset, AutoAddContacts);
+  WriteFlag(bytes, kLeaveEmailsOffset, LeaveEmails);
+  WriteCountedString(bytes, kEmailDisplayNameOffset, kNameCapacity, EmailDisplayName);
+  WriteCountedString(bytes, kEmailAddressOffset, kNameCapacity, EmailAddress);
+  WriteCountedString(bytes, kPopServerOffset, kNameCapacity, PopServer);
+  WriteInt32LE(bytes, kPopPortOffset, PopPort);
+  WriteCountedString(bytes, kPopUserNameOffset, kNameCapacity, PopUserName);
+  WriteCountedString(bytes, kPopPasswordOffset, kNameCapacity, PopPassword);
+  return out;
+}
+
+bool IsValidUserDirectoryName(std::string_view name) {
+  if (name.empty() || name == "." || name == ".." || name.size() > TUserRecord::kNameCapacity) {
+    return false;
+  }
+  // Invalid UTF-8 would read back as different (Windows-1252) text.
+  if (!IsValidUtf8(name)) return false;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '/' || c == '\\' || c == ':' || byte < 0x20 || byte == 0x7F) return false;
+  }
+  return true;
+}
+
+int TUserList::RecordCount(const RecordArray& records) {
+  return static_cast<int>(records.size() / TUserRecord::kSize);
+}
+
+std::string TUserList::NameAt(const RecordArray& records, int index) {
+  return ReadCountedString(RecordAt(records, index), TUserRecord::kUserNameOffset,
+                           TUserRecord::kNameCapacity);
+}
+
+int TUserList::FindNth(const RecordArray& records, std::string_view name, int nth) {
+  const int count = RecordCount(records);
+  for (int index = 1; index <= count; ++index) {
+    if (EqualsIgnoringAsciiCase(NameAt(records, index), name) && nth-- == 0) return index;
+  }
+  return 0;
+}
+
+int TUserList::OrdinalOfNameAt(const RecordArray& records, int index) {
+  const std::string name = NameAt(records, index);
+  int ordinal = 0;
+  for (int earlier = 1; earlier < index; ++earlier) {
+    if (EqualsIgnoringAsciiCase(NameAt(records, earlier), name)) ++ordinal;
+  }
+  return ordinal;
+}
+
+void TUserList::Apply(const Change& change, RecordArray& records) {
+  switch (change.kind) {
+    case Change::Kind::kAdd:
+      records.insert(records.end(), change.record.begin(), change.record.end());
+      return;
+    case Change::Kind::kSetNth:
+      if (const int index = FindNth(records, change.name, change.nth); index > 0) {
+        StoreAt(records, index, change.record);
+      }
+      return;
+    case Change::Kind::kDeleteNth:
+      if (const int index = FindNth(records, change.name, change.nth); index > 0) {
+        const auto start =
+            records.begin() + static_cast<std::ptrdiff_t>(index - 1) * TUserRecord::kSize;
+        records.erase(start, start + TUserRecord::kSize);
+      }
+      return;
+    case Change::Kind::kUpdateByName: {
+      const int count = RecordCount(records);
+      for (int index = 1; index <= count; ++index) {
+        if (EqualsIgnoringAsciiCase(NameAt(records, index), change.name)) {
+          StoreAt(records, index, change.record);
+        }
+      }
+      return;
+    }
+  }
+}
+
+void TUserList::Load(std::span<const std::uint8_t> file,
+                     std::array<std::uint8_t, kHeaderSize>& header, RecordArray& records) {
+  if (file.size() < kHeaderSize) throw DamagedFileError("Users.Dat is shorter than its header");
+  std::copy(file.begin(), file.begin() + kHeaderSize, header.begin());
+  records = DecompressRecordArray(archive_, file.subspan(kHeaderSize),
+                                  ReadInt32LE(header, kCountOffset), TUserRecord::kSize);
+}
+
+std::vector<std::uint8_t> TUserList::BuildImage(const std::array<std::uint8_t, kHeaderSize>& header,
+                                                const RecordArray& records) {
+  std::vector<std::uint8_t> body;
+  archive_.CompressStream(records, body);
+  std::vector<std::uint8_t> image(header.begin(), header.end());
+  WriteInt32LE(image, kCountOffset, RecordCount(records));
+  image.insert(image.end(), body.begin(), body.end());
+  return image;
+}
+
+bool TUserList::CheckOpen(std::string_view message) {
+  if (!open_) ShowOperatorMessage(message);
+  return open_;
+}
+
+void TUserList::Record(Change change) {
+  Apply(change, records_);
+  pending_.push_back(std::move(change));
+}
+
+bool TUserList::Open(const std::filesystem::path& directory) {
+  try {
+    auto file = std::make_unique<DataFile>(directory / kFileName);
+    std::array<std::uint8_t, kHeaderSize> header{};
+    RecordArray records;
+    if (const auto image = file->Read()) {
+      if (image->size() >= kHeaderSize && !CountedMagicMatches(*image, kMagic)) {
+        ShowOperatorMessage("Invalid User DataBase Code:305");
+        return false;
+      }
+      Load(*image, header, records);
+    } else {
+      if (!CreatePrivateDirectories(directory)) {
+        ShowOperatorMessage("Error Creating Users Directory Code:301");
+        return false;
+      }
+      header[0] = static_cast<std::uint8_t>(kMagic.size());
+      std::copy(kMagic.begin(), kMagic.end(), header.begin() + 1);
+    }
+    header_ = header;
+    records_ = std::move(records);
+    directory_ = directory;
+    file_ = std::move(file);
+    pending_.clear();
+    open_ = true;
+    return true;
+  } catch (const std::exception&) {
+    ShowOperatorMessage("Error Loading Users Database Code:300");
+    return false;
+  }
+}
+
+bool TUserList::Reload() {
+  if (!open_) return false;
+  const std::filesystem::path directory = directory_;
+  Close();
+  Open(directory);
+  return true;
+}
+
+int TUserList::GetCount() {
+  if (!CheckOpen("Error Loading Users Database Code:306")) return -1;
+  return RecordCount(records_);
+}
+
+bool TUserList::GetUser(int index, TUserRecord& user) {
+  if (!CheckOpen("Error Loading Users Database Code:308")) return false;
+  if (index < 1 || index > RecordCount(records_)) return false;
+  user = TUserRecord::FromBytes(RecordAt(records_, index));
+  return true;
+}
+
+bool TUserList::FindUser(std::string_view name, TUserRecord& user) {
+  if (!CheckOpen("Error Loading Users Database Code:309")) return false;
+  const int index = FindNth(records_, name, 0);
+  if (index == 0) return false;
+  user = TUserRecord::FromBytes(RecordAt(records_, index));
+  return true;
+}
+
+bool TUserList::UserExists(std::string_view name) {
+  if (!CheckOpen("Error Loading Users Database Code:314")) return false;
+  return FindNth(records_, name, 0) != 0;
+}
+
+bool TUserList::AddUser(TUserRecord& user) {
+  if (!CheckOpen("Error Loading Users Database Code:307")) return false;
+  user.Reserved = 0;
+  user.Created = std::floor(NowAsDateValue());
+  Record(Change{.kind = Change::Kind::kAdd, .name = {}, .nth = 0, .record = user.ToBytes()});
+  return true;
+}
+
+bool TUserList::UpdateUser(std::string_view name, const TUserRecord& user) {
+  if (!CheckOpen("Error Loading Users Database Code:313")) return false;
+  if (FindNth(records_, name, 0) == 0) return false;
+  Record(Change{
+      .kind = Change::Kind::kUpdateByName, .name = std::string(name), .record = user.ToBytes()});
+  return true;
+}
+
+bool TUserList::SetUser(int index, const TUserRecord& user) {
+  if (!CheckOpen("Error Loading Users Database Code:312")) return false;
+  if (index < 1 || index > RecordCount(records_)) return false;
+  Record(Change{.kind = Change::Kind::kSetNth,
+                .name = NameAt(records_, index),
+                .nth = OrdinalOfNameAt(records_, index),
+                .record = user.ToBytes()});
+  return true;
+}
+
+bool TUserList::DeleteUserAt(int index) {
+  if (!CheckOpen("Error Loading Users Database Code:310")) return false;
+  if (index < 1 || index > RecordCount(records_)) return false;
+  Record(Change{.kind = Change::Kind::kDeleteNth,
+                .name = NameAt(records_, index),
+                .nth = OrdinalOfNameAt(records_, index),
+                .record = {}});
+  return true;
+}
+
+bool TUserList::DeleteUser(std::string_view name) {
+  if (!CheckOpen("Error Loading Users Database Code:311")) return false;
+  if (FindNth(records_, name, 0) == 0) return false;
+  Record(
+      Change{.kind = Change::Kind::kDeleteNth, .name = std::string(name), .nth = 0, .record = {}});
+  return true;
+}
+
+void TUserList::Save() {
+  if (!CheckOpen("Error Saving Users Database Code:304")) return;
+  std::array<std::uint8_t, kHeaderSize> header = header_;
+  RecordArray records = records_;
+  file_->Modify([&](const CurrentFile& current) {
+    if (current.changed) {
+      // Another holder saved since this copy was read: apply this copy's changes again
+      // to the records on disk so that neither side's changes are lost.
+      if (current.bytes) {
+        if (current.bytes->size() >= kHeaderSize && !CountedMagicMatches(*current.bytes, kMagic)) {
+          throw DamagedFileError("Users.Dat no longer holds a user database");
+        }
+        Load(*current.bytes, header, records);
+      } else {
+        records.clear();
+      }
+      for (const Change& change : pending_) Apply(change, records);
+    }
+    return BuildImage(header, records);
+  });
+  header_ = header;
+  records_ = std::move(records);
+  pending_.clear();
+}
+
+bool TUserList::Close() {
+  if (!CheckOpen("Error Closing Users DataBase Code:303")) return false;
+  records_ = RecordArray();
+  pending_.clear();
+  file_.reset();
+  open_ = false;
+  return true;
+}
+
+}  // namespace kestrune

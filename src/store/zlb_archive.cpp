@@ -1,0 +1,216 @@
+// Two-stage zlib container body. Compression runs the inner deflate over the record
+// array in 32 KiB chunks and feeds its output straight into the outer deflate;
+// decompression pulls the outer inflate's output in 32 KiB chunks into the inner one.
+#include "store/zlb_archive.h"
+
+#include <zlib.h>
+
+#include <string>
+
+namespace kestrune {
+namespace {
+
+constexpr std::size_t kOuterBufferSize = 65536;
+constexpr std::size_t kInnerChunkSize = 32768;
+
+std::string StandardMessage(int code) {
+  const char* text = zError(code);
+  return text != nullptr ? text : "zlib error " + std::to_string(code);
+}
+
+void Check(int result, const z_stream& stream) {
+  if (result < 0) throw ZlibError(result, stream.msg != nullptr ? stream.msg : "");
+}
+
+class Deflater {
+ public:
+  Deflater() { Check(deflateInit(&stream_, Z_DEFAULT_COMPRESSION), stream_); }
+  ~Deflater() { deflateEnd(&stream_); }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+
+  // Deflates input (with Z_FINISH: to the stream's end), handing every piece of output
+  // to sink.
+  template <typename Sink>
+  void Run(std::span<const std::uint8_t> input, int flush, std::vector<std::uint8_t>& buffer,
+           Sink&& sink) {
+    stream_.next_in = const_cast<Bytef*>(input.data());
+    stream_.avail_in = static_cast<uInt>(input.size());
+    for (;;) {
+      stream_.next_out = buffer.data();
+      stream_.avail_out = static_cast<uInt>(buffer.size());
+      const int result = deflate(&stream_, flush);
+      Check(result, stream_);
+      const std::size_t produced = buffer.size() - stream_.avail_out;
+      if (produced > 0) sink(std::span<const std::uint8_t>(buffer.data(), produced));
+      if (flush == Z_FINISH ? result == Z_STREAM_END
+                            : stream_.avail_in == 0 && stream_.avail_out != 0) {
+        break;
+      }
+    }
+  }
+
+ private:
+  z_stream stream_{};
+};
+
+class Inflater {
+ public:
+  Inflater() { Check(inflateInit(&stream_), stream_); }
+  ~Inflater() { inflateEnd(&stream_); }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+
+  z_stream& stream() { return stream_; }
+
+  // One inflate call; true at the stream's end.
+  bool Step(int flush) {
+    const int result = inflate(&stream_, flush);
+    // A stream that asks for a preset dictionary is not one this program wrote.
+    if (result == Z_NEED_DICT) throw ZlibError(Z_DATA_ERROR, "dictionary required");
+    Check(result, stream_);
+    return result == Z_STREAM_END;
+  }
+
+ private:
+  z_stream stream_{};
+};
+
+// The outer stage of decompression: yields the outer stream's decompressed bytes on
+// demand, reading the body in 64 KiB blocks; stops at the stream's end.
+class OuterStage {
+ public:
+  explicit OuterStage(std::span<const std::uint8_t> source) : source_(source) {}
+
+  // Fills out as far as possible; returns the number of bytes, 0 once the stream ended.
+  std::size_t Read(std::span<std::uint8_t> out) {
+    z_stream& stream = inflater_.stream();
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    while (stream.avail_out > 0 && !ended_) {
+      if (stream.avail_in == 0) {
+        if (position_ == source_.size()) {
+          // The body ends inside the outer stream: a truncated file.
+          throw ZlibError(Z_BUF_ERROR, "unexpected end of data");
+        }
+        const std::size_t block = std::min(kOuterBufferSize, source_.size() - position_);
+        stream.next_in = const_cast<Bytef*>(source_.data() + position_);
+        stream.avail_in = static_cast<uInt>(block);
+        position_ += block;
+      }
+      ended_ = inflater_.Step(Z_NO_FLUSH);
+    }
+    return out.size() - stream.avail_out;
+  }
+
+ private:
+  std::span<const std::uint8_t> source_;
+  std::size_t position_ = 0;
+  bool ended_ = false;
+  Inflater inflater_;
+};
+
+}  // namespace
+
+ZlibError::ZlibError(int code, std::string detail)
+    : std::runtime_error(StandardMessage(code)), code_(code), detail_(std::move(detail)) {}
+
+int ZlibLevel(TFileCompressionLevel level) {
+  switch (level) {
+    case TFileCompressionLevel::fcNone:
+      return 0;
+    case TFileCompressionLevel::fcFastest:
+      return 1;
+    case TFileCompressionLevel::fcMaximum:
+      return 9;
+    case TFileCompressionLevel::fcDefault:
+      break;
+  }
+  return Z_DEFAULT_COMPRESSION;
+}
+
+void TZLBArchive::CompressStream(std::span<const std::uint8_t> source,
+                                 std::vector<std::uint8_t>& destination) {
+  destination.clear();
+  Deflater outer;
+  Deflater inner;
+  std::vector<std::uint8_t> outer_buffer(kOuterBufferSize);
+  std::vector<std::uint8_t> inner_buffer(kInnerChunkSize);
+  const auto to_destination = [&](std::span<const std::uint8_t> piece) {
+    destination.insert(destination.end(), piece.begin(), piece.end());
+  };
+  const auto to_outer = [&](std::span<const std::uint8_t> piece) {
+    outer.Run(piece, Z_NO_FLUSH, outer_buffer, to_destination);
+  };
+  for (std::size_t position = 0; position < source.size(); position += kInnerChunkSize) {
+    const std::size_t chunk = std::min(kInnerChunkSize, source.size() - position);
+    inner.Run(source.subspan(position, chunk), Z_NO_FLUSH, inner_buffer, to_outer);
+  }
+  inner.Run({}, Z_FINISH, inner_buffer, to_outer);
+  outer.Run({}, Z_FINISH, outer_buffer, to_destination);
+}
+
+void TZLBArchive::DecompressStream(std::span<const std::uint8_t> source,
+                                   std::vector<std::uint8_t>& destination,
+                                   std::size_t output_limit) {
+  destination.clear();
+  OuterStage outer(source);
+  Inflater inner;
+  z_stream& stream = inner.stream();
+  std::vector<std::uint8_t> chunk(kInnerChunkSize);
+  std::vector<std::uint8_t> out_buffer(kInnerChunkSize);
+
+  // Inflates what the inner stream holds as input; true at the inner stream's end.
+  const auto inflate_available = [&]() {
+    bool ended = false;
+    do {
+      stream.next_out = out_buffer.data();
+      stream.avail_out = static_cast<uInt>(out_buffer.size());
+      ended = inner.Step(Z_NO_FLUSH);
+      const std::size_t produced = out_buffer.size() - stream.avail_out;
+      if (produced > output_limit - std::min(output_limit, destination.size())) {
+        throw DamagedFileError("the body holds more than its header announces");
+      }
+      destination.insert(destination.end(), out_buffer.begin(),
+                         out_buffer.begin() + static_cast<std::ptrdiff_t>(produced));
+    } while (!ended && (stream.avail_in > 0 || stream.avail_out == 0));
+    return ended;
+  };
+
+  bool inner_ended = false;
+  while (!inner_ended) {
+    const std::size_t got = outer.Read(chunk);
+    if (got == 0) {
+      // The outer stream is complete and the inner one has flushed everything it could
+      // from it, yet has not ended: the inner stream is cut short.
+      throw ZlibError(Z_BUF_ERROR, "unexpected end of inner stream");
+    }
+    stream.next_in = chunk.data();
+    stream.avail_in = static_cast<uInt>(got);
+    inner_ended = inflate_available();
+  }
+  // Read the outer stream to its end so that its own check value is verified too.
+  while (outer.Read(chunk) > 0) {
+  }
+}
+
+std::vector<std::uint8_t> DecompressRecordArray(TZLBArchive& archive,
+                                                std::span<const std::uint8_t> body,
+                                                std::int32_t count, std::size_t record_size) {
+  if (count < 0) {
+    throw DamagedFileError("negative record count " + std::to_string(count));
+  }
+  const std::size_t expected = static_cast<std::size_t>(count) * record_size;
+  if (expected > kMaxRecordArrayBytes) {
+    throw DamagedFileError("record count " + std::to_string(count) + " is too large");
+  }
+  std::vector<std::uint8_t> records;
+  archive.DecompressStream(body, records, expected);
+  if (records.size() != expected) {
+    throw DamagedFileError("record count " + std::to_string(count) + " disagrees with " +
+                           std::to_string(records.size()) + " bytes of records");
+  }
+  return records;
+}
+
+}  // namespace kestrune
