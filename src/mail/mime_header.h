@@ -1,0 +1,84 @@
+// A header section as read and as written: fields in their order, each kept as the raw
+// lines it was read from (so a fetched message's fields are written back as they came)
+// and unfolded when its value is asked for. Also the parameter parsing of structured
+// fields (Content-Type, Content-Disposition) and the wrapping of fields the writer sets.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrune {
+
+// One field: its name and the lines it occupies (the first "Name: value", then any
+// continuation lines starting with a blank or tab). A line without a colon that is no
+// continuation is kept as a field with an empty name and written back unchanged.
+struct THeaderField {
+  std::string Name;
+  std::vector<std::string> Lines;
+
+  // The value unfolded (continuation line breaks removed) and trimmed of blanks.
+  std::string Value() const;
+};
+
+class TIdHeaderList {
+ public:
+  std::size_t Count() const { return fields_.size(); }
+  bool Empty() const { return fields_.empty(); }
+  const THeaderField& operator[](std::size_t index) const { return fields_[index]; }
+  auto begin() const { return fields_.begin(); }
+  auto end() const { return fields_.end(); }
+  void Clear() { fields_.clear(); }
+
+  // Adds one raw line as read: a line starting with a blank or tab continues the last
+  // field, any other line starts a new field.
+  void AddRawLine(std::string_view line);
+
+  // Appends the field name + ": " + value, the value made safe (CR, LF, NUL -> blank).
+  void Add(std::string_view name, std::string_view value);
+
+  // The unfolded value of the first field named `name` (any letter case), or nullopt.
+  std::optional<std::string> Find(std::string_view name) const;
+  // Find or "" when absent.
+  std::string Value(std::string_view name) const;
+  bool Contains(std::string_view name) const { return Find(name).has_value(); }
+
+  // Writes the field in the place of the first field of that name (removing any further
+  // fields of the name), or at the end when absent; an empty value removes the fields.
+  // The value is made safe and, when the whole line is longer than 78 characters,
+  // wrapped by WrapHeaderLine.
+  void Set(std::string_view name, std::string_view value);
+
+  // Removes every field named `name` (any letter case).
+  void Remove(std::string_view name);
+
+  // All lines in order, without line ends.
+  std::vector<std::string> Lines() const;
+
+ private:
+  std::vector<THeaderField> fields_;
+};
+
+// CR, LF and NUL replaced by a blank: what keeps a value from starting another field.
+std::string SafeHeaderValue(std::string_view value);
+
+// "Name: value" wrapped at a blank, tab or comma at or before column 78: each
+// continuation line starts with one blank; trailing blanks are removed from every piece.
+// A piece with no break point within the width is broken at its first break point after.
+std::vector<std::string> WrapHeaderLine(std::string_view line, std::size_t width = 78);
+
+// A structured field value "type/subtype; name=value; name=\"quoted\"".
+struct THeaderParams {
+  std::string Value;  // the part before the first ";" trimmed, e.g. "text/plain"
+  std::vector<std::pair<std::string, std::string>> Params;  // names lower-cased
+
+  // The parameter's value (RFC 2231 continuations and charset'lang' forms decoded to
+  // UTF-8; RFC 2047 encoded words decoded), or "" when absent.
+  std::string Param(std::string_view name) const;
+  bool HasParam(std::string_view name) const;
+};
+THeaderParams ParseHeaderParams(std::string_view value);
+
+}  // namespace kestrune
