@@ -1,0 +1,176 @@
+#include "store/data_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "store/store_test_support.h"
+#include "store/zlb_archive.h"
+
+namespace kestrune {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using test::DirectoryEntries;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+TEST(WriteFileAtomically, ReplacesTheFileWholeWithModeOwnerOnlyAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  const auto file = dir / "Users.Dat";
+  WriteFileAtomically(file, Text("first version, longer"));
+  const FileStamp stamp = WriteFileAtomically(file, Text("second"));
+  EXPECT_EQ(ReadBytes(file), Text("second"));
+  EXPECT_EQ(test::PermissionBits(file), 0600u);
+  EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"Users.Dat"});
+  EXPECT_EQ(stamp, StampOf(file));
+  EXPECT_EQ(stamp.size, 6);
+}
+
+TEST(WriteFileAtomically, AFullDiskLeavesTheOldFileUnchanged) {
+  TempDir dir;
+  const auto file = dir / "Emails.Dat";
+  WriteBytes(file, Text("old contents"));
+  const int status = test::RunInChild([&] {
+    std::signal(SIGXFSZ, SIG_IGN);  // let write() fail with EFBIG instead of killing us
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    try {
+      WriteFileAtomically(file, Bytes(100000, 'x'));
+    } catch (const std::system_error& error) {
+      return error.code().value() == EFBIG ? 0 : 2;
+    }
+    return 1;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadBytes(file), Text("old contents"));
+  EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"Emails.Dat"});
+}
+
+TEST(WriteFileAtomically, AMissingDirectoryThrows) {
+  TempDir dir;
+  EXPECT_THROW(WriteFileAtomically(dir / "missing/Users.Dat", Text("x")), std::system_error);
+}
+
+TEST(ReadWholeFile, MissingFileIsNulloptAndADirectoryIsAnError) {
+  TempDir dir;
+  FileStamp stamp;
+  EXPECT_EQ(ReadWholeFile(dir / "none", &stamp), std::nullopt);
+  EXPECT_FALSE(stamp.exists);
+  EXPECT_THROW(ReadWholeFile(dir.path()), std::system_error);
+  WriteBytes(dir / "f", Text("abc"));
+  EXPECT_EQ(ReadWholeFile(dir / "f", &stamp), Text("abc"));
+  EXPECT_EQ(stamp, StampOf(dir / "f"));
+}
+
+TEST(DataFile, ModifyTellsWhetherAnotherHolderSavedAndWhatIsOnDisk) {
+  TempDir dir;
+  const auto path = dir / "Contacts.Dat";
+  DataFile mine(path);
+  DataFile theirs(path);
+  EXPECT_EQ(mine.Read(), std::nullopt);
+  EXPECT_EQ(theirs.Read(), std::nullopt);
+
+  std::vector<CurrentFile> seen;
+  const auto record_and_write = [&](const std::string& text) {
+    return [&seen, text](const CurrentFile& current) {
+      seen.push_back(current);
+      return Text(text);
+    };
+  };
+  mine.Modify(record_and_write("mine 1"));
+  mine.Modify(record_and_write("mine 2"));
+  theirs.Modify(record_and_write("theirs"));
+  mine.Modify(record_and_write("mine 3"));
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_FALSE(seen[0].changed);
+  EXPECT_FALSE(seen[1].changed);
+  EXPECT_TRUE(seen[2].changed);
+  EXPECT_EQ(seen[2].bytes, Text("mine 2"));
+  EXPECT_TRUE(seen[3].changed);
+  EXPECT_EQ(seen[3].bytes, Text("theirs"));
+
+  std::filesystem::remove(path);
+  mine.Modify(record_and_write("mine 4"));
+  EXPECT_TRUE(seen[4].changed);
+  EXPECT_EQ(seen[4].bytes, std::nullopt);
+}
+
+TEST(DataFile, AFailingChangeWritesNothing) {
+  TempDir dir;
+  const auto path = dir / "Users.Dat";
+  WriteBytes(path, Text("kept"));
+  DataFile file(path);
+  file.Read();
+  EXPECT_THROW(file.Modify([](const CurrentFile&) -> Bytes { throw ZlibError(-3); }), ZlibError);
+  EXPECT_EQ(ReadBytes(path), Text("kept"));
+  EXPECT_EQ(DirectoryEntries(dir.path()),
+            (std::vector<std::string>{"Users.Dat", "Users.Dat.lock"}));
+}
+
+// A counter kept in a file and raised by read-modify-write through Modify; every
+// holder keeps its own copy and only sees others' saves through CurrentFile.
+void RaiseCounter(const std::filesystem::path& path, int times) {
+  DataFile file(path);
+  int mine = 0;
+  if (const auto bytes = file.Read()) mine = std::stoi(std::string(bytes->begin(), bytes->end()));
+  for (int i = 0; i < times; ++i) {
+    file.Modify([&](const CurrentFile& current) {
+      if (current.changed) {
+        mine = current.bytes ? std::stoi(std::string(current.bytes->begin(), current.bytes->end()))
+                             : 0;
+      }
+      ++mine;
+      return Text(std::to_string(mine));
+    });
+  }
+}
+
+TEST(DataFile, TwoThreadsRaisingOneCounterLoseNothing) {
+  TempDir dir;
+  const auto path = dir / "counter";
+  std::thread first(RaiseCounter, path, 300);
+  std::thread second(RaiseCounter, path, 300);
+  first.join();
+  second.join();
+  EXPECT_EQ(ReadBytes(path), Text("600"));
+}
+
+TEST(DataFile, TwoProcessesRaisingOneCounterLoseNothing) {
+  TempDir dir;
+  const auto path = dir / "counter";
+  const auto child = [&] {
+    RaiseCounter(path, 200);
+    return 0;
+  };
+  const pid_t first = ::fork();
+  if (first == 0) ::_exit(child());
+  const int second_status = test::RunInChild(child);
+  int first_status = 0;
+  ::waitpid(first, &first_status, 0);
+  EXPECT_EQ(second_status, 0);
+  EXPECT_TRUE(WIFEXITED(first_status) && WEXITSTATUS(first_status) == 0);
+  EXPECT_EQ(ReadBytes(path), Text("400"));
+}
+
+TEST(CreatePrivateDirectories, CreatesMissingParentsOwnerOnly) {
+  TempDir dir;
+  const auto store = dir / "Users/bob/";
+  EXPECT_TRUE(CreatePrivateDirectories(store));
+  EXPECT_TRUE(std::filesystem::is_directory(store));
+  EXPECT_EQ(test::PermissionBits(dir / "Users"), 0700u);
+  EXPECT_EQ(test::PermissionBits(dir / "Users/bob"), 0700u);
+  EXPECT_TRUE(CreatePrivateDirectories(store));  // already there
+  WriteBytes(dir / "plain", Text("x"));
+  EXPECT_FALSE(CreatePrivateDirectories(dir / "plain/sub"));
+}
+
+}  // namespace
+}  // namespace kestrune
