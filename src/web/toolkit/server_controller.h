@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +86,14 @@ struct TIWServerController {
 
   // The page every session starts with when OnNewSession returns none.
   TIWPageClass MainFormClass;
+  // Makes the toolkit's message page (TIWShowMessage) holding `text`, for a message
+  // that has no page to appear on; for_exception selects its exception template.
+  std::function<std::unique_ptr<TIWAppForm>(TIWApplication&, std::string_view text,
+                                            bool for_exception)>
+      MessagePage;
+  // How often the time-out thread looks for idle sessions (tests shorten it).
+  int SessionScanIntervalMs = 60 * 1000;
+  int CachePurgeIntervalMs = 15 * 1000;
 
   // Addresses of reverse proxies whose X-Forwarded-For / Client-IP headers are believed.
   std::vector<std::string> TrustedProxies;
