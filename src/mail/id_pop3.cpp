@@ -1,0 +1,184 @@
+// POP3 client: one status line per command ("+OK" or "-ERR"), multi-line replies ended
+// by a line holding only ".", with a leading "." doubled on lines that begin with one.
+#include "mail/id_pop3.h"
+
+#include <cctype>
+#include <charconv>
+#include <string>
+
+#include "mail/id_message.h"
+#include "mail/socket_error.h"
+
+namespace kestrune {
+
+namespace {
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(text[i])) !=
+        std::toupper(static_cast<unsigned char>(prefix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The first word of a status line, and the text after it.
+std::pair<std::string_view, std::string_view> SplitStatus(std::string_view line) {
+  const std::size_t blank = line.find(' ');
+  if (blank == std::string_view::npos) return {line, {}};
+  return {line.substr(0, blank), line.substr(blank + 1)};
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+// User name and password go into command lines; anything that could end the line or
+// look like protocol punctuation is refused before a byte is sent.
+void CheckCommandArgument(std::string_view value, std::string_view what) {
+  if (value.find_first_of(std::string_view("\r\n\0<>", 5)) != std::string_view::npos) {
+    throw TransportError("The POP3 " + std::string(what) +
+                         " contains a character that cannot be sent (CR, LF, NUL, \"<\" or "
+                         "\">\").");
+  }
+}
+
+}  // namespace
+
+TIdPOP3::TIdPOP3() = default;
+
+TIdPOP3::~TIdPOP3() { Disconnect(); }
+
+bool TIdPOP3::Connected() const { return connection_.Connected(); }
+
+void TIdPOP3::Connect(int timeout_ms) {
+  if (Connected()) throw TransportError("Already connected.");
+  CheckCommandArgument(Username, "user name");
+  CheckCommandArgument(Password, "password");
+  try {
+    connection_.SetReadTimeout(ReadTimeoutMs);
+    connection_.SetMaxLineLength(LineConnection::kDefaultMaxLineLength);
+    connection_.Connect(Host, Port, timeout_ms);
+    const bool implicit_tls =
+        UseTls == TlsMode::kImplicit || (UseTls == TlsMode::kAuto && Port == kImplicitTlsPort);
+    if (implicit_tls) connection_.StartTls();
+    if (!ReadStatus()) throw ProtocolError(0, last_lines_.front());
+    if (UseTls == TlsMode::kAuto && !implicit_tls) UpgradeIfOffered();
+    LogIn();
+  } catch (...) {
+    connection_.Close();
+    throw;
+  }
+}
+
+void TIdPOP3::UpgradeIfOffered() {
+  // Servers without CAPA answer "-ERR" and the session simply stays plain.
+  if (!SendCmd("CAPA")) return;
+  bool offers_stls = false;
+  for (const std::string& capability : ReadMultiLine()) {
+    if (EqualsNoCase(SplitStatus(capability).first, "STLS")) offers_stls = true;
+  }
+  if (!offers_stls) return;
+  SendCmdExpectOk("STLS");
+  connection_.StartTls();
+}
+
+void TIdPOP3::LogIn() {
+  SendCmdExpectOk("USER " + Username);
+  SendCmdExpectOk("PASS " + Password);
+}
+
+bool TIdPOP3::ReadStatus() {
+  const std::string line = connection_.ReadLine();
+  const auto [status, text] = SplitStatus(line);
+  last_lines_.assign(1, std::string(text));
+  if (EqualsNoCase(status, "+OK")) {
+    last_status_ = "+OK";
+    return true;
+  }
+  if (EqualsNoCase(status, "-ERR")) {
+    last_status_ = "-ERR";
+    return false;
+  }
+  last_status_.clear();
+  last_lines_.assign(1, line);
+  throw TransportError("Unrecognized POP3 Response Header:\n\"" + line + "\"");
+}
+
+bool TIdPOP3::SendCmd(std::string_view command) {
+  if (!Connected()) throw ConnectionClosed();
+  connection_.WriteLine(command);
+  return ReadStatus();
+}
+
+void TIdPOP3::SendCmdExpectOk(std::string_view command) {
+  if (!SendCmd(command)) throw ProtocolError(0, last_lines_.front());
+}
+
+std::vector<std::string> TIdPOP3::ReadMultiLine() {
+  std::vector<std::string> lines;
+  for (;;) {
+    std::string line = connection_.ReadLine();
+    if (line == ".") break;
+    if (!line.empty() && line[0] == '.') line.erase(0, 1);
+    lines.push_back(std::move(line));
+  }
+  last_lines_.insert(last_lines_.end(), lines.begin(), lines.end());
+  return lines;
+}
+
+int TIdPOP3::CheckMessages() {
+  SendCmdExpectOk("STAT");
+  const std::string& text = last_lines_.front();
+  const std::string_view count = SplitStatus(text).first;
+  if (count.empty()) return 0;
+  int value = 0;
+  const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), value);
+  if (error != std::errc() || end != count.data() + count.size() || value < 0) {
+    throw TransportError("Invalid STAT reply from the POP3 server: \"" + text + "\"");
+  }
+  return value;
+}
+
+bool TIdPOP3::RetrieveInto(std::string_view command, TIdMessage& message) {
+  if (!SendCmd(command)) return false;
+  message.SetMaxMessageSize(MaxMessageSize);
+  // The reader stops at the "." line and undoes the dot-stuffing; a server that closes
+  // before that line raises ConnectionClosed out of ReadLine, never a short message.
+  message.ReadFromLines([this]() -> std::optional<std::string> { return connection_.ReadLine(); });
+  return true;
+}
+
+bool TIdPOP3::Retrieve(int n, TIdMessage& message) {
+  return RetrieveInto("RETR " + std::to_string(n), message);
+}
+
+bool TIdPOP3::RetrieveHeader(int n, TIdMessage& message) {
+  if (!RetrieveInto("TOP " + std::to_string(n) + " 0", message)) {
+    throw ProtocolError(0, last_lines_.front());
+  }
+  return true;
+}
+
+bool TIdPOP3::Delete(int n) {
+  SendCmdExpectOk("DELE " + std::to_string(n));
+  return true;
+}
+
+void TIdPOP3::Disconnect() noexcept {
+  if (Connected()) {
+    try {
+      connection_.WriteLine("QUIT");
+      // Waiting for the answer makes sure the server has taken the QUIT (and with it
+      // the deletions) before the socket goes away; its content does not matter.
+      connection_.ReadLine();
+    } catch (const std::exception&) {
+      // The connection is closed below whatever happened.
+    }
+  }
+  connection_.Close();
+}
+
+}  // namespace kestrune

@@ -1,0 +1,80 @@
+// TIdPOP3: the POP3 client (RFC 1939) as the fetch engines and the connection tests use
+// it: log in with USER/PASS, count with STAT, fetch with RETR and TOP into a message
+// object, mark with DELE, and commit with QUIT. TLS on the POP3S port, or through STLS
+// when the server's CAPA reply offers it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mail/line_connection.h"
+
+namespace kestrune {
+
+class TIdMessage;
+
+// One client object, reused for user after user; used by one thread at a time.
+// Errors are raised as the kinds of mail/socket_error.h; a message that cannot be read
+// raises MessageError (mail/mime_error.h).
+class TIdPOP3 {
+ public:
+  static constexpr int kDefaultPort = 110;
+  static constexpr int kImplicitTlsPort = 995;
+
+  // Settings, set by the caller before Connect.
+  std::string Host;
+  int Port = kDefaultPort;
+  std::string Username;
+  std::string Password;
+  // No data within this many milliseconds is a ReadTimeout (0 or less: wait forever).
+  int ReadTimeoutMs = LineConnection::kDefaultReadTimeoutMs;
+  TlsMode UseTls = TlsMode::kAuto;
+  // The largest message Retrieve accepts, in bytes.
+  std::size_t MaxMessageSize = 50u * 1024u * 1024u;
+
+  TIdPOP3();
+  ~TIdPOP3();
+
+  // Connects within `timeout_ms` (0 or less: the system's own limit), reads the
+  // greeting and logs in. Fails when already connected. Any failure closes the
+  // connection before it is raised.
+  void Connect(int timeout_ms);
+  bool Connected() const;
+  bool Secure() const { return connection_.Secure(); }
+
+  // STAT: the number of messages in the mailbox.
+  int CheckMessages();
+  // RETR n into `message` (read as its NoDecode says); false on "-ERR".
+  bool Retrieve(int n, TIdMessage& message);
+  // TOP n 0: the header section of message n into `message`.
+  bool RetrieveHeader(int n, TIdMessage& message);
+  // DELE n; the deletion takes effect only when Disconnect sends QUIT.
+  bool Delete(int n);
+  // QUIT when connected, then close in any case. Never raises.
+  void Disconnect() noexcept;
+
+  // The last reply: "+OK" or "-ERR", and its text lines (the status line's text first).
+  const std::string& LastStatus() const { return last_status_; }
+  const std::vector<std::string>& LastReplyLines() const { return last_lines_; }
+
+ private:
+  // Sends `command` and reads the status line. Returns true for "+OK", false for
+  // "-ERR"; any other reply raises the unrecognised-reply error.
+  bool SendCmd(std::string_view command);
+  // SendCmd that raises ProtocolError (the server's text) unless the reply is "+OK".
+  void SendCmdExpectOk(std::string_view command);
+  bool ReadStatus();
+  // The lines of a multi-line reply up to "." with the extra "." of ".." removed.
+  std::vector<std::string> ReadMultiLine();
+  bool RetrieveInto(std::string_view command, TIdMessage& message);
+  void UpgradeIfOffered();
+  void LogIn();
+
+  LineConnection connection_;
+  std::string last_status_;
+  std::vector<std::string> last_lines_;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,232 @@
+// SMTP client: multi-line replies ("250-..." continues, "250 ..." ends), expected reply
+// codes per command, the announced-mechanism rule for AUTH LOGIN, and DATA with every
+// line that begins with "." sent with one more "." in front.
+#include "mail/id_smtp.h"
+
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "mail/address_list.h"
+#include "mail/id_message.h"
+#include "mail/socket_error.h"
+
+namespace kestrune {
+
+namespace {
+
+std::string Upper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return result;
+}
+
+std::string Base64(std::string_view data) {
+  std::string encoded(4 * ((data.size() + 2) / 3) + 1, '\0');
+  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                     reinterpret_cast<const unsigned char*>(data.data()),
+                                     static_cast<int>(data.size()));
+  encoded.resize(static_cast<std::size_t>(length));
+  return encoded;
+}
+
+std::string CheckedAddress(std::string_view address) {
+  if (!IsSafeAddress(address)) throw TransportError(UnsafeAddressText(address));
+  return std::string(address);
+}
+
+// The bare addresses of a list in order. An item whose address holds a whole typed list
+// ("a@x; b@y", as the compose page may leave it) contributes each address in it.
+void AppendAddresses(const TIdEmailAddressList& list, std::vector<std::string>& out) {
+  for (const TIdEmailAddressItem& item : list) {
+    if (item.Address.find_first_of(",;") == std::string::npos) {
+      out.push_back(CheckedAddress(item.Address));
+      continue;
+    }
+    for (const std::string& piece : SplitAddressList(item.Address)) {
+      TIdEmailAddressItem parsed;
+      parsed.SetText(piece);
+      out.push_back(CheckedAddress(parsed.Address));
+    }
+  }
+}
+
+// The DATA section: the message's lines, dot-stuffed, each ended by CR LF, then ".".
+std::string DataSection(const TIdMessage& message) {
+  std::string data;
+  message.WriteLines(THeaderTarget::kTransmit, [&data](std::string_view line) {
+    if (line.find_first_of("\r\n") != std::string_view::npos) {
+      throw TransportError("Refused to send a message line holding CR or LF.");
+    }
+    if (!line.empty() && line.front() == '.') data += '.';
+    data += line;
+    data += "\r\n";
+  });
+  data += ".\r\n";
+  return data;
+}
+
+}  // namespace
+
+TIdSMTP::TIdSMTP() = default;
+
+TIdSMTP::~TIdSMTP() { Disconnect(); }
+
+bool TIdSMTP::Connected() const { return connection_.Connected(); }
+
+void TIdSMTP::Connect(int timeout_ms) {
+  if (Connected()) throw TransportError("Already connected.");
+  authenticated_ = false;
+  try {
+    connection_.SetReadTimeout(ReadTimeoutMs);
+    connection_.SetMaxLineLength(kMaxReplyLineLength);
+    connection_.Connect(Host, Port, timeout_ms);
+    if (UseTls == TlsMode::kImplicit || (UseTls == TlsMode::kAuto && Port == kImplicitTlsPort)) {
+      connection_.StartTls();
+    }
+    ReadReply();
+    CheckReply({220});
+    Introduce();
+  } catch (...) {
+    connection_.Close();
+    throw;
+  }
+}
+
+void TIdSMTP::Introduce() {
+  if (!Ehlo()) {
+    SendCmd("HELO " + LocalName(), {250});
+    return;
+  }
+  if (UseTls != TlsMode::kAuto || connection_.Secure()) return;
+  const bool offers_starttls =
+      std::any_of(last_lines_.begin() + 1, last_lines_.end(),
+                  [](const std::string& line) { return Upper(line) == "STARTTLS"; });
+  if (!offers_starttls) return;
+  SendCmd("STARTTLS", {220});
+  connection_.StartTls();
+  // What the server announced in plain text no longer counts (RFC 3207).
+  if (!Ehlo()) SendCmd("HELO " + LocalName(), {250});
+}
+
+bool TIdSMTP::Ehlo() {
+  mechanisms_.clear();
+  if (SendCmd("EHLO " + LocalName(), {}) != 250) return false;
+  for (const std::string& line : last_lines_) {
+    const std::string upper = Upper(line);
+    if (upper.rfind("AUTH ", 0) != 0 && upper.rfind("AUTH=", 0) != 0) continue;
+    std::string rest = line.substr(4);
+    std::replace(rest.begin(), rest.end(), '=', ' ');
+    std::size_t pos = 0;
+    while ((pos = rest.find_first_not_of(' ', pos)) != std::string::npos) {
+      const std::size_t end = std::min(rest.find(' ', pos), rest.size());
+      std::string word = rest.substr(pos, end - pos);
+      if (std::find(mechanisms_.begin(), mechanisms_.end(), word) == mechanisms_.end()) {
+        mechanisms_.push_back(std::move(word));
+      }
+      pos = end;
+    }
+  }
+  return true;
+}
+
+std::string TIdSMTP::LocalName() const {
+  if (!HeloName.empty()) return HeloName;
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+  return name;
+}
+
+int TIdSMTP::ReadReply() {
+  last_lines_.clear();
+  for (;;) {
+    const std::string line = connection_.ReadLine();
+    const bool well_formed = line.size() >= 3 &&
+                             std::isdigit(static_cast<unsigned char>(line[0])) &&
+                             std::isdigit(static_cast<unsigned char>(line[1])) &&
+                             std::isdigit(static_cast<unsigned char>(line[2])) &&
+                             (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+    if (!well_formed) throw TransportError("Invalid SMTP reply: \"" + line + "\"");
+    const int code = std::stoi(line.substr(0, 3));
+    if (!last_lines_.empty() && code != last_code_) {
+      throw TransportError("Invalid SMTP reply: \"" + line + "\"");
+    }
+    last_code_ = code;
+    last_lines_.push_back(line.size() > 4 ? line.substr(4) : std::string());
+    if (line.size() == 3 || line[3] == ' ') return code;
+  }
+}
+
+void TIdSMTP::CheckReply(std::initializer_list<int> expected) const {
+  if (expected.size() == 0 ||
+      std::find(expected.begin(), expected.end(), last_code_) != expected.end()) {
+    return;
+  }
+  std::string text;
+  for (const std::string& line : last_lines_) {
+    if (!text.empty()) text += '\n';
+    text += line;
+  }
+  throw ProtocolError(last_code_, text);
+}
+
+int TIdSMTP::SendCmd(std::string_view command, std::initializer_list<int> expected) {
+  if (!Connected()) throw ConnectionClosed();
+  connection_.WriteLine(command);
+  const int code = ReadReply();
+  CheckReply(expected);
+  return code;
+}
+
+void TIdSMTP::AuthenticateIfOffered() {
+  if (AuthenticationType != TIdSMTPAuthenticationType::atLogin || authenticated_) return;
+  const bool offers_login = std::any_of(mechanisms_.begin(), mechanisms_.end(),
+                                        [](const std::string& m) { return Upper(m) == "LOGIN"; });
+  if (!offers_login) return;
+  SendCmd("AUTH LOGIN", {334});
+  SendCmd(Base64(Username), {334});
+  SendCmd(Base64(Password), {235});
+  authenticated_ = true;
+}
+
+void TIdSMTP::Send(const TIdMessage& message) {
+  if (!Connected()) throw ConnectionClosed();
+  // Everything that can be refused is checked and built before the first command, so a
+  // bad address or an oversized message never leaves half a transaction behind.
+  const std::string from =
+      message.From.Address.empty() ? std::string() : CheckedAddress(message.From.Address);
+  std::vector<std::string> recipients;
+  AppendAddresses(message.Recipients, recipients);
+  AppendAddresses(message.CCList, recipients);
+  AppendAddresses(message.BccList, recipients);
+  const std::string data = DataSection(message);
+
+  SendCmd("RSET", {});
+  AuthenticateIfOffered();
+  SendCmd("MAIL FROM:<" + from + ">", {250});
+  for (const std::string& recipient : recipients) {
+    SendCmd("RCPT TO:<" + recipient + ">", {250, 251});
+  }
+  SendCmd("DATA", {354});
+  connection_.Write(data);
+  ReadReply();
+  CheckReply({250});
+}
+
+void TIdSMTP::Disconnect() noexcept {
+  if (Connected()) {
+    try {
+      connection_.WriteLine("QUIT");
+    } catch (const std::exception&) {
+      // Closed below in any case.
+    }
+  }
+  connection_.Close();
+  authenticated_ = false;
+  mechanisms_.clear();
+}
+
+}  // namespace kestrune
