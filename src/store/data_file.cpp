@@ -130,7 +130,7 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::pa
   if (stamp != nullptr) *stamp = FileStamp{};
   FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
-    if (errno == ENOENT) return std::nullopt;
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
     ThrowErrno(errno, "Cannot open " + file.string());
   }
   struct stat info {};
