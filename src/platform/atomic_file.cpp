@@ -1,0 +1,59 @@
+// Temporary file, fsync, rename, fsync of the directory.
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+#include "platform/random.h"
+
+namespace kestrune {
+namespace {
+
+[[noreturn]] void ThrowErrno(const std::string& what, const std::filesystem::path& path) {
+  throw std::system_error(errno, std::generic_category(), what + " " + path.string());
+}
+
+void WriteAll(int fd, std::string_view bytes, const std::filesystem::path& file) {
+  while (!bytes.empty()) {
+    ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("cannot write", file);
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+}  // namespace
+
+void ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes, mode_t mode) {
+  std::filesystem::path temp = file;
+  temp += "." + RandomHex(6) + ".tmp";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) ThrowErrno("cannot create", temp);
+  try {
+    WriteAll(fd, bytes, temp);
+    if (::fsync(fd) != 0) ThrowErrno("cannot write", temp);
+    int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0) ThrowErrno("cannot write", temp);
+    if (::rename(temp.c_str(), file.c_str()) != 0) ThrowErrno("cannot replace", file);
+  } catch (...) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(temp.c_str());
+    throw;
+  }
+  std::filesystem::path directory = file.parent_path();
+  if (directory.empty()) directory = ".";
+  int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+}  // namespace kestrune
