@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Recording SMTP servers for the tests, on 127.0.0.1, built on aiosmtpd.
 
-Each accepted message is written as one JSON file into the record directory:
-instance, mail_from, rcpt_tos (in command order), data (the message as received,
-dot-stuffing removed, CR LF kept, decoded as Latin-1 so that every byte survives),
-auth_login (the authenticated user or null), tls, esmtp and helo.
+Each accepted message becomes one directory in the record directory (renamed into
+place when complete) holding two files:
+  envelope  "key value" lines: instance, mail_from, one rcpt_to per recipient in command
+            order, auth_login (only when authenticated), tls (0/1), esmtp (0/1), helo
+  data      the message bytes as received, dot-stuffing removed, CR LF kept
 
 Instances (each on its own free port, written to the ports file when listening):
   plain     EHLO with "AUTH LOGIN PLAIN", authentication allowed without TLS
@@ -18,7 +19,6 @@ Instances (each on its own free port, written to the ports file when listening):
 import argparse
 import asyncio
 import itertools
-import json
 import os
 import signal
 import ssl
@@ -60,20 +60,20 @@ class Recorder:
         return "250 2.1.5 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        record = {
-            "instance": self.name,
-            "mail_from": envelope.mail_from,
-            "rcpt_tos": list(envelope.rcpt_tos),
-            "data": envelope.original_content.decode("latin-1"),
-            "auth_login": session.auth_data if session.authenticated else None,
-            "tls": session.ssl is not None,
-            "esmtp": bool(session.extended_smtp),
-            "helo": session.host_name,
-        }
-        name = f"{self.name}-{os.getpid()}-{next(self.counter):06d}.json"
+        lines = [f"instance {self.name}", f"mail_from {envelope.mail_from}"]
+        lines += [f"rcpt_to {address}" for address in envelope.rcpt_tos]
+        if session.authenticated:
+            lines.append(f"auth_login {session.auth_data}")
+        lines.append(f"tls {1 if session.ssl is not None else 0}")
+        lines.append(f"esmtp {1 if session.extended_smtp else 0}")
+        lines.append(f"helo {session.host_name}")
+        name = f"{self.name}-{os.getpid()}-{next(self.counter):06d}"
         temp = os.path.join(self.record_dir, "." + name)
-        with open(temp, "w", encoding="utf-8") as f:
-            json.dump(record, f)
+        os.mkdir(temp)
+        with open(os.path.join(temp, "envelope"), "w", encoding="utf-8") as f:
+            f.write("\n".join(lines) + "\n")
+        with open(os.path.join(temp, "data"), "wb") as f:
+            f.write(envelope.original_content)
         os.rename(temp, os.path.join(self.record_dir, name))
         return "250 2.0.0 OK: queued"
 

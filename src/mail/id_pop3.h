@@ -54,6 +54,9 @@ class TIdPOP3 {
   bool Delete(int n);
   // QUIT when connected, then close in any case. Never raises.
   void Disconnect() noexcept;
+  // Closes without QUIT, so the server discards the deletions of this session (for a
+  // connection whose state is no longer known).
+  void Abort() noexcept { connection_.Close(); }
 
   // The last reply: "+OK" or "-ERR", and its text lines (the status line's text first).
   const std::string& LastStatus() const { return last_status_; }

@@ -1,0 +1,218 @@
+// TIdPOP3 against Dovecot: STAT, RETR, TOP, DELE committed only by QUIT, log-in errors,
+// limits, and TLS from the first byte or through STLS.
+#include <gtest/gtest.h>
+
+#include "mail/id_message.h"
+#include "mail/id_pop3.h"
+#include "mail/socket_error.h"
+#include "peers.h"
+
+namespace kestrune {
+namespace {
+
+using testing::Peers;
+using testing::PopMailbox;
+
+constexpr int kConnectTimeoutMs = 5000;
+
+std::string SimpleMessage(std::string_view subject, std::string_view body) {
+  return "From: Alice <alice@example.org>\nTo: bob@example.org\nSubject: " + std::string(subject) +
+         "\nMessage-Id: <" + std::string(subject) + "@example.org>\n\n" + std::string(body);
+}
+
+class Pop3ClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override { LineConnection::SetTrustedCaFile(Peers::Get().CaFile()); }
+
+  void Configure(TIdPOP3& pop, std::string_view port_key = "POP3_PORT") {
+    pop.Host = "127.0.0.1";
+    pop.Port = Peers::Get().Port(port_key);
+    pop.Username = mailbox_.User();
+    pop.Password = mailbox_.Password();
+    pop.ReadTimeoutMs = 20000;
+  }
+
+  PopMailbox mailbox_;
+};
+
+TEST_F(Pop3ClientTest, CountsRetrievesWholeMessagesAndHeadersOnly) {
+  mailbox_.Deliver(SimpleMessage("first", "one\n"));
+  mailbox_.Deliver(SimpleMessage("second", "before\n.\n.starts with a dot\n..two dots\nafter\n"));
+  mailbox_.Deliver(SimpleMessage("third", "three\n"));
+  TIdPOP3 pop;
+  Configure(pop);
+  pop.Connect(kConnectTimeoutMs);
+  EXPECT_TRUE(pop.Connected());
+  EXPECT_FALSE(pop.Secure());  // this instance offers no STLS
+  EXPECT_EQ(pop.CheckMessages(), 3);
+
+  TIdMessage message;
+  message.NoDecode = true;
+  ASSERT_TRUE(pop.Retrieve(2, message));
+  EXPECT_EQ(message.Subject, "second");
+  EXPECT_EQ(message.MsgId, "<second@example.org>");
+  EXPECT_EQ(message.From.Address, "alice@example.org");
+  EXPECT_EQ(message.Body,
+            (std::vector<std::string>{"before", ".", ".starts with a dot", "..two dots", "after"}));
+
+  TIdMessage header;
+  EXPECT_TRUE(pop.RetrieveHeader(3, header));
+  EXPECT_EQ(header.Subject, "third");
+  EXPECT_TRUE(header.Body.empty());
+
+  EXPECT_FALSE(pop.Retrieve(4, message));
+  EXPECT_EQ(pop.LastStatus(), "-ERR");
+  EXPECT_THROW(pop.RetrieveHeader(4, header), ProtocolError);
+  pop.Disconnect();
+  EXPECT_FALSE(pop.Connected());
+  EXPECT_EQ(mailbox_.MessageCount(), 3u);
+}
+
+TEST_F(Pop3ClientTest, DeletionsTakeEffectOnlyThroughQuit) {
+  for (const char* subject : {"m1", "m2", "m3"}) mailbox_.Deliver(SimpleMessage(subject, "x\n"));
+  TIdPOP3 pop;
+  Configure(pop);
+
+  // A dropped connection keeps the marked message.
+  pop.Connect(kConnectTimeoutMs);
+  EXPECT_TRUE(pop.Delete(1));
+  pop.Abort();
+  pop.Connect(kConnectTimeoutMs);
+  EXPECT_EQ(pop.CheckMessages(), 3);
+
+  // Numbers stay fixed after DELE within the session; QUIT commits.
+  EXPECT_TRUE(pop.Delete(1));
+  TIdMessage message;
+  EXPECT_FALSE(pop.Retrieve(1, message));
+  ASSERT_TRUE(pop.Retrieve(2, message));
+  EXPECT_EQ(message.Subject, "m2");
+  EXPECT_THROW(pop.Delete(1), ProtocolError);  // already deleted
+  pop.Disconnect();
+  EXPECT_EQ(mailbox_.MessageCount(), 2u);
+
+  pop.Connect(kConnectTimeoutMs);
+  EXPECT_EQ(pop.CheckMessages(), 2);
+  ASSERT_TRUE(pop.Retrieve(1, message));
+  EXPECT_EQ(message.Subject, "m2");
+  pop.Disconnect();
+}
+
+TEST_F(Pop3ClientTest, WrongPasswordIsAProtocolErrorWithTheServersTextAndCloses) {
+  TIdPOP3 pop;
+  Configure(pop);
+  pop.Password = "wrong";
+  try {
+    pop.Connect(kConnectTimeoutMs);
+    FAIL() << "logged in with a wrong password";
+  } catch (const ProtocolError& e) {
+    EXPECT_STREQ(e.what(), "[AUTH] Authentication failed.");
+  }
+  EXPECT_FALSE(pop.Connected());
+  pop.Password = mailbox_.Password();
+  pop.Connect(kConnectTimeoutMs);  // the object is reusable
+  EXPECT_EQ(pop.CheckMessages(), 0);
+}
+
+TEST_F(Pop3ClientTest, UserNameOrPasswordThatCouldInjectCommandsIsRefusedBeforeConnecting) {
+  TIdPOP3 pop;
+  Configure(pop);
+  pop.Port = 1;  // nothing listens: any attempt to connect would fail differently
+  for (const std::string bad : {"a\r\nDELE 1", "a\nb", std::string("a\0b", 3), "<a>"}) {
+    pop.Username = bad;
+    try {
+      pop.Connect(kConnectTimeoutMs);
+      FAIL() << "accepted user name " << bad;
+    } catch (const SocketError&) {
+      FAIL() << "connected before checking the user name";
+    } catch (const TransportError& e) {
+      EXPECT_STREQ(e.what(),
+                   "The POP3 user name contains a character that cannot be sent (CR, LF, NUL, "
+                   "\"<\" or \">\").");
+    }
+  }
+  pop.Username = mailbox_.User();
+  pop.Password = "pass>word";
+  EXPECT_THROW(pop.Connect(kConnectTimeoutMs), TransportError);
+  EXPECT_FALSE(pop.Connected());
+}
+
+TEST_F(Pop3ClientTest, MessageOverTheSizeLimitFailsAndTheSessionStaysInStep) {
+  mailbox_.Deliver(
+      SimpleMessage("big", std::string(3000, 'b') + "\n" + std::string(3000, 'c') + "\n"));
+  mailbox_.Deliver(SimpleMessage("small", "tiny\n"));
+  TIdPOP3 pop;
+  Configure(pop);
+  pop.MaxMessageSize = 2000;
+  pop.Connect(kConnectTimeoutMs);
+  TIdMessage message;
+  EXPECT_THROW(pop.Retrieve(1, message), MessageError);
+  ASSERT_TRUE(pop.Retrieve(2, message));
+  EXPECT_EQ(message.Subject, "small");
+  pop.Disconnect();
+}
+
+TEST_F(Pop3ClientTest, LineLongerThanTheProtocolAllowsIsAnError) {
+  mailbox_.Deliver(SimpleMessage("long", std::string(20000, 'x') + "\n"));
+  TIdPOP3 pop;
+  Configure(pop);
+  pop.Connect(kConnectTimeoutMs);
+  TIdMessage message;
+  try {
+    pop.Retrieve(1, message);
+    FAIL() << "over-long line accepted";
+  } catch (const TransportError& e) {
+    EXPECT_STREQ(e.what(), "Received a line longer than 16384 characters.");
+  }
+  EXPECT_FALSE(pop.Connected());
+}
+
+TEST_F(Pop3ClientTest, ImplicitTlsAndStlsUpgrade) {
+  mailbox_.Deliver(SimpleMessage("secure", "s\n"));
+  {
+    TIdPOP3 pop;
+    Configure(pop, "POP3S_PORT");
+    pop.UseTls = TlsMode::kImplicit;
+    pop.Connect(kConnectTimeoutMs);
+    EXPECT_TRUE(pop.Secure());
+    EXPECT_EQ(pop.CheckMessages(), 1);
+    pop.Disconnect();
+  }
+  {
+    TIdPOP3 pop;
+    Configure(pop, "POP3_STLS_PORT");  // CAPA announces STLS here
+    pop.Connect(kConnectTimeoutMs);
+    EXPECT_TRUE(pop.Secure());
+    TIdMessage message;
+    ASSERT_TRUE(pop.Retrieve(1, message));
+    EXPECT_EQ(message.Subject, "secure");
+    pop.Disconnect();
+  }
+  {
+    TIdPOP3 pop;
+    Configure(pop, "POP3_STLS_PORT");
+    pop.UseTls = TlsMode::kNone;  // the plain protocol exactly, no CAPA
+    pop.Connect(kConnectTimeoutMs);
+    EXPECT_FALSE(pop.Secure());
+    EXPECT_EQ(pop.CheckMessages(), 1);
+    pop.Disconnect();
+  }
+}
+
+TEST_F(Pop3ClientTest, CertificateOfAnUntrustedIssuerIsRefusedWithTheReason) {
+  LineConnection::SetTrustedCaFile({});  // the system store does not know the test CA
+  TIdPOP3 pop;
+  Configure(pop, "POP3S_PORT");
+  pop.UseTls = TlsMode::kImplicit;
+  try {
+    pop.Connect(kConnectTimeoutMs);
+    FAIL() << "untrusted certificate accepted";
+  } catch (const TlsError& e) {
+    EXPECT_STREQ(e.what(),
+                 "TLS error: the certificate of 127.0.0.1 was not accepted: unable to get local "
+                 "issuer certificate");
+  }
+  EXPECT_FALSE(pop.Connected());
+}
+
+}  // namespace
+}  // namespace kestrune
