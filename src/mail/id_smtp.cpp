@@ -124,7 +124,9 @@ bool TIdSMTP::Ehlo() {
     while ((pos = rest.find_first_not_of(' ', pos)) != std::string::npos) {
       const std::size_t end = std::min(rest.find(' ', pos), rest.size());
       std::string word = rest.substr(pos, end - pos);
-      if (std::find(mechanisms_.begin(), mechanisms_.end(), word) == mechanisms_.end()) {
+      const std::string upper_word = Upper(word);
+      if (std::none_of(mechanisms_.begin(), mechanisms_.end(),
+                       [&](const std::string& m) { return Upper(m) == upper_word; })) {
         mechanisms_.push_back(std::move(word));
       }
       pos = end;

@@ -117,7 +117,8 @@ TEST_F(Pop3ClientTest, UserNameOrPasswordThatCouldInjectCommandsIsRefusedBeforeC
   TIdPOP3 pop;
   Configure(pop);
   pop.Port = 1;  // nothing listens: any attempt to connect would fail differently
-  for (const std::string bad : {"a\r\nDELE 1", "a\nb", std::string("a\0b", 3), "<a>"}) {
+  for (const std::string& bad :
+       std::vector<std::string>{"a\r\nDELE 1", "a\nb", std::string("a\0b", 3), "<a>"}) {
     pop.Username = bad;
     try {
       pop.Connect(kConnectTimeoutMs);
