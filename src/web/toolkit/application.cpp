@@ -124,6 +124,10 @@ TIWAppForm& TIWApplication::CreatePage(const TIWPageClass& page_class) {
   return created;
 }
 
+bool TIWApplication::OwnsPage(const TIWAppForm* page) const {
+  return page != nullptr && OwnedPage(const_cast<TIWAppForm*>(page)) != nullptr;
+}
+
 TIWAppForm* TIWApplication::OwnedPage(TIWAppForm* page) const {
   for (const auto& owned : pages_) {
     if (owned.get() == page) return page;

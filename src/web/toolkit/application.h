@@ -4,6 +4,7 @@
 // lock of their own.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -82,6 +83,7 @@ class TIWApplication {
   bool LoggedIn() const { return logged_in_; }
 
   // Page operations.
+  bool OwnsPage(const TIWAppForm* page) const;
   TIWAppForm* ActivePage() const;
   TIWAppForm* FindPage(std::string_view name) const;
   TIWAppForm& CreatePage(const TIWPageClass& page_class);
@@ -129,7 +131,7 @@ class TIWApplication {
   std::string auth_user_;
   std::string auth_password_;
   int track_id_ = 0;
-  bool logged_in_ = false;
+  std::atomic<bool> logged_in_{false};
 
   std::vector<std::unique_ptr<TIWAppForm>> pages_;  // owned, in creation order
   std::vector<TIWAppForm*> stack_;                  // back() is the active page

@@ -1,0 +1,58 @@
+// The process-wide table of live sessions, found by the 32-bit key in the first 8
+// characters of their id. A session serving a request is "out" of the table: a second
+// request for it, and the time-out scan, do not see it until it is put back.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "web/toolkit/application.h"
+
+namespace kestrune {
+
+class SessionTable {
+ public:
+  // Picks a random table key that no live or reserved session uses and reserves it.
+  std::uint32_t ReserveKey();
+  // Gives up a reservation that did not become a session.
+  void ReleaseKey(std::uint32_t key);
+
+  // Adds a new session, taken out (busy with its creating request).
+  TIWApplication* InsertBusy(std::unique_ptr<TIWApplication> session);
+
+  // Takes the session with that table key out of the table; nullptr when there is
+  // none or it is busy.
+  TIWApplication* TakeOut(std::uint32_t key);
+  // Puts a taken-out session back with a fresh last access time.
+  void PutBack(TIWApplication* session);
+  // Removes a taken-out session for good; the caller destroys it.
+  std::unique_ptr<TIWApplication> Remove(TIWApplication* session);
+
+  // Removes every idle (not busy) session whose last access is `timeout` or more ago.
+  std::vector<std::unique_ptr<TIWApplication>> RemoveIdle(
+      std::chrono::steady_clock::duration timeout);
+  // Removes every session (shutdown); busy ones included.
+  std::vector<std::unique_ptr<TIWApplication>> RemoveAll();
+
+  std::size_t Count() const;
+  // Sessions not logged in, from that address and in total.
+  std::size_t AnonymousFrom(std::string_view client_address) const;
+  std::size_t Anonymous() const;
+
+ private:
+  struct Entry {
+    std::unique_ptr<TIWApplication> session;
+    bool busy = false;
+  };
+  mutable std::mutex lock_;
+  std::unordered_map<std::uint32_t, Entry> sessions_;
+  std::unordered_map<std::uint32_t, bool> reserved_;
+};
+
+}  // namespace kestrune
