@@ -62,6 +62,9 @@ class TIWBaseControl {
   // The value posted under the HTML name (several values joined with ","); empty when
   // the field was missing. Only called for editable controls of the last render.
   virtual void SetValue(std::string_view value, const PostedForm& post) {}
+  // Called for every control when a post arrives, before values are applied: drop
+  // what belonged to the previous post (uploads).
+  virtual void ForgetPost() {}
   // True when the control may be the action control of a post.
   virtual bool AcceptsActions() const { return false; }
   // Runs the control's event for "IW_ActionParam"; the default fires OnClick.
@@ -98,8 +101,8 @@ class TIWControl : public TIWBaseControl {
   bool ShowHint = true;
   TIWFont Font;
   TIWColor BGColor;
-  bool DoSubmitValidation = true;  // run the page's Validate() before submitting
-  std::string Confirmation;        // question asked before submitting; empty = none
+  bool DoSubmitValidation = true;           // run the page's Validate() before submitting
+  std::string Confirmation;                 // question asked before submitting; empty = none
   std::vector<std::string> ExtraTagParams;  // "name=value" attributes added as they are
   // Position and size on the design grid (used by the plain layout; the list box takes
   // its row count from the height).

@@ -103,6 +103,7 @@ class TIWFile : public TIWCustomEdit {
   void SaveToFile(const std::filesystem::path& path) const;
 
   void SetValue(std::string_view value, const PostedForm& post) override;
+  void ForgetPost() override;
   bool NeedsMultipart() const override { return true; }
   std::string ElementId() const override { return HTMLName() + "SPAN"; }
   std::unique_ptr<TIWHTMLTag> RenderHTML(ControlWriter& writer) override;

@@ -25,7 +25,7 @@ class TIWGridCell {
   std::string Text;
   // The page's own markup (icons, links it built itself): written as it is.
   bool RawText = false;
-  std::string Width;   // written when not "0" and not empty
+  std::string Width;  // written when not "0" and not empty
   std::string Height;
   std::optional<TIWGridAlignment> Alignment;
   TIWGridVAlign VAlign = TIWGridVAlign::vaMiddle;

@@ -13,7 +13,7 @@ namespace kestrune {
 namespace {
 
 bool IsVoidElement(std::string_view name) {
-  static constexpr std::array<std::string_view, 7> kVoid = {"area", "br",   "frame", "hr",
+  static constexpr std::array<std::string_view, 7> kVoid = {"area", "br",    "frame", "hr",
                                                             "img",  "input", "link"};
   for (std::string_view v : kVoid) {
     if (name == v) return true;
@@ -86,7 +86,8 @@ void TIWHTMLTag::AddFlag(std::string_view name) {
 }
 
 void TIWHTMLTag::RemoveAttribute(std::string_view name) {
-  std::erase_if(attributes_, [&](const AttributeEntry& e) { return EqualsIgnoreCase(e.name, name); });
+  std::erase_if(attributes_,
+                [&](const AttributeEntry& e) { return EqualsIgnoreCase(e.name, name); });
 }
 
 std::optional<std::string> TIWHTMLTag::Attribute(std::string_view name) const {
@@ -96,9 +97,7 @@ std::optional<std::string> TIWHTMLTag::Attribute(std::string_view name) const {
 
 bool TIWHTMLTag::HasAttribute(std::string_view name) const { return FindAttribute(name); }
 
-void TIWHTMLTag::AddText(std::string_view text) {
-  content_.push_back({HtmlEscape(text), nullptr});
-}
+void TIWHTMLTag::AddText(std::string_view text) { content_.push_back({HtmlEscape(text), nullptr}); }
 
 void TIWHTMLTag::AddRawText(std::string_view markup) {
   content_.push_back({std::string(markup), nullptr});

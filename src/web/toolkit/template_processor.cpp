@@ -1,27 +1,373 @@
-// Template look-up, parsing and merging.
+// Template look-up, parsing and merging. A template is installation markup (trusted),
+// read into pieces once per render; only "{%name%}" tags and the HEAD, TITLE and BODY
+// elements are replaced, everything else is copied.
 #include "web/toolkit/template_processor.h"
 
+#include <cctype>
+#include <system_error>
+
+#include "platform/escape.h"
+#include "web/toolkit/http_message.h"
+
 namespace kestrune {
+
+namespace {
+
+constexpr std::size_t kMaxTagNameLength = 200;
+
+bool IsSafeFileName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("/\\") == std::string_view::npos &&
+         name.find('\0') == std::string_view::npos;
+}
+
+// The file of that name in the directory; an exact match first, then one that differs
+// only in letter case (template names were chosen on a case-insensitive file system).
+std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& dir,
+                                                          std::string_view name) {
+  std::error_code error;
+  const auto exact = dir / std::string(name);
+  if (std::filesystem::is_regular_file(exact, error)) return exact;
+  for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
+       it.increment(error)) {
+    if (EqualsIgnoreCase(it->path().filename().string(), name) &&
+        std::filesystem::is_regular_file(it->path(), error)) {
+      return it->path();
+    }
+  }
+  return std::nullopt;
+}
+
+bool IsNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == ':' || c == '_';
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
+
+std::string EscapeApostrophes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '\'') {
+      out += "&#39;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Case-insensitive search from `from`.
+std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::size_t from) {
+  if (needle.empty() || text.size() < needle.size()) return std::string_view::npos;
+  for (std::size_t i = from; i + needle.size() <= text.size(); ++i) {
+    if (EqualsIgnoreCase(text.substr(i, needle.size()), needle)) return i;
+  }
+  return std::string_view::npos;
+}
+
+std::string ReplaceIgnoreCase(std::string_view text, std::string_view from, std::string_view to) {
+  std::string out;
+  std::size_t start = 0;
+  for (std::size_t hit = FindIgnoreCase(text, from, 0); hit != std::string_view::npos;
+       hit = FindIgnoreCase(text, from, start)) {
+    out.append(text.substr(start, hit - start));
+    out.append(to);
+    start = hit + from.size();
+  }
+  out.append(text.substr(start));
+  return out;
+}
+
+// Parses the attributes of an element tag (the text between the name and ">").
+std::vector<TemplateAttribute> ParseAttributes(std::string_view text) {
+  std::vector<TemplateAttribute> attributes;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && (IsSpace(text[i]) || text[i] == '/')) ++i;
+    if (i >= text.size()) break;
+    const std::size_t name_start = i;
+    while (i < text.size() && !IsSpace(text[i]) && text[i] != '=' && text[i] != '/') ++i;
+    TemplateAttribute attribute;
+    attribute.name = std::string(text.substr(name_start, i - name_start));
+    while (i < text.size() && IsSpace(text[i])) ++i;
+    if (i < text.size() && text[i] == '=') {
+      ++i;
+      while (i < text.size() && IsSpace(text[i])) ++i;
+      attribute.has_value = true;
+      std::string_view raw;
+      char quote = 0;
+      if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
+        quote = text[i++];
+        const std::size_t end = text.find(quote, i);
+        const std::size_t stop = end == std::string_view::npos ? text.size() : end;
+        raw = text.substr(i, stop - i);
+        i = stop == text.size() ? stop : stop + 1;
+      } else {
+        const std::size_t start = i;
+        while (i < text.size() && !IsSpace(text[i])) ++i;
+        raw = text.substr(start, i - start);
+      }
+      std::string value = EscapeApostrophes(raw);
+      if (quote == '\'') value = ReplaceIgnoreCase(value, "\"", "&quot;");
+      attribute.value = std::move(value);
+    }
+    if (!attribute.name.empty()) attributes.push_back(std::move(attribute));
+  }
+  return attributes;
+}
+
+std::string AttributesText(const std::vector<TemplateAttribute>& attributes,
+                           std::string_view url_base) {
+  const std::string files_url = std::string(url_base) + "/files/";
+  std::string out;
+  for (const auto& attribute : attributes) {
+    if (!out.empty()) out += ' ';
+    out += attribute.name;
+    if (attribute.has_value) {
+      out += "=\"" + ReplaceIgnoreCase(attribute.value, "../files/", files_url) + "\"";
+    }
+  }
+  return out;
+}
+
+class TemplateParser {
+ public:
+  explicit TemplateParser(std::string_view text) : text_(text) {}
+
+  std::vector<TemplatePiece> Parse() {
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_];
+      if (c == '{' && Next(1) == '%' && ParseControlTag()) continue;
+      if (c == '<' && ParseMarkup()) continue;
+      text_piece_ += c == '\'' ? std::string("&#39;") : std::string(1, c);
+      ++pos_;
+    }
+    FlushText();
+    return std::move(pieces_);
+  }
+
+ private:
+  char Next(std::size_t ahead) const {
+    return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : '\0';
+  }
+
+  void FlushText() {
+    if (text_piece_.empty()) return;
+    pieces_.push_back({TemplatePiece::Kind::kText, std::move(text_piece_), {}});
+    text_piece_.clear();
+  }
+
+  bool ParseControlTag() {
+    const std::size_t close = text_.find("%}", pos_ + 2);
+    if (close == std::string_view::npos || close - pos_ - 2 > kMaxTagNameLength) return false;
+    const std::string_view name = TrimSpaces(text_.substr(pos_ + 2, close - pos_ - 2));
+    if (name.find_first_of("<>{\r\n") != std::string_view::npos) return false;
+    FlushText();
+    pieces_.push_back({TemplatePiece::Kind::kControl, std::string(name), {}});
+    pos_ = close + 2;
+    return true;
+  }
+
+  // Copies text_[pos_, end) unchanged (comments, script and style code).
+  void CopyRaw(std::size_t end) {
+    text_piece_.append(text_.substr(pos_, end - pos_));
+    pos_ = end;
+  }
+
+  bool ParseMarkup() {
+    if (text_.substr(pos_, 4) == "<!--") {
+      const std::size_t end = text_.find("-->", pos_ + 4);
+      CopyRaw(end == std::string_view::npos ? text_.size() : end + 3);
+      return true;
+    }
+    if (Next(1) == '!' || Next(1) == '?') {
+      const std::size_t end = text_.find('>', pos_);
+      CopyRaw(end == std::string_view::npos ? text_.size() : end + 1);
+      return true;
+    }
+    const bool closing = Next(1) == '/';
+    const std::size_t name_start = pos_ + (closing ? 2 : 1);
+    if (name_start >= text_.size() || !std::isalpha(static_cast<unsigned char>(text_[name_start])))
+      return false;
+    std::size_t i = name_start;
+    while (i < text_.size() && IsNameChar(text_[i])) ++i;
+    const std::string_view name = text_.substr(name_start, i - name_start);
+    // The tag ends at the first ">" outside quotes.
+    char quote = 0;
+    std::size_t end = i;
+    for (; end < text_.size(); ++end) {
+      const char c = text_[end];
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (c == '>') {
+        break;
+      }
+    }
+    if (end >= text_.size()) return false;
+    FlushText();
+    TemplatePiece piece;
+    piece.kind = TemplatePiece::Kind::kElement;
+    piece.text = (closing ? "/" : "") + std::string(name);
+    if (!closing) piece.attributes = ParseAttributes(text_.substr(i, end - i));
+    pieces_.push_back(std::move(piece));
+    pos_ = end + 1;
+    if (!closing && (EqualsIgnoreCase(name, "script") || EqualsIgnoreCase(name, "style"))) {
+      const std::string close_tag = "</" + std::string(name);
+      const std::size_t close = FindIgnoreCase(text_, close_tag, pos_);
+      CopyRaw(close == std::string_view::npos ? text_.size() : close);
+    }
+    return true;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::string text_piece_;
+  std::vector<TemplatePiece> pieces_;
+};
+
+}  // namespace
 
 std::optional<std::filesystem::path> TIWTemplateProcessorHTML::FindTemplate(
     const std::filesystem::path& template_dir, std::string_view class_name,
     TIWBrowser browser) const {
-  return std::nullopt;
+  if (!Enabled) return std::nullopt;
+  std::string name = Templates.Default;
+  if (browser == TIWBrowser::brIE && !Templates.IE.empty()) name = Templates.IE;
+  if (browser == TIWBrowser::brNetscape6 && !Templates.Netscape6.empty())
+    name = Templates.Netscape6;
+  if (name.empty()) {
+    std::string_view stem = class_name;
+    if (!stem.empty() && (stem.front() == 'T' || stem.front() == 't')) stem.remove_prefix(1);
+    name = std::string(stem) + ".html";
+  }
+  if (!IsSafeFileName(name)) return std::nullopt;
+  return FindFileIgnoringCase(template_dir, name);
 }
 
-std::vector<TemplatePiece> ParseTemplate(std::string_view text) { return {}; }
+std::vector<TemplatePiece> ParseTemplate(std::string_view text) {
+  return TemplateParser(text).Parse();
+}
 
 std::optional<std::string> FindElementAttribute(const std::vector<TemplatePiece>& pieces,
                                                 std::string_view element,
                                                 std::string_view attribute) {
+  for (const auto& piece : pieces) {
+    if (piece.kind != TemplatePiece::Kind::kElement || !EqualsIgnoreCase(piece.text, element))
+      continue;
+    for (const auto& candidate : piece.attributes) {
+      if (EqualsIgnoreCase(candidate.name, attribute)) return candidate.value;
+    }
+    return std::nullopt;
+  }
   return std::nullopt;
 }
 
-std::string DecodeAttributeText(std::string_view text) { return std::string(text); }
+std::string DecodeAttributeText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '&') {
+      out += text[i];
+      continue;
+    }
+    const std::size_t semicolon = text.find(';', i);
+    if (semicolon == std::string_view::npos || semicolon - i > 10) {
+      out += '&';
+      continue;
+    }
+    const std::string_view entity = text.substr(i + 1, semicolon - i - 1);
+    std::string decoded;
+    if (entity == "amp")
+      decoded = "&";
+    else if (entity == "lt")
+      decoded = "<";
+    else if (entity == "gt")
+      decoded = ">";
+    else if (entity == "quot")
+      decoded = "\"";
+    else if (entity == "apos")
+      decoded = "'";
+    else if (entity.size() > 1 && entity[0] == '#') {
+      unsigned long code = 0;
+      bool ok = true;
+      const bool hex = entity[1] == 'x' || entity[1] == 'X';
+      for (char c : entity.substr(hex ? 2 : 1)) {
+        const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                          : hex && std::isxdigit(static_cast<unsigned char>(c))
+                              ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
+                              : -1;
+        if (digit < 0 || code > 0x10FFFF) {
+          ok = false;
+          break;
+        }
+        code = code * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+      }
+      // Only ASCII references are turned back; they are all that escaping produces.
+      if (ok && code > 0 && code < 0x80) decoded = std::string(1, static_cast<char>(code));
+    }
+    if (decoded.empty()) {
+      out += '&';
+      continue;
+    }
+    out += decoded;
+    i = semicolon;
+  }
+  return out;
+}
 
 std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_view url_base,
                           TemplateHost& host) {
-  return {};
+  std::string out;
+  bool head_written = false;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const TemplatePiece& piece = pieces[i];
+    switch (piece.kind) {
+      case TemplatePiece::Kind::kText:
+        out += piece.text;
+        continue;
+      case TemplatePiece::Kind::kControl:
+        out += host.ControlHTML(piece.text);
+        continue;
+      case TemplatePiece::Kind::kElement:
+        break;
+    }
+    const std::string& name = piece.text;
+    if (EqualsIgnoreCase(name, "head") && !head_written) {
+      out += "<HEAD>\r\n" + host.HeadContent();
+      head_written = true;
+    } else if (EqualsIgnoreCase(name, "title")) {
+      if (auto title = host.Title()) {
+        out += "<TITLE>" + HtmlEscape(*title) + "</TITLE>";
+        while (i + 1 < pieces.size() && !(pieces[i + 1].kind == TemplatePiece::Kind::kElement &&
+                                          EqualsIgnoreCase(pieces[i + 1].text, "/title"))) {
+          ++i;
+        }
+        ++i;  // the closing tag
+      } else {
+        out += "<" + name + ">";
+      }
+    } else if (EqualsIgnoreCase(name, "body")) {
+      if (!head_written) {
+        out += "<HEAD>\r\n" + host.HeadContent() + "</HEAD>\r\n";
+        head_written = true;
+      }
+      std::vector<TemplateAttribute> attributes = piece.attributes;
+      for (auto& attribute : attributes) {
+        attribute.value =
+            ReplaceIgnoreCase(attribute.value, "../files/", std::string(url_base) + "/files/");
+      }
+      out += host.BodyOpen(attributes);
+    } else if (EqualsIgnoreCase(name, "/body")) {
+      out += host.BodyClose();
+    } else {
+      const std::string attributes = AttributesText(piece.attributes, url_base);
+      out += "<" + name + (attributes.empty() ? "" : " " + attributes) + ">";
+    }
+  }
+  return out;
 }
 
 }  // namespace kestrune
