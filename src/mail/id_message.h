@@ -128,6 +128,9 @@ class TIdMessage {
   // Content-Type parameters other than charset as read (boundary among them), written
   // back for a message without parts so a raw multipart body stays readable.
   std::vector<std::pair<std::string, std::string>> content_type_params_;
+  // Body holds the body as read without decoding (NoDecode), still in its transfer
+  // encoding; the writer then writes it as it is.
+  bool body_is_raw_ = false;
 
   friend class TMimeReader;
   friend class TMimeWriter;

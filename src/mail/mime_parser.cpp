@@ -1,0 +1,355 @@
+// The reading rules: header fields by name (any letter case), then the body by its
+// Content-Type: multipart bodies split at their boundaries (nested ones recursively),
+// parts decoded from base64 or quoted-printable, uuencoded blocks in a plain body turned
+// into attachments. Preamble and epilogue of a multipart body are MIME boilerplate for
+// readers without MIME and are not kept.
+#include "mail/mime_parser.h"
+
+#include <span>
+#include <string_view>
+
+#include "mail/id_message.h"
+#include "mail/mime_date.h"
+#include "mail/mime_encoding.h"
+#include "platform/text_encoding.h"
+
+namespace kestrune {
+namespace {
+
+using Lines = std::span<const std::string>;
+
+std::string_view TrimRight(std::string_view text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+std::string JoinLines(Lines lines) {
+  std::size_t size = 0;
+  for (const auto& line : lines) size += line.size() + 2;
+  std::string out;
+  out.reserve(size);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) out += "\r\n";
+    out += lines[i];
+  }
+  return out;
+}
+
+// Decoded text split into lines at CR LF or LF. Text from lines (quoted-printable, 7bit)
+// is the lines joined by CR LF, so "" is one empty line; base64 text normally ends with
+// a line break, which ends the last line rather than starting an empty one.
+std::vector<std::string> SplitExact(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t end = text.find('\n', start);
+    std::string_view line = text.substr(start, end == std::string_view::npos ? end : end - start);
+    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    lines.emplace_back(line);
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) {
+      lines.emplace_back(text.substr(start));
+      break;
+    }
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.emplace_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string DecodeContent(Lines lines, std::string_view encoding) {
+  std::string lower = AsciiLower(encoding);
+  if (lower == "base64") {
+    return Base64Decode(JoinLines(lines));
+  }
+  if (lower == "quoted-printable") {
+    return QuotedPrintableDecode(std::vector<std::string>(lines.begin(), lines.end()));
+  }
+  return JoinLines(lines);
+}
+
+// The lines of a text body after its transfer encoding is undone.
+std::vector<std::string> TextLines(Lines body, std::string_view encoding) {
+  if (body.empty()) return {};
+  std::string content = DecodeContent(body, encoding);
+  return encoding == "base64" ? SplitLines(content) : SplitExact(content);
+}
+
+enum class BoundaryLine { kNone, kDelimiter, kClose };
+
+BoundaryLine ClassifyLine(std::string_view line, std::string_view delimiter) {
+  if (line.size() < delimiter.size() || line.compare(0, delimiter.size(), delimiter) != 0) {
+    return BoundaryLine::kNone;
+  }
+  std::string_view rest = TrimRight(line.substr(delimiter.size()));
+  if (rest.empty()) return BoundaryLine::kDelimiter;
+  if (rest == "--") return BoundaryLine::kClose;
+  return BoundaryLine::kNone;
+}
+
+bool HasDelimiter(Lines lines, std::string_view delimiter) {
+  for (const auto& line : lines) {
+    if (ClassifyLine(line, delimiter) != BoundaryLine::kNone) return true;
+  }
+  return false;
+}
+
+// Whether a line can start a header field ("Name:" with a name of visible characters).
+bool LooksLikeField(std::string_view line) {
+  std::size_t colon = line.find(':');
+  if (colon == 0 || colon == std::string_view::npos) return false;
+  for (char c : line.substr(0, colon)) {
+    if (c <= ' ' || c == 127) return false;
+  }
+  return true;
+}
+
+class BodyDecoder {
+ public:
+  explicit BodyDecoder(TIdMessage& message) : message_(message) {}
+
+  void DecodeTop(Lines body) {
+    std::string type = AsciiLower(message_.ContentType);
+    if (type.rfind("multipart/", 0) == 0) {
+      std::string boundary = ParamOfTop("boundary");
+      if (!boundary.empty() && HasDelimiter(body, "--" + boundary)) {
+        DecodeMultipart(body, "--" + boundary, 1);
+        return;
+      }
+      // No usable boundary: the body stays readable as text.
+      message_.Body.assign(body.begin(), body.end());
+      return;
+    }
+    std::string encoding = AsciiLower(message_.ContentTransferEncoding);
+    bool text = type.empty() || type.rfind("text/", 0) == 0;
+    if (!text) {
+      auto& part =
+          message_.MessageParts.AddAttachment(TopFileName(), DecodeContent(body, encoding));
+      part.ContentType = message_.ContentType;
+      if (!encoding.empty()) part.ContentTransferEncoding = encoding;
+      return;
+    }
+    if (encoding == "base64" || encoding == "quoted-printable") {
+      message_.Body = TextLines(body, encoding);
+      return;
+    }
+    ExtractUuBlocks(body);
+  }
+
+ private:
+  std::string ParamOfTop(std::string_view name) const {
+    return ParseHeaderParams(message_.Headers.Value("Content-Type")).Param(name);
+  }
+
+  std::string TopFileName() const {
+    std::string name =
+        ParseHeaderParams(message_.Headers.Value("Content-Disposition")).Param("filename");
+    if (name.empty()) name = ParamOfTop("name");
+    return name;
+  }
+
+  void DecodeMultipart(Lines body, const std::string& delimiter, int depth) {
+    if (depth > TMimeReader::kMaxNesting) throw MessageError("Unknown Message Part Type.");
+    std::size_t part_start = 0;
+    bool in_part = false;
+    for (std::size_t i = 0; i < body.size(); ++i) {
+      BoundaryLine kind = ClassifyLine(body[i], delimiter);
+      if (kind == BoundaryLine::kNone) continue;
+      if (in_part) DecodePart(body.subspan(part_start, i - part_start), depth);
+      if (kind == BoundaryLine::kClose) return;  // the epilogue follows
+      in_part = true;
+      part_start = i + 1;
+    }
+    // No closing delimiter (a truncated message): the last part runs to the end.
+    if (in_part) DecodePart(body.subspan(part_start), depth);
+  }
+
+  void DecodePart(Lines lines, int depth) {
+    TIdHeaderList headers;
+    std::size_t body_start = 0;
+    if (!lines.empty() && LooksLikeField(lines[0])) {
+      while (body_start < lines.size() && !lines[body_start].empty()) {
+        headers.AddRawLine(lines[body_start]);
+        ++body_start;
+      }
+      if (body_start < lines.size()) ++body_start;  // the empty line
+    } else if (!lines.empty() && lines[0].empty()) {
+      body_start = 1;  // no header fields
+    }
+    Lines body = lines.subspan(body_start);
+
+    THeaderParams content_type = ParseHeaderParams(headers.Value("Content-Type"));
+    std::string type = AsciiLower(content_type.Value);
+    if (type.find('/') == std::string::npos) {
+      type = "text/plain";
+      content_type.Value = type;
+    }
+    if (type.rfind("multipart/", 0) == 0) {
+      std::string boundary = content_type.Param("boundary");
+      if (boundary.empty() || !HasDelimiter(body, "--" + boundary)) {
+        throw MessageError("Unknown Message Part Type.");
+      }
+      DecodeMultipart(body, "--" + boundary, depth + 1);
+      return;
+    }
+
+    THeaderParams disposition = ParseHeaderParams(headers.Value("Content-Disposition"));
+    std::string disposition_type = AsciiLower(disposition.Value);
+    std::string file_name = disposition.Param("filename");
+    if (file_name.empty()) file_name = content_type.Param("name");
+    std::string encoding = AsciiLower(headers.Value("Content-Transfer-Encoding"));
+    bool is_text =
+        type.rfind("text/", 0) == 0 && disposition_type != "attachment" && file_name.empty();
+    TIdMessagePart* part;
+    if (is_text) {
+      TIdText& text = message_.MessageParts.AddText(content_type.Value);
+      text.Body = TextLines(body, encoding);
+      text.ContentTransferEncoding = encoding.empty() ? "7bit" : encoding;
+      part = &text;
+    } else {
+      if (file_name.empty() && type == "message/rfc822") file_name = "message.eml";
+      TIdAttachment& attachment =
+          message_.MessageParts.AddAttachment(file_name, DecodeContent(body, encoding));
+      attachment.ContentType = content_type.Value;
+      if (!encoding.empty()) attachment.ContentTransferEncoding = encoding;
+      if (!disposition_type.empty()) attachment.ContentDisposition = disposition_type;
+      part = &attachment;
+    }
+    part->CharSet = content_type.Param("charset");
+    part->ContentID = headers.Value("Content-Id");
+    for (const auto& field : headers) {
+      static constexpr std::string_view kOwnFields[] = {"Content-Type", "Content-Transfer-Encoding",
+                                                        "Content-Disposition", "Content-Id",
+                                                        "MIME-Version"};
+      bool own = field.Name.empty();
+      for (auto name : kOwnFields) own = own || EqualsIgnoringAsciiCase(field.Name, name);
+      if (!own) part->ExtraHeaders.Add(field.Name, field.Value());
+    }
+  }
+
+  // A plain body: uuencoded or xxencoded blocks become attachment parts, every other
+  // line goes to Body. A "begin" line not followed by a well-formed block is text.
+  void ExtractUuBlocks(Lines body) {
+    for (std::size_t i = 0; i < body.size(); ++i) {
+      auto begin = ParseUuBeginLine(body[i]);
+      if (!begin) {
+        message_.Body.push_back(body[i]);
+        continue;
+      }
+      std::size_t j = i + 1;
+      TUuAlphabet alphabet =
+          GuessUuAlphabet(j < body.size() ? std::string_view(body[j]) : std::string_view());
+      std::string content;
+      bool valid = true;
+      for (; j < body.size(); ++j) {
+        std::string_view line = TrimRight(body[j]);
+        if (line == "end") break;
+        if (line.empty()) continue;
+        auto decoded = UuDecodeLine(line, alphabet);
+        if (!decoded) {
+          valid = false;
+          break;
+        }
+        content += *decoded;
+      }
+      // A block cut off by the end of the message still yields what it holds.
+      if (!valid || j == i + 1) {
+        message_.Body.push_back(body[i]);
+        continue;
+      }
+      message_.MessageParts.AddAttachment(begin->FileName, std::move(content));
+      i = j;  // the "end" line (or past the last line)
+    }
+  }
+
+  TIdMessage& message_;
+};
+
+TIdMessagePriority ParsePriority(const TIdHeaderList& headers) {
+  if (auto priority = headers.Find("Priority")) {
+    std::string value = AsciiLower(*priority);
+    if (value == "urgent") return TIdMessagePriority::mpHigh;
+    if (value == "non-urgent") return TIdMessagePriority::mpLow;
+    return TIdMessagePriority::mpNormal;
+  }
+  std::string value = headers.Value("X-Priority");
+  if (value.empty()) return TIdMessagePriority::mpNormal;
+  switch (value[0]) {
+    case '1':
+      return TIdMessagePriority::mpHighest;
+    case '2':
+      return TIdMessagePriority::mpHigh;
+    case '4':
+      return TIdMessagePriority::mpLow;
+    case '5':
+      return TIdMessagePriority::mpLowest;
+    default:
+      return TIdMessagePriority::mpNormal;
+  }
+}
+
+// A field's value for the object: encoded words decoded, raw 8-bit text taken as UTF-8
+// or Windows-1252, CR LF NUL made blanks.
+std::string TextField(const TIdHeaderList& headers, std::string_view name) {
+  return DecodeHeaderWords(headers.Value(name));
+}
+
+std::string PlainField(const TIdHeaderList& headers, std::string_view name) {
+  return SafeHeaderValue(BytesToUtf8(headers.Value(name)));
+}
+
+}  // namespace
+
+void TMimeReader::ReadHeaderFields() {
+  TIdMessage& m = message_;
+  const TIdHeaderList& h = m.Headers;
+  THeaderParams content_type = ParseHeaderParams(h.Value("Content-Type"));
+  m.ContentType = SafeHeaderValue(content_type.Value);
+  for (auto& [name, value] : content_type.Params) {
+    if (name == "charset") {
+      m.CharSet = SafeHeaderValue(value);
+    } else {
+      m.content_type_params_.emplace_back(name, SafeHeaderValue(value));
+    }
+  }
+  m.ContentTransferEncoding = PlainField(h, "Content-Transfer-Encoding");
+  m.ContentDisposition = PlainField(h, "Content-Disposition");
+  m.Subject = TextField(h, "Subject");
+  m.From.SetText(PlainField(h, "From"));
+  m.MsgId = PlainField(h, "Message-Id");
+  m.Newsgroups = PlainField(h, "Newsgroups");
+  m.Recipients.SetText(PlainField(h, "To"));
+  m.CCList.SetText(PlainField(h, "Cc"));
+  m.BccList.SetText(PlainField(h, "Bcc"));
+  m.Organization = TextField(h, "Organization");
+  std::string receipt = PlainField(h, "Disposition-Notification-To");
+  if (receipt.empty()) receipt = PlainField(h, "Return-Receipt-To");
+  m.ReceiptRecipient.SetText(receipt);
+  m.References = PlainField(h, "References");
+  m.ReplyTo.SetText(PlainField(h, "Reply-To"));
+  m.Date = ParseMailDate(h.Value("Date")).value_or(0);
+  m.Sender.SetText(PlainField(h, "Sender"));
+  m.Priority = ParsePriority(h);
+}
+
+void TMimeReader::DecodeBody(std::vector<std::string> lines) {
+  BodyDecoder(message_).DecodeTop(lines);
+}
+
+}  // namespace kestrune
