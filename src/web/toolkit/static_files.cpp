@@ -115,7 +115,10 @@ bool NotModifiedSince(SystemTime modified, std::string_view if_modified_since) {
   if (TrimSpaces(if_modified_since).empty()) return false;
   const auto since = ParseHttpDate(if_modified_since);
   if (!since) return false;
-  return HundredThousandthsOfDay(modified) <= HundredThousandthsOfDay(*since);
+  // Last-Modified goes out in whole seconds; compare the file's time at that precision
+  // so that a browser echoing it back gets its 304.
+  const auto whole_seconds = std::chrono::floor<std::chrono::seconds>(modified);
+  return HundredThousandthsOfDay(whole_seconds) <= HundredThousandthsOfDay(*since);
 }
 
 SystemTime FileModificationTime(const fs::path& file) {

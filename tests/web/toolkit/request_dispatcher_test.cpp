@@ -1,0 +1,376 @@
+// The dispatch table, new sessions, session requests with their checks, the request
+// cycle and the end of a session, driven through RequestDispatcher without sockets.
+#include "web/toolkit/request_dispatcher.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "listener_fixture.h"
+#include "web/toolkit/standalone_server.h"
+
+namespace kestrune::testing {
+namespace {
+
+class DispatcherTest : public ::testing::Test {
+ protected:
+  DispatcherTest() : controller_(MakeController(home_.path())) {}
+
+  RequestDispatcher& Dispatcher() {
+    if (!dispatcher_) dispatcher_ = std::make_unique<RequestDispatcher>(controller_, table_);
+    return *dispatcher_;
+  }
+
+  HttpRequest Request(std::string method, std::string target, std::string body = {}) {
+    HttpRequest request;
+    request.method = std::move(method);
+    request.target = std::move(target);
+    request.body = std::move(body);
+    request.peer_address = "10.0.0.5";
+    request.local_port = 8080;
+    request.headers = {{"Host", "kestrune.test:8080"}, {"User-Agent", kChrome}};
+    if (!cookie_.empty()) request.headers.emplace_back("Cookie", cookie_);
+    if (request.method == "POST") {
+      request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
+    }
+    return request;
+  }
+
+  HttpResponse Send(HttpRequest request) {
+    HttpResponse response = Dispatcher().Handle(request);
+    const std::string id = CookieFrom(response, "IW_SessionID_");
+    if (!id.empty()) session_id_ = id;
+    const std::string track = CookieFrom(response, "IW_TrackID_");
+    if (!id.empty()) {
+      cookie_ = "IW_CookieCheck_=Enabled; IW_SessionID_=" + id + "; IW_TrackID_=" + track;
+    }
+    return response;
+  }
+
+  // Starts a session and loads its first page (track 1).
+  HttpResponse StartAndShow() {
+    Send(Request("GET", "/"));
+    return Send(Request("GET", "/index"));
+  }
+
+  HttpResponse Click(const std::string& control) {
+    return Send(Request("POST", "/index", "IW_Action=" + control + "&IW_ActionParam="));
+  }
+
+  TempDir home_;
+  TIWServerController controller_;
+  SessionTable table_;
+  std::unique_ptr<RequestDispatcher> dispatcher_;
+  std::string cookie_;
+  std::string session_id_;
+};
+
+TEST_F(DispatcherTest, RootRedirectsToIndexWithSessionCookies) {
+  const HttpResponse response = Send(Request("GET", "/"));
+  EXPECT_EQ(response.status, 302);
+  EXPECT_EQ(response.Header("Location"), "http://kestrune.test:8080/index");
+  EXPECT_EQ(CookieFrom(response, "IW_TrackID_"), "0");
+  EXPECT_EQ(CookieFrom(response, "IW_CookieCheck_"), "Enabled");
+  ASSERT_EQ(session_id_.size(), 41u);
+  for (const auto& [name, value] : response.headers) {
+    if (name == "Set-Cookie") {
+      EXPECT_NE(value.find("; HttpOnly; SameSite=Lax"), std::string::npos) << value;
+      EXPECT_EQ(value.find("Secure"), std::string::npos) << value;
+    }
+  }
+  EXPECT_EQ(table_.Count(), 1u);
+}
+
+TEST_F(DispatcherTest, UrlTrackingRedirectCarriesTrackAndId) {
+  controller_.SessionTrackingMethod = TrackingMethod::tmURL;
+  const HttpResponse response = Send(Request("GET", "/"));
+  const std::string location = response.Header("Location");
+  const std::string prefix = "http://kestrune.test:8080/index/0/";
+  ASSERT_TRUE(location.starts_with(prefix)) << location;
+  const std::string id = location.substr(prefix.size());
+  ASSERT_EQ(id.size(), 41u);
+  const HttpResponse page = Send(Request("GET", "/index/0/" + id));
+  EXPECT_EQ(page.status, 200);
+  EXPECT_NE(page.body.find("/index/1/" + id), std::string::npos);
+}
+
+TEST_F(DispatcherTest, SessionKeysAreRandomAndWellFormed) {
+  std::set<std::string> keys;
+  for (int i = 0; i < 20; ++i) {
+    cookie_.clear();
+    Send(Request("GET", "/"));
+    keys.insert(session_id_.substr(0, 24));
+    for (char c : session_id_.substr(0, 24)) EXPECT_TRUE(std::isxdigit(c) && !std::islower(c));
+    for (char c : session_id_.substr(24)) EXPECT_TRUE(std::isdigit(c));
+  }
+  EXPECT_EQ(keys.size(), 20u);
+}
+
+TEST_F(DispatcherTest, SessionAnswersCarryPrivacyHeadersAndAdvanceTrack) {
+  const HttpResponse page = StartAndShow();
+  EXPECT_EQ(page.status, 200);
+  EXPECT_EQ(page.Header("Cache-Control"), "private, no-store");
+  EXPECT_EQ(page.Header("Referrer-Policy"), "same-origin");
+  EXPECT_EQ(page.Header("X-Frame-Options"), "SAMEORIGIN");
+  EXPECT_EQ(CookieFrom(page, "IW_TrackID_"), "1");
+  EXPECT_NE(page.body.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+  EXPECT_EQ(page.body.find("<script>alert(1)"), std::string::npos);
+}
+
+TEST_F(DispatcherTest, StaleTrackRerendersWithoutFiringHandler) {
+  StartAndShow();
+  const std::string current = cookie_;
+  cookie_ = "IW_CookieCheck_=Enabled; IW_SessionID_=" + session_id_ + "; IW_TrackID_=0";
+  const HttpResponse stale = Click("IWHELLO");
+  EXPECT_EQ(stale.status, 200);
+  EXPECT_EQ(CookieFrom(stale, "IW_TrackID_"), "1");
+  EXPECT_EQ(stale.body.find("window.alert"), std::string::npos);
+  cookie_ = current;
+  const HttpResponse fresh = Click("IWHELLO");
+  EXPECT_EQ(CookieFrom(fresh, "IW_TrackID_"), "2");
+  EXPECT_NE(fresh.body.find("window.alert(\"Hello \\\"you\\\" \\x3Cb\\x3E\");"), std::string::npos)
+      << fresh.body;
+}
+
+TEST_F(DispatcherTest, ForgedIdWithRightTableKeyIsRefusedAndSessionSurvives) {
+  StartAndShow();
+  const std::string real = cookie_;
+  std::string forged = session_id_;
+  forged[12] = forged[12] == 'A' ? 'B' : 'A';
+  cookie_ = "IW_CookieCheck_=Enabled; IW_SessionID_=" + forged + "; IW_TrackID_=1";
+  const HttpResponse refused = Send(Request("GET", "/index"));
+  EXPECT_EQ(refused.status, 500);
+  EXPECT_EQ(refused.reason, "Server error");
+  EXPECT_NE(refused.body.find("Session not found. Session may have expired."), std::string::npos);
+  cookie_ = real;
+  EXPECT_EQ(Send(Request("GET", "/index")).status, 200);
+}
+
+TEST_F(DispatcherTest, NonHexIdNamesTheResourceEscaped) {
+  cookie_ = "IW_CookieCheck_=Enabled; IW_SessionID_=<x>zzzzzz; IW_TrackID_=1";
+  const HttpResponse response = Send(Request("GET", "/index"));
+  EXPECT_NE(response.body.find("Resource &lt;x&gt;zzzzzz not found."), std::string::npos);
+}
+
+TEST_F(DispatcherTest, MissingCookieCheckIsReported) {
+  StartAndShow();
+  cookie_ = "IW_SessionID_=" + session_id_ + "; IW_TrackID_=1";
+  const HttpResponse response = Send(Request("GET", "/index"));
+  EXPECT_NE(response.body.find(
+                "Your browser does not seem to support cookies or they are disactivated"),
+            std::string::npos);
+}
+
+TEST_F(DispatcherTest, BusySessionAnswersNotFound) {
+  StartAndShow();
+  TIWApplication* busy = table_.TakeOut(*TableKeyOfId(session_id_));
+  ASSERT_NE(busy, nullptr);
+  const HttpResponse second = Send(Request("GET", "/index"));
+  EXPECT_NE(second.body.find("Session not found."), std::string::npos);
+  table_.PutBack(busy);
+  EXPECT_EQ(Send(Request("GET", "/index")).status, 200);
+}
+
+TEST_F(DispatcherTest, OtherAddressIsRefusedWhileTheOwnerGoesOn) {
+  StartAndShow();
+  HttpRequest other = Request("GET", "/index");
+  other.peer_address = "10.0.0.99";
+  const HttpResponse refused = Send(other);
+  EXPECT_NE(refused.body.find("Security Exception: The IP you are using is different than the "
+                              "one that is assigned to the specified session."),
+            std::string::npos);
+  EXPECT_EQ(Send(Request("GET", "/index")).status, 200);
+}
+
+TEST_F(DispatcherTest, ForwardedForCountsOnlyFromTrustedProxy) {
+  HttpRequest request = Request("GET", "/");
+  request.headers.emplace_back("X-Forwarded-For", "192.0.2.1, 198.51.100.7");
+  EXPECT_EQ(ClientAddressOf(request, controller_), "10.0.0.5");
+  controller_.TrustedProxies = {"10.0.0.5"};
+  EXPECT_EQ(ClientAddressOf(request, controller_), "198.51.100.7");
+}
+
+TEST_F(DispatcherTest, MessageBeforeSwitchStaysOnOldPage) {
+  StartAndShow();
+  const HttpResponse second = Click("IWSWITCH");
+  EXPECT_NE(second.body.find("IWBACK"), std::string::npos);
+  EXPECT_NE(second.body.find("window.alert(\"on second\");"), std::string::npos);
+  EXPECT_EQ(second.body.find("left behind"), std::string::npos);
+}
+
+TEST_F(DispatcherTest, ExceptionInHandlerBecomesAlert) {
+  StartAndShow();
+  const HttpResponse page = Click("IWFAIL");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_NE(page.body.find("window.alert(\"Handler broke\");"), std::string::npos);
+  EXPECT_EQ(Send(Request("GET", "/index")).status, 200);
+}
+
+TEST_F(DispatcherTest, UnknownActionControlIsAnAlert) {
+  StartAndShow();
+  const HttpResponse page = Click("IWNOSUCH");
+  EXPECT_NE(page.body.find("window.alert(\"Cannot find submit component.\");"), std::string::npos);
+}
+
+TEST_F(DispatcherTest, EndSessionAndRedirectEndsTheSession) {
+  StartAndShow();
+  const HttpResponse bye = Click("IWLOGOUT");
+  EXPECT_EQ(bye.body,
+            "<HTML><META HTTP-EQUIV=\"Refresh\" CONTENT=\"0;URL=/files/logout.htm\"><BODY></BODY>"
+            "</HTML>");
+  EXPECT_EQ(table_.Count(), 0u);
+  EXPECT_FALSE(std::filesystem::exists(home_.path() / "Cache" / "user" / session_id_));
+  const HttpResponse later = Send(Request("GET", "/index"));
+  EXPECT_NE(later.body.find("Session not found. Session may have expired."), std::string::npos);
+}
+
+TEST_F(DispatcherTest, SendDownloadKeepsTrackNumber) {
+  StartAndShow();
+  WriteFile(home_.path() / "report.pdf", "%PDF-1.4 data");
+  auto* page = dynamic_cast<FirstPage*>(
+      table_.TakeOut(*TableKeyOfId(session_id_))->ActivePage());
+  ASSERT_NE(page, nullptr);
+  page->download_path = home_.path() / "report.pdf";
+  table_.PutBack(&page->WebApplication());
+  const HttpResponse download = Click("IWDOWNLOAD");
+  EXPECT_EQ(download.body, "%PDF-1.4 data");
+  EXPECT_EQ(download.Header("Content-Type"), "application/pdf");
+  EXPECT_EQ(download.Header("Content-Disposition"), "attachment;filename=\"report.pdf\"");
+  EXPECT_EQ(CookieFrom(download, "IW_TrackID_"), "1");
+}
+
+TEST_F(DispatcherTest, CrossSitePostIsRefused) {
+  StartAndShow();
+  HttpRequest forged = Request("POST", "/index", "IW_Action=IWHELLO&IW_ActionParam=");
+  forged.headers.emplace_back("Origin", "http://evil.example");
+  const HttpResponse refused = Send(forged);
+  EXPECT_EQ(refused.status, 403);
+  HttpRequest same = Request("POST", "/index", "IW_Action=IWHELLO&IW_ActionParam=");
+  same.headers.emplace_back("Origin", "http://kestrune.test:8080");
+  EXPECT_EQ(Send(same).status, 200);
+}
+
+TEST_F(DispatcherTest, FilesCommandInAnyCaseAndSafePaths) {
+  WriteFile(home_.path() / "Files" / "logout.htm", "<p>bye</p>");
+  WriteFile(home_.path() / "Files" / "sub" / "a.gif", "GIF89a");
+  WriteFile(home_.path() / "secret.txt", "secret");
+  std::filesystem::create_symlink(home_.path() / "secret.txt",
+                                  home_.path() / "Files" / "link.txt");
+  for (const char* path : {"/files/logout.htm", "/Files/logout.htm", "/FILES/logout.htm"}) {
+    const HttpResponse response = Send(Request("GET", path));
+    EXPECT_EQ(response.status, 200) << path;
+    EXPECT_EQ(response.body, "<p>bye</p>");
+    EXPECT_EQ(response.Header("Content-Type"), "text/html");
+    EXPECT_FALSE(response.Header("Expires").empty());
+  }
+  EXPECT_EQ(Send(Request("GET", "/files/sub/a.gif")).Header("Content-Type"), "image/gif");
+  for (const char* path : {"/files/../secret.txt", "/files/%2e%2e/secret.txt",
+                           "/files/sub/..%2f..%2fsecret.txt", "/files/link.txt",
+                           "/files//logout.htm", "/files/sub%5c..%5clogout.htm",
+                           "/files/logout.htm%00", "/files/missing.htm", "/files/sub"}) {
+    const HttpResponse response = Send(Request("GET", path));
+    EXPECT_EQ(response.status, 404) << path;
+    EXPECT_EQ(response.body, "File not found");
+  }
+}
+
+TEST_F(DispatcherTest, FileNotModifiedSinceGives304) {
+  WriteFile(home_.path() / "Files" / "a.js", "x");
+  HttpRequest request = Request("GET", "/files/a.js");
+  const HttpResponse first = Send(request);
+  request.headers.emplace_back("If-Modified-Since", first.Header("Last-Modified"));
+  const HttpResponse again = Send(request);
+  EXPECT_EQ(again.status, 304);
+  EXPECT_EQ(again.reason, "Not modified");
+  EXPECT_TRUE(again.body.empty());
+}
+
+TEST_F(DispatcherTest, BuiltinIconAndImages) {
+  const HttpResponse icon = Send(Request("GET", "/favicon.ico"));
+  EXPECT_EQ(icon.status, 200);
+  EXPECT_EQ(icon.Header("Content-Type"), "image/x-ico");
+  EXPECT_EQ(icon.body.substr(0, 4), std::string("\0\0\1\0", 4));
+  EXPECT_EQ(Send(Request("GET", "/gfx/Tp.gif")).Header("Content-Type"), "image/gif");
+}
+
+TEST_F(DispatcherTest, UnknownCommandIsAnErrorPage) {
+  const HttpResponse response = Send(Request("GET", "/bogus/<i>"));
+  EXPECT_EQ(response.status, 500);
+  EXPECT_NE(response.body.find("Unrecognized Command: bogus &lt;i&gt;"), std::string::npos);
+}
+
+TEST_F(DispatcherTest, CustomErrorTemplateIsUsed) {
+  WriteFile(home_.path() / "Templates" / "IWError.html", "<h1>{%appname%}</h1>{%Content%}");
+  const HttpResponse response = Send(Request("GET", "/nothing"));
+  EXPECT_EQ(response.body, "<h1>Kestrune</h1>Unrecognized Command: nothing");
+}
+
+TEST_F(DispatcherTest, UnsupportedBrowserGetsBrowserList) {
+  HttpRequest request = Request("GET", "/");
+  request.headers[1].second = "Mozilla/4.0 (compatible; MSIE 2.0)";
+  EXPECT_NE(Send(request).body.find("Unknown browser type."), std::string::npos);
+  request.headers[1].second = "Lynx/2.8";
+  EXPECT_NE(Send(request).body.find("No main form is defined."), std::string::npos);
+}
+
+TEST_F(DispatcherTest, HttpsRedirectTextNamesTlsPort) {
+  controller_.SSLOptions.NonSSLRequest = NonSSLMode::nsRedirect;
+  Dispatcher().SetPorts(8080, 443);
+  const HttpResponse response = Send(Request("GET", "/"));
+  EXPECT_EQ(response.body, "<META HTTP-EQUIV=\"Refresh\"CONTENT=\"0;URL=https://kestrune.test:443/\">");
+}
+
+class AcceptOneUser : public ControllerEvents {
+ public:
+  bool Authorize(std::string_view user, std::string_view password) override {
+    return user == "ann" && password == "pw";
+  }
+};
+
+TEST_F(DispatcherTest, BasicAuthorizationGuardsNewSessionsAndRequests) {
+  AcceptOneUser events;
+  controller_.Events = &events;
+  controller_.AuthBeforeNewSession = true;
+  HttpResponse refused = Send(Request("GET", "/"));
+  EXPECT_EQ(refused.status, 401);
+  EXPECT_EQ(refused.Header("WWW-Authenticate"), "Basic realm=\"Kestrune\"");
+  EXPECT_EQ(refused.body, "Authentication Failed.");
+  HttpRequest good = Request("GET", "/");
+  good.headers.emplace_back("Authorization", "Basic YW5uOnB3");  // ann:pw
+  EXPECT_EQ(Send(good).status, 302);
+  HttpRequest without = Request("GET", "/index");
+  EXPECT_EQ(Send(without).status, 401);
+  EXPECT_EQ(table_.Count(), 1u);
+}
+
+TEST_F(DispatcherTest, AnonymousSessionsAreCappedPerAddress) {
+  controller_.MaxAnonymousSessionsPerAddress = 2;
+  EXPECT_EQ(Send(Request("GET", "/")).status, 302);
+  EXPECT_EQ(Send(Request("GET", "/")).status, 302);
+  EXPECT_EQ(Send(Request("GET", "/")).status, 503);
+  HttpRequest other = Request("GET", "/");
+  other.peer_address = "10.0.0.6";
+  EXPECT_EQ(Send(other).status, 302);
+}
+
+TEST_F(DispatcherTest, StopEndsTheNamedSession) {
+  StartAndShow();
+  Send(Request("GET", "/STOP/" + session_id_));
+  EXPECT_EQ(table_.Count(), 0u);
+}
+
+TEST_F(DispatcherTest, IdleSessionsAreRemovedByTheTimeoutScan) {
+  controller_.SetSessionTimeout(0);
+  TIWStandAloneServer server(controller_);
+  StartAndShow();
+  RequestDispatcher& dispatcher = Dispatcher();
+  (void)dispatcher;
+  EXPECT_EQ(table_.Count(), 1u);
+  auto idle = table_.RemoveIdle(std::chrono::minutes(controller_.SessionTimeout()));
+  EXPECT_EQ(idle.size(), 1u);
+  for (auto& session : idle) Dispatcher().DestroySession(std::move(session));
+  EXPECT_NE(Send(Request("GET", "/index")).body.find("Session not found."), std::string::npos);
+  EXPECT_THROW(controller_.SetSessionTimeout(601), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace kestrune::testing
