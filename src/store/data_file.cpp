@@ -55,17 +55,22 @@ FileStamp StampFromStat(const struct stat& info) {
   return stamp;
 }
 
-// The process-wide mutex of a data file, keyed by its absolute normalised path so that
-// different spellings of one path share it. Entries live as long as the process; there
-// are a few per user.
-std::mutex& PathMutex(const std::filesystem::path& file) {
-  static std::mutex registry_mutex;
-  static std::map<std::string, std::unique_ptr<std::mutex>> registry;
+// A file's absolute normalised path, the same for different spellings of one path.
+std::string PathKey(const std::filesystem::path& file) {
   std::error_code error;
   std::filesystem::path key = std::filesystem::weakly_canonical(file, error);
   if (error) key = std::filesystem::absolute(file, error).lexically_normal();
+  return key.string();
+}
+
+// The process-wide mutex of a data file, keyed by PathKey. Entries live as long as the
+// process; there are a few per user.
+std::mutex& PathMutex(const std::filesystem::path& file) {
+  static std::mutex registry_mutex;
+  static std::map<std::string, std::unique_ptr<std::mutex>> registry;
+  const std::string key = PathKey(file);
   const std::lock_guard guard(registry_mutex);
-  auto& entry = registry[key.string()];
+  auto& entry = registry[key];
   if (!entry) entry = std::make_unique<std::mutex>();
   return *entry;
 }
@@ -114,6 +119,10 @@ DataFileLock::DataFileLock(const std::filesystem::path& file) : state_(std::make
 DataFileLock::~DataFileLock() {
   // Closing the descriptor releases the flock; the mutex is released after it.
   ::close(state_->lock_fd);
+}
+
+bool IsSameDataFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  return PathKey(a) == PathKey(b);
 }
 
 FileStamp StampOf(const std::filesystem::path& file) {

@@ -89,6 +89,10 @@ class DataFile {
   FileStamp stamp_;
 };
 
+// Whether a and b name the same file (after resolving "." / ".." and symbolic links
+// where the file system allows; the key under which the file's lock is taken).
+bool IsSameDataFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // The file's current stamp (exists = false when there is none).
 FileStamp StampOf(const std::filesystem::path& file);
 

@@ -1,0 +1,351 @@
+// Contacts.Dat: TContactRecord layout and the TContactsDB operations.
+#include "store/contacts_db.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "platform/text_encoding.h"
+#include "store/record_io.h"
+
+namespace kestrune {
+namespace {
+
+using Record = TContactRecord;
+
+static_assert(Record::kContactEmailOffset ==
+              Record::kContactNameOffset + Record::kTextCapacity + 1);
+static_assert(Record::kUseCountOffset == Record::kContactEmailOffset + Record::kTextCapacity + 1);
+static_assert(Record::kActiveOffset == Record::kUseCountOffset + 4);
+static_assert(Record::kActiveOffset + 4 == Record::kSize);
+
+constexpr std::string_view kMagic = "KSTC";
+constexpr std::size_t kCountOffset = 8;
+static_assert(kCountOffset + 4 == TContactsDB::kHeaderSize);
+
+int CountOf(const std::vector<std::uint8_t>& records) {
+  return static_cast<int>(records.size() / Record::kSize);
+}
+
+std::span<const std::uint8_t, Record::kSize> BytesAt(const std::vector<std::uint8_t>& records,
+                                                     int index) {
+  return std::span<const std::uint8_t, Record::kSize>(
+      records.data() + static_cast<std::size_t>(index - 1) * Record::kSize, Record::kSize);
+}
+
+void StoreAt(std::vector<std::uint8_t>& records, int index,
+             const std::array<std::uint8_t, Record::kSize>& bytes) {
+  std::copy(bytes.begin(), bytes.end(),
+            records.begin() + static_cast<std::ptrdiff_t>(index - 1) * Record::kSize);
+}
+
+// Contacts are told apart by name and address, ignoring ASCII case.
+bool SameContact(const Record& a, const Record& b) {
+  return EqualsIgnoringAsciiCase(a.ContactName, b.ContactName) &&
+         EqualsIgnoringAsciiCase(a.ContactEmail, b.ContactEmail);
+}
+
+// The index of the (nth + 1)-th record of records that is the same contact as wanted;
+// 0 when there are fewer.
+int FindNthSame(const std::vector<std::uint8_t>& records, const Record& wanted, int nth) {
+  const int count = CountOf(records);
+  for (int index = 1; index <= count; ++index) {
+    if (SameContact(Record::FromBytes(BytesAt(records, index)), wanted) && nth-- == 0) {
+      return index;
+    }
+  }
+  return 0;
+}
+
+std::int32_t AddUseCounts(std::int32_t count, std::int64_t increase) {
+  const std::int64_t sum = std::int64_t{count} + increase;
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      sum, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+// Drops deleted records and sorts the rest by name, ignoring ASCII case (records of
+// equal names keep their order).
+void CompactAndSort(std::vector<std::uint8_t>& records) {
+  std::vector<std::pair<std::string, std::array<std::uint8_t, Record::kSize>>> kept;
+  const int count = CountOf(records);
+  for (int index = 1; index <= count; ++index) {
+    const auto bytes = BytesAt(records, index);
+    if (ReadInt32LE(bytes, Record::kActiveOffset) == 0) continue;
+    std::array<std::uint8_t, Record::kSize> copy{};
+    std::copy(bytes.begin(), bytes.end(), copy.begin());
+    kept.emplace_back(
+        AsciiLower(ReadCountedString(bytes, Record::kContactNameOffset, Record::kTextCapacity)),
+        copy);
+  }
+  std::stable_sort(kept.begin(), kept.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  records.clear();
+  for (const auto& [name, bytes] : kept) records.insert(records.end(), bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+TContactRecord TContactRecord::FromBytes(std::span<const std::uint8_t, kSize> bytes) {
+  TContactRecord contact;
+  std::copy(bytes.begin(), bytes.end(), contact.raw.begin());
+  contact.ContactName = ReadCountedString(bytes, kContactNameOffset, kTextCapacity);
+  contact.ContactEmail = ReadCountedString(bytes, kContactEmailOffset, kTextCapacity);
+  contact.UseCount = ReadInt32LE(bytes, kUseCountOffset);
+  contact.Active = ReadInt32LE(bytes, kActiveOffset);
+  return contact;
+}
+
+std::array<std::uint8_t, TContactRecord::kSize> TContactRecord::ToBytes() const {
+  std::array<std::uint8_t, kSize> out = raw;
+  const std::span<std::uint8_t> bytes(out);
+  WriteCountedString(bytes, kContactNameOffset, kTextCapacity, ContactName);
+  WriteCountedString(bytes, kContactEmailOffset, kTextCapacity, ContactEmail);
+  WriteInt32LE(bytes, kUseCountOffset, UseCount);
+  WriteInt32LE(bytes, kActiveOffset, Active);
+  return out;
+}
+
+TContactsDB::TContactsDB() {
+  last_pick_.UseCount = -1;
+  picked_.fill(-1);
+}
+
+int TContactsDB::RecordCount() const { return CountOf(records_); }
+
+TContactRecord TContactsDB::RecordAt(int index) const {
+  return TContactRecord::FromBytes(BytesAt(records_, index));
+}
+
+void TContactsDB::Remember(int index) {
+  if (index > base_count_ || originals_.contains(index)) return;
+  RecordBytes original{};
+  const auto bytes = BytesAt(records_, index);
+  std::copy(bytes.begin(), bytes.end(), original.begin());
+  originals_.emplace(index, original);
+}
+
+void TContactsDB::Load(std::span<const std::uint8_t> image, Header& header, RecordArray& records) {
+  if (image.size() < kHeaderSize) {
+    throw DamagedFileError("Contacts.Dat is shorter than its header");
+  }
+  std::copy(image.begin(), image.begin() + kHeaderSize, header.begin());
+  records = DecompressRecordArray(archive_, image.subspan(kHeaderSize),
+                                  ReadInt32LE(header, kCountOffset), Record::kSize);
+}
+
+void TContactsDB::MergeInto(RecordArray& records) const {
+  // A changed contact is found in the other holder's version as the same occurrence of
+  // its name and address (as they were when this copy read them) among the base records.
+  const auto base_record = [this](int index) {
+    const auto original = originals_.find(index);
+    return original != originals_.end() ? TContactRecord::FromBytes(original->second)
+                                        : RecordAt(index);
+  };
+  for (const auto& [index, original_bytes] : originals_) {
+    const TContactRecord before = TContactRecord::FromBytes(original_bytes);
+    int nth = 0;
+    for (int earlier = 1; earlier < index; ++earlier) {
+      if (SameContact(base_record(earlier), before)) ++nth;
+    }
+    const int target = FindNthSame(records, before, nth);
+    if (target == 0) continue;  // the other holder deleted it
+    const TContactRecord mine = RecordAt(index);
+    TContactRecord merged = TContactRecord::FromBytes(BytesAt(records, target));
+    if (mine.ContactName != before.ContactName) merged.ContactName = mine.ContactName;
+    if (mine.ContactEmail != before.ContactEmail) merged.ContactEmail = mine.ContactEmail;
+    merged.UseCount = AddUseCounts(merged.UseCount, std::int64_t{mine.UseCount} - before.UseCount);
+    if (mine.Active != before.Active) merged.Active = mine.Active;
+    StoreAt(records, target, merged.ToBytes());
+  }
+  const auto added = records_.begin() + static_cast<std::ptrdiff_t>(base_count_) * Record::kSize;
+  records.insert(records.end(), added, records_.end());
+}
+
+std::vector<std::uint8_t> TContactsDB::BuildImage(const Header& header, RecordArray& records) {
+  CompactAndSort(records);
+  std::vector<std::uint8_t> body;
+  archive_.CompressStream(records, body);
+  std::vector<std::uint8_t> image(header.begin(), header.end());
+  WriteInt32LE(image, kCountOffset, CountOf(records));
+  image.insert(image.end(), body.begin(), body.end());
+  return image;
+}
+
+bool TContactsDB::Open(const std::filesystem::path& directory) {
+  auto file = std::make_unique<DataFile>(directory / kFileName);
+  Header header{};
+  RecordArray records;
+  if (const auto image = file->Read()) {
+    if (!CountedMagicMatches(*image, kMagic)) return false;
+    Load(*image, header, records);
+  } else {
+    // A failure to create the mail store shows when the contacts are first saved.
+    CreatePrivateDirectories(directory);
+    header[0] = static_cast<std::uint8_t>(kMagic.size());
+    std::copy(kMagic.begin(), kMagic.end(), header.begin() + 1);
+  }
+  header_ = header;
+  records_ = std::move(records);
+  directory_ = directory;
+  file_ = std::move(file);
+  base_count_ = RecordCount();
+  originals_.clear();
+  open_ = true;
+  return true;
+}
+
+int TContactsDB::GetCount() const { return open_ ? RecordCount() : -1; }
+
+int TContactsDB::CountActive() const {
+  if (!open_) return -1;
+  const int count = RecordCount();
+  int active = 0;
+  for (int index = 1; index <= count; ++index) {
+    if (ReadInt32LE(BytesAt(records_, index), Record::kActiveOffset) != 0) ++active;
+  }
+  return active;
+}
+
+bool TContactsDB::GetContact(int index, TContactRecord& contact) const {
+  if (!open_ || index < 1 || index > RecordCount()) return false;
+  contact = RecordAt(index);
+  if (contact.Active != 0) return true;
+  contact = TContactRecord{};  // a deleted contact reads as an empty one
+  return false;
+}
+
+int TContactsDB::FindContactIndex(std::string_view text) const {
+  if (!open_ || text.empty()) return -1;
+  int found = -1;
+  const int count = RecordCount();
+  for (int index = 1; index <= count; ++index) {
+    const TContactRecord contact = RecordAt(index);
+    if (contact.Active == 1 && (EqualsIgnoringAsciiCase(contact.ContactName, text) ||
+                                EqualsIgnoringAsciiCase(contact.ContactEmail, text))) {
+      found = index;
+    }
+  }
+  return found;
+}
+
+bool TContactsDB::FindContact(std::string_view text, TContactRecord& contact) const {
+  const int index = FindContactIndex(text);
+  if (index < 0) return false;
+  contact = RecordAt(index);
+  return true;
+}
+
+bool TContactsDB::AddContact(std::string_view name, std::string_view address) {
+  TContactRecord contact;
+  contact.ContactName = name;
+  contact.ContactEmail = address;
+  contact.UseCount = 0;
+  contact.Active = 1;
+  return AppendContact(contact);
+}
+
+bool TContactsDB::AppendContact(const TContactRecord& contact) {
+  if (!open_) return false;
+  const auto bytes = contact.ToBytes();
+  records_.insert(records_.end(), bytes.begin(), bytes.end());
+  return true;
+}
+
+bool TContactsDB::SetContact(int index, const TContactRecord& contact) {
+  if (!open_ || index < 1 || index > RecordCount()) return false;
+  Remember(index);
+  StoreAt(records_, index, contact.ToBytes());
+  return true;
+}
+
+void TContactsDB::DeleteContact(int index) {
+  if (!open_ || index < 1 || index > RecordCount()) return;
+  TContactRecord contact = RecordAt(index);
+  if (contact.Active == 0) return;
+  Remember(index);
+  contact.Active = 0;
+  StoreAt(records_, index, contact.ToBytes());
+}
+
+void TContactsDB::Save(const std::filesystem::path& directory) {
+  if (!open_) return;
+  const std::filesystem::path target = directory / kFileName;
+  Header header = header_;
+  RecordArray records = records_;
+  if (!IsSameDataFile(target, file_->Path())) {
+    // Another mail store: it receives this copy whole (compacted and sorted); this
+    // copy stays tied to the file it was read from.
+    DataFile(target).Modify([&](const CurrentFile&) { return BuildImage(header, records); });
+    return;
+  }
+  file_->Modify([&](const CurrentFile& current) {
+    // When the file vanished, this copy is all that is left of it and is written whole.
+    if (current.changed && current.bytes) {
+      if (!CountedMagicMatches(*current.bytes, kMagic)) {
+        throw DamagedFileError("Contacts.Dat no longer holds an address book");
+      }
+      Load(*current.bytes, header, records);
+      MergeInto(records);
+    }
+    return BuildImage(header, records);
+  });
+  header_ = header;
+  records_ = std::move(records);
+  base_count_ = RecordCount();
+  originals_.clear();
+}
+
+bool TContactsDB::Close() {
+  if (!open_) return false;
+  open_ = false;
+  return true;
+}
+
+bool TContactsDB::FirstQuickContact(TContactRecord& contact) {
+  last_pick_ = TContactRecord{};
+  last_pick_.UseCount = -1;
+  last_pick_.Active = 1;
+  picked_.fill(-1);
+  bool found = false;
+  TContactRecord candidate;
+  const int count = RecordCount();
+  for (int index = 1; index <= count; ++index) {
+    // The first of the most used contacts in index order wins.
+    if (GetContact(index, candidate) && candidate.UseCount > last_pick_.UseCount) {
+      last_pick_ = candidate;
+      picked_[0] = index;
+      found = true;
+    }
+  }
+  if (found) contact = last_pick_;
+  return found;
+}
+
+bool TContactsDB::NextQuickContact(TContactRecord& contact) {
+  TContactRecord best;
+  best.UseCount = -1;
+  int best_index = -1;
+  TContactRecord candidate;
+  const int count = RecordCount();
+  for (int index = 1; index <= count; ++index) {
+    // Among equal counts the last in index order wins; a contact without a name, one
+    // named like the last pick and one already picked are never offered.
+    if (!GetContact(index, candidate) || candidate.ContactName.empty()) continue;
+    if (candidate.UseCount >= best.UseCount && candidate.UseCount <= last_pick_.UseCount &&
+        !EqualsIgnoringAsciiCase(candidate.ContactName, last_pick_.ContactName) &&
+        !EqualsIgnoringAsciiCase(candidate.ContactName, best.ContactName) &&
+        std::find(picked_.begin(), picked_.end(), index) == picked_.end()) {
+      best = candidate;
+      best_index = index;
+    }
+  }
+  if (best_index < 0) return false;
+  if (const auto free = std::find(picked_.begin(), picked_.end(), -1); free != picked_.end()) {
+    *free = best_index;
+  }
+  last_pick_ = best;
+  contact = best;
+  return true;
+}
+
+}  // namespace kestrune

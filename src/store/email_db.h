@@ -1,0 +1,149 @@
+// The message index of one mail store: every message of a user as a 1288-byte
+// TEmailRecord in Emails.Dat (header "KSTE" + count, then the twice-compressed record
+// array). A message's folder and read state are its record's Status; records are never
+// removed, so an index only grows and an index number names the same message for good.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/data_file.h"
+#include "store/zlb_archive.h"
+
+namespace kestrune {
+
+// Status values of an index record: the folder and the state within it.
+namespace email_status {
+inline constexpr std::int32_t kInboxUnread = 0;
+inline constexpr std::int32_t kInboxRead = 1;
+inline constexpr std::int32_t kInboxReplied = 2;
+inline constexpr std::int32_t kInboxForwarded = 3;
+inline constexpr std::int32_t kDeleted = 4;
+inline constexpr std::int32_t kOutbox = 5;
+inline constexpr std::int32_t kSent = 6;
+inline constexpr std::int32_t kSavedUnread = 7;
+inline constexpr std::int32_t kSavedRead = 8;
+inline constexpr std::int32_t kSavedReplied = 9;
+inline constexpr std::int32_t kSavedForwarded = 10;
+inline constexpr std::int32_t kPurged = 99;  // message file deleted, record kept
+}  // namespace email_status
+
+// One message of the index. raw keeps the 1288 bytes the record was read from, so that
+// bytes outside the fields (alignment, text after a counted string's end) are written
+// back as found. A record built by a caller starts zero-filled.
+struct TEmailRecord {
+  static constexpr std::size_t kSize = 1288;
+  static constexpr std::size_t kTextCapacity = 255;
+
+  // Byte offsets of the fields.
+  static constexpr std::size_t kSubjectOffset = 0;
+  static constexpr std::size_t kSenderOffset = 256;
+  static constexpr std::size_t kRecipientOffset = 512;
+  static constexpr std::size_t kDateTextOffset = 768;
+  static constexpr std::size_t kHasAttachmentOffset = 1024;
+  static constexpr std::size_t kFileNameOffset = 1025;
+  static constexpr std::size_t kStatusOffset = 1284;
+
+  std::string Subject;
+  std::string Sender;
+  std::string Recipient;
+  std::string DateText;  // when stored or sent, local short date and long time
+  bool HasAttachment = false;
+  std::string FileName;  // base name + ".eml" within the mail store
+  std::int32_t Status = email_status::kInboxUnread;
+
+  std::array<std::uint8_t, kSize> raw{};
+
+  static TEmailRecord FromBytes(std::span<const std::uint8_t, kSize> bytes);
+  // raw with every field written over it.
+  std::array<std::uint8_t, kSize> ToBytes() const;
+};
+
+// Reads the Message-ID of a stored message file; nullopt when the file cannot be read
+// or has no Message-ID.
+using MessageIdReader =
+    std::function<std::optional<std::string>(const std::filesystem::path& message_file)>;
+
+// The value of the first "Message-ID" field (name in any letter case) of a message
+// file's header section, unfolded and without surrounding white space. Only the header
+// section is read, at most 1 MiB of it.
+std::optional<std::string> ReadMessageIdOfFile(const std::filesystem::path& message_file);
+
+// Emails.Dat of one mail store, one holder's copy. Used by one thread at a time (a
+// session's copy by the thread serving its request, an engine run's by that run).
+// Save merges: when another holder saved since this copy was read, the records this
+// copy changed are written over the file's current records (found again by their
+// FileName) and the records it added are appended after the file's, so neither side's
+// changes are lost.
+class TUserEmailDB {
+ public:
+  static constexpr const char* kFileName = "Emails.Dat";
+  static constexpr std::size_t kHeaderSize = 12;
+
+  explicit TUserEmailDB(MessageIdReader message_id_reader = ReadMessageIdOfFile);
+  TUserEmailDB(const TUserEmailDB&) = delete;
+  TUserEmailDB& operator=(const TUserEmailDB&) = delete;
+
+  // Returns false (no message) for a file that is not a message index. A damaged body
+  // throws ZlibError or DamagedFileError, an unreadable file std::system_error; the
+  // object then stays as it was.
+  bool Open(const std::filesystem::path& directory);
+  int GetCount() const;
+  bool GetEmail(int index, TEmailRecord& email) const;
+  bool AddEmail(const TEmailRecord& email);
+  bool SetEmail(int index, const TEmailRecord& email);
+  bool FindByMsgId(std::string_view message_id) const;
+  // Throws (std::system_error, ZlibError, DamagedFileError) when the file cannot be
+  // written; the file is then unchanged and this copy keeps its unsaved changes.
+  void Save(const std::filesystem::path& directory);
+  bool Close();
+
+  int CountUnread() const;
+  int CountInboxUnread() const;
+  int CountSavedUnread() const;
+  int CountInbox() const;
+  int CountSaved() const;
+  int CountOutbox() const;
+  int CountSent() const;
+  int CountDeleted() const;
+
+  bool IsOpen() const { return open_; }
+  const std::filesystem::path& Directory() const { return directory_; }
+
+ private:
+  using RecordArray = std::vector<std::uint8_t>;
+  using Header = std::array<std::uint8_t, kHeaderSize>;
+
+  int RecordCount() const;
+  std::int32_t StatusAt(int index) const;
+  int CountStatus(std::int32_t low, std::int32_t high) const;
+  void Load(std::span<const std::uint8_t> image, Header& header, RecordArray& records);
+  void MergeInto(RecordArray& records) const;
+  std::vector<std::uint8_t> BuildImage(const Header& header, const RecordArray& records);
+
+  bool open_ = false;
+  Header header_{};
+  RecordArray records_;
+  std::filesystem::path directory_;
+  std::unique_ptr<DataFile> file_;
+  // Records in the version of the file last read or written; records after them were
+  // added by this copy since.
+  int base_count_ = 0;
+  // The FileName each base record had when it was read, for the records this copy
+  // changed since (keyed by index).
+  std::map<int, std::string> changed_;
+  MessageIdReader message_id_reader_;
+  TZLBArchive archive_;
+};
+
+}  // namespace kestrune
