@@ -1,12 +1,9 @@
 #include "store/data_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <string>
 #include <system_error>
-#include <thread>
 
 #include "store/store_test_support.h"
 #include "store/zlb_archive.h"
@@ -32,26 +29,6 @@ TEST(WriteFileAtomically, ReplacesTheFileWholeWithModeOwnerOnlyAndLeavesNoTempor
   EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"Users.Dat"});
   EXPECT_EQ(stamp, StampOf(file));
   EXPECT_EQ(stamp.size, 6);
-}
-
-TEST(WriteFileAtomically, AFullDiskLeavesTheOldFileUnchanged) {
-  TempDir dir;
-  const auto file = dir / "Emails.Dat";
-  WriteBytes(file, Text("old contents"));
-  const int status = test::RunInChild([&] {
-    std::signal(SIGXFSZ, SIG_IGN);  // let write() fail with EFBIG instead of killing us
-    const rlimit limit{4096, 4096};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    try {
-      WriteFileAtomically(file, Bytes(100000, 'x'));
-    } catch (const std::system_error& error) {
-      return error.code().value() == EFBIG ? 0 : 2;
-    }
-    return 1;
-  });
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(ReadBytes(file), Text("old contents"));
-  EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"Emails.Dat"});
 }
 
 TEST(WriteFileAtomically, AMissingDirectoryThrows) {
@@ -113,51 +90,6 @@ TEST(DataFile, AFailingChangeWritesNothing) {
   EXPECT_EQ(ReadBytes(path), Text("kept"));
   EXPECT_EQ(DirectoryEntries(dir.path()),
             (std::vector<std::string>{"Users.Dat", "Users.Dat.lock"}));
-}
-
-// A counter kept in a file and raised by read-modify-write through Modify; every
-// holder keeps its own copy and only sees others' saves through CurrentFile.
-void RaiseCounter(const std::filesystem::path& path, int times) {
-  DataFile file(path);
-  int mine = 0;
-  if (const auto bytes = file.Read()) mine = std::stoi(std::string(bytes->begin(), bytes->end()));
-  for (int i = 0; i < times; ++i) {
-    file.Modify([&](const CurrentFile& current) {
-      if (current.changed) {
-        mine = current.bytes ? std::stoi(std::string(current.bytes->begin(), current.bytes->end()))
-                             : 0;
-      }
-      ++mine;
-      return Text(std::to_string(mine));
-    });
-  }
-}
-
-TEST(DataFile, TwoThreadsRaisingOneCounterLoseNothing) {
-  TempDir dir;
-  const auto path = dir / "counter";
-  std::thread first(RaiseCounter, path, 300);
-  std::thread second(RaiseCounter, path, 300);
-  first.join();
-  second.join();
-  EXPECT_EQ(ReadBytes(path), Text("600"));
-}
-
-TEST(DataFile, TwoProcessesRaisingOneCounterLoseNothing) {
-  TempDir dir;
-  const auto path = dir / "counter";
-  const auto child = [&] {
-    RaiseCounter(path, 200);
-    return 0;
-  };
-  const pid_t first = ::fork();
-  if (first == 0) ::_exit(child());
-  const int second_status = test::RunInChild(child);
-  int first_status = 0;
-  ::waitpid(first, &first_status, 0);
-  EXPECT_EQ(second_status, 0);
-  EXPECT_TRUE(WIFEXITED(first_status) && WEXITSTATUS(first_status) == 0);
-  EXPECT_EQ(ReadBytes(path), Text("400"));
 }
 
 TEST(CreatePrivateDirectories, CreatesMissingParentsOwnerOnly) {

@@ -138,56 +138,6 @@ TEST_F(UserListTest, EveryOperationOnAClosedListShowsItsCodeAndFails) {
   EXPECT_FALSE(std::filesystem::exists(file_));
 }
 
-TEST_F(UserListTest, RecordFieldsLieAtTheirDocumentedOffsets) {
-  TUserRecord user;
-  user.UserName = "Admin";
-  user.Password = "Secret";
-  user.UserDir = "/u/Admin/";
-  user.AddSignature = true;
-  user.PermissionLevel = 1;
-  user.EmailCheckOnLogin = true;
-  user.AutoCheckEmails = false;
-  user.AutoAddContacts = true;
-  user.LeaveEmails = true;
-  user.EmailDisplayName = "The Admin";
-  user.EmailAddress = "admin@example.org";
-  user.PopServer = "pop.example.org";
-  user.PopPort = 995;
-  user.PopUserName = "adm";
-  user.PopPassword = "pop-secret";
-  TUserList list;
-  ASSERT_TRUE(list.Open(dir_.path()));
-  ASSERT_TRUE(list.AddUser(user));
-  list.Save();
-
-  std::int32_t count = 0;
-  const Bytes records = RecordsOnDisk(file_, &count);
-  EXPECT_EQ(count, 1);
-  ASSERT_EQ(records.size(), 2080u);
-  const auto text = [&](std::size_t offset) {
-    return std::string(records.begin() + offset + 1,
-                       records.begin() + offset + 1 + records[offset]);
-  };
-  EXPECT_EQ(text(0), "Admin");
-  EXPECT_EQ(text(256), "Secret");
-  EXPECT_EQ(ReadInt32LE(records, 512), 0);
-  EXPECT_EQ(ReadDouble(records, 520), std::floor(NowAsDateValue()));
-  EXPECT_EQ(text(528), "/u/Admin/");
-  EXPECT_EQ(records[783], 1);
-  EXPECT_EQ(ReadInt32LE(records, 784), 1);
-  EXPECT_EQ(Bytes(records.begin() + 788, records.begin() + 792), (Bytes{1, 0, 1, 1}));
-  EXPECT_EQ(text(792), "The Admin");
-  EXPECT_EQ(text(1048), "admin@example.org");
-  EXPECT_EQ(text(1304), "pop.example.org");
-  EXPECT_EQ(ReadInt32LE(records, 1560), 995);
-  EXPECT_EQ(text(1564), "adm");
-  EXPECT_EQ(text(1820), "pop-secret");
-  // Everything the record does not set stays zero.
-  EXPECT_EQ(records[6], 0);
-  EXPECT_EQ(ReadInt32LE(records, 516), 0);
-  EXPECT_EQ(ReadInt32LE(records, 2076), 0);
-}
-
 TEST_F(UserListTest, AddUserSetsReservedAndTodaysDateInTheCallersRecord) {
   TUserList list;
   ASSERT_TRUE(list.Open(dir_.path()));

@@ -41,24 +41,23 @@ std::string Number(double value) {
 constexpr std::size_t kUserFieldCount = 17;
 
 void PrintUser(const TUserRecord& u) {
-  const std::vector<std::string> fields = {
-      u.UserName,
-      u.Password,
-      std::to_string(u.Reserved),
-      Number(u.Created),
-      u.UserDir,
-      std::to_string(int{u.AddSignature}),
-      std::to_string(u.PermissionLevel),
-      std::to_string(int{u.EmailCheckOnLogin}),
-      std::to_string(int{u.AutoCheckEmails}),
-      std::to_string(int{u.AutoAddContacts}),
-      std::to_string(int{u.LeaveEmails}),
-      u.EmailDisplayName,
-      u.EmailAddress,
-      u.PopServer,
-      std::to_string(u.PopPort),
-      u.PopUserName,
-      u.PopPassword};
+  const std::vector<std::string> fields = {u.UserName,
+                                           u.Password,
+                                           std::to_string(u.Reserved),
+                                           Number(u.Created),
+                                           u.UserDir,
+                                           std::to_string(int{u.AddSignature}),
+                                           std::to_string(u.PermissionLevel),
+                                           std::to_string(int{u.EmailCheckOnLogin}),
+                                           std::to_string(int{u.AutoCheckEmails}),
+                                           std::to_string(int{u.AutoAddContacts}),
+                                           std::to_string(int{u.LeaveEmails}),
+                                           u.EmailDisplayName,
+                                           u.EmailAddress,
+                                           u.PopServer,
+                                           std::to_string(u.PopPort),
+                                           u.PopUserName,
+                                           u.PopPassword};
   for (std::size_t i = 0; i < fields.size(); ++i) std::cout << (i ? "\t" : "") << fields[i];
   std::cout << '\n';
 }
