@@ -200,18 +200,21 @@ class HttpListener::Impl {
     request.local_port = local_port;
     beast::tcp_stream stream(std::move(socket));
     if (!secure) {
-      co_await Exchange(stream, request);
-      stream.socket().shutdown(tcp::socket::shutdown_send, error);
-      co_await Drain(stream);
+      // A connection that timed out is closed already and has nothing to drain.
+      if (co_await Exchange(stream, request)) {
+        stream.socket().shutdown(tcp::socket::shutdown_send, error);
+        co_await Drain(stream);
+      }
       co_return;
     }
     beast::ssl_stream<beast::tcp_stream> tls(std::move(stream), *options_.tls_context);
     beast::get_lowest_layer(tls).expires_after(std::chrono::seconds(options_.read_timeout_seconds));
     auto [handshake_error] = co_await tls.async_handshake(asio::ssl::stream_base::server, kAsTuple);
     if (handshake_error) co_return;
-    co_await Exchange(tls, request);
-    beast::get_lowest_layer(tls).expires_after(2s);
-    co_await tls.async_shutdown(kAsTuple);
+    if (co_await Exchange(tls, request)) {
+      beast::get_lowest_layer(tls).expires_after(2s);
+      co_await tls.async_shutdown(kAsTuple);
+    }
   }
 
   // Reads what the client still sends after the answer, so that closing the socket
@@ -227,8 +230,10 @@ class HttpListener::Impl {
     }
   }
 
+  // Reads one request and writes its answer; false when the connection was lost or
+  // timed out before an answer could be written.
   template <class Stream>
-  asio::awaitable<void> Exchange(Stream& stream, HttpRequest& request) {
+  asio::awaitable<bool> Exchange(Stream& stream, HttpRequest& request) {
     auto& lowest = beast::get_lowest_layer(stream);
     beast::flat_buffer buffer;
     http::request_parser<http::string_body> parser;
@@ -255,7 +260,7 @@ class HttpListener::Impl {
     } else if (error == beast::error::timeout || error == http::error::end_of_stream ||
                error == asio::error::eof || error == asio::error::connection_reset ||
                error == asio::error::operation_aborted) {
-      co_return;
+      co_return false;
     } else if (error) {
       response = PlainError(400, "Bad Request");
     } else {
@@ -279,7 +284,8 @@ class HttpListener::Impl {
     }
     auto answer = ToBeast(response);
     lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
-    co_await http::async_write(stream, answer, kAsTuple);
+    auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
+    co_return !write_error;
   }
 
   ListenerOptions options_;

@@ -28,9 +28,7 @@ class SecondPage : public TIWAppForm {
       : TIWAppForm(session, std::move(name), std::move(class_name)) {
     auto& back = AddControl<TIWLink>("IWBack");
     back.Caption = "Back";
-    back.OnClick = [this](TIWBaseControl&) {
-      WebApplication().ShowUserMessage("back on first");
-    };
+    back.OnClick = [this](TIWBaseControl&) { WebApplication().ShowUserMessage("back on first"); };
   }
 };
 
@@ -49,9 +47,7 @@ class FirstPage : public TIWAppForm {
     });
     Link("IWFail", [] { throw std::runtime_error("Handler broke"); });
     Link("IWLogout", [this] { WebApplication().EndSessionAndRedirect("/files/logout.htm"); });
-    Link("IWDownload", [this] {
-      WebApplication().SendDownload(download_path, true);
-    });
+    Link("IWDownload", [this] { WebApplication().SendDownload(download_path, true); });
     auto& cell = AddControl<TIWLabel>("IWData");
     cell.Caption = "<script>alert(1)</script>";
   }

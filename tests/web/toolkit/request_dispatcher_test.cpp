@@ -155,9 +155,9 @@ TEST_F(DispatcherTest, MissingCookieCheckIsReported) {
   StartAndShow();
   cookie_ = "IW_SessionID_=" + session_id_ + "; IW_TrackID_=1";
   const HttpResponse response = Send(Request("GET", "/index"));
-  EXPECT_NE(response.body.find(
-                "Your browser does not seem to support cookies or they are disactivated"),
-            std::string::npos);
+  EXPECT_NE(
+      response.body.find("Your browser does not seem to support cookies or they are disactivated"),
+      std::string::npos);
 }
 
 TEST_F(DispatcherTest, BusySessionAnswersNotFound) {
@@ -226,8 +226,7 @@ TEST_F(DispatcherTest, EndSessionAndRedirectEndsTheSession) {
 TEST_F(DispatcherTest, SendDownloadKeepsTrackNumber) {
   StartAndShow();
   WriteFile(home_.path() / "report.pdf", "%PDF-1.4 data");
-  auto* page = dynamic_cast<FirstPage*>(
-      table_.TakeOut(*TableKeyOfId(session_id_))->ActivePage());
+  auto* page = dynamic_cast<FirstPage*>(table_.TakeOut(*TableKeyOfId(session_id_))->ActivePage());
   ASSERT_NE(page, nullptr);
   page->download_path = home_.path() / "report.pdf";
   table_.PutBack(&page->WebApplication());
@@ -253,8 +252,7 @@ TEST_F(DispatcherTest, FilesCommandInAnyCaseAndSafePaths) {
   WriteFile(home_.path() / "Files" / "logout.htm", "<p>bye</p>");
   WriteFile(home_.path() / "Files" / "sub" / "a.gif", "GIF89a");
   WriteFile(home_.path() / "secret.txt", "secret");
-  std::filesystem::create_symlink(home_.path() / "secret.txt",
-                                  home_.path() / "Files" / "link.txt");
+  std::filesystem::create_symlink(home_.path() / "secret.txt", home_.path() / "Files" / "link.txt");
   for (const char* path : {"/files/logout.htm", "/Files/logout.htm", "/FILES/logout.htm"}) {
     const HttpResponse response = Send(Request("GET", path));
     EXPECT_EQ(response.status, 200) << path;
@@ -263,10 +261,10 @@ TEST_F(DispatcherTest, FilesCommandInAnyCaseAndSafePaths) {
     EXPECT_FALSE(response.Header("Expires").empty());
   }
   EXPECT_EQ(Send(Request("GET", "/files/sub/a.gif")).Header("Content-Type"), "image/gif");
-  for (const char* path : {"/files/../secret.txt", "/files/%2e%2e/secret.txt",
-                           "/files/sub/..%2f..%2fsecret.txt", "/files/link.txt",
-                           "/files//logout.htm", "/files/sub%5c..%5clogout.htm",
-                           "/files/logout.htm%00", "/files/missing.htm", "/files/sub"}) {
+  for (const char* path :
+       {"/files/../secret.txt", "/files/%2e%2e/secret.txt", "/files/sub/..%2f..%2fsecret.txt",
+        "/files/link.txt", "/files//logout.htm", "/files/sub%5c..%5clogout.htm",
+        "/files/logout.htm%00", "/files/missing.htm", "/files/sub"}) {
     const HttpResponse response = Send(Request("GET", path));
     EXPECT_EQ(response.status, 404) << path;
     EXPECT_EQ(response.body, "File not found");
@@ -316,7 +314,8 @@ TEST_F(DispatcherTest, HttpsRedirectTextNamesTlsPort) {
   controller_.SSLOptions.NonSSLRequest = NonSSLMode::nsRedirect;
   Dispatcher().SetPorts(8080, 443);
   const HttpResponse response = Send(Request("GET", "/"));
-  EXPECT_EQ(response.body, "<META HTTP-EQUIV=\"Refresh\"CONTENT=\"0;URL=https://kestrune.test:443/\">");
+  EXPECT_EQ(response.body,
+            "<META HTTP-EQUIV=\"Refresh\"CONTENT=\"0;URL=https://kestrune.test:443/\">");
 }
 
 class AcceptOneUser : public ControllerEvents {

@@ -1,0 +1,269 @@
+// The running server over real sockets on 127.0.0.1: redirects and cookies on the
+// wire, size limits, slow clients, HTTPS with first-start certificates, the banner.
+#include "web/toolkit/http_listener.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "listener_fixture.h"
+#include "web/toolkit/listener_error.h"
+#include "web/toolkit/standalone_server.h"
+#include "web/toolkit/static_files.h"
+
+namespace kestrune::testing {
+namespace {
+
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  timeval timeout{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  return fd;
+}
+
+std::string ReadAll(int fd) {
+  std::string out;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(got));
+  }
+  return out;
+}
+
+void SendAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (sent <= 0) return;
+    data.remove_prefix(static_cast<std::size_t>(sent));
+  }
+}
+
+std::string Exchange(int port, std::string_view request) {
+  const int fd = Connect(port);
+  if (fd < 0) return {};
+  SendAll(fd, request);
+  std::string answer = ReadAll(fd);
+  close(fd);
+  return answer;
+}
+
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+class RecordingLog : public ListenerEvents {
+ public:
+  void OnDebugLog(std::string_view text) override { lines.emplace_back(text); }
+  void OnNewSession(TIWApplication&) override { ++opened; }
+  void OnCloseSession(TIWApplication&) override { ++closed; }
+  std::vector<std::string> lines;
+  std::atomic<int> opened{0};
+  std::atomic<int> closed{0};
+};
+
+class ListenerTest : public ::testing::Test {
+ protected:
+  ListenerTest() : controller_(MakeController(home_.path())) {
+    controller_.Port = 0;
+    controller_.BoundIP = "127.000.000.001";
+    controller_.Listener = &log_;
+    controller_.WorkerThreads = 4;
+  }
+  TempDir home_;
+  TIWServerController controller_;
+  RecordingLog log_;
+};
+
+TEST_F(ListenerTest, BannerAndRedirectWithCookiesOnTheWire) {
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  ASSERT_GT(server.HttpPort(), 0);
+  EXPECT_EQ(controller_.Port, server.HttpPort());
+  const std::vector<std::string> banner_tail = {"Warning: Port has been assigned by system.", "",
+                                                "---------------------", ""};
+  ASSERT_EQ(log_.lines.size(), 7u);
+  EXPECT_EQ(log_.lines[0], "");
+  EXPECT_EQ(std::vector<std::string>(log_.lines.begin() + 3, log_.lines.end()), banner_tail);
+  EXPECT_EQ(server.StartAddress(false),
+            "http://127.000.000.001:" + std::to_string(server.HttpPort()) + "/");
+
+  const std::string answer = Exchange(
+      server.HttpPort(),
+      "GET /?a=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + std::string(kChrome) + "\r\n\r\n");
+  EXPECT_TRUE(answer.starts_with("HTTP/1.1 302 Found\r\n")) << answer;
+  EXPECT_NE(answer.find("Location: http://127.0.0.1:" + std::to_string(server.HttpPort()) +
+                        "/index?a=1\r\n"),
+            std::string::npos)
+      << answer;
+  EXPECT_NE(answer.find("Set-Cookie: IW_CookieCheck_=Enabled"), std::string::npos);
+  EXPECT_NE(answer.find("Connection: close"), std::string::npos);
+  EXPECT_EQ(log_.opened.load(), 1);
+  server.Stop();
+  EXPECT_EQ(log_.closed.load(), 1);
+}
+
+TEST_F(ListenerTest, ErrorPageHasServerErrorStatusText) {
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  const std::string answer =
+      Exchange(server.HttpPort(), "GET /nope HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_TRUE(answer.starts_with("HTTP/1.1 500 Server error\r\n")) << answer;
+  EXPECT_NE(answer.find("Pragma: no-cache"), std::string::npos);
+}
+
+TEST_F(ListenerTest, OversizedBodyAndHeaderAreRefused) {
+  controller_.MaxBodyBytes = 1024;
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  const std::string big_body = Exchange(
+      server.HttpPort(), "POST /index HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 4096\r\n\r\n" +
+                             std::string(4096, 'x'));
+  EXPECT_TRUE(big_body.starts_with("HTTP/1.1 413 ")) << big_body;
+  const std::string big_header =
+      Exchange(server.HttpPort(),
+               "GET / HTTP/1.1\r\nHost: x\r\nX-Pad: " + std::string(17000, 'a') + "\r\n\r\n");
+  EXPECT_TRUE(big_header.starts_with("HTTP/1.1 431 ")) << big_header;
+}
+
+TEST_F(ListenerTest, SlowClientIsDroppedAndDoesNotHoldOthers) {
+  controller_.ReadTimeoutSeconds = 1;
+  controller_.WorkerThreads = 1;
+  WriteFile(home_.path() / "Files" / "a.txt", "hello");
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  const int slow = Connect(server.HttpPort());
+  ASSERT_GE(slow, 0);
+  SendAll(slow, "GET /files/a.txt HTTP/1.1\r\nHost: x\r\n");  // never finishes its header
+  const auto started = std::chrono::steady_clock::now();
+  const std::string other =
+      Exchange(server.HttpPort(), "GET /files/a.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_NE(other.find("\r\n\r\nhello"), std::string::npos);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+  EXPECT_EQ(ReadAll(slow), "");  // closed by the server after the read time-out
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  close(slow);
+}
+
+TEST_F(ListenerTest, FirstHttpsStartGeneratesProtectedKeyAndServesTls) {
+  controller_.SSLOptions.Port = FreePort();
+  controller_.SSLOptions.CertificatePassword = "vexo";
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  const auto key = home_.path() / "key.pem";
+  struct stat info {};
+  ASSERT_EQ(stat(key.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600);
+  EXPECT_NE(ReadWholeFile(key).find("BEGIN ENCRYPTED PRIVATE KEY"), std::string::npos);
+  EXPECT_EQ(ReadWholeFile(home_.path() / "cert.pem"), ReadWholeFile(home_.path() / "root.pem"));
+
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  SSL* tls = SSL_new(context);
+  const int fd = Connect(server.HttpsPort());
+  SSL_set_fd(tls, fd);
+  ASSERT_EQ(SSL_connect(tls), 1);
+  const std::string request =
+      "GET / HTTP/1.1\r\nHost: localhost\r\nUser-Agent: " + std::string(kChrome) + "\r\n\r\n";
+  SSL_write(tls, request.data(), static_cast<int>(request.size()));
+  std::string answer;
+  char buffer[4096];
+  int got;
+  while ((got = SSL_read(tls, buffer, sizeof buffer)) > 0) answer.append(buffer, got);
+  SSL_free(tls);
+  SSL_CTX_free(context);
+  close(fd);
+  EXPECT_TRUE(answer.starts_with("HTTP/1.1 302")) << answer;
+  EXPECT_NE(
+      answer.find("Location: https://localhost:" + std::to_string(server.HttpsPort()) + "/index"),
+      std::string::npos);
+  EXPECT_NE(answer.find("; Secure"), std::string::npos);
+}
+
+TEST_F(ListenerTest, WrongKeyPasswordAndBrokenCertificateAreReportedByKind) {
+  controller_.SSLOptions.Port = FreePort();
+  controller_.SSLOptions.CertificatePassword = "vexo";
+  {
+    TIWStandAloneServer first(controller_);
+    first.Start();
+  }
+  controller_.SSLOptions.CertificatePassword = "wrong";
+  try {
+    TIWStandAloneServer server(controller_);
+    server.Start();
+    FAIL() << "started with a wrong key password";
+  } catch (const ListenerStartError& error) {
+    EXPECT_EQ(error.kind(), ListenerStartError::Kind::kPrivateKey);
+  }
+  controller_.SSLOptions.CertificatePassword = "vexo";
+  WriteFile(home_.path() / "cert.pem", "garbage");
+  try {
+    TIWStandAloneServer server(controller_);
+    server.Start();
+    FAIL() << "started with a broken certificate";
+  } catch (const ListenerStartError& error) {
+    EXPECT_EQ(error.kind(), ListenerStartError::Kind::kCertificates);
+  }
+}
+
+TEST_F(ListenerTest, PortInUseIsReportedByKind) {
+  TIWStandAloneServer first(controller_);
+  first.Start();
+  TIWServerController second_settings = MakeController(home_.path());
+  second_settings.Port = first.HttpPort();
+  second_settings.BoundIP = "127.0.0.1";
+  TIWStandAloneServer second(second_settings);
+  try {
+    second.Start();
+    FAIL() << "bound a port in use";
+  } catch (const ListenerStartError& error) {
+    EXPECT_EQ(error.kind(), ListenerStartError::Kind::kPortInUse);
+  }
+}
+
+TEST_F(ListenerTest, TimeoutThreadRemovesIdleSessions) {
+  controller_.SetSessionTimeout(0);
+  controller_.SessionScanIntervalMs = 50;
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  Exchange(server.HttpPort(),
+           "GET / HTTP/1.1\r\nHost: x\r\nUser-Agent: " + std::string(kChrome) + "\r\n\r\n");
+  for (int i = 0; i < 100 && server.Sessions().Count() > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(server.Sessions().Count(), 0u);
+  EXPECT_EQ(log_.closed.load(), 1);
+}
+
+TEST(BoundAddressTest, GroupsAreReadAsDecimal) {
+  EXPECT_EQ(NormaliseBoundAddress(" 010.000.000.001 "), "10.0.0.1");
+  EXPECT_EQ(NormaliseBoundAddress("::1"), "::1");
+  EXPECT_EQ(SplitBoundAddresses("127.0.0.1, 192.168.001.010,"),
+            (std::vector<std::string>{"127.0.0.1", "192.168.1.10"}));
+}
+
+}  // namespace
+}  // namespace kestrune::testing
