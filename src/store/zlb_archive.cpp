@@ -189,8 +189,14 @@ void TZLBArchive::DecompressStream(std::span<const std::uint8_t> source,
     stream.avail_in = static_cast<uInt>(got);
     inner_ended = inflate_available();
   }
-  // Read the outer stream to its end so that its own check value is verified too.
-  while (outer.Read(chunk) > 0) {
+  // Read the outer stream to its end so that its own check value is verified too. Only
+  // a foreign file has data between the two ends; give up checking after a little of it
+  // rather than inflate whatever amount it may expand to.
+  std::size_t after_inner = 0;
+  while (after_inner <= kOuterBufferSize) {
+    const std::size_t got = outer.Read(chunk);
+    if (got == 0) break;
+    after_inner += got;
   }
 }
 
