@@ -1,0 +1,203 @@
+// Rendering whole pages: the template merge (control tags, HEAD, TITLE, BODY, apostrophes,
+// scripts, "../files/"), the plain layout without a template, and the page head.
+#include "web/toolkit/template_processor.h"
+
+#include <gtest/gtest.h>
+
+#include "page_test_support.h"
+#include "web/toolkit/controls_text.h"
+
+namespace kestrune {
+namespace {
+
+class TemplateTest : public testing::PageTest {
+ protected:
+  TemplateTest()
+      : page_(session_, "IWInbox", "TIWInbox"), name_(page_.AddControl<TIWLabel>("IWName")) {
+    page_.TemplateProcessor.Templates.Default = "inbox.htm";
+    name_.Caption = "Jo";
+  }
+
+  std::string Render(std::string_view template_text) {
+    WriteFile("inbox.htm", template_text);
+    return page_.Render(context_);
+  }
+
+  TIWAppForm page_;
+  TIWLabel& name_;
+};
+
+TEST_F(TemplateTest, MergesHeadBodyFormAndControlsExactly) {
+  page_.AddToInitProc("window.alert(\"hi\");\r\n");
+  EXPECT_EQ(
+      Render("<html><head><title>x</title></head><body onload=\"tick()\">{%iwname%}</body></html>"),
+      "<html><HEAD>\r\n"
+      "<META HTTP-EQUIV=\"Expires\" CONTENT=\"-1\">\r\n"
+      "\r\n<script language=Javascript src=\"/js/IWCommon.js_5.1.0\"></script>\r\n"
+      "\r\n<script language=Javascript src=\"/js/IWCL.js_5.1.0\"></script>\r\n"
+      "\r\n<script language=Javascript src=\"/js/IWCSData.js_5.1.0\"></script>\r\n"
+      "\r\n<script language=Javascript src=\"/js/IWGecko.js_5.1.0\"></script>\r\n"
+      "<script language=\"Javascript1.2\">\r\n"
+      "function FormDefaultSubmit() {return false;}\r\n"
+      "function Validate() {\r\nreturn true;\r\n}\r\n"
+      "var GURLBase=\"\";\r\n"
+      "var GAppID=\"1234ABCD0011223344556677\";\r\n"
+      "function InitIWCLObjects() {\r\n}\r\n"
+      "function Initialize() {\r\nInitSubmitter();\r\nStaticInit();\r\nInitRects(640, 480);\r\n"
+      "InitIWCLObjects();\r\nwindow.alert(\"hi\");\r\ntick();\r\n}\r\n</script>\r\n"
+      "<title>x</title></head>"
+      "<body TOPMARGIN=\"0\" LEFTMARGIN=\"0\" OnLoad=\"Initialize()\" OnUnload=\"ReleaseIWCL()\" "
+      "OnBlur=\"GSubmitting = false;\">"
+      "<form onSubmit=\"return FormDefaultSubmit();\" NAME=\"SubmitForm\" ACTION=\"/index\" "
+      "METHOD=\"POST\">"
+      "<span ID=\"IWNAME\" CLASS=\"IWNAMECSS\">Jo</span>"
+      "<input type=\"HIDDEN\" name=\"IW_Action\" value=\"\">\r\n"
+      "<input type=\"HIDDEN\" name=\"IW_ActionParam\" value=\"\">\r\n"
+      "<input type=\"HIDDEN\" name=\"IW_FormName\" value=\"IWInbox\">\r\n"
+      "<input type=\"HIDDEN\" name=\"IW_FormClass\" value=\"TIWInbox\">\r\n"
+      "</FORM>\r\n</BODY></html>");
+  // The pending start-up script runs once.
+  EXPECT_EQ(page_.PendingStartupScript(), "");
+  EXPECT_EQ(page_.Render(context_).find("window.alert"), std::string::npos);
+}
+
+TEST_F(TemplateTest, ApostrophesShowAsEntitiesWhileScriptsAndCommentsStayIntact) {
+  const std::string html = Render(
+      "<body><p class='big'>Don't</p><!-- it's --><script>var s = 'a<b';</script>"
+      "<a href=\"../Files/x.htm\" onclick=\"go('y')\">../files/</a></body>");
+  EXPECT_NE(html.find("<p class=\"big\">Don&#39;t</p><!-- it's --><script>var s = 'a<b';</script>"),
+            std::string::npos)
+      << html;
+  EXPECT_NE(html.find("<a href=\"/files/x.htm\" onclick=\"go(&#39;y&#39;)\">../files/</a>"),
+            std::string::npos)
+      << html;
+}
+
+TEST_F(TemplateTest, InvisibleUnknownAndBrokenTagsGiveNothingOrAreCopied) {
+  name_.Visible = false;
+  const std::string html = Render("<body>[{%IWName%}][{%Nobody%}][{ x}][{%open</body>");
+  EXPECT_NE(html.find("[][][{ x}][{%open"), std::string::npos) << html;
+  EXPECT_EQ(html.find("IWNAME"), std::string::npos);
+}
+
+TEST_F(TemplateTest, PageTitleReplacesTheTemplatesAndBodyAttributesMerge) {
+  page_.Title = "Inbox <1>";
+  page_.BGColor = TIWColor::FromRGB(1, 2, 3);
+  const std::string html = Render(
+      "<head><TITLE>Old</TITLE></head><BODY bgcolor=\"#FFFFFF\" onBlur=\"done()\" class='c' "
+      "nowrap onload=\"tick(&quot;a&quot;)\"></BODY>");
+  EXPECT_NE(html.find("<TITLE>Inbox &lt;1&gt;</TITLE></head>"), std::string::npos) << html;
+  EXPECT_EQ(html.find("Old"), std::string::npos);
+  EXPECT_NE(html.find("<body BGCOLOR=\"#010203\" TOPMARGIN=\"0\" LEFTMARGIN=\"0\" "
+                      "OnLoad=\"Initialize()\" OnUnload=\"ReleaseIWCL()\" "
+                      "OnBlur=\"GSubmitting = false;done()\" class=\"c\" nowrap><form"),
+            std::string::npos)
+      << html;
+  EXPECT_NE(html.find("tick(\"a\");\r\n}\r\n</script>"), std::string::npos);
+}
+
+TEST_F(TemplateTest, HeadIsWrittenBeforeBodyWhenTheTemplateHasNone) {
+  const std::string html = Render("<body>x</body>");
+  EXPECT_EQ(html.rfind("<HEAD>\r\n", 0), 0u);
+  EXPECT_NE(html.find("</script>\r\n</HEAD>\r\n<body "), std::string::npos);
+}
+
+TEST_F(TemplateTest, ControlWithoutATagIsNotWrittenAndTakesNoPost) {
+  auto& edit = page_.AddControl<TIWEdit>("IWSubject");
+  edit.Text = "kept";
+  const std::string html = Render("<body>{%IWName%}</body>");
+  EXPECT_EQ(html.find("IWSUBJECT"), std::string::npos);
+  PostedForm post;
+  post.fields = {{"IW_Action", ""}, {"IW_ActionParam", "default"}, {"IWSUBJECT", "changed"}};
+  page_.ApplyPost(post);
+  EXPECT_EQ(edit.Text, "kept");
+}
+
+TEST_F(TemplateTest, MissingTemplateFallsBackToThePlainLayout) {
+  page_.TemplateProcessor.Templates.Default = "missing.htm";
+  name_.Left = 10;
+  name_.Top = 20;
+  name_.ZIndex = 2;
+  auto& first = page_.AddControl<TIWButton>("IWFirst");
+  first.Caption = "B";
+  const std::string html = page_.Render(context_);
+  EXPECT_EQ(html.rfind("<HTML>\r\n<HEAD>\r\n", 0), 0u);
+  EXPECT_NE(html.find("<span ID=\"IWNAME\" STYLE=\"position:absolute;left:10px;top:20px;"
+                      "width:121px;height:21px;z-index:2;\">Jo</span>"),
+            std::string::npos)
+      << html;
+  // Written in z-order: the button (z-index 0) before the label.
+  EXPECT_LT(html.find("IWFIRST"), html.find("IWNAME"));
+  EXPECT_NE(html.find("</FORM>\r\n</BODY>\r\n</HTML>\r\n"), std::string::npos);
+}
+
+TEST_F(TemplateTest, TemplateFilesAreFoundIgnoringCaseAndNeverOutsideTheDirectory) {
+  TIWTemplateProcessorHTML processor;
+  WriteFile("Login.htm", "x");
+  WriteFile("IWInbox.html", "y");
+  processor.Templates.Default = "LOGIN.HTM";
+  EXPECT_EQ(processor.FindTemplate(dir_, "TIWLogin", TIWBrowser::brIE), dir_ / "Login.htm");
+  processor.Templates.Default.clear();
+  EXPECT_EQ(processor.FindTemplate(dir_, "TIWInbox", TIWBrowser::brIE), dir_ / "IWInbox.html");
+  processor.Templates.Default = "../inbox.htm";
+  EXPECT_EQ(processor.FindTemplate(dir_, "TIWInbox", TIWBrowser::brIE), std::nullopt);
+  processor.Templates.Default = "Login.htm";
+  processor.Enabled = false;
+  EXPECT_EQ(processor.FindTemplate(dir_, "TIWLogin", TIWBrowser::brIE), std::nullopt);
+}
+
+TEST_F(TemplateTest, HeadCarriesHeaderLinesScriptsByBrowserAndFormFields) {
+  context_.extra_header = {"<meta name=\"a\">"};
+  context_.tracking = TrackingMethod::tmHidden;
+  context_.browser = TIWBrowser::brOpera;
+  page_.ExtraHeader = {"<style>A:link {color: #000000; }</style>"};
+  page_.JavaScript = {"function tick() {}"};
+  page_.HiddenFields = {{"Mode", "a\"b"}};
+  page_.OnDefaultAction = [](TIWAppForm&) {};
+  page_.SetActiveControl(name_);
+  auto& file = page_.AddControl<TIWFile>("IWAttach");
+  const std::string html = Render("<head></head><body>{%IWName%}{%IWAttach%}</body>");
+  EXPECT_NE(html.find("<HEAD>\r\n<meta name=\"a\">\r\n<META HTTP-EQUIV=\"Expires\" "
+                      "CONTENT=\"-1\">\r\n\r\n<script"),
+            std::string::npos)
+      << html;
+  EXPECT_NE(html.find("/js/IWOpera.js_5.1.0"), std::string::npos);
+  EXPECT_NE(html.find("</script>\r\n<style>A:link {color: #000000; }</style>\r\n<script "),
+            std::string::npos);
+  EXPECT_NE(html.find("{return SubmitClick(\"\", \"default\", false);}"), std::string::npos);
+  EXPECT_NE(html.find("var GAppID=\"1234ABCD0011223344556677\";\r\nfunction tick() {}\r\n"),
+            std::string::npos);
+  EXPECT_NE(html.find("IWFocus(\"IWNAME\");"), std::string::npos);
+  EXPECT_NE(html.find("METHOD=\"POST\" enctype=\"multipart/form-data\">"), std::string::npos);
+  EXPECT_NE(html.find("<input type=\"HIDDEN\" name=\"Mode\" value=\"a&quot;b\">\r\n"
+                      "<input type=\"HIDDEN\" name=\"IW_Action\""),
+            std::string::npos);
+  EXPECT_NE(html.find("name=\"IW_SessionID_\" value=\"1234ABCD001122334455667720240102030405006\">"
+                      "\r\n<input type=\"HIDDEN\" name=\"IW_TrackID_\" value=\"3\">\r\n</FORM>"),
+            std::string::npos);
+
+  context_.tracking = TrackingMethod::tmURL;
+  file.Visible = false;
+  name_.Visible = false;
+  const std::string again = page_.Render(context_);
+  EXPECT_EQ(again.find("multipart"), std::string::npos);
+  EXPECT_EQ(again.find("IWFocus"), std::string::npos);
+  EXPECT_EQ(again.find("Expires"), std::string::npos);
+  EXPECT_EQ(again.find("IW_SessionID_"), std::string::npos);
+}
+
+TEST_F(TemplateTest, NoMasterFormTagLeavesTheFormToTheTemplate) {
+  page_.TemplateProcessor.MasterFormTag = false;
+  const std::string html = Render("<body>x</body>");
+  EXPECT_EQ(html.find("<form"), std::string::npos);
+  EXPECT_EQ(html.find("</FORM>"), std::string::npos);
+  EXPECT_NE(html.find("value=\"TIWInbox\">\r\n</BODY>"), std::string::npos);
+}
+
+TEST(AttributeText, DecodesTheEntitiesEscapingProduces) {
+  EXPECT_EQ(DecodeAttributeText("a&amp;b &lt;&gt; &quot;&#39;&#x41;&apos; &bogus; & &#0;"),
+            "a&b <> \"'A' &bogus; & &#0;");
+}
+
+}  // namespace
+}  // namespace kestrune
