@@ -1,0 +1,100 @@
+// Transfer encodings, encoded words and charset conversion.
+#include "mail/mime_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include "mail/charset.h"
+
+namespace kestrune {
+namespace {
+
+TEST(Base64, EncodesDecodesAndSkipsJunk) {
+  EXPECT_EQ(Base64Encode(""), "");
+  EXPECT_EQ(Base64Encode("f"), "Zg==");
+  EXPECT_EQ(Base64Encode("fo"), "Zm8=");
+  EXPECT_EQ(Base64Encode("foo"), "Zm9v");
+  EXPECT_EQ(Base64Decode("Zm9v\r\nYmFy"), "foobar");
+  EXPECT_EQ(Base64Decode("Zm 9v*Y"), "foo") << "junk skipped, dangling character dropped";
+  EXPECT_EQ(Base64Decode("Zg==Zm9v"), "f") << "padding ends the data";
+  std::string bytes(100, '\xff');
+  auto lines = Base64EncodeLines(bytes);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].size(), 76u);
+  EXPECT_EQ(Base64Decode(lines[0] + lines[1]), bytes);
+}
+
+TEST(QuotedPrintable, DecodesSoftBreaksAndKeepsMalformedEscapes) {
+  EXPECT_EQ(QuotedPrintableDecode({"a=3Db =", "c  ", "d=4", "=ZZ"}), "a=b c\r\nd=4\r\n=ZZ");
+  EXPECT_EQ(QuotedPrintableDecode({""}), "");
+}
+
+TEST(QuotedPrintable, EncodesWithinLineLengthAndRoundTrips) {
+  std::string text =
+      "Gr\xc3\xbc\xc3\x9f"
+      "e = " +
+      std::string(100, 'x') + " \r\nnext\t";
+  auto lines = QuotedPrintableEncodeLines(text);
+  for (const auto& line : lines) EXPECT_LE(line.size(), 76u) << line;
+  EXPECT_EQ(lines[0].substr(0, 16), "Gr=C3=BC=C3=9Fe ");
+  EXPECT_EQ(lines.back(), "next=09") << "trailing blank encoded";
+  EXPECT_EQ(QuotedPrintableDecode(lines), text);
+}
+
+TEST(Uuencode, ParsesBeginLinesAndDecodesBothAlphabets) {
+  auto begin = ParseUuBeginLine("begin 644 my file.txt");
+  ASSERT_TRUE(begin);
+  EXPECT_EQ(begin->FileName, "my file.txt");
+  EXPECT_FALSE(ParseUuBeginLine("begin the meeting at 10"));
+  EXPECT_FALSE(ParseUuBeginLine("begin 644 "));
+  EXPECT_EQ(UuDecodeLine("#0V%T", TUuAlphabet::kUu), "Cat");
+  EXPECT_EQ(UuDecodeLine("`", TUuAlphabet::kUu), "");
+  EXPECT_FALSE(UuDecodeLine("M", TUuAlphabet::kUu)) << "45 bytes announced, none present";
+  EXPECT_EQ(UuDecodeLine("1Eq3o", TUuAlphabet::kXx), "Cat");
+  EXPECT_EQ(GuessUuAlphabet("h4Vl"), TUuAlphabet::kXx);
+}
+
+TEST(EncodedWords, DecodeJoinsAdjacentWordsAndKeepsPlainText) {
+  EXPECT_EQ(DecodeHeaderWords("=?ISO-8859-1?Q?Caf=E9_au?= =?utf-8?B?bGFpdA==?= ok"),
+            "Café aulait ok");
+  EXPECT_EQ(DecodeHeaderWords("a =?utf-8?q?b?= c"), "a b c");
+  EXPECT_EQ(DecodeHeaderWords("=?utf-8?X?bad?= =?broken"), "=?utf-8?X?bad?= =?broken");
+  EXPECT_EQ(DecodeHeaderWords("=?utf-8*en?Q?hi?="), "hi") << "language suffix";
+  EXPECT_EQ(DecodeHeaderWords("caf\xe9"), "café") << "raw 8-bit read as Windows-1252";
+  EXPECT_EQ(DecodeHeaderWords("=?utf-8?B?YQBi?="), "a b") << "NUL made a blank";
+}
+
+TEST(EncodedWords, EncodeOnlyTheSpanThatNeedsItAndRoundTrip) {
+  EXPECT_EQ(EncodeHeaderWords("plain subject"), "plain subject");
+  EXPECT_EQ(EncodeHeaderWords("Re: Grüße"), "Re: =?UTF-8?B?R3LDvMOfZQ==?=");
+  EXPECT_EQ(EncodeHeaderWords("say =?x?Q?y?="), "say =?UTF-8?B?PT94P1E/eT89?=");
+  std::string long_text;
+  for (int i = 0; i < 40; ++i) long_text += "日本";
+  std::string encoded = EncodeHeaderWords("x " + long_text + " y");
+  std::size_t start = 0;
+  while (start < encoded.size()) {
+    std::size_t end = encoded.find(' ', start);
+    if (end == std::string::npos) end = encoded.size();
+    EXPECT_LE(end - start, 75u);
+    start = end + 1;
+  }
+  EXPECT_EQ(DecodeHeaderWords(encoded), "x " + long_text + " y");
+}
+
+TEST(Charsets, ConvertAliasesAndFallBackSafely) {
+  EXPECT_EQ(CharsetToUtf8("\xe9", "ISO-8859-1"), "é");
+  EXPECT_EQ(CharsetToUtf8("\x93q\x94", "iso-8859-1"), "“q”") << "read as its superset";
+  EXPECT_EQ(CharsetToUtf8("\xf0\xd2\xc9", "koi8-r"), "При");
+  EXPECT_EQ(CharsetToUtf8("\x93\xfa\x96\x7b", "x-sjis"), "日本");
+  EXPECT_EQ(CharsetToUtf8("\x1b$BF|K\\\x1b(B", "ISO-2022-JP"), "日本");
+  EXPECT_EQ(CharsetToUtf8("caf\xc3\xa9", "no-such-charset"), "café");
+  EXPECT_EQ(CharsetToUtf8("a\xff"
+                          "b",
+                          "utf-8"),
+            "aÿb");
+  EXPECT_EQ(CharsetToUtf8("\xa4", "euc-jp"), "\xEF\xBF\xBD") << "truncated sequence";
+  EXPECT_TRUE(IsKnownCharset("Shift_JIS"));
+  EXPECT_FALSE(IsKnownCharset("no-such-charset"));
+}
+
+}  // namespace
+}  // namespace kestrune
