@@ -436,6 +436,19 @@ TEST_F(EmailDbTest, SavingToAnotherStoreWritesTheWholeCopyThere) {
   EXPECT_EQ(FileNamesIn(check), (std::vector<std::string>{"a.eml", "b.eml"}));
 }
 
+TEST_F(EmailDbTest, SavingThroughAnotherSpellingOfTheStoreStillMerges) {
+  SaveIndex({Email("a.eml")});
+  TUserEmailDB db;
+  ASSERT_TRUE(db.Open(Store()));
+  ASSERT_TRUE(db.AddEmail(Email("b.eml")));
+  SaveIndex({Email("c.eml")});  // a second copy adds c meanwhile
+  std::filesystem::create_directory_symlink(dir_ / "Users", dir_ / "Link");
+  db.Save(dir_ / "Link/./carol/../bob");
+  TUserEmailDB check;
+  ASSERT_TRUE(check.Open(Store()));
+  EXPECT_EQ(FileNamesIn(check), (std::vector<std::string>{"a.eml", "c.eml", "b.eml"}));
+}
+
 TEST_F(EmailDbTest, FindByMsgIdComparesIgnoringAsciiCaseWithoutOtherNormalisation) {
   std::filesystem::create_directories(Store());
   WriteMessage(Store() / "one.eml",
