@@ -66,11 +66,17 @@ class SamplePage : public TIWAppForm {
     auto& next = AddControl<TIWLink>("IWNext");
     next.Caption = "Next page";
     next.StatusText = "Go to the second page";
+    // The sample page stays alive behind the second one, so it keeps its contents.
     next.OnClick = [this](TIWBaseControl&) {
-      WebApplication().SwitchToPage("IWSecond", SecondPageClass());
+      TIWApplication& session = WebApplication();
+      TIWAppForm* second = session.FindPage("IWSecond");
+      session.ShowPage(second ? second : &session.CreatePage(SecondPageClass()));
     };
     auto& help = AddControl<TIWImageFile>("IWHelp");
-    help.ImageFile = "/gfx/spacer.gif";
+    help.ImageFile = "/gfx/Tp.gif";
+    help.UseSize = true;
+    help.Width = 16;
+    help.Height = 16;
     help.AltText = "Help";
     FillGrid();
     grid_.OnCellClick = [this](TIWGrid&, int row, int column) {
@@ -104,7 +110,8 @@ class SamplePage : public TIWAppForm {
   std::string CheckedRows() const {
     std::string rows;
     for (int row = 1; row < grid_.RowCount(); ++row) {
-      const auto* box = static_cast<const TIWCheckBox*>(const_cast<TIWGrid&>(grid_).Cell(row, 0).Control());
+      const auto* box =
+          static_cast<const TIWCheckBox*>(const_cast<TIWGrid&>(grid_).Cell(row, 0).Control());
       if (box && box->Checked) rows += (rows.empty() ? "" : ",") + std::to_string(box->Tag);
     }
     return rows.empty() ? "none" : rows;
