@@ -138,13 +138,6 @@ class EmailsDatTest(StoreCase):
         self.assertEqual(header, "count 2")
         self.assertEqual(emails, [FETCHED, COMPOSED])
 
-    def test_windows_1252_text_of_older_files_reads_as_utf8(self):
-        old = dict(FETCHED, Subject="Caf\u00e9 \u20ac", Sender="M\u00fcller")
-        self.write(data_file(b"KSTE", encode_record(EMAIL_RECORD_SIZE, EMAIL_FIELDS, old,
-                                                    encoding="cp1252"), EMAIL_RECORD_SIZE))
-        _, emails = self.dump()
-        self.assertEqual(emails, [old])
-
     def test_cpp_written_index_decodes_field_for_field(self):
         given = [FETCHED, dict(COMPOSED, Subject="t" * 300, Status=99)]
         self.run_ok("emails-add", self.dir, stdin="".join(email_line(v) + "\n" for v in given))
