@@ -36,7 +36,9 @@ function waitForStart() {
   });
 }
 
-const dialogs = [];
+const dialogs = [];  // alerts, in order
+const questions = [];  // confirmation questions, in order
+let confirmAnswer = true;
 
 async function nextDialog(count) {
   const deadline = Date.now() + 10000;
@@ -76,6 +78,11 @@ try {
   });
   const page = context.pages()[0] ?? (await context.newPage());
   page.on("dialog", async (dialog) => {
+    if (dialog.type() === "confirm") {
+      questions.push(dialog.message());
+      await (confirmAnswer ? dialog.accept() : dialog.dismiss());
+      return;
+    }
     dialogs.push(dialog.message());
     await dialog.accept();
   });
@@ -127,6 +134,18 @@ try {
   assert.equal(dialogs.length, 3, `unexpected alerts: ${dialogs}`);
 
   await page.screenshot({ path: path.join(outputDir, "sample_app.png"), fullPage: true });
+
+  // A link with a confirmation posts only when the user says yes.
+  confirmAnswer = false;
+  await page.click("#IWCLEAR");
+  await page.waitForTimeout(300);
+  assert.deepEqual(questions, ["Clear the name? It's gone then."]);
+  assert.equal(await page.inputValue("#IWNAME"), "Ann O'Neil <x>");
+  confirmAnswer = true;
+  await submitBy(page, () => page.click("#IWCLEAR"));
+  assert.equal(questions.length, 2);
+  assert.equal(await page.inputValue("#IWNAME"), "");
+  await page.fill("#IWNAME", "Ann O'Neil <x>");
 
   // Switch to the second page and back; the first page kept its contents.
   await submitBy(page, () => page.click("#IWNEXT"));

@@ -72,6 +72,10 @@ class SamplePage : public TIWAppForm {
       TIWAppForm* second = session.FindPage("IWSecond");
       session.ShowPage(second ? second : &session.CreatePage(SecondPageClass()));
     };
+    auto& clear = AddControl<TIWLink>("IWClear");
+    clear.Caption = "Clear name";
+    clear.Confirmation = "Clear the name? It's gone then.";
+    clear.OnClick = [this](TIWBaseControl&) { name_.Text.clear(); };
     auto& help = AddControl<TIWImageFile>("IWHelp");
     help.ImageFile = "/gfx/Tp.gif";
     help.UseSize = true;

@@ -104,6 +104,8 @@ class TIWFile : public TIWCustomEdit {
 
   void SetValue(std::string_view value, const PostedForm& post) override;
   void ForgetPost() override;
+  // An upload lives only for its request; a render ends the request's page code.
+  void ResetLastRender() override { upload_.reset(); }
   bool NeedsMultipart() const override { return true; }
   std::string ElementId() const override { return HTMLName() + "SPAN"; }
   std::unique_ptr<TIWHTMLTag> RenderHTML(ControlWriter& writer) override;
