@@ -1,7 +1,17 @@
-// Program entry: chooses the command line, the headless host or (later) the console.
-#include <cstdio>
+// Program entry: the command line decides between the administrator commands and the
+// server host.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "console/command_line.h"
 
 int main(int argc, char** argv) {
-  std::puts("kestrune: nothing to serve yet");
-  return 0;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    return kestrune::RunProgram(args, std::cout, std::cerr);
+  } catch (const std::exception& e) {
+    std::cerr << "kestrune: " << e.what() << std::endl;
+    return 1;
+  }
 }

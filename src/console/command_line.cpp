@@ -1,0 +1,130 @@
+// Option parsing and the choice of what a run does.
+#include "console/command_line.h"
+
+#include <ostream>
+#include <system_error>
+
+#include "console/admin_commands.h"
+#include "console/headless_host.h"
+#include "console/program_config.h"
+#include "platform/program_dir.h"
+#include "platform/text_encoding.h"
+
+namespace kestrune {
+namespace {
+
+// "Minimize" and "LaunchBrowser" after "-", "--" or "/", in any letter case.
+bool IsSwitch(const std::string& arg, std::string_view name) {
+  std::string_view rest = arg;
+  if (rest.starts_with("--")) {
+    rest.remove_prefix(2);
+  } else if (rest.starts_with("-") || rest.starts_with("/")) {
+    rest.remove_prefix(1);
+  } else {
+    return false;
+  }
+  return EqualsIgnoringAsciiCase(rest, name);
+}
+
+bool IsOption(const std::string& arg) {
+  return arg.size() > 1 && (arg[0] == '-' || (arg[0] == '/' && IsSwitch(arg, "minimize")) ||
+                            (arg[0] == '/' && IsSwitch(arg, "launchbrowser")));
+}
+
+}  // namespace
+
+ProgramOptions ParseProgramOptions(const std::vector<std::string>& args) {
+  ProgramOptions options;
+  std::size_t i = 0;
+  for (; i < args.size() && IsOption(args[i]); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--home") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        options.error = "--home needs a directory";
+        return options;
+      }
+      options.home = args[++i];
+    } else if (arg.starts_with("--home=") && arg.size() > 7) {
+      options.home = arg.substr(7);
+    } else if (arg == "--headless") {
+      options.headless = true;
+    } else if (IsSwitch(arg, "minimize")) {
+      options.minimize = true;
+    } else if (IsSwitch(arg, "launchbrowser")) {
+      options.launch_browser = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else {
+      options.error = "unknown option " + arg;
+      return options;
+    }
+  }
+  options.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  if (!options.command.empty() && !IsAdminCommand(options.command[0])) {
+    options.error = "unknown command " + options.command[0];
+  }
+  return options;
+}
+
+std::string UsageText() {
+  return "Usage: kestrune [--home DIR] [--headless] [--minimize] [--launchbrowser]\n"
+         "       kestrune [--home DIR] users list\n"
+         "       kestrune [--home DIR] users add NAME --password-file F [--level N] [--email A]\n"
+         "                [--display-name T] [--pop-server H] [--pop-port P] [--pop-user U]\n"
+         "                [--pop-password-file F] [--leave-emails] [--check-on-login]\n"
+         "                [--auto-check] [--auto-add-contacts]\n"
+         "       kestrune [--home DIR] users delete NAME\n"
+         "       kestrune [--home DIR] users passwd NAME --password-file F\n"
+         "       kestrune [--home DIR] index USER\n"
+         "       kestrune [--home DIR] contacts USER\n"
+         "       kestrune [--home DIR] settings list\n"
+         "       kestrune [--home DIR] settings get NAME\n"
+         "       kestrune [--home DIR] settings set NAME VALUE|--value-file F\n"
+         "       kestrune --version | --help\n"
+         "The program directory is --home DIR, else $KESTRUNE_HOME, else the executable's\n"
+         "directory. Exit status: 0 success, 1 failure, 2 usage error.\n";
+}
+
+int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const ProgramOptions options = ParseProgramOptions(args);
+  if (!options.error.empty()) {
+    err << "kestrune: " << options.error << "\nTry 'kestrune --help'." << std::endl;
+    return kExitUsage;
+  }
+  if (options.help) {
+    out << UsageText();
+    return kExitSuccess;
+  }
+  if (options.version) {
+    out << "kestrune " << kVersion << '\n';
+    return kExitSuccess;
+  }
+
+  SettingsHost host;
+  host.program_directory = ResolveProgramDirectory(options.home);
+  host.program_file = ExecutablePath();
+  if (host.program_directory != host.program_file.parent_path()) {
+    host.autostart_home = host.program_directory;
+  }
+  // No console in this build: the autostart entry (which starts the console) is
+  // never written; the setting is kept.
+  std::error_code error;
+  std::filesystem::create_directories(host.program_directory, error);
+  if (!std::filesystem::is_directory(host.program_directory)) {
+    err << "kestrune: cannot create the program directory " << host.program_directory.string()
+        << std::endl;
+    return kExitFailure;
+  }
+  SetProgramDirectory(host.program_directory);
+  ProgramSettings settings(std::move(host));
+
+  if (!options.command.empty()) return RunAdminCommand(options.command, settings, out, err);
+  if (!options.headless) {
+    err << "kestrune: no console in this build; running headless" << std::endl;
+  }
+  return RunHeadless(options, settings, out, err);
+}
+
+}  // namespace kestrune

@@ -1,0 +1,40 @@
+// The program's command line: options every run understands (--home DIR, --headless,
+// the Minimize and LaunchBrowser switches, --version, --help) and the choice between
+// the administrator commands (users, index, contacts, settings) and the server host.
+#pragma once
+
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrune {
+
+inline constexpr std::string_view kVersion = "0.1.0";
+
+struct ProgramOptions {
+  std::optional<std::filesystem::path> home;
+  bool headless = false;
+  bool minimize = false;        // "Minimize": start with the console in the tray
+  bool launch_browser = false;  // "LaunchBrowser": open the start page in a browser
+  bool version = false;
+  bool help = false;
+  std::vector<std::string> command;  // the administrator command and its arguments
+  std::string error;                 // a usage error, empty when none
+};
+
+// The options before the first word that is not an option; that word and everything
+// after it are the command. "Minimize" and "LaunchBrowser" are recognised after "-",
+// "--" or "/" in any letter case.
+ProgramOptions ParseProgramOptions(const std::vector<std::string>& args);
+
+// The usage text printed by --help and after a usage error.
+std::string UsageText();
+
+// Runs the program for args (without the program name): exit status 0 on success,
+// 1 when the operation failed (one line on err), 2 for a usage error.
+int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace kestrune
