@@ -23,6 +23,11 @@ constexpr std::string_view kMagic = "KSTC";
 constexpr std::size_t kCountOffset = 8;
 static_assert(kCountOffset + 4 == TContactsDB::kHeaderSize);
 
+// Where record index (1-based) starts in a record array.
+std::ptrdiff_t OffsetOf(int index) {
+  return static_cast<std::ptrdiff_t>(static_cast<std::size_t>(index - 1) * Record::kSize);
+}
+
 int CountOf(const std::vector<std::uint8_t>& records) {
   return static_cast<int>(records.size() / Record::kSize);
 }
@@ -35,8 +40,7 @@ std::span<const std::uint8_t, Record::kSize> BytesAt(const std::vector<std::uint
 
 void StoreAt(std::vector<std::uint8_t>& records, int index,
              const std::array<std::uint8_t, Record::kSize>& bytes) {
-  std::copy(bytes.begin(), bytes.end(),
-            records.begin() + static_cast<std::ptrdiff_t>(index - 1) * Record::kSize);
+  std::copy(bytes.begin(), bytes.end(), records.begin() + OffsetOf(index));
 }
 
 // Contacts are told apart by name and address, ignoring ASCII case.
@@ -157,7 +161,7 @@ void TContactsDB::MergeInto(RecordArray& records) const {
     if (mine.Active != before.Active) merged.Active = mine.Active;
     StoreAt(records, target, merged.ToBytes());
   }
-  const auto added = records_.begin() + static_cast<std::ptrdiff_t>(base_count_) * Record::kSize;
+  const auto added = records_.begin() + OffsetOf(base_count_ + 1);
   records.insert(records.end(), added, records_.end());
 }
 

@@ -29,6 +29,11 @@ static_assert(kCountOffset + 4 == TUserEmailDB::kHeaderSize);
 // A message file's header section is read up to this many bytes.
 constexpr std::size_t kMaxHeaderSectionBytes = std::size_t{1} << 20;
 
+// Where record index (1-based) starts in a record array.
+std::ptrdiff_t OffsetOf(int index) {
+  return static_cast<std::ptrdiff_t>(static_cast<std::size_t>(index - 1) * Record::kSize);
+}
+
 std::span<const std::uint8_t, Record::kSize> RecordAt(const std::vector<std::uint8_t>& records,
                                                       int index) {
   return std::span<const std::uint8_t, Record::kSize>(
@@ -37,8 +42,7 @@ std::span<const std::uint8_t, Record::kSize> RecordAt(const std::vector<std::uin
 
 void CopyRecord(std::span<const std::uint8_t, Record::kSize> from, std::vector<std::uint8_t>& to,
                 int index) {
-  std::copy(from.begin(), from.end(),
-            to.begin() + static_cast<std::ptrdiff_t>(index - 1) * Record::kSize);
+  std::copy(from.begin(), from.end(), to.begin() + OffsetOf(index));
 }
 
 int CountOf(const std::vector<std::uint8_t>& records) {
@@ -172,7 +176,7 @@ void TUserEmailDB::MergeInto(RecordArray& records) const {
     }
     if (target > 0) CopyRecord(RecordAt(records_, index), records, target);
   }
-  const auto added = records_.begin() + static_cast<std::ptrdiff_t>(base_count_) * Record::kSize;
+  const auto added = records_.begin() + OffsetOf(base_count_ + 1);
   records.insert(records.end(), added, records_.end());
 }
 
