@@ -1,0 +1,353 @@
+// The command line: option parsing, the administrator commands with their exact output
+// and exit codes, and the built program's headless start with its single-instance lock.
+#include "console/command_line.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "console/program_config.h"
+#include "platform/instance_lock.h"
+#include "store/contacts_db.h"
+#include "store/email_db.h"
+#include "store/user_list.h"
+
+namespace kestrune {
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "cli-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    home_ = root_ / "home";
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  // The program in this process, with --home.
+  Result Run(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"--home", home_.string()});
+    std::ostringstream out, err;
+    Result result;
+    result.status = RunProgram(args, out, err);
+    result.out = out.str();
+    result.err = err.str();
+    return result;
+  }
+
+  // The built executable, with --home.
+  Result RunBinary(const std::string& args) const {
+    const std::string binary = std::string(KESTRUNE_BINARY_DIR) + "/kestrune";
+    EXPECT_TRUE(std::filesystem::exists(binary)) << "build the kestrune target first";
+    const auto out_file = root_ / "out.txt";
+    const auto err_file = root_ / "err.txt";
+    std::string command = binary + " --home " + home_.string() + " " + args + " >" +
+                          out_file.string() + " 2>" + err_file.string();
+    Result result;
+    int status = std::system(command.c_str());
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = Slurp(out_file);
+    result.err = Slurp(err_file);
+    return result;
+  }
+
+  static std::string Slurp(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  std::string SecretFile(const std::string& name, const std::string& contents) const {
+    std::ofstream(root_ / name, std::ios::binary) << contents;
+    return (root_ / name).string();
+  }
+
+  std::string Users() const { return (home_ / "Users").string() + "/"; }
+
+  TUserRecord StoredUser(const std::string& name) const {
+    TUserList users;
+    EXPECT_TRUE(users.Open(Users()));
+    TUserRecord user;
+    EXPECT_TRUE(users.FindUser(name, user)) << name;
+    return user;
+  }
+
+  std::filesystem::path root_;
+  std::filesystem::path home_;
+};
+
+TEST(ProgramOptionsTest, SwitchesInAnyCaseAfterDashOrSlash) {
+  ProgramOptions options =
+      ParseProgramOptions({"-MINIMIZE", "/LaunchBrowser", "--home", "/srv/k", "--headless"});
+  EXPECT_EQ(options.error, "");
+  EXPECT_TRUE(options.minimize && options.launch_browser && options.headless);
+  EXPECT_EQ(options.home, std::filesystem::path("/srv/k"));
+  EXPECT_TRUE(options.command.empty());
+
+  options = ParseProgramOptions({"/minimize", "--launchbrowser", "--home=/x", "users", "list"});
+  EXPECT_TRUE(options.minimize && options.launch_browser);
+  EXPECT_EQ(options.home, std::filesystem::path("/x"));
+  EXPECT_EQ(options.command, (std::vector<std::string>{"users", "list"}));
+
+  EXPECT_EQ(ParseProgramOptions({"--frobnicate"}).error, "unknown option --frobnicate");
+  EXPECT_EQ(ParseProgramOptions({"--home"}).error, "--home needs a directory");
+  EXPECT_EQ(ParseProgramOptions({"serve"}).error, "unknown command serve");
+  EXPECT_EQ(ParseProgramOptions({"/etc/passwd"}).error, "unknown command /etc/passwd");
+}
+
+TEST_F(CommandLineTest, VersionHelpAndUsageErrors) {
+  Result version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "kestrune 0.1.0\n");
+  Result help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, UsageText());
+  Result bad = Run({"--bogus"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err, "kestrune: unknown option --bogus\nTry 'kestrune --help'.\n");
+  EXPECT_FALSE(std::filesystem::exists(home_));  // nothing touched
+}
+
+TEST_F(CommandLineTest, UsersAddAndList) {
+  const std::string password = SecretFile("pw", "Secret 1\n");
+  const std::string pop_password = SecretFile("pop", "pop-pass");
+  EXPECT_EQ(Run({"users", "add", "Admin", "--password-file", password, "--level", "0"}).status, 0);
+  Result added = Run({"users", "add", "bob", "--password-file", password, "--email",
+                      "bob@example.org", "--display-name", "Bob B", "--pop-server",
+                      "pop.example.org", "--pop-port", "995", "--pop-user", "bobby",
+                      "--pop-password-file", pop_password, "--leave-emails", "--auto-check"});
+  EXPECT_EQ(added.status, 0) << added.err;
+  EXPECT_EQ(added.out, "");
+  EXPECT_EQ(added.err, "");
+
+  Result list = Run({"users", "list"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "1\tAdmin\t\t0\t" + Users() + "Admin/\n2\tbob\tbob@example.org\t2\t" +
+                          Users() + "bob/\n");
+
+  const TUserRecord bob = StoredUser("bob");
+  EXPECT_EQ(bob.Password, "Secret 1");
+  EXPECT_EQ(bob.EmailDisplayName, "Bob B");
+  EXPECT_EQ(bob.PopServer, "pop.example.org");
+  EXPECT_EQ(bob.PopPort, 995);
+  EXPECT_EQ(bob.PopUserName, "bobby");
+  EXPECT_EQ(bob.PopPassword, "pop-pass");
+  EXPECT_TRUE(bob.LeaveEmails && bob.AutoCheckEmails);
+  EXPECT_FALSE(bob.EmailCheckOnLogin || bob.AutoAddContacts);
+  const TUserRecord admin = StoredUser("ADMIN");
+  EXPECT_EQ(admin.PopPort, 110);
+  EXPECT_EQ(admin.PermissionLevel, 0);
+}
+
+TEST_F(CommandLineTest, UsersAddRefusals) {
+  const std::string password = SecretFile("pw", "pw");
+  ASSERT_EQ(Run({"users", "add", "bob", "--password-file", password}).status, 0);
+
+  Result duplicate = Run({"users", "add", "BOB", "--password-file", password});
+  EXPECT_EQ(duplicate.status, 1);
+  EXPECT_EQ(duplicate.err, "kestrune: a user named BOB already exists\n");
+  for (const char* name : {"..", "a/b", "a\\b", "c:d", "tab\there", ""}) {
+    Result refused = Run({"users", "add", name, "--password-file", password});
+    EXPECT_EQ(refused.status, 1) << name;
+    EXPECT_EQ(refused.err,
+              "kestrune: the user name " + std::string(name) + " cannot be a directory name\n");
+  }
+  Result no_password = Run({"users", "add", "carol"});
+  EXPECT_EQ(no_password.status, 2);
+  EXPECT_EQ(no_password.err, "kestrune: users add needs --password-file F\n");
+  Result inline_password = Run({"users", "add", "carol", "--password", "x"});
+  EXPECT_EQ(inline_password.status, 2);
+  EXPECT_EQ(inline_password.err, "kestrune: unknown option --password\n");
+  Result level = Run({"users", "add", "carol", "--password-file", password, "--level", "3"});
+  EXPECT_EQ(level.status, 2);
+  EXPECT_EQ(level.err, "kestrune: --level must be between 0 and 2\n");
+  Result missing_file = Run({"users", "add", "carol", "--password-file", password + ".none"});
+  EXPECT_EQ(missing_file.status, 1);
+  EXPECT_EQ(missing_file.err, "kestrune: cannot read " + password + ".none\n");
+  Result empty = Run({"users", "add", "carol", "--password-file", SecretFile("empty", "\n")});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.err, "kestrune: the password in " + (root_ / "empty").string() + " is empty\n");
+
+  EXPECT_EQ(Run({"users", "list"}).out, "1\tbob\t\t2\t" + Users() + "bob/\n");
+}
+
+TEST_F(CommandLineTest, UsersPasswdAndDelete) {
+  const std::string password = SecretFile("pw", "old");
+  ASSERT_EQ(Run({"users", "add", "Admin", "--password-file", password}).status, 0);
+  ASSERT_EQ(Run({"users", "add", "bob", "--password-file", password}).status, 0);
+
+  EXPECT_EQ(Run({"users", "passwd", "BOB", "--password-file", SecretFile("new", "new\r\n")}).status,
+            0);
+  EXPECT_EQ(StoredUser("bob").Password, "new");
+  Result unknown = Run({"users", "passwd", "carol", "--password-file", password});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.err, "kestrune: no user named carol\n");
+
+  Result admin = Run({"users", "delete", "ADMIN"});
+  EXPECT_EQ(admin.status, 1);
+  EXPECT_EQ(admin.err, "kestrune: the Admin account cannot be deleted\n");
+  std::filesystem::create_directories(home_ / "Users" / "bob");
+  EXPECT_EQ(Run({"users", "delete", "bob"}).status, 0);
+  EXPECT_TRUE(std::filesystem::exists(home_ / "Users" / "bob"));  // mail store kept
+  EXPECT_EQ(Run({"users", "delete", "bob"}).status, 1);
+  EXPECT_EQ(Run({"users", "list"}).out, "1\tAdmin\t\t2\t" + Users() + "Admin/\n");
+  EXPECT_EQ(Run({"users", "delete"}).status, 2);
+}
+
+TEST_F(CommandLineTest, IndexAndContactsListEveryRecord) {
+  ASSERT_EQ(Run({"users", "add", "bob", "--password-file", SecretFile("pw", "pw")}).status, 0);
+  Result empty = Run({"index", "bob"});
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.out, "");
+  EXPECT_FALSE(std::filesystem::exists(home_ / "Users" / "bob"));  // reading creates nothing
+
+  const std::filesystem::path store = home_ / "Users" / "bob";
+  {
+    TUserEmailDB emails;
+    ASSERT_TRUE(emails.Open(store));
+    TEmailRecord first;
+    first.Subject = "Hello\tthere";
+    first.Sender = "alice@example.org";
+    first.Recipient = "bob@example.org";
+    first.DateText = "01/02/26 10:00:00";
+    first.FileName = "abcd1234.eml";
+    first.HasAttachment = true;
+    first.Status = email_status::kInboxRead;
+    TEmailRecord purged = first;
+    purged.Subject = "Gone";
+    purged.HasAttachment = false;
+    purged.FileName = "zzzz9999.eml";
+    purged.Status = email_status::kPurged;
+    ASSERT_TRUE(emails.AddEmail(first));
+    ASSERT_TRUE(emails.AddEmail(purged));
+    emails.Save(store);
+    TContactsDB contacts;
+    ASSERT_TRUE(contacts.Open(store));
+    ASSERT_TRUE(contacts.AddContact("Alice", "alice@example.org"));
+    contacts.Save(store);
+  }
+  Result index = Run({"index", "BOB"});
+  EXPECT_EQ(index.status, 0);
+  EXPECT_EQ(index.out,
+            "1\t1\t1\tabcd1234.eml\t01/02/26 10:00:00\talice@example.org\tbob@example.org\t"
+            "Hello there\n"
+            "2\t99\t0\tzzzz9999.eml\t01/02/26 10:00:00\talice@example.org\tbob@example.org\t"
+            "Gone\n");
+  Result contacts = Run({"contacts", "bob"});
+  EXPECT_EQ(contacts.status, 0);
+  EXPECT_EQ(contacts.out, "1\t0\t1\tAlice\talice@example.org\n");
+
+  Result nobody = Run({"contacts", "carol"});
+  EXPECT_EQ(nobody.status, 1);
+  EXPECT_EQ(nobody.err, "kestrune: no user named carol\n");
+  EXPECT_EQ(Run({"index"}).status, 2);
+
+  std::ofstream(store / "Emails.Dat", std::ios::binary) << "KSTE garbage";
+  Result damaged = Run({"index", "bob"});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_EQ(damaged.err.rfind("kestrune: ", 0), 0u);
+  EXPECT_EQ(std::count(damaged.err.begin(), damaged.err.end(), '\n'), 1);
+}
+
+TEST_F(CommandLineTest, SettingsListGetSet) {
+  Result list = Run({"settings", "list"});
+  EXPECT_EQ(list.status, 0);
+  const std::string home = home_.string();
+  EXPECT_EQ(list.out.substr(0, list.out.find("Root.StringsLanguage")),
+            "Root.UserDirectories=" + home + "/Users/\nRoot.MRULogDirectory=" + home +
+                "/Logs/\nRoot.LogDirectory=" + home + "/Logs/\nRoot.LangDirectory=" + home +
+                "/Lang/\nRoot.TemplateDirectory=" + home + "/Templates/\n");
+  EXPECT_NE(list.out.find("\nWebServer.Port=80\n"), std::string::npos);
+  EXPECT_NE(list.out.find("\nWebMail.LoginAttempts=3\n"), std::string::npos);
+  EXPECT_NE(list.out.find("\nSmtpServer.SmtpPassword=***\n"), std::string::npos);
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'),
+            static_cast<long>(SettingDefinitions().size()));
+
+  EXPECT_EQ(Run({"settings", "set", "WebServer.Port", "8080"}).status, 0);
+  Result get = Run({"settings", "get", "port"});
+  EXPECT_EQ(get.status, 0);
+  EXPECT_EQ(get.out, "8080\n");
+  EXPECT_EQ(Run({"settings", "set", "EnableSSL", "false"}).status, 0);
+  EXPECT_EQ(Run({"settings", "get", "EnableSSL"}).out, "0\n");
+  EXPECT_EQ(Run({"settings", "set", "LogDirectory", "/var/log/kestrune"}).status, 0);
+  EXPECT_EQ(Run({"settings", "get", "LogDirectory"}).out, "/var/log/kestrune/\n");
+
+  Result range = Run({"settings", "set", "SessionTimeout", "61"});
+  EXPECT_EQ(range.status, 2);
+  EXPECT_EQ(range.err, "kestrune: SessionTimeout must be between 0 and 60\n");
+  Result unknown = Run({"settings", "get", "Nope"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.err, "kestrune: unknown setting Nope\n");
+  Result inline_secret = Run({"settings", "set", "SmtpPassword", "hunter2"});
+  EXPECT_EQ(inline_secret.status, 2);
+  EXPECT_EQ(inline_secret.err,
+            "kestrune: SmtpPassword is a password: give it with --value-file F, not on the "
+            "command line\n");
+
+  ASSERT_EQ(Run({"settings", "set", "SmtpPassword", "--value-file",
+                 SecretFile("smtp", "relay password\n")})
+                .status,
+            0);
+  EXPECT_EQ(Run({"settings", "get", "SmtpPassword"}).out, "***\n");
+  SettingsHost host;
+  host.program_directory = home_;
+  ProgramSettings settings(host);
+  settings.LoadSettings();
+  EXPECT_EQ(settings.Config().SmtpPassword, "relay password");
+  EXPECT_EQ(settings.Config().Port, 8080);
+}
+
+TEST_F(CommandLineTest, DamagedSettingsFailTheSettingsCommands) {
+  std::filesystem::create_directories(home_);
+  const std::string damaged = "[Software.Kestrune\n";
+  std::ofstream(home_ / "kestrune.toml") << damaged;
+  Result list = Run({"settings", "list"});
+  EXPECT_EQ(list.status, 1);
+  EXPECT_EQ(list.out, "");
+  EXPECT_EQ(list.err,
+            "kestrune: the settings could not be read: Error opening registry. Code:99\n");
+  EXPECT_EQ(Run({"settings", "set", "Port", "81"}).status, 1);
+  EXPECT_EQ(Slurp(home_ / "kestrune.toml"), damaged);
+}
+
+TEST_F(CommandLineTest, HeadlessRunsOncePerProgramDirectory) {
+  std::filesystem::create_directories(home_);
+  {
+    InstanceLock running(home_ / "kestrune.lock");
+    ASSERT_TRUE(running.Acquired());
+    Result second = RunBinary("--headless");
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.err, "Kestrune is already running.\n");
+    EXPECT_FALSE(std::filesystem::exists(home_ / "kestrune.toml"));  // settings untouched
+  }
+  Result first = RunBinary("--headless");
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_NE(first.out.find("Nothing to serve yet"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(home_ / "kestrune.toml"));
+}
+
+TEST_F(CommandLineTest, BuiltProgramRunsTheCommands) {
+  const std::string password = SecretFile("pw", "pw\n");
+  EXPECT_EQ(RunBinary("users add bob --password-file " + password).status, 0);
+  Result list = RunBinary("users list");
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "1\tbob\t\t2\t" + Users() + "bob/\n");
+  Result usage = RunBinary("users frob");
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_EQ(usage.err, "kestrune: usage: kestrune users list|add|delete|passwd ...\n");
+  EXPECT_EQ(RunBinary("users delete nobody").status, 1);
+}
+
+}  // namespace
+}  // namespace kestrune
