@@ -13,9 +13,12 @@ packages=(
   media-types ca-certificates
   python3 python3-aiosmtpd
   dovecot-core dovecot-pop3d
-  chromium fonts-dejavu-core
+  chromium fonts-dejavu-core nodejs
   wrk nginx-light
 )
+# Debian's nodejs comes without npm; builds of nodejs that carry their own npm must not
+# get Debian's as well.
+command -v npm >/dev/null || packages+=(npm)
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
