@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <unordered_map>
 
 #include "platform/escape.h"
 #include "web/toolkit/http_message.h"
@@ -273,15 +273,19 @@ TIWBaseControl* TIWAppForm::FindControl(std::string_view name) const {
   return found;
 }
 
-TIWBaseControl* TIWAppForm::FindByHTMLName(std::string_view html_name) const {
-  return FindControl(html_name);  // the HTML name is the name in upper case
-}
-
 std::string TIWAppForm::UniqueControlName(std::string_view kind) {
+  // The counter never repeats, so generated names only need checking against the
+  // names the page gave its own controls (a full walk per name would make a grid of n
+  // fresh cell controls cost n squared).
+  auto taken = [&](const std::string& name) {
+    return std::any_of(controls_.begin(), controls_.end(), [&](const auto& control) {
+      return EqualsIgnoreCase(control->Name(), name);
+    });
+  };
   std::string name;
   do {
     name = std::string(kind) + std::to_string(next_auto_name_++);
-  } while (FindControl(name));
+  } while (taken(name));
   return name;
 }
 
@@ -320,8 +324,8 @@ void TIWAppForm::ApplyPost(const PostedForm& post) {
 
   std::optional<std::string> action;
   std::optional<std::string> action_param;
-  // Field values by name in order of first appearance; repeated names joined with ",".
-  std::vector<std::pair<std::string, std::string>> values;
+  // Field values by name; repeated names are joined with "," in posted order.
+  std::unordered_map<std::string, std::string> values;
   for (const auto& [name, value] : post.fields) {
     if (name == "IW_Action") {
       if (!action) action = value;
@@ -331,13 +335,8 @@ void TIWAppForm::ApplyPost(const PostedForm& post) {
       if (!action_param) action_param = value;
       continue;
     }
-    auto existing = std::find_if(values.begin(), values.end(),
-                                 [&](const auto& entry) { return entry.first == name; });
-    if (existing == values.end()) {
-      values.emplace_back(name, value);
-    } else {
-      existing->second += "," + value;
-    }
+    const auto [slot, fresh] = values.emplace(name, value);
+    if (!fresh) slot->second += "," + value;
   }
   const std::string action_name = action.value_or("");
   const std::string param = action_param.value_or("");
@@ -345,20 +344,25 @@ void TIWAppForm::ApplyPost(const PostedForm& post) {
   if (action_name.empty() && param.empty()) return;
 
   for (auto& [name, value] : HiddenFields) {
-    auto posted = std::find_if(values.begin(), values.end(),
-                               [&](const auto& entry) { return entry.first == name; });
+    const auto posted = values.find(name);
     if (posted == values.end()) continue;
     value = posted->second;
     values.erase(posted);
   }
 
+  // One walk over the page's controls, then look-ups by HTML name.
+  std::unordered_map<std::string, TIWBaseControl*> by_html_name;
+  VisitAll([&](TIWBaseControl& control) { by_html_name.emplace(control.HTMLName(), &control); });
+  auto find = [&](std::string_view html_name) -> TIWBaseControl* {
+    const auto found = by_html_name.find(UpperAscii(html_name));
+    return found == by_html_name.end() ? nullptr : found->second;
+  };
+
   for (const RenderedControl& rendered : last_render_) {
     if (!rendered.takes_values) continue;
-    TIWBaseControl* control = FindByHTMLName(rendered.html_name);
+    TIWBaseControl* control = find(rendered.html_name);
     if (!control || !control->Editable || !control->TakesPostedValues()) continue;
-    auto posted = std::find_if(values.begin(), values.end(), [&](const auto& entry) {
-      return entry.first == rendered.html_name;
-    });
+    const auto posted = values.find(rendered.html_name);
     control->SetValue(posted == values.end() ? std::string_view() : posted->second, post);
   }
 
@@ -369,7 +373,7 @@ void TIWAppForm::ApplyPost(const PostedForm& post) {
           std::any_of(last_render_.begin(), last_render_.end(), [&](const RenderedControl& r) {
             return r.may_act && EqualsIgnoreCase(r.html_name, action_name);
           });
-      TIWBaseControl* control = was_rendered ? FindByHTMLName(action_name) : nullptr;
+      TIWBaseControl* control = was_rendered ? find(action_name) : nullptr;
       if (!control) throw ToolkitError("Cannot find submit component.");
       if (!control->AcceptsActions()) {
         throw ToolkitError("Submit control (" + control->HTMLName() + ") does not have a handler.");

@@ -112,7 +112,6 @@ class TIWAppForm : public TIWForm, private ControlNamer {
  private:
   std::string UniqueControlName(std::string_view kind) override;
   void VisitAll(const std::function<void(TIWBaseControl&)>& visit) const;
-  TIWBaseControl* FindByHTMLName(std::string_view html_name) const;
 
   TIWApplication& application_;
   std::string name_;
