@@ -64,7 +64,9 @@ class Recorder:
         lines += [f"rcpt_to {address}" for address in envelope.rcpt_tos]
         if session.authenticated:
             lines.append(f"auth_login {session.auth_data}")
-        lines.append(f"tls {1 if session.ssl is not None else 0}")
+        # session.ssl is set by STARTTLS only; a TLS listener shows in the transport.
+        tls = session.ssl is not None or server.transport.get_extra_info("ssl_object")
+        lines.append(f"tls {1 if tls else 0}")
         lines.append(f"esmtp {1 if session.extended_smtp else 0}")
         lines.append(f"helo {session.host_name}")
         name = f"{self.name}-{os.getpid()}-{next(self.counter):06d}"

@@ -1,6 +1,7 @@
 // Integration-test access to the peers of scripts/peers (see peers.h).
 #include "peers.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -74,21 +75,22 @@ std::string Peers::Value(std::string_view key) const {
 
 int Peers::Port(std::string_view key) const { return std::stoi(Value(key)); }
 
-PopMailbox::PopMailbox() : user_("box" + RandomHex(6)), password_("pw" + RandomHex(6)) {
+PopMailbox::PopMailbox() {
   const Peers& peers = Peers::Get();
-  const fs::path home = fs::path(peers.Value("POP3_MAIL_ROOT")) / user_;
-  maildir_ = home / "Maildir";
-  for (const fs::path& dir :
-       {home, maildir_, maildir_ / "new", maildir_ / "cur", maildir_ / "tmp"}) {
-    fs::create_directories(dir);
-    GiveToMailUser(dir, peers);
+  const fs::path root = peers.Value("POP3_MAIL_ROOT");
+  const int pool_size = peers.Port("POP3_POOL_SIZE");
+  // Start at a random account so that parallel tests rarely contend for the same one.
+  const int first = static_cast<int>(RandomUint32() % static_cast<std::uint32_t>(pool_size));
+  for (int i = 0; i < pool_size; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "box%03d", (first + i) % pool_size + 1);
+    if (::mkdir((root / ".claims" / name).c_str(), 0755) != 0) continue;
+    user_ = name;
+    password_ = "pw-" + user_;
+    maildir_ = root / user_ / "Maildir";
+    return;
   }
-  // Dovecot re-reads the users file when it changes; one short append is atomic.
-  std::ofstream users(peers.Value("POP3_USERS_FILE"), std::ios::app);
-  users << user_ << ":{PLAIN}" << password_ << ":" << peers.Value("POP3_UID") << ":"
-        << peers.Value("POP3_GID") << "::" << home.string() << "::\n";
-  users.flush();
-  if (!users) throw std::runtime_error("cannot add the POP3 user " + user_);
+  throw std::runtime_error("all " + std::to_string(pool_size) + " POP3 test accounts are taken");
 }
 
 void PopMailbox::Deliver(std::string_view message) {
@@ -118,9 +120,10 @@ std::size_t PopMailbox::MessageCount() const {
   return count;
 }
 
-std::optional<SmtpRecord> FindSmtpRecord(std::string_view mail_from) {
+std::optional<SmtpRecord> FindSmtpRecord(std::string_view mail_from,
+                                         std::chrono::milliseconds wait) {
   const fs::path dir = Peers::Get().Value("SMTP_RECORD_DIR");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  const auto deadline = std::chrono::steady_clock::now() + wait;
   do {
     for (const auto& entry : fs::directory_iterator(dir)) {
       if (entry.path().filename().string().starts_with(".")) continue;

@@ -3,6 +3,7 @@
 // and the messages the recording SMTP servers received.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -30,7 +31,7 @@ class Peers {
   std::map<std::string, std::string, std::less<>> values_;
 };
 
-// A POP3 account of its own (unique name) in the Dovecot instances, with an empty
+// A POP3 account of the peers' pool claimed for this object alone, with an empty
 // maildir. Messages are delivered by writing them into the maildir directly.
 class PopMailbox {
  public:
@@ -63,8 +64,11 @@ struct SmtpRecord {
   std::string data;  // as received, dot-stuffing removed
 };
 
-// Waits up to a few seconds for the record of the message sent from `mail_from`.
-std::optional<SmtpRecord> FindSmtpRecord(std::string_view mail_from);
+// Waits up to `wait` for the record of the message sent from `mail_from`. Records of
+// one connection are written in order, so after a later message's record was found an
+// earlier one can be looked for without waiting.
+std::optional<SmtpRecord> FindSmtpRecord(std::string_view mail_from,
+                                         std::chrono::milliseconds wait = std::chrono::seconds(5));
 
 // A sender address no other test uses, so its record can be found again.
 std::string UniqueSender();

@@ -74,7 +74,7 @@ TEST_F(SmtpClientTest, SendsEnvelopeInOrderAndTheWrittenMessageWithoutBcc) {
   EXPECT_EQ(record.auth_login, "sender");
   EXPECT_TRUE(record.esmtp);
   EXPECT_EQ(record.data, message.Text(THeaderTarget::kTransmit));
-  EXPECT_EQ(record.data.find("Bcc"), std::string::npos);
+  EXPECT_EQ(record.data.find("\r\nBcc:"), std::string::npos);
   EXPECT_EQ(record.data.find("bcc@example.org"), std::string::npos);
   EXPECT_NE(record.data.find("\r\n\r\n<p>first</p>\r\n.\r\n.leading dot\r\n..two\r\nlast\r\n"),
             std::string::npos);
@@ -186,7 +186,7 @@ TEST_F(SmtpClientTest, RefusedRecipientFailsTheSendAndTheNextSendStartsClean) {
   smtp.Send(message);
   smtp.Disconnect();
   EXPECT_EQ(RecordOf(sender).rcpt_to, std::vector<std::string>{"only@example.org"});
-  EXPECT_FALSE(FindSmtpRecord(refused_sender).has_value());
+  EXPECT_FALSE(FindSmtpRecord(refused_sender, std::chrono::milliseconds(0)).has_value());
 }
 
 TEST_F(SmtpClientTest, UnsafeAddressIsRefusedBeforeAnyCommand) {
@@ -200,7 +200,13 @@ TEST_F(SmtpClientTest, UnsafeAddressIsRefusedBeforeAnyCommand) {
   EXPECT_THROW(smtp.Send(message), TransportError);
   EXPECT_FALSE(smtp.Authenticated()) << "a command was sent before the check";
   EXPECT_TRUE(smtp.Connected());
-  EXPECT_FALSE(FindSmtpRecord(sender).has_value());
+
+  const std::string next_sender = UniqueSender();
+  Compose(message, next_sender);
+  smtp.Send(message);
+  smtp.Disconnect();
+  EXPECT_EQ(RecordOf(next_sender).rcpt_to.size(), 4u);
+  EXPECT_FALSE(FindSmtpRecord(sender, std::chrono::milliseconds(0)).has_value());
 }
 
 TEST_F(SmtpClientTest, StartTlsWhenOfferedAndImplicitTls) {
