@@ -2,6 +2,8 @@
 // limits, and TLS from the first byte or through STLS.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "mail/id_message.h"
 #include "mail/id_pop3.h"
 #include "mail/socket_error.h"
@@ -165,6 +167,52 @@ TEST_F(Pop3ClientTest, LineLongerThanTheProtocolAllowsIsAnError) {
     EXPECT_STREQ(e.what(), "Received a line longer than 16384 characters.");
   }
   EXPECT_FALSE(pop.Connected());
+}
+
+// What the fetch engine does: retrieve raw, store, reload with decoding. The reloaded
+// parts must equal those of decoding the message straight off the connection.
+TEST_F(Pop3ClientTest, FetchedMessageStoredRawDecodesLikeTheReceivedOne) {
+  mailbox_.Deliver(
+      "From: =?ISO-8859-1?Q?J=F6rg?= <joerg@example.org>\nTo: bob@example.org\n"
+      "Subject: parts\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"b1\"\n\n"
+      "preamble\n--b1\nContent-Type: text/plain; charset=ISO-8859-1\n"
+      "Content-Transfer-Encoding: quoted-printable\n\nGr=FC=DFe\n.\n.dot\n"
+      "--b1\nContent-Type: application/octet-stream; name=\"data.bin\"\n"
+      "Content-Transfer-Encoding: base64\nContent-Disposition: attachment; "
+      "filename=\"data.bin\"\n\nAAECA/8=\n--b1--\n");
+  TIdPOP3 pop;
+  Configure(pop);
+  pop.Connect(kConnectTimeoutMs);
+  TIdMessage received;
+  ASSERT_TRUE(pop.Retrieve(1, received));
+  TIdMessage stored;
+  stored.NoDecode = true;
+  ASSERT_TRUE(pop.Retrieve(1, stored));
+  pop.Disconnect();
+
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("kestrune-fetch-" + mailbox_.User() + ".eml");
+  stored.SaveToFile(file);
+  TIdMessage reloaded;
+  reloaded.LoadFromFile(file);
+  std::filesystem::remove(file);
+
+  EXPECT_EQ(reloaded.From.Name, "Jörg");
+  EXPECT_EQ(reloaded.Subject, received.Subject);
+  ASSERT_EQ(received.MessageParts.Count(), 2u);
+  ASSERT_EQ(reloaded.MessageParts.Count(), received.MessageParts.Count());
+  const auto& text = static_cast<const TIdText&>(received.MessageParts[0]);
+  const auto& text_again = static_cast<const TIdText&>(reloaded.MessageParts[0]);
+  ASSERT_TRUE(text_again.IsText());
+  EXPECT_EQ(text_again.Body, text.Body);
+  EXPECT_EQ(text.TextAsUtf8(), "Grüße\r\n.\r\n.dot");
+  const auto& file_part = static_cast<const TIdAttachment&>(received.MessageParts[1]);
+  const auto& file_again = static_cast<const TIdAttachment&>(reloaded.MessageParts[1]);
+  ASSERT_TRUE(file_again.IsAttachment());
+  EXPECT_EQ(file_again.FileName, "data.bin");
+  EXPECT_EQ(file_again.Content, file_part.Content);
+  EXPECT_EQ(file_part.Content, std::string("\x00\x01\x02\x03\xff", 5));
 }
 
 TEST_F(Pop3ClientTest, ImplicitTlsAndStlsUpgrade) {
