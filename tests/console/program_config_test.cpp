@@ -241,14 +241,6 @@ TEST_F(ProgramConfigTest, KeyThatCannotBeOpenedIsSkipped) {
                                       "Error reading from registry. Code:204"}));
 }
 
-TEST_F(ProgramConfigTest, OutOfRangeModesAreKeptAsStored) {
-  WriteFileText("[Software.Kestrune.WebServer]\nSessionTrackingMethod = 7\nSSLRequest = 5\n");
-  ProgramSettings settings(Host());
-  settings.LoadSettings();
-  EXPECT_EQ(settings.Config().SessionTrackingMethod, 7);
-  EXPECT_EQ(settings.Config().SSLRequest, 5);
-}
-
 // A password whose scrambled form holds a zero byte.
 std::string PasswordScramblingToZeroByte() {
   for (int i = 0;; ++i) {

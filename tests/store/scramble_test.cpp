@@ -102,10 +102,5 @@ TEST(ScrambleTest, EveryLengthAndByteRoundTrips) {
   EXPECT_EQ(text, all_bytes);
 }
 
-TEST(ScrambleTest, EmptyKeyIsRefused) {
-  std::string text = "12345678";
-  EXPECT_THROW(EncryptString(text, ""), std::invalid_argument);
-}
-
 }  // namespace
 }  // namespace kestrune

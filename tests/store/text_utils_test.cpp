@@ -103,13 +103,6 @@ TEST(FindTextTest, OneBasedPositionOfFirstOccurrence) {
   EXPECT_FALSE(FindText("", "a", position));
 }
 
-TEST(TrailingSeparatorTest, AddAndRemove) {
-  EXPECT_EQ(AddTrailingBackslash("/srv/Users"), "/srv/Users/");
-  EXPECT_EQ(AddTrailingBackslash("/srv/Users/"), "/srv/Users/");
-  EXPECT_EQ(RemoveTrailingBackslash("/srv/Users/"), "/srv/Users");
-  EXPECT_EQ(RemoveTrailingBackslash("/srv/Users"), "/srv/Users");
-}
-
 TEST(FileSizeOfTest, SizesOfFilesAndPatterns) {
   TempDir dir;
   dir.Write("a.eml", 10);
