@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -165,15 +164,24 @@ std::optional<DateValue> ParseMailDate(std::string_view text) {
   tm.tm_sec = second;
   std::time_t utc = timegm(&tm);
   utc -= static_cast<std::time_t>(offset_minutes) * 60;
-  return DateValueFromTimePoint(std::chrono::system_clock::from_time_t(utc));
+  // Through time_t rather than the system clock, whose nanosecond count ends in 2262.
+  std::tm local{};
+  if (localtime_r(&utc, &local) == nullptr) return std::nullopt;
+  return EncodeDateValue({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                          local.tm_min, local.tm_sec, 0});
 }
 
 std::string FormatMailDate(DateValue value) {
-  auto when = TimePointFromDateValue(value) + std::chrono::milliseconds(500);
-  std::time_t seconds = std::chrono::system_clock::to_time_t(
-      std::chrono::time_point_cast<std::chrono::seconds>(when));
+  LocalDateTime parts = DecodeDateValue(value);
   std::tm local{};
-  localtime_r(&seconds, &local);
+  local.tm_year = parts.year - 1900;
+  local.tm_mon = parts.month - 1;
+  local.tm_mday = parts.day;
+  local.tm_hour = parts.hour;
+  local.tm_min = parts.minute;
+  local.tm_sec = parts.second + (parts.millisecond >= 500 ? 1 : 0);
+  local.tm_isdst = -1;
+  std::mktime(&local);  // normalises the fields and fills in the weekday and offset
   long offset = local.tm_gmtoff / 60;
   char sign = offset < 0 ? '-' : '+';
   if (offset < 0) offset = -offset;

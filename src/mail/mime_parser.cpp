@@ -103,6 +103,24 @@ BoundaryLine ClassifyLine(std::string_view line, std::string_view delimiter) {
   return BoundaryLine::kNone;
 }
 
+// A media type "type/subtype" of token characters, lower-cased; "" for anything else,
+// so that a mangled Content-Type reads as absent rather than as a strange type.
+std::string MediaType(std::string_view value) {
+  std::string type = AsciiLower(value);
+  std::size_t slash = type.find('/');
+  if (slash == 0 || slash == std::string::npos || slash + 1 == type.size()) return {};
+  for (std::size_t i = 0; i < type.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(type[i]);
+    if (i == slash) continue;
+    if (c <= ' ' || c >= 127 ||
+        std::string_view("()<>@,;:\\\"/[]?=").find(static_cast<char>(c)) !=
+            std::string_view::npos) {
+      return {};
+    }
+  }
+  return type;
+}
+
 bool HasDelimiter(Lines lines, std::string_view delimiter) {
   for (const auto& line : lines) {
     if (ClassifyLine(line, delimiter) != BoundaryLine::kNone) return true;
@@ -195,11 +213,9 @@ class BodyDecoder {
     Lines body = lines.subspan(body_start);
 
     THeaderParams content_type = ParseHeaderParams(headers.Value("Content-Type"));
-    std::string type = AsciiLower(content_type.Value);
-    if (type.find('/') == std::string::npos) {
-      type = "text/plain";
-      content_type.Value = type;
-    }
+    std::string type = MediaType(content_type.Value);
+    if (type.empty()) type = "text/plain";
+    content_type.Value = type;
     if (type.rfind("multipart/", 0) == 0) {
       std::string boundary = content_type.Param("boundary");
       if (boundary.empty() || !HasDelimiter(body, "--" + boundary)) {
@@ -320,7 +336,7 @@ void TMimeReader::ReadHeaderFields() {
   TIdMessage& m = message_;
   const TIdHeaderList& h = m.Headers;
   THeaderParams content_type = ParseHeaderParams(h.Value("Content-Type"));
-  m.ContentType = SafeHeaderValue(content_type.Value);
+  m.ContentType = MediaType(content_type.Value);
   for (auto& [name, value] : content_type.Params) {
     if (name == "charset") {
       m.CharSet = SafeHeaderValue(value);

@@ -136,6 +136,11 @@ bool ContentFitsLines(std::string_view content, bool seven_bit) {
   return true;
 }
 
+std::string LeafType(std::string_view type, std::string_view fallback) {
+  if (type.empty() || AsciiLower(type).rfind("multipart/", 0) == 0) return std::string(fallback);
+  return std::string(type);
+}
+
 std::vector<std::string> SplitCrLf(std::string_view content) {
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -150,24 +155,31 @@ std::vector<std::string> SplitCrLf(std::string_view content) {
 
 }  // namespace
 
-// Passes lines on, counting bytes against the size limit. A line holding CR or LF is
-// split there, so that no content can forge a line of its own (the "." terminator, a
-// boundary) when the text is read again; header lines have such bytes made blanks.
+// Passes lines on, counting bytes against the size limit. A line holding LF (alone or
+// after CR) is split there, so that no content can forge a line of its own (the "."
+// terminator, a boundary) without being dot-stuffed; a CR not followed by LF becomes a
+// blank, since mail data may not hold a bare CR and the reader never splits at one.
+// Header lines have CR, LF and NUL made blanks.
 class TMimeWriter::LimitedSink {
  public:
   LimitedSink(const TMessageLineSink& sink, std::size_t limit) : sink_(sink), limit_(limit) {}
 
   void Line(std::string_view line) {
-    std::size_t start = 0;
-    while (true) {
-      std::size_t end = line.find_first_of("\r\n", start);
-      if (end == std::string_view::npos) {
-        Emit(line.substr(start));
-        return;
-      }
-      Emit(line.substr(start, end - start));
-      start = end + (line.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    if (line.find_first_of("\r\n") == std::string_view::npos) {
+      Emit(line);
+      return;
     }
+    std::string piece;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n') continue;
+      if (line[i] == '\n') {
+        Emit(piece);
+        piece.clear();
+      } else {
+        piece += line[i] == '\r' ? ' ' : line[i];
+      }
+    }
+    Emit(piece);
   }
 
   void HeaderLine(std::string_view line) { Emit(SafeHeaderValue(line)); }
@@ -365,7 +377,8 @@ void TMimeWriter::WriteTextPart(LimitedSink& out, const TIdText& part) const {
   std::string encoding = TextEncodingFor(part);
   std::string charset = part.CharSet;
   if (charset.empty() && !LinesAreAscii(part.Body)) charset = "utf-8";
-  std::string type = part.ContentType.empty() ? "text/plain" : part.ContentType;
+  // A part is a leaf: a multipart type here would make the written part unreadable.
+  std::string type = LeafType(part.ContentType, "text/plain");
   out.HeaderLine("Content-Type: " + type +
                  (charset.empty() ? "" : QuotedParam("charset", charset)));
   out.HeaderLine("Content-Transfer-Encoding: " + encoding);
@@ -392,7 +405,7 @@ void TMimeWriter::WriteAttachment(LimitedSink& out, const TIdAttachment& part) c
   // which mail readers decode inside the quotes.
   std::string name = EncodeHeaderWords(SafeAttachmentFileName(part.FileName));
   std::string quoted_name = Quoted(name);
-  std::string type = part.ContentType.empty() ? "application/octet-stream" : part.ContentType;
+  std::string type = LeafType(part.ContentType, "application/octet-stream");
   std::string disposition =
       part.ContentDisposition.empty() ? "attachment" : part.ContentDisposition;
   out.HeaderLine("Content-Type: " + type + ";");
