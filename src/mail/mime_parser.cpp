@@ -297,6 +297,13 @@ class BodyDecoder {
   TIdMessage& message_;
 };
 
+bool HasControlCharacter(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
 TIdMessagePriority ParsePriority(const TIdHeaderList& headers) {
   if (auto priority = headers.Find("Priority")) {
     std::string value = AsciiLower(*priority);
@@ -338,10 +345,13 @@ void TMimeReader::ReadHeaderFields() {
   THeaderParams content_type = ParseHeaderParams(h.Value("Content-Type"));
   m.ContentType = MediaType(content_type.Value);
   for (auto& [name, value] : content_type.Params) {
+    // A parameter with control characters is not one a reader could use; written back
+    // with them made blanks it could turn into one (a boundary the body never had).
+    if (HasControlCharacter(name) || HasControlCharacter(value)) continue;
     if (name == "charset") {
-      m.CharSet = SafeHeaderValue(value);
+      m.CharSet = value;
     } else {
-      m.content_type_params_.emplace_back(name, SafeHeaderValue(value));
+      m.content_type_params_.emplace_back(name, value);
     }
   }
   m.ContentTransferEncoding = PlainField(h, "Content-Transfer-Encoding");

@@ -482,6 +482,42 @@ TEST_F(MessageTest, SizeLimitAppliesToReadingAndWriting) {
                MessageError);
 }
 
+// Inputs the fuzzer found: what is read and written again must read back the same way.
+TEST_F(MessageTest, WrittenMessagesStayReadable) {
+  // A mangled top-level Content-Type reads as absent, not as a type without boundary.
+  TIdMessage mangled;
+  mangled.LoadFromText(std::string("Content-Type: \0\0multipart/mixed; boundary=b\r\n\r\n"
+                                   "--b\r\n\r\ntext\r\n--b--\r\n.\r\n",
+                                   60));
+  EXPECT_EQ(mangled.ContentType, "");
+  TIdMessage again;
+  again.LoadFromText(mangled.FileText());
+  EXPECT_EQ(again.Body, mangled.Body);
+
+  // A bare CR is not a line break to the reader, so the writer must not make it one.
+  TIdMessage bare_cr;
+  bare_cr.LoadFromText(
+      "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\rX\r\ntext\r\n.\r\n");
+  EXPECT_EQ(bare_cr.Body, (std::vector<std::string>{"--b\rX", "text"}));
+  std::string file = bare_cr.FileText();
+  EXPECT_NE(file.find("\r\n\r\n--b X\r\ntext\r\n.\r\n"), std::string::npos) << file;
+  again.LoadFromText(file);
+  EXPECT_TRUE(again.MessageParts.Empty());
+  EXPECT_EQ(again.Body, (std::vector<std::string>{"--b X", "text"}));
+
+  // A part given a multipart type is still written as a leaf.
+  TIdMessage leaf;
+  leaf.MessageParts.AddAttachment("x.bin", "x").ContentType = "multipart/mixed";
+  again.LoadFromText(leaf.FileText());
+  ASSERT_EQ(again.MessageParts.Count(), 1u);
+  EXPECT_EQ(again.MessageParts[0].ContentType, "application/octet-stream");
+
+  // Dates far in the future keep their instant.
+  TIdMessage future;
+  future.LoadFromText("Date: Thu, 2 Aug 9492 12:00:00 +0000\r\n\r\n.\r\n");
+  EXPECT_EQ(future.GenerateHeader().Value("Date"), "Tue, 2 Aug 9492 14:00:00 +0200");
+}
+
 TEST_F(MessageTest, ClearKeepsTheDecodingSwitches) {
   TIdMessage m;
   m.NoDecode = true;
