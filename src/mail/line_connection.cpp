@@ -142,15 +142,26 @@ struct LineConnection::Impl {
     return n;
   }
 
+  // Writes in chunks, each with the full time-out, so that the limit means "no progress
+  // for that long" and a large message on a slow link is not cut off.
   void WriteAll(std::string_view data) {
+    constexpr std::size_t kChunk = 64 * 1024;
+    while (!data.empty()) {
+      const std::string_view chunk = data.substr(0, kChunk);
+      WriteChunk(chunk);
+      data.remove_prefix(chunk.size());
+    }
+  }
+
+  void WriteChunk(std::string_view chunk) {
     if (!socket.is_open()) throw ConnectionClosed();
     error_code ec;
     std::size_t n = 0;
     const bool finished = RunFor(read_timeout_ms, ec, n, [&](auto handler) {
       if (tls) {
-        asio::async_write(*tls, asio::buffer(data.data(), data.size()), handler);
+        asio::async_write(*tls, asio::buffer(chunk.data(), chunk.size()), handler);
       } else {
-        asio::async_write(socket, asio::buffer(data.data(), data.size()), handler);
+        asio::async_write(socket, asio::buffer(chunk.data(), chunk.size()), handler);
       }
     });
     if (!finished) throw ReadTimeout();
