@@ -1,10 +1,13 @@
-// iconv behind an RAII handle; one handle per conversion, so conversions on different
-// threads never share state.
+// iconv behind an RAII handle. Opening a converter loads a gconv module, which costs far
+// more than converting a header, so each thread keeps its open converters (an iconv_t
+// is not safe to share between threads).
 #include "mail/charset.h"
 
 #include <iconv.h>
 
 #include <cerrno>
+#include <map>
+#include <memory>
 #include <optional>
 
 #include "platform/text_encoding.h"
@@ -45,9 +48,24 @@ class IconvHandle {
   iconv_t cd_;
 };
 
+constexpr std::size_t kMaxCachedConverters = 32;
+
+// This thread's converter from `name`, or nullptr when iconv has none.
+IconvHandle* Converter(const std::string& name) {
+  thread_local std::map<std::string, std::unique_ptr<IconvHandle>> cache;
+  auto found = cache.find(name);
+  if (found != cache.end()) return found->second.get();
+  if (cache.size() >= kMaxCachedConverters) cache.clear();  // names come from mail: bound them
+  auto handle = std::make_unique<IconvHandle>(name);
+  IconvHandle* result = handle->Valid() ? handle.get() : nullptr;
+  cache.emplace(name, std::move(handle));
+  return result;
+}
+
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 std::string Convert(IconvHandle& handle, std::string_view bytes) {
+  iconv(handle.Get(), nullptr, nullptr, nullptr, nullptr);  // initial shift state
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 2 + 16);
   char* in_ptr = const_cast<char*>(bytes.data());
@@ -79,15 +97,15 @@ std::string Convert(IconvHandle& handle, std::string_view bytes) {
 std::string CharsetToUtf8(std::string_view bytes, std::string_view charset) {
   std::string name = IconvName(charset);
   if (name.empty() || name == "utf-8") return BytesToUtf8(bytes);
-  IconvHandle handle(name);
-  if (!handle.Valid()) return BytesToUtf8(bytes);
-  return Convert(handle, bytes);
+  IconvHandle* handle = Converter(name);
+  if (handle == nullptr) return BytesToUtf8(bytes);
+  return Convert(*handle, bytes);
 }
 
 bool IsKnownCharset(std::string_view charset) {
   std::string name = IconvName(charset);
   if (name.empty()) return false;
-  return IconvHandle(name).Valid();
+  return Converter(name) != nullptr;
 }
 
 }  // namespace kestrune
