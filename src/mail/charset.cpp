@@ -54,7 +54,7 @@ constexpr std::size_t kMaxCachedConverters = 32;
 IconvHandle* Converter(const std::string& name) {
   thread_local std::map<std::string, std::unique_ptr<IconvHandle>> cache;
   auto found = cache.find(name);
-  if (found != cache.end()) return found->second.get();
+  if (found != cache.end()) return found->second->Valid() ? found->second.get() : nullptr;
   if (cache.size() >= kMaxCachedConverters) cache.clear();  // names come from mail: bound them
   auto handle = std::make_unique<IconvHandle>(name);
   IconvHandle* result = handle->Valid() ? handle.get() : nullptr;
