@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "mail/id_message.h"
 #include "mail/line_connection.h"
 
 namespace kestrune {
 
-class TIdMessage;
 
 // One client object, reused for user after user; used by one thread at a time.
 // Errors are raised as the kinds of mail/socket_error.h; a message that cannot be read
@@ -32,7 +32,7 @@ class TIdPOP3 {
   int ReadTimeoutMs = LineConnection::kDefaultReadTimeoutMs;
   TlsMode UseTls = TlsMode::kAuto;
   // The largest message Retrieve accepts, in bytes.
-  std::size_t MaxMessageSize = 50u * 1024u * 1024u;
+  std::size_t MaxMessageSize = TIdMessage::kDefaultMaxMessageSize;
 
   TIdPOP3();
   ~TIdPOP3();
