@@ -486,9 +486,10 @@ TEST_F(MessageTest, SizeLimitAppliesToReadingAndWriting) {
 TEST_F(MessageTest, WrittenMessagesStayReadable) {
   // A mangled top-level Content-Type reads as absent, not as a type without boundary.
   TIdMessage mangled;
-  mangled.LoadFromText(std::string("Content-Type: \0\0multipart/mixed; boundary=b\r\n\r\n"
-                                   "--b\r\n\r\ntext\r\n--b--\r\n.\r\n",
-                                   60));
+  mangled.LoadFromText(
+      std::string("Content-Type: \0\0multipart/mixed; boundary=b\r\n\r\n"
+                  "--b\r\n\r\ntext\r\n--b--\r\n.\r\n",
+                  60));
   EXPECT_EQ(mangled.ContentType, "");
   TIdMessage again;
   again.LoadFromText(mangled.FileText());
@@ -516,6 +517,28 @@ TEST_F(MessageTest, WrittenMessagesStayReadable) {
   TIdMessage future;
   future.LoadFromText("Date: Thu, 2 Aug 9492 12:00:00 +0000\r\n\r\n.\r\n");
   EXPECT_EQ(future.GenerateHeader().Value("Date"), "Tue, 2 Aug 9492 14:00:00 +0200");
+}
+
+TEST_F(MessageTest, AttachmentsFromFilesRoundTripToFiles) {
+  std::string bytes;
+  for (int i = 0; i < 5000; ++i) bytes += static_cast<char>(i * 7);
+  { std::ofstream(dir_ / "upload.bin", std::ios::binary) << bytes; }
+  TIdMessage m;
+  m.MessageParts.AddText("text/html").Body = {"<b>x</b>"};
+  TIdAttachment& part = m.MessageParts.AddAttachmentFromFile(dir_ / "upload.bin", "", 1 << 20);
+  EXPECT_EQ(part.FileName, "upload.bin");
+  m.SaveToFile(dir_ / "m.eml");
+  TIdMessage loaded;
+  loaded.LoadFromFile(dir_ / "m.eml");
+  ASSERT_EQ(loaded.MessageParts.Count(), 2u);
+  ASSERT_TRUE(AttachmentPart(loaded, 1).SaveToFile(dir_ / "out.bin"));
+  EXPECT_EQ(ReadFile(dir_ / "out.bin"), bytes);
+  EXPECT_FALSE(AttachmentPart(loaded, 1).SaveToFile(dir_ / "missing" / "out.bin"));
+
+  EXPECT_EQ(SafeAttachmentFileName("C:\\x\\..\\a.txt"), "a.txt");
+  EXPECT_EQ(SafeAttachmentFileName("../"), "attachment");
+  EXPECT_EQ(SafeAttachmentFileName(".."), "attachment");
+  EXPECT_EQ(SafeAttachmentFileName(" a\tb\n.txt "), "ab.txt");
 }
 
 TEST_F(MessageTest, ClearKeepsTheDecodingSwitches) {
