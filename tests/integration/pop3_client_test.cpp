@@ -227,6 +227,15 @@ TEST_F(Pop3ClientTest, ImplicitTlsAndStlsUpgrade) {
     pop.Disconnect();
   }
   {
+    TIdPOP3 pop;  // by name: the certificate is checked for the DNS name, not the address
+    Configure(pop, "POP3S_PORT");
+    pop.Host = "localhost";
+    pop.UseTls = TlsMode::kImplicit;
+    pop.Connect(kConnectTimeoutMs);
+    EXPECT_TRUE(pop.Secure());
+    pop.Disconnect();
+  }
+  {
     TIdPOP3 pop;
     Configure(pop, "POP3_STLS_PORT");  // CAPA announces STLS here
     pop.Connect(kConnectTimeoutMs);
