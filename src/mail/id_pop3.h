@@ -14,7 +14,6 @@
 
 namespace kestrune {
 
-
 // One client object, reused for user after user; used by one thread at a time.
 // Errors are raised as the kinds of mail/socket_error.h; a message that cannot be read
 // raises MessageError (mail/mime_error.h).
