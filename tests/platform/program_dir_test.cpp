@@ -39,14 +39,14 @@ TEST_F(ProgramDirTest, HomeOptionThenEnvironmentThenExecutableDirectory) {
 }
 
 TEST_F(ProgramDirTest, InstallationFilesProgramDirectoryFirstThenSourceTree) {
-  const auto in_source = std::filesystem::path(KESTRUNE_SOURCE_DIR) / "res" / "Templates";
+  const auto in_source = std::filesystem::path(KESTRUNE_SOURCE_DIR) / "res" / "js";
   ASSERT_TRUE(std::filesystem::is_directory(in_source));
-  EXPECT_EQ(FindInstallationFile(dir_, "Templates"), in_source);
-  std::filesystem::create_directory(dir_ / "Templates");
-  EXPECT_EQ(FindInstallationFile(dir_, "Templates"), dir_ / "Templates");
+  EXPECT_EQ(FindInstallationFile(dir_, "js"), in_source);
+  std::filesystem::create_directory(dir_ / "js");
+  EXPECT_EQ(FindInstallationFile(dir_, "js"), dir_ / "js");
   EXPECT_EQ(FindInstallationFile(dir_, "../etc/passwd"), std::nullopt);
   EXPECT_EQ(FindInstallationFile(dir_, "/etc/passwd"), std::nullopt);
-  EXPECT_EQ(FindInstallationFile(dir_, "Templates/../../x"), std::nullopt);
+  EXPECT_EQ(FindInstallationFile(dir_, "js/../../x"), std::nullopt);
   EXPECT_EQ(FindInstallationFile(dir_, "NoSuchFile"), std::nullopt);
 }
 
