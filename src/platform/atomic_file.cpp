@@ -17,28 +17,31 @@ namespace {
   throw std::system_error(errno, std::generic_category(), what + " " + path.string());
 }
 
-void WriteAll(int fd, std::string_view bytes, const std::filesystem::path& file) {
+void WriteAll(int fd, std::span<const std::uint8_t> bytes, const std::filesystem::path& file) {
   while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
       ThrowErrno("cannot write", file);
     }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
   }
 }
 
 }  // namespace
 
-void ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes, mode_t mode) {
+struct stat ReplaceFileAtomically(const std::filesystem::path& file,
+                                  std::span<const std::uint8_t> bytes, mode_t mode) {
   std::filesystem::path temp = file;
   temp += "." + RandomHex(6) + ".tmp";
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) ThrowErrno("cannot create", temp);
+  struct stat written {};
   try {
     WriteAll(fd, bytes, temp);
     if (::fsync(fd) != 0) ThrowErrno("cannot write", temp);
-    int closed = ::close(fd);
+    if (::fstat(fd, &written) != 0) ThrowErrno("cannot examine", temp);
+    const int closed = ::close(fd);
     fd = -1;
     if (closed != 0) ThrowErrno("cannot write", temp);
     if (::rename(temp.c_str(), file.c_str()) != 0) ThrowErrno("cannot replace", file);
@@ -49,11 +52,18 @@ void ReplaceFileAtomically(const std::filesystem::path& file, std::string_view b
   }
   std::filesystem::path directory = file.parent_path();
   if (directory.empty()) directory = ".";
-  int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);
   }
+  return written;
+}
+
+struct stat ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,
+                                  mode_t mode) {
+  return ReplaceFileAtomically(
+      file, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), mode);
 }
 
 }  // namespace kestrune

@@ -1,17 +1,29 @@
-// Replacing a small file whole without ever leaving it half-written: the settings file
-// and the autostart entry. (Data files have their own locked save in store/data_file.h.)
+// Replacing a file whole without ever leaving it half-written: the data files (through
+// store/data_file.h, which adds the lock and the merge), the settings file and the
+// autostart entry all save through this one writer.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string_view>
 
 namespace kestrune {
 
 // Writes bytes to "<file>.<random>.tmp" in the same directory (created with mode),
-// fsyncs it, renames it over file and fsyncs the directory. On failure the temporary
-// file is removed, file is unchanged, and std::system_error is thrown.
-void ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes, mode_t mode);
+// fsyncs it, renames it over file and fsyncs the directory (best effort: once the
+// rename is done the file is replaced, so a failing directory fsync is not reported as
+// a failed save). On failure the temporary file is removed, file is unchanged, and
+// std::system_error is thrown. Returns the written file's status as fstat gave it
+// before the rename (the rename keeps inode, size and modification time), so a caller
+// can recognise its own version later. Callers that may race with other writers hold
+// the file's FileLock (platform/file_lock.h).
+struct stat ReplaceFileAtomically(const std::filesystem::path& file,
+                                  std::span<const std::uint8_t> bytes, mode_t mode);
+struct stat ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,
+                                  mode_t mode);
 
 }  // namespace kestrune

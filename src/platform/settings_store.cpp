@@ -3,10 +3,7 @@
 // renamed over the old one.
 #include "platform/settings_store.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <toml++/toml.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,6 +13,7 @@
 #include <system_error>
 
 #include "platform/atomic_file.h"
+#include "platform/file_lock.h"
 #include "platform/text_encoding.h"
 
 namespace kestrune {
@@ -32,36 +30,14 @@ std::string ErrnoText(const std::string& what, const std::filesystem::path& path
   return what + " " + path.string() + ": " + std::strerror(errno);
 }
 
-// An open file descriptor, closed on scope exit.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
+// The file's lock; its failures are settings errors like every other of this store.
+FileLock LockSettingsFile(const std::filesystem::path& file) {
+  try {
+    return FileLock(file);
+  } catch (const std::system_error& e) {
+    throw SettingsError(e.what());
   }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Exclusive flock on "<file>.lock" for the lifetime of the object. Each object opens
-// its own descriptor, so two holders in the same process exclude each other too.
-class SettingsFileLock {
- public:
-  explicit SettingsFileLock(const std::filesystem::path& file)
-      : fd_(::open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (fd_.Get() < 0) throw SettingsError(ErrnoText("cannot open the lock of", file));
-    while (::flock(fd_.Get(), LOCK_EX) != 0) {
-      if (errno != EINTR) throw SettingsError(ErrnoText("cannot lock", file));
-    }
-  }
-
- private:
-  FileDescriptor fd_;
-};
+}
 
 toml::table ParseFile(const std::filesystem::path& file) {
   std::error_code error;
@@ -141,7 +117,7 @@ std::vector<std::string> SettingsStore::SplitKey(std::string_view key) {
 }
 
 void SettingsStore::Modify(const std::function<void(Document&)>& change) {
-  SettingsFileLock lock(file_);
+  const FileLock lock = LockSettingsFile(file_);
   auto fresh = std::make_unique<Document>();
   fresh->root = ParseFile(file_);
   change(*fresh);

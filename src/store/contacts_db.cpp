@@ -19,9 +19,13 @@ static_assert(Record::kUseCountOffset == Record::kContactEmailOffset + Record::k
 static_assert(Record::kActiveOffset == Record::kUseCountOffset + 4);
 static_assert(Record::kActiveOffset + 4 == Record::kSize);
 
-constexpr std::string_view kMagic = "KSTC";
 constexpr std::size_t kCountOffset = 8;
 static_assert(kCountOffset + 4 == TContactsDB::kHeaderSize);
+constexpr RecordFile::Layout kLayout{.file_name = TContactsDB::kFileName,
+                                     .magic = "KSTC",
+                                     .header_size = TContactsDB::kHeaderSize,
+                                     .count_offset = kCountOffset,
+                                     .record_size = Record::kSize};
 
 // Where record index (1-based) starts in a record array.
 std::ptrdiff_t OffsetOf(int index) {
@@ -109,7 +113,7 @@ std::array<std::uint8_t, TContactRecord::kSize> TContactRecord::ToBytes() const 
   return out;
 }
 
-TContactsDB::TContactsDB() {
+TContactsDB::TContactsDB() : record_file_(kLayout) {
   last_pick_.UseCount = -1;
   picked_.fill(-1);
 }
@@ -126,15 +130,6 @@ void TContactsDB::Remember(int index) {
   const auto bytes = BytesAt(records_, index);
   std::copy(bytes.begin(), bytes.end(), original.begin());
   originals_.emplace(index, original);
-}
-
-void TContactsDB::Load(std::span<const std::uint8_t> image, Header& header, RecordArray& records) {
-  if (image.size() < kHeaderSize) {
-    throw DamagedFileError("Contacts.Dat is shorter than its header");
-  }
-  std::copy(image.begin(), image.begin() + kHeaderSize, header.begin());
-  records = DecompressRecordArray(archive_, image.subspan(kHeaderSize),
-                                  ReadInt32LE(header, kCountOffset), Record::kSize);
 }
 
 void TContactsDB::MergeInto(RecordArray& records) const {
@@ -167,28 +162,15 @@ void TContactsDB::MergeInto(RecordArray& records) const {
 
 std::vector<std::uint8_t> TContactsDB::BuildImage(const Header& header, RecordArray& records) {
   CompactAndSort(records);
-  std::vector<std::uint8_t> body;
-  archive_.CompressStream(records, body);
-  std::vector<std::uint8_t> image(header.begin(), header.end());
-  WriteInt32LE(image, kCountOffset, CountOf(records));
-  image.insert(image.end(), body.begin(), body.end());
-  return image;
+  return record_file_.BuildImage(header, records);
 }
 
 bool TContactsDB::Open(const std::filesystem::path& directory) {
   auto file = std::make_unique<DataFile>(directory / kFileName);
-  Header header{};
+  Header header;
   RecordArray records;
-  if (const auto image = file->Read()) {
-    if (!CountedMagicMatches(*image, kMagic)) return false;
-    Load(*image, header, records);
-  } else {
-    // A failure to create the mail store shows when the contacts are first saved.
-    CreatePrivateDirectories(directory);
-    header[0] = static_cast<std::uint8_t>(kMagic.size());
-    std::copy(kMagic.begin(), kMagic.end(), header.begin() + 1);
-  }
-  header_ = header;
+  if (!record_file_.ReadOrStart(*file, directory, header, records)) return false;
+  header_ = std::move(header);
   records_ = std::move(records);
   directory_ = directory;
   file_ = std::move(file);
@@ -285,15 +267,15 @@ void TContactsDB::Save(const std::filesystem::path& directory) {
   file_->Modify([&](const CurrentFile& current) {
     // When the file vanished, this copy is all that is left of it and is written whole.
     if (current.changed && current.bytes) {
-      if (!CountedMagicMatches(*current.bytes, kMagic)) {
+      if (!record_file_.MagicMatches(*current.bytes)) {
         throw DamagedFileError("Contacts.Dat no longer holds an address book");
       }
-      Load(*current.bytes, header, records);
+      record_file_.Load(*current.bytes, header, records);
       MergeInto(records);
     }
     return BuildImage(header, records);
   });
-  header_ = header;
+  header_ = std::move(header);
   records_ = std::move(records);
   base_count_ = RecordCount();
   originals_.clear();

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "store/data_file.h"
-#include "store/zlb_archive.h"
+#include "store/record_file.h"
 
 namespace kestrune {
 
@@ -87,21 +87,20 @@ class TContactsDB {
   bool IsOpen() const { return open_; }
 
  private:
-  using RecordArray = std::vector<std::uint8_t>;
+  using RecordArray = RecordFile::RecordArray;
   using RecordBytes = std::array<std::uint8_t, TContactRecord::kSize>;
-  using Header = std::array<std::uint8_t, kHeaderSize>;
+  using Header = RecordFile::Header;
 
   static constexpr int kQuickSlots = 5;
 
   int RecordCount() const;
   TContactRecord RecordAt(int index) const;
   void Remember(int index);
-  void Load(std::span<const std::uint8_t> image, Header& header, RecordArray& records);
   void MergeInto(RecordArray& records) const;
   std::vector<std::uint8_t> BuildImage(const Header& header, RecordArray& records);
 
   bool open_ = false;
-  Header header_{};
+  Header header_;
   RecordArray records_;
   std::filesystem::path directory_;
   std::unique_ptr<DataFile> file_;
@@ -111,7 +110,7 @@ class TContactsDB {
   // The bytes each base record had when it was read, for the records this copy changed
   // or deleted since (keyed by index).
   std::map<int, RecordBytes> originals_;
-  TZLBArchive archive_;
+  RecordFile record_file_;
 
   // Quick list: the last contact picked and the indexes picked so far (-1 when free).
   TContactRecord last_pick_;

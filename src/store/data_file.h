@@ -1,20 +1,17 @@
 // The one way data files are read and saved. Each database object holds its own
-// in-memory copy; a save takes the file's lock (an in-process mutex plus an flock on
-// "<file>.lock", so other processes such as the command line are kept out too),
-// reloads the file when another holder saved it since this copy was read, lets the
-// owner apply its change to the current contents, and replaces the file atomically
-// (temporary file in the same directory, mode 0600, fsync, rename, fsync of the
-// directory). No holder overwrites another's changes, and a crash or a full disk never
-// leaves a half-written file.
+// in-memory copy; a save takes the file's lock (platform/file_lock.h: an in-process
+// mutex plus an flock on "<file>.lock", so other processes such as the command line are
+// kept out too), reloads the file when another holder saved it since this copy was
+// read, lets the owner apply its change to the current contents, and replaces the file
+// atomically with mode 0600 (platform/atomic_file.h). No holder overwrites another's
+// changes, and a crash or a full disk never leaves a half-written file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
-#include <span>
 #include <vector>
 
 namespace kestrune {
@@ -33,22 +30,6 @@ struct FileStamp {
 
 // Data files larger than this are refused (they come from outside the program).
 inline constexpr std::size_t kMaxDataFileBytes = std::size_t{256} << 20;
-
-// Holds the lock of one data file for its lifetime: first the process-wide mutex of
-// the file's path, then an exclusive flock on "<file>.lock" (created mode 0600).
-// Not reentrant: a thread must not lock the same file twice. Throws std::system_error
-// when the lock file cannot be opened.
-class DataFileLock {
- public:
-  explicit DataFileLock(const std::filesystem::path& file);
-  ~DataFileLock();
-  DataFileLock(const DataFileLock&) = delete;
-  DataFileLock& operator=(const DataFileLock&) = delete;
-
- private:
-  struct State;
-  std::unique_ptr<State> state_;
-};
 
 // What a change function is given: whether the file differs from the version this
 // holder last read or wrote, and if so its current bytes (nullopt: it no longer exists).
@@ -90,7 +71,7 @@ class DataFile {
 };
 
 // Whether a and b name the same file (after resolving "." / ".." and symbolic links
-// where the file system allows; the key under which the file's lock is taken).
+// where the file system allows; FileLockKey, the key under which its lock is taken).
 bool IsSameDataFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // The file's current stamp (exists = false when there is none).
@@ -100,13 +81,6 @@ FileStamp StampOf(const std::filesystem::path& file);
 // file does not exist. Errors as DataFile::Read.
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& file,
                                                        FileStamp* stamp = nullptr);
-
-// Replaces file with bytes: writes "<file>.<random>.tmp" (mode 0600) in the same
-// directory, fsyncs it, renames it over file and fsyncs the directory. On any failure
-// the temporary file is removed, file is unchanged, and std::system_error is thrown.
-// Callers that may race with other writers hold the file's DataFileLock.
-FileStamp WriteFileAtomically(const std::filesystem::path& file,
-                              std::span<const std::uint8_t> bytes);
 
 // Creates directory and its missing parents, each new one mode 0700 (mail stores and
 // the users directory hold private mail). True when the directory exists afterwards.

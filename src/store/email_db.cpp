@@ -22,9 +22,13 @@ static_assert(Record::kFileNameOffset == Record::kHasAttachmentOffset + 1);
 static_assert(Record::kStatusOffset == Record::kFileNameOffset + Record::kTextCapacity + 1 + 3);
 static_assert(Record::kStatusOffset + 4 == Record::kSize);
 
-constexpr std::string_view kMagic = "KSTE";
 constexpr std::size_t kCountOffset = 8;
 static_assert(kCountOffset + 4 == TUserEmailDB::kHeaderSize);
+constexpr RecordFile::Layout kLayout{.file_name = TUserEmailDB::kFileName,
+                                     .magic = "KSTE",
+                                     .header_size = TUserEmailDB::kHeaderSize,
+                                     .count_offset = kCountOffset,
+                                     .record_size = Record::kSize};
 
 // A message file's header section is read up to this many bytes.
 constexpr std::size_t kMaxHeaderSectionBytes = std::size_t{1} << 20;
@@ -138,29 +142,12 @@ std::optional<std::string> ReadMessageIdOfFile(const std::filesystem::path& mess
 }
 
 TUserEmailDB::TUserEmailDB(MessageIdReader message_id_reader)
-    : message_id_reader_(std::move(message_id_reader)) {}
+    : message_id_reader_(std::move(message_id_reader)), record_file_(kLayout) {}
 
 int TUserEmailDB::RecordCount() const { return CountOf(records_); }
 
 std::int32_t TUserEmailDB::StatusAt(int index) const {
   return ReadInt32LE(RecordAt(records_, index), Record::kStatusOffset);
-}
-
-void TUserEmailDB::Load(std::span<const std::uint8_t> image, Header& header, RecordArray& records) {
-  if (image.size() < kHeaderSize) throw DamagedFileError("Emails.Dat is shorter than its header");
-  std::copy(image.begin(), image.begin() + kHeaderSize, header.begin());
-  records = DecompressRecordArray(archive_, image.subspan(kHeaderSize),
-                                  ReadInt32LE(header, kCountOffset), Record::kSize);
-}
-
-std::vector<std::uint8_t> TUserEmailDB::BuildImage(const Header& header,
-                                                   const RecordArray& records) {
-  std::vector<std::uint8_t> body;
-  archive_.CompressStream(records, body);
-  std::vector<std::uint8_t> image(header.begin(), header.end());
-  WriteInt32LE(image, kCountOffset, CountOf(records));
-  image.insert(image.end(), body.begin(), body.end());
-  return image;
 }
 
 void TUserEmailDB::MergeInto(RecordArray& records) const {
@@ -182,18 +169,10 @@ void TUserEmailDB::MergeInto(RecordArray& records) const {
 
 bool TUserEmailDB::Open(const std::filesystem::path& directory) {
   auto file = std::make_unique<DataFile>(directory / kFileName);
-  Header header{};
+  Header header;
   RecordArray records;
-  if (const auto image = file->Read()) {
-    if (!CountedMagicMatches(*image, kMagic)) return false;
-    Load(*image, header, records);
-  } else {
-    // A failure to create the mail store shows when the index is first saved.
-    CreatePrivateDirectories(directory);
-    header[0] = static_cast<std::uint8_t>(kMagic.size());
-    std::copy(kMagic.begin(), kMagic.end(), header.begin() + 1);
-  }
-  header_ = header;
+  if (!record_file_.ReadOrStart(*file, directory, header, records)) return false;
+  header_ = std::move(header);
   records_ = std::move(records);
   directory_ = directory;
   file_ = std::move(file);
@@ -248,7 +227,8 @@ void TUserEmailDB::Save(const std::filesystem::path& directory) {
   const std::filesystem::path target = directory / kFileName;
   if (!IsSameDataFile(target, file_->Path())) {
     // Another mail store: it receives this copy whole.
-    DataFile(target).Modify([&](const CurrentFile&) { return BuildImage(header_, records_); });
+    DataFile(target).Modify(
+        [&](const CurrentFile&) { return record_file_.BuildImage(header_, records_); });
     return;
   }
   Header header = header_;
@@ -256,15 +236,15 @@ void TUserEmailDB::Save(const std::filesystem::path& directory) {
   file_->Modify([&](const CurrentFile& current) {
     // When the file vanished, this copy is all that is left of it and is written whole.
     if (current.changed && current.bytes) {
-      if (!CountedMagicMatches(*current.bytes, kMagic)) {
+      if (!record_file_.MagicMatches(*current.bytes)) {
         throw DamagedFileError("Emails.Dat no longer holds a message index");
       }
-      Load(*current.bytes, header, records);
+      record_file_.Load(*current.bytes, header, records);
       MergeInto(records);
     }
-    return BuildImage(header, records);
+    return record_file_.BuildImage(header, records);
   });
-  header_ = header;
+  header_ = std::move(header);
   records_ = std::move(records);
   base_count_ = RecordCount();
   changed_.clear();

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "store/data_file.h"
-#include "store/zlb_archive.h"
+#include "store/record_file.h"
 
 namespace kestrune {
 
@@ -121,18 +121,16 @@ class TUserEmailDB {
   const std::filesystem::path& Directory() const { return directory_; }
 
  private:
-  using RecordArray = std::vector<std::uint8_t>;
-  using Header = std::array<std::uint8_t, kHeaderSize>;
+  using RecordArray = RecordFile::RecordArray;
+  using Header = RecordFile::Header;
 
   int RecordCount() const;
   std::int32_t StatusAt(int index) const;
   int CountStatus(std::int32_t low, std::int32_t high) const;
-  void Load(std::span<const std::uint8_t> image, Header& header, RecordArray& records);
   void MergeInto(RecordArray& records) const;
-  std::vector<std::uint8_t> BuildImage(const Header& header, const RecordArray& records);
 
   bool open_ = false;
-  Header header_{};
+  Header header_;
   RecordArray records_;
   std::filesystem::path directory_;
   std::unique_ptr<DataFile> file_;
@@ -143,7 +141,7 @@ class TUserEmailDB {
   // changed since (keyed by index).
   std::map<int, std::string> changed_;
   MessageIdReader message_id_reader_;
-  TZLBArchive archive_;
+  RecordFile record_file_;
 };
 
 }  // namespace kestrune

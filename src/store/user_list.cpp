@@ -31,8 +31,11 @@ static_assert(Record::kPopUserNameOffset == Record::kPopPortOffset + 4);
 static_assert(Record::kPopPasswordOffset == Record::kPopUserNameOffset + 256);
 static_assert(Record::kPopPasswordOffset + 256 + 4 == Record::kSize);
 
-constexpr std::string_view kMagic = "KST";
-constexpr std::size_t kCountOffset = 4;
+constexpr RecordFile::Layout kLayout{.file_name = TUserList::kFileName,
+                                     .magic = "KST",
+                                     .header_size = TUserList::kHeaderSize,
+                                     .count_offset = 4,
+                                     .record_size = Record::kSize};
 
 std::span<const std::uint8_t, Record::kSize> RecordAt(const std::vector<std::uint8_t>& records,
                                                       int index) {
@@ -162,23 +165,7 @@ void TUserList::Apply(const Change& change, RecordArray& records) {
   }
 }
 
-void TUserList::Load(std::span<const std::uint8_t> file,
-                     std::array<std::uint8_t, kHeaderSize>& header, RecordArray& records) {
-  if (file.size() < kHeaderSize) throw DamagedFileError("Users.Dat is shorter than its header");
-  std::copy(file.begin(), file.begin() + kHeaderSize, header.begin());
-  records = DecompressRecordArray(archive_, file.subspan(kHeaderSize),
-                                  ReadInt32LE(header, kCountOffset), TUserRecord::kSize);
-}
-
-std::vector<std::uint8_t> TUserList::BuildImage(const std::array<std::uint8_t, kHeaderSize>& header,
-                                                const RecordArray& records) {
-  std::vector<std::uint8_t> body;
-  archive_.CompressStream(records, body);
-  std::vector<std::uint8_t> image(header.begin(), header.end());
-  WriteInt32LE(image, kCountOffset, RecordCount(records));
-  image.insert(image.end(), body.begin(), body.end());
-  return image;
-}
+TUserList::TUserList() : record_file_(kLayout) {}
 
 bool TUserList::CheckOpen(std::string_view message) {
   if (!open_) ShowOperatorMessage(message);
@@ -193,23 +180,22 @@ void TUserList::Record(Change change) {
 bool TUserList::Open(const std::filesystem::path& directory) {
   try {
     auto file = std::make_unique<DataFile>(directory / kFileName);
-    std::array<std::uint8_t, kHeaderSize> header{};
+    RecordFile::Header header;
     RecordArray records;
     if (const auto image = file->Read()) {
-      if (image->size() >= kHeaderSize && !CountedMagicMatches(*image, kMagic)) {
+      if (image->size() >= kHeaderSize && !record_file_.MagicMatches(*image)) {
         ShowOperatorMessage("Invalid User DataBase Code:305");
         return false;
       }
-      Load(*image, header, records);
+      record_file_.Load(*image, header, records);
     } else {
       if (!CreatePrivateDirectories(directory)) {
         ShowOperatorMessage("Error Creating Users Directory Code:301");
         return false;
       }
-      header[0] = static_cast<std::uint8_t>(kMagic.size());
-      std::copy(kMagic.begin(), kMagic.end(), header.begin() + 1);
+      header = record_file_.NewHeader();
     }
-    header_ = header;
+    header_ = std::move(header);
     records_ = std::move(records);
     directory_ = directory;
     file_ = std::move(file);
@@ -301,25 +287,25 @@ bool TUserList::DeleteUser(std::string_view name) {
 
 void TUserList::Save() {
   if (!CheckOpen("Error Saving Users Database Code:304")) return;
-  std::array<std::uint8_t, kHeaderSize> header = header_;
+  RecordFile::Header header = header_;
   RecordArray records = records_;
   file_->Modify([&](const CurrentFile& current) {
     if (current.changed) {
       // Another holder saved since this copy was read: apply this copy's changes again
       // to the records on disk so that neither side's changes are lost.
       if (current.bytes) {
-        if (current.bytes->size() >= kHeaderSize && !CountedMagicMatches(*current.bytes, kMagic)) {
+        if (current.bytes->size() >= kHeaderSize && !record_file_.MagicMatches(*current.bytes)) {
           throw DamagedFileError("Users.Dat no longer holds a user database");
         }
-        Load(*current.bytes, header, records);
+        record_file_.Load(*current.bytes, header, records);
       } else {
         records.clear();
       }
       for (const Change& change : pending_) Apply(change, records);
     }
-    return BuildImage(header, records);
+    return record_file_.BuildImage(header, records);
   });
-  header_ = header;
+  header_ = std::move(header);
   records_ = std::move(records);
   pending_.clear();
 }

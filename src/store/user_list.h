@@ -16,7 +16,7 @@
 
 #include "platform/date_time.h"
 #include "store/data_file.h"
-#include "store/zlb_archive.h"
+#include "store/record_file.h"
 
 namespace kestrune {
 
@@ -86,7 +86,7 @@ class TUserList {
   static constexpr const char* kFileName = "Users.Dat";
   static constexpr std::size_t kHeaderSize = 8;
 
-  TUserList() = default;
+  TUserList();
   TUserList(const TUserList&) = delete;
   TUserList& operator=(const TUserList&) = delete;
 
@@ -120,7 +120,7 @@ class TUserList {
     std::array<std::uint8_t, TUserRecord::kSize> record{};
   };
 
-  using RecordArray = std::vector<std::uint8_t>;
+  using RecordArray = RecordFile::RecordArray;
 
   static int RecordCount(const RecordArray& records);
   static std::string NameAt(const RecordArray& records, int index);
@@ -128,20 +128,16 @@ class TUserList {
   static int OrdinalOfNameAt(const RecordArray& records, int index);
   static void Apply(const Change& change, RecordArray& records);
 
-  void Load(std::span<const std::uint8_t> file, std::array<std::uint8_t, kHeaderSize>& header,
-            RecordArray& records);
-  std::vector<std::uint8_t> BuildImage(const std::array<std::uint8_t, kHeaderSize>& header,
-                                       const RecordArray& records);
   bool CheckOpen(std::string_view message);
   void Record(Change change);
 
   bool open_ = false;
-  std::array<std::uint8_t, kHeaderSize> header_{};
+  RecordFile::Header header_;
   RecordArray records_;
   std::filesystem::path directory_;
   std::unique_ptr<DataFile> file_;
   std::vector<Change> pending_;
-  TZLBArchive archive_;
+  RecordFile record_file_;
 };
 
 }  // namespace kestrune

@@ -19,21 +19,24 @@ using test::WriteBytes;
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-TEST(WriteFileAtomically, ReplacesTheFileWholeWithModeOwnerOnlyAndLeavesNoTemporaryFile) {
+TEST(DataFile, ModifyReplacesTheFileWholeOwnerOnlyAndLeavesNoTemporaryFile) {
   TempDir dir;
-  const auto file = dir / "Users.Dat";
-  WriteFileAtomically(file, Text("first version, longer"));
-  const FileStamp stamp = WriteFileAtomically(file, Text("second"));
-  EXPECT_EQ(ReadBytes(file), Text("second"));
-  EXPECT_EQ(test::PermissionBits(file), 0600u);
-  EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"Users.Dat"});
-  EXPECT_EQ(stamp, StampOf(file));
-  EXPECT_EQ(stamp.size, 6);
+  const auto path = dir / "Users.Dat";
+  DataFile file(path);
+  file.Modify([](const CurrentFile&) { return Text("first version, longer"); });
+  file.Modify([](const CurrentFile&) { return Text("second"); });
+  EXPECT_EQ(ReadBytes(path), Text("second"));
+  EXPECT_EQ(test::PermissionBits(path), 0600u);
+  EXPECT_EQ(test::PermissionBits(dir / "Users.Dat.lock"), 0600u);
+  EXPECT_EQ(DirectoryEntries(dir.path()),
+            (std::vector<std::string>{"Users.Dat", "Users.Dat.lock"}));
 }
 
-TEST(WriteFileAtomically, AMissingDirectoryThrows) {
+TEST(DataFile, ModifyInAMissingDirectoryThrowsAndCreatesNothing) {
   TempDir dir;
-  EXPECT_THROW(WriteFileAtomically(dir / "missing/Users.Dat", Text("x")), std::system_error);
+  DataFile file(dir / "missing/Users.Dat");
+  EXPECT_THROW(file.Modify([](const CurrentFile&) { return Text("x"); }), std::system_error);
+  EXPECT_TRUE(DirectoryEntries(dir.path()).empty());
 }
 
 TEST(ReadWholeFile, MissingFileIsNulloptAndADirectoryIsAnError) {
