@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,16 +25,12 @@ using test::TempDir;
 
 // In a forked child: 0 when an flock on lock_file is free, 1 when somebody holds it.
 int ChildFindsLockHeld(const std::filesystem::path& lock_file) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  return test::RunInChild([&] {
     const int fd = ::open(lock_file.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) ::_exit(2);
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::_exit(0);
-    ::_exit(errno == EWOULDBLOCK ? 1 : 3);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (fd < 0) return 2;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+    return errno == EWOULDBLOCK ? 1 : 3;
+  });
 }
 
 TEST(FileLock, HoldsAnFlockOnTheLockFileCreatedOwnerOnly) {
