@@ -25,7 +25,9 @@ for _ in $(seq 50); do grep -q '^COOKIE' "$work/out" 2>/dev/null && break; sleep
 port=$(sed -n 's/^PORT //p' "$work/out")
 cookie=$(sed -n 's/^COOKIE //p' "$work/out")
 
-nginx_port=$(python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])')
+free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
+nginx_port=$(free_port)
+nginx_close_port=$(free_port)
 mkdir -p "$work/nginx/logs"
 cat >"$work/nginx/nginx.conf" <<CONF
 worker_processes 1;
@@ -35,6 +37,8 @@ events { worker_connections 1024; }
 http {
   access_log off;
   server { listen 127.0.0.1:$nginx_port; root $work/home/Files; }
+  # The toolkit answers one request per connection, so nginx is also measured that way.
+  server { listen 127.0.0.1:$nginx_close_port; root $work/home/Files; keepalive_timeout 0; }
 }
 CONF
 nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
@@ -53,6 +57,7 @@ run() {  # label, wrk arguments...
 # A session serves one request at a time, so its page is measured with one connection.
 page=$(run "rendered page, live session (c1)" -t1 -c1 -H "Cookie: $cookie" "http://127.0.0.1:$port/index")
 ours=$(run "static file, Kestrune (c32)" -t2 -c32 "http://127.0.0.1:$port/files/static.html")
-theirs=$(run "static file, nginx (c32)" -t2 -c32 "http://127.0.0.1:$nginx_port/static.html")
-python3 -c "print(f'static file: Kestrune / nginx = {float(\"$ours\")/float(\"$theirs\"):.2f}')"
+theirs=$(run "static file, nginx keep-alive (c32)" -t2 -c32 "http://127.0.0.1:$nginx_port/static.html")
+theirs_close=$(run "static file, nginx one per conn (c32)" -t2 -c32 "http://127.0.0.1:$nginx_close_port/static.html")
+python3 -c "print(f'static file: Kestrune / nginx keep-alive = {float(\"$ours\")/float(\"$theirs\"):.2f}, Kestrune / nginx one request per connection = {float(\"$ours\")/float(\"$theirs_close\"):.2f}')"
 exec 3>&-
