@@ -113,19 +113,17 @@ std::array<std::uint8_t, TContactRecord::kSize> TContactRecord::ToBytes() const 
   return out;
 }
 
-TContactsDB::TContactsDB() : record_file_(kLayout) {
+TContactsDB::TContactsDB() : MailStoreFile(kLayout) {
   last_pick_.UseCount = -1;
   picked_.fill(-1);
 }
-
-int TContactsDB::RecordCount() const { return CountOf(records_); }
 
 TContactRecord TContactsDB::RecordAt(int index) const {
   return TContactRecord::FromBytes(BytesAt(records_, index));
 }
 
 void TContactsDB::Remember(int index) {
-  if (index > base_count_ || originals_.contains(index)) return;
+  if (index > BaseCount() || originals_.contains(index)) return;
   RecordBytes original{};
   const auto bytes = BytesAt(records_, index);
   std::copy(bytes.begin(), bytes.end(), original.begin());
@@ -156,31 +154,11 @@ void TContactsDB::MergeInto(RecordArray& records) const {
     if (mine.Active != before.Active) merged.Active = mine.Active;
     StoreAt(records, target, merged.ToBytes());
   }
-  const auto added = records_.begin() + OffsetOf(base_count_ + 1);
+  const auto added = records_.begin() + OffsetOf(BaseCount() + 1);
   records.insert(records.end(), added, records_.end());
 }
 
-std::vector<std::uint8_t> TContactsDB::BuildImage(const Header& header, RecordArray& records) {
-  CompactAndSort(records);
-  return record_file_.BuildImage(header, records);
-}
-
-bool TContactsDB::Open(const std::filesystem::path& directory) {
-  auto file = std::make_unique<DataFile>(directory / kFileName);
-  Header header;
-  RecordArray records;
-  if (!record_file_.ReadOrStart(*file, directory, header, records)) return false;
-  header_ = std::move(header);
-  records_ = std::move(records);
-  directory_ = directory;
-  file_ = std::move(file);
-  base_count_ = RecordCount();
-  originals_.clear();
-  open_ = true;
-  return true;
-}
-
-int TContactsDB::GetCount() const { return open_ ? RecordCount() : -1; }
+void TContactsDB::PrepareForWriting(RecordArray& records) { CompactAndSort(records); }
 
 int TContactsDB::CountActive() const {
   if (!open_) return -1;
@@ -251,40 +229,6 @@ void TContactsDB::DeleteContact(int index) {
   Remember(index);
   contact.Active = 0;
   StoreAt(records_, index, contact.ToBytes());
-}
-
-void TContactsDB::Save(const std::filesystem::path& directory) {
-  if (!open_) return;
-  const std::filesystem::path target = directory / kFileName;
-  Header header = header_;
-  RecordArray records = records_;
-  if (!IsSameDataFile(target, file_->Path())) {
-    // Another mail store: it receives this copy whole (compacted and sorted); this
-    // copy stays tied to the file it was read from.
-    DataFile(target).Modify([&](const CurrentFile&) { return BuildImage(header, records); });
-    return;
-  }
-  file_->Modify([&](const CurrentFile& current) {
-    // When the file vanished, this copy is all that is left of it and is written whole.
-    if (current.changed && current.bytes) {
-      if (!record_file_.MagicMatches(*current.bytes)) {
-        throw DamagedFileError("Contacts.Dat no longer holds an address book");
-      }
-      record_file_.Load(*current.bytes, header, records);
-      MergeInto(records);
-    }
-    return BuildImage(header, records);
-  });
-  header_ = std::move(header);
-  records_ = std::move(records);
-  base_count_ = RecordCount();
-  originals_.clear();
-}
-
-bool TContactsDB::Close() {
-  if (!open_) return false;
-  open_ = false;
-  return true;
 }
 
 bool TContactsDB::FirstQuickContact(TContactRecord& contact) {

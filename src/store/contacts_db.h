@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/data_file.h"
+#include "store/mail_store_file.h"
 #include "store/record_file.h"
 
 namespace kestrune {
@@ -50,21 +50,16 @@ struct TContactRecord {
 // every save. Save merges: when another holder saved since this copy was read, the
 // contacts this copy changed or deleted are found again in the file by name and address,
 // and get this copy's changes field by field (a raised UseCount adds its increase), and
-// the contacts it added are appended, so neither side's changes are lost.
-class TContactsDB {
+// the contacts it added are appended, so neither side's changes are lost. Save drops
+// deleted contacts and sorts the rest by name; Open returns false for a file that is not
+// an address book.
+class TContactsDB : public MailStoreFile {
  public:
   static constexpr const char* kFileName = "Contacts.Dat";
   static constexpr std::size_t kHeaderSize = 12;
 
   TContactsDB();
-  TContactsDB(const TContactsDB&) = delete;
-  TContactsDB& operator=(const TContactsDB&) = delete;
 
-  // Returns false (no message) for a file that is not an address book. A damaged body
-  // throws ZlibError or DamagedFileError, an unreadable file std::system_error; the
-  // object then stays as it was.
-  bool Open(const std::filesystem::path& directory);
-  int GetCount() const;
   int CountActive() const;
   bool GetContact(int index, TContactRecord& contact) const;
   bool FindContact(std::string_view text, TContactRecord& contact) const;
@@ -73,44 +68,26 @@ class TContactsDB {
   bool AppendContact(const TContactRecord& contact);
   bool SetContact(int index, const TContactRecord& contact);
   void DeleteContact(int index);
-  // Drops deleted contacts, sorts the rest by name and writes the file. Throws
-  // (std::system_error, ZlibError, DamagedFileError) when it cannot be written; the file
-  // is then unchanged and this copy keeps its unsaved changes.
-  void Save(const std::filesystem::path& directory);
-  bool Close();
 
   // The most used contacts, most used first: FirstQuickContact, then NextQuickContact
   // until it returns false. The state lives in this object, which belongs to one session.
   bool FirstQuickContact(TContactRecord& contact);
   bool NextQuickContact(TContactRecord& contact);
 
-  bool IsOpen() const { return open_; }
-
  private:
-  using RecordArray = RecordFile::RecordArray;
   using RecordBytes = std::array<std::uint8_t, TContactRecord::kSize>;
-  using Header = RecordFile::Header;
 
   static constexpr int kQuickSlots = 5;
 
-  int RecordCount() const;
   TContactRecord RecordAt(int index) const;
   void Remember(int index);
-  void MergeInto(RecordArray& records) const;
-  std::vector<std::uint8_t> BuildImage(const Header& header, RecordArray& records);
+  void MergeInto(RecordArray& records) const override;
+  void ForgetChanges() override { originals_.clear(); }
+  void PrepareForWriting(RecordArray& records) override;
 
-  bool open_ = false;
-  Header header_;
-  RecordArray records_;
-  std::filesystem::path directory_;
-  std::unique_ptr<DataFile> file_;
-  // Records in the version of the file last read or written; records after them were
-  // added by this copy since.
-  int base_count_ = 0;
   // The bytes each base record had when it was read, for the records this copy changed
   // or deleted since (keyed by index).
   std::map<int, RecordBytes> originals_;
-  RecordFile record_file_;
 
   // Quick list: the last contact picked and the indexes picked so far (-1 when free).
   TContactRecord last_pick_;

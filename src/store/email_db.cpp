@@ -142,9 +142,7 @@ std::optional<std::string> ReadMessageIdOfFile(const std::filesystem::path& mess
 }
 
 TUserEmailDB::TUserEmailDB(MessageIdReader message_id_reader)
-    : message_id_reader_(std::move(message_id_reader)), record_file_(kLayout) {}
-
-int TUserEmailDB::RecordCount() const { return CountOf(records_); }
+    : MailStoreFile(kLayout), message_id_reader_(std::move(message_id_reader)) {}
 
 std::int32_t TUserEmailDB::StatusAt(int index) const {
   return ReadInt32LE(RecordAt(records_, index), Record::kStatusOffset);
@@ -163,26 +161,9 @@ void TUserEmailDB::MergeInto(RecordArray& records) const {
     }
     if (target > 0) CopyRecord(RecordAt(records_, index), records, target);
   }
-  const auto added = records_.begin() + OffsetOf(base_count_ + 1);
+  const auto added = records_.begin() + OffsetOf(BaseCount() + 1);
   records.insert(records.end(), added, records_.end());
 }
-
-bool TUserEmailDB::Open(const std::filesystem::path& directory) {
-  auto file = std::make_unique<DataFile>(directory / kFileName);
-  Header header;
-  RecordArray records;
-  if (!record_file_.ReadOrStart(*file, directory, header, records)) return false;
-  header_ = std::move(header);
-  records_ = std::move(records);
-  directory_ = directory;
-  file_ = std::move(file);
-  base_count_ = RecordCount();
-  changed_.clear();
-  open_ = true;
-  return true;
-}
-
-int TUserEmailDB::GetCount() const { return open_ ? RecordCount() : -1; }
 
 bool TUserEmailDB::GetEmail(int index, TEmailRecord& email) const {
   if (!open_ || index < 1 || index > RecordCount()) return false;
@@ -199,7 +180,7 @@ bool TUserEmailDB::AddEmail(const TEmailRecord& email) {
 
 bool TUserEmailDB::SetEmail(int index, const TEmailRecord& email) {
   if (!open_ || index < 1 || index > RecordCount()) return false;
-  if (index <= base_count_ && !changed_.contains(index)) {
+  if (index <= BaseCount() && !changed_.contains(index)) {
     changed_.emplace(index, FileNameAt(records_, index));
   }
   CopyRecord(email.ToBytes(), records_, index);
@@ -213,47 +194,13 @@ bool TUserEmailDB::FindByMsgId(std::string_view message_id) const {
   for (int index = 1; index <= count; ++index) {
     const std::string name = FileNameAt(records_, index);
     if (!IsPlainFileName(name)) continue;
-    const std::filesystem::path file = directory_ / name;
+    const std::filesystem::path file = Directory() / name;
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error)) continue;  // purged
     const std::optional<std::string> stored = message_id_reader_(file);
     if (stored && EqualsIgnoringAsciiCase(*stored, message_id)) return true;
   }
   return false;
-}
-
-void TUserEmailDB::Save(const std::filesystem::path& directory) {
-  if (!open_) return;
-  const std::filesystem::path target = directory / kFileName;
-  if (!IsSameDataFile(target, file_->Path())) {
-    // Another mail store: it receives this copy whole.
-    DataFile(target).Modify(
-        [&](const CurrentFile&) { return record_file_.BuildImage(header_, records_); });
-    return;
-  }
-  Header header = header_;
-  RecordArray records = records_;
-  file_->Modify([&](const CurrentFile& current) {
-    // When the file vanished, this copy is all that is left of it and is written whole.
-    if (current.changed && current.bytes) {
-      if (!record_file_.MagicMatches(*current.bytes)) {
-        throw DamagedFileError("Emails.Dat no longer holds a message index");
-      }
-      record_file_.Load(*current.bytes, header, records);
-      MergeInto(records);
-    }
-    return record_file_.BuildImage(header, records);
-  });
-  header_ = std::move(header);
-  records_ = std::move(records);
-  base_count_ = RecordCount();
-  changed_.clear();
-}
-
-bool TUserEmailDB::Close() {
-  if (!open_) return false;
-  open_ = false;
-  return true;
 }
 
 int TUserEmailDB::CountStatus(std::int32_t low, std::int32_t high) const {

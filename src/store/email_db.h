@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/data_file.h"
+#include "store/mail_store_file.h"
 #include "store/record_file.h"
 
 namespace kestrune {
@@ -84,29 +84,18 @@ std::optional<std::string> ReadMessageIdOfFile(const std::filesystem::path& mess
 // Save merges: when another holder saved since this copy was read, the records this
 // copy changed are written over the file's current records (found again by their
 // FileName) and the records it added are appended after the file's, so neither side's
-// changes are lost.
-class TUserEmailDB {
+// changes are lost. Open returns false for a file that is not a message index.
+class TUserEmailDB : public MailStoreFile {
  public:
   static constexpr const char* kFileName = "Emails.Dat";
   static constexpr std::size_t kHeaderSize = 12;
 
   explicit TUserEmailDB(MessageIdReader message_id_reader = ReadMessageIdOfFile);
-  TUserEmailDB(const TUserEmailDB&) = delete;
-  TUserEmailDB& operator=(const TUserEmailDB&) = delete;
 
-  // Returns false (no message) for a file that is not a message index. A damaged body
-  // throws ZlibError or DamagedFileError, an unreadable file std::system_error; the
-  // object then stays as it was.
-  bool Open(const std::filesystem::path& directory);
-  int GetCount() const;
   bool GetEmail(int index, TEmailRecord& email) const;
   bool AddEmail(const TEmailRecord& email);
   bool SetEmail(int index, const TEmailRecord& email);
   bool FindByMsgId(std::string_view message_id) const;
-  // Throws (std::system_error, ZlibError, DamagedFileError) when the file cannot be
-  // written; the file is then unchanged and this copy keeps its unsaved changes.
-  void Save(const std::filesystem::path& directory);
-  bool Close();
 
   int CountUnread() const;
   int CountInboxUnread() const;
@@ -117,31 +106,16 @@ class TUserEmailDB {
   int CountSent() const;
   int CountDeleted() const;
 
-  bool IsOpen() const { return open_; }
-  const std::filesystem::path& Directory() const { return directory_; }
-
  private:
-  using RecordArray = RecordFile::RecordArray;
-  using Header = RecordFile::Header;
-
-  int RecordCount() const;
   std::int32_t StatusAt(int index) const;
   int CountStatus(std::int32_t low, std::int32_t high) const;
-  void MergeInto(RecordArray& records) const;
+  void MergeInto(RecordArray& records) const override;
+  void ForgetChanges() override { changed_.clear(); }
 
-  bool open_ = false;
-  Header header_;
-  RecordArray records_;
-  std::filesystem::path directory_;
-  std::unique_ptr<DataFile> file_;
-  // Records in the version of the file last read or written; records after them were
-  // added by this copy since.
-  int base_count_ = 0;
   // The FileName each base record had when it was read, for the records this copy
   // changed since (keyed by index).
   std::map<int, std::string> changed_;
   MessageIdReader message_id_reader_;
-  RecordFile record_file_;
 };
 
 }  // namespace kestrune

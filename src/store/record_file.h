@@ -32,6 +32,8 @@ class RecordFile {
 
   explicit RecordFile(const Layout& layout) : layout_(layout) {}
 
+  const Layout& GetLayout() const { return layout_; }
+
   // Whether image starts with the file's counted magic (letters in any ASCII case).
   bool MagicMatches(std::span<const std::uint8_t> image) const;
 

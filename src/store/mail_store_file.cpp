@@ -1,0 +1,67 @@
+// Opening and merge-saving a record file of a mail store.
+#include "store/mail_store_file.h"
+
+#include <string>
+
+namespace kestrune {
+
+MailStoreFile::MailStoreFile(const RecordFile::Layout& layout) : record_file_(layout) {}
+
+int MailStoreFile::RecordCount() const {
+  return static_cast<int>(records_.size() / record_file_.GetLayout().record_size);
+}
+
+bool MailStoreFile::Open(const std::filesystem::path& directory) {
+  auto file = std::make_unique<DataFile>(directory / record_file_.GetLayout().file_name);
+  Header header;
+  RecordArray records;
+  if (!record_file_.ReadOrStart(*file, directory, header, records)) return false;
+  header_ = std::move(header);
+  records_ = std::move(records);
+  directory_ = directory;
+  file_ = std::move(file);
+  base_count_ = RecordCount();
+  ForgetChanges();
+  open_ = true;
+  return true;
+}
+
+std::vector<std::uint8_t> MailStoreFile::BuildImage(const Header& header, RecordArray& records) {
+  PrepareForWriting(records);
+  return record_file_.BuildImage(header, records);
+}
+
+void MailStoreFile::Save(const std::filesystem::path& directory) {
+  if (!open_) return;
+  const std::filesystem::path target = directory / record_file_.GetLayout().file_name;
+  Header header = header_;
+  RecordArray records = records_;
+  if (!IsSameDataFile(target, file_->Path())) {
+    DataFile(target).Modify([&](const CurrentFile&) { return BuildImage(header, records); });
+    return;
+  }
+  file_->Modify([&](const CurrentFile& current) {
+    // When the file vanished, this copy is all that is left of it and is written whole.
+    if (current.changed && current.bytes) {
+      if (!record_file_.MagicMatches(*current.bytes)) {
+        throw DamagedFileError(std::string(record_file_.GetLayout().file_name) +
+                               " was replaced by a file of another kind");
+      }
+      record_file_.Load(*current.bytes, header, records);
+      MergeInto(records);
+    }
+    return BuildImage(header, records);
+  });
+  header_ = std::move(header);
+  records_ = std::move(records);
+  base_count_ = RecordCount();
+  ForgetChanges();
+}
+
+bool MailStoreFile::Close() {
+  if (!open_) return false;
+  open_ = false;
+  return true;
+}
+
+}  // namespace kestrune
