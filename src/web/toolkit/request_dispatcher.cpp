@@ -545,9 +545,9 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
   TIWApplication* found = table_.TakeOut(*table_key);
   if (found == nullptr) Fail(std::string(kSessionNotFound));
   TIWApplication& session = *found;
-  // A wrong id must not refresh the session's idle time.
+  // A refused request must not refresh the session's idle time.
   auto refuse = [&](auto&& failure) {
-    table_.PutBack(&session);
+    table_.PutBackUntouched(&session);
     throw failure;
   };
   if (!SameSessionId(session.SessionID(), id)) {
@@ -557,7 +557,7 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
     const BasicCredentials credentials = ParseBasicAuthorization(request.Header("Authorization"));
     if (credentials.user_name != session.AuthUser() ||
         credentials.password != session.AuthPassword()) {
-      table_.PutBack(&session);
+      table_.PutBackUntouched(&session);
       return Unauthorized(controller_);
     }
   }
@@ -749,7 +749,7 @@ HttpResponse RequestDispatcher::Stop(const HttpRequest& request, const Route& ro
         }
         DestroySession(table_.Remove(session));
       } else {
-        table_.PutBack(session);
+        table_.PutBackUntouched(session);
       }
     }
   }

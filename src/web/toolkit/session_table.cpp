@@ -46,6 +46,13 @@ void SessionTable::PutBack(TIWApplication* session) {
   found->second.busy = false;
 }
 
+void SessionTable::PutBackUntouched(TIWApplication* session) {
+  std::lock_guard guard(lock_);
+  const auto found = sessions_.find(session->TableKey());
+  if (found == sessions_.end() || found->second.session.get() != session) return;
+  found->second.busy = false;
+}
+
 std::unique_ptr<TIWApplication> SessionTable::Remove(TIWApplication* session) {
   std::lock_guard guard(lock_);
   const auto found = sessions_.find(session->TableKey());

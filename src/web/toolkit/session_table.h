@@ -31,6 +31,9 @@ class SessionTable {
   TIWApplication* TakeOut(std::uint32_t key);
   // Puts a taken-out session back with a fresh last access time.
   void PutBack(TIWApplication* session);
+  // Puts a taken-out session back as it was: a refused request (wrong id, address,
+  // browser or credentials) must not keep someone else's session alive.
+  void PutBackUntouched(TIWApplication* session);
   // Removes a taken-out session for good; the caller destroys it.
   std::unique_ptr<TIWApplication> Remove(TIWApplication* session);
 

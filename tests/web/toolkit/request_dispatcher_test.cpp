@@ -145,6 +145,21 @@ TEST_F(DispatcherTest, ForgedIdWithRightTableKeyIsRefusedAndSessionSurvives) {
   EXPECT_EQ(Send(Request("GET", "/index")).status, 200);
 }
 
+TEST_F(DispatcherTest, ForgedIdDoesNotKeepTheSessionAlive) {
+  StartAndShow();
+  TIWApplication* session = table_.TakeOut(*TableKeyOfId(session_id_));
+  ASSERT_NE(session, nullptr);
+  table_.PutBack(session);
+  const auto before = session->LastAccess();
+  std::string forged = session_id_;
+  forged[12] = forged[12] == 'A' ? 'B' : 'A';
+  cookie_ = "IW_CookieCheck_=Enabled; IW_SessionID_=" + forged + "; IW_TrackID_=1";
+  EXPECT_EQ(Send(Request("GET", "/index")).status, 500);
+  EXPECT_EQ(Send(Request("GET", "/STOP/" + forged)).status, 200);
+  EXPECT_EQ(session->LastAccess(), before);
+  EXPECT_EQ(table_.Count(), 1u);
+}
+
 TEST_F(DispatcherTest, NonHexIdNamesTheResourceEscaped) {
   cookie_ = "IW_CookieCheck_=Enabled; IW_SessionID_=<x>zzzzzz; IW_TrackID_=1";
   const HttpResponse response = Send(Request("GET", "/index"));
