@@ -478,6 +478,7 @@ HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Rou
       session.EndRequest();
       if (session.SessionEnding()) {
         EndSessionAnswer(session, response);
+        DestroySession(table_.Remove(&session));
         return response;
       }
     } else {

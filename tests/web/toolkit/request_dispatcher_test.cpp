@@ -366,6 +366,24 @@ TEST_F(DispatcherTest, AnonymousSessionsAreCappedPerAddress) {
   EXPECT_EQ(Send(other).status, 302);
 }
 
+class EndingController : public ControllerEvents {
+ public:
+  TIWAppForm* OnNewSession(TIWApplication& session) override {
+    session.EndSession("Closed for maintenance");
+    return nullptr;
+  }
+};
+
+TEST_F(DispatcherTest, SessionEndedByItsFirstRequestLeavesTheTable) {
+  EndingController events;
+  controller_.Events = &events;
+  controller_.SessionTrackingMethod = TrackingMethod::tmHidden;
+  const HttpResponse bye = Send(Request("POST", "/"));
+  EXPECT_EQ(bye.body, "<HTML><BODY>Closed for maintenance</BODY></HTML>");
+  EXPECT_EQ(table_.Count(), 0u);
+  EXPECT_EQ(table_.Anonymous(), 0u);
+}
+
 TEST_F(DispatcherTest, StopEndsTheNamedSession) {
   StartAndShow();
   Send(Request("GET", "/STOP/" + session_id_));
