@@ -147,6 +147,14 @@ std::string AuthorityOf(std::string_view url) {
   return authority;
 }
 
+// Whether an Origin or Referer names another host than the one the request was sent to.
+bool ForeignSource(const HttpRequest& request, std::string_view source) {
+  std::string host = LowerAscii(TrimSpaces(request.Header("Host")));
+  if (!request.secure && host.ends_with(":80")) host.resize(host.size() - 3);
+  if (request.secure && host.ends_with(":443")) host.resize(host.size() - 4);
+  return host.empty() || AuthorityOf(source) != host;
+}
+
 // A POST is same-site when its Origin (or, without one, its Referer) names the host the
 // request was sent to. Requests that carry neither come from non-browser clients.
 bool CrossSitePost(const HttpRequest& request) {
@@ -154,10 +162,17 @@ bool CrossSitePost(const HttpRequest& request) {
   std::string source = request.Header("Origin");
   if (source.empty()) source = request.Header("Referer");
   if (source.empty()) return false;
-  std::string host = LowerAscii(TrimSpaces(request.Header("Host")));
-  if (!request.secure && host.ends_with(":80")) host.resize(host.size() - 3);
-  if (request.secure && host.ends_with(":443")) host.resize(host.size() - 4);
-  return host.empty() || AuthorityOf(source) != host;
+  return ForeignSource(request, source);
+}
+
+// A GET that another site started: a link or an image on a foreign page. Session cookies
+// (SameSite=Lax) come with top-level links, so such a request may show a page but must
+// not act on it.
+bool CrossSiteGet(const HttpRequest& request) {
+  const std::string fetch_site = LowerAscii(TrimSpaces(request.Header("Sec-Fetch-Site")));
+  if (fetch_site == "cross-site" || fetch_site == "same-site") return true;
+  const std::string referer = request.Header("Referer");
+  return !referer.empty() && ForeignSource(request, referer);
 }
 
 bool Supports(const std::vector<TIWBrowser>& kinds, TIWBrowser browser) {
@@ -213,6 +228,11 @@ PostedForm DecodePost(const HttpRequest& request, const fs::path& cache_dir, Upl
     }
   } else {
     post.fields = ParseUrlEncoded(request.Query());
+    if (CrossSiteGet(request)) {
+      std::erase_if(post.fields, [](const auto& field) {
+        return field.first == "IW_Action" || field.first == "IW_ActionParam";
+      });
+    }
   }
   return post;
 }

@@ -263,6 +263,22 @@ TEST_F(DispatcherTest, CrossSitePostIsRefused) {
   EXPECT_EQ(Send(same).status, 200);
 }
 
+TEST_F(DispatcherTest, CrossSiteLinkShowsThePageWithoutActing) {
+  StartAndShow();
+  HttpRequest link = Request("GET", "/index?IW_Action=IWHELLO&IW_ActionParam=");
+  link.headers.emplace_back("Referer", "http://evil.example/page");
+  const HttpResponse shown = Send(link);
+  EXPECT_EQ(shown.status, 200);
+  EXPECT_EQ(shown.body.find("window.alert"), std::string::npos);
+  HttpRequest fetched = Request("GET", "/index?IW_Action=IWHELLO&IW_ActionParam=");
+  fetched.headers.emplace_back("Sec-Fetch-Site", "cross-site");
+  EXPECT_EQ(Send(fetched).body.find("window.alert"), std::string::npos);
+  HttpRequest own = Request("GET", "/index?IW_Action=IWHELLO&IW_ActionParam=");
+  own.headers.emplace_back("Referer", "http://kestrune.test:8080/index");
+  own.headers.emplace_back("Sec-Fetch-Site", "same-origin");
+  EXPECT_NE(Send(own).body.find("window.alert(\"Hello"), std::string::npos);
+}
+
 TEST_F(DispatcherTest, FilesCommandInAnyCaseAndSafePaths) {
   WriteFile(home_.path() / "Files" / "logout.htm", "<p>bye</p>");
   WriteFile(home_.path() / "Files" / "sub" / "a.gif", "GIF89a");
@@ -366,6 +382,7 @@ TEST_F(DispatcherTest, AnonymousSessionsAreCappedPerAddress) {
   EXPECT_EQ(Send(other).status, 302);
 }
 
+// Ends every session in the first request, before the browser saw a page.
 class EndingController : public ControllerEvents {
  public:
   TIWAppForm* OnNewSession(TIWApplication& session) override {
