@@ -65,41 +65,72 @@ std::string QDecodeWord(std::string_view text) {
   return out;
 }
 
-// One encoded word "=?charset?E?text?=" starting at `pos`: its decoded UTF-8 text and the
-// position after it, or nullopt when the text there is no well-formed encoded word.
+// One encoded word "=?charset?E?text?=" starting at `pos`: its charset, its decoded
+// bytes and the position after it, or nullopt when the text there is no well-formed
+// encoded word.
 struct EncodedWord {
-  std::string text;
+  std::string_view charset;
+  std::string bytes;
   std::size_t end;
 };
-std::optional<EncodedWord> ParseEncodedWord(std::string_view value, std::size_t pos) {
-  if (value.compare(pos, 2, "=?") != 0) return std::nullopt;
-  std::size_t charset_end = value.find('?', pos + 2);
-  if (charset_end == std::string_view::npos || charset_end + 2 >= value.size()) {
+
+// Finds encoded words in one header value. The text of a word holds no blanks, so it
+// ends at the first "?=" or fails at the first blank; a stretch found to hold neither
+// "?=" nor a blank is remembered, so that a value full of "=?" that never close is read
+// once rather than once per "=?".
+class EncodedWordScanner {
+ public:
+  explicit EncodedWordScanner(std::string_view value) : value_(value) {}
+
+  std::optional<EncodedWord> Parse(std::size_t pos) {
+    if (value_.compare(pos, 2, "=?") != 0) return std::nullopt;
+    std::size_t charset_end = value_.find('?', pos + 2);
+    if (charset_end == std::string_view::npos || charset_end + 2 >= value_.size()) {
+      return std::nullopt;
+    }
+    char encoding = value_[charset_end + 1];
+    if (value_[charset_end + 2] != '?') return std::nullopt;
+    std::size_t text_begin = charset_end + 3;
+    std::optional<std::size_t> text_end = FindTextEnd(text_begin);
+    if (!text_end) return std::nullopt;
+    std::string_view charset = value_.substr(pos + 2, charset_end - pos - 2);
+    std::string_view text = value_.substr(text_begin, *text_end - text_begin);
+    if (charset.empty()) return std::nullopt;
+    if (std::size_t star = charset.find('*'); star != std::string_view::npos) {
+      charset = charset.substr(0, star);  // RFC 2231 language suffix
+    }
+    std::string bytes;
+    if (encoding == 'B' || encoding == 'b') {
+      bytes = Base64Decode(text);
+    } else if (encoding == 'Q' || encoding == 'q') {
+      bytes = QDecodeWord(text);
+    } else {
+      return std::nullopt;
+    }
+    return EncodedWord{charset, std::move(bytes), *text_end + 2};
+  }
+
+ private:
+  // The position of the "?=" that ends a word's text starting at `begin`, or nullopt
+  // when a blank or the end of the value comes first.
+  std::optional<std::size_t> FindTextEnd(std::size_t begin) {
+    if (begin >= dead_begin_ && begin < dead_end_) return std::nullopt;
+    std::size_t i = begin;
+    for (; i < value_.size(); ++i) {
+      char c = value_[i];
+      if (IsBlank(c) || c == '\r' || c == '\n') break;
+      if (c == '?' && i + 1 < value_.size() && value_[i + 1] == '=') return i;
+    }
+    // Every word whose text starts in [begin, i) would run into the same blank or end.
+    dead_begin_ = begin;
+    dead_end_ = i;
     return std::nullopt;
   }
-  char encoding = value[charset_end + 1];
-  if (value[charset_end + 2] != '?') return std::nullopt;
-  std::size_t text_begin = charset_end + 3;
-  std::size_t text_end = value.find("?=", text_begin);
-  if (text_end == std::string_view::npos) return std::nullopt;
-  std::string_view charset = value.substr(pos + 2, charset_end - pos - 2);
-  std::string_view text = value.substr(text_begin, text_end - text_begin);
-  if (charset.empty() || text.find_first_of(" \t\r\n") != std::string_view::npos) {
-    return std::nullopt;
-  }
-  if (std::size_t star = charset.find('*'); star != std::string_view::npos) {
-    charset = charset.substr(0, star);  // RFC 2231 language suffix
-  }
-  std::string bytes;
-  if (encoding == 'B' || encoding == 'b') {
-    bytes = Base64Decode(text);
-  } else if (encoding == 'Q' || encoding == 'q') {
-    bytes = QDecodeWord(text);
-  } else {
-    return std::nullopt;
-  }
-  return EncodedWord{CharsetToUtf8(bytes, charset), text_end + 2};
-}
+
+  std::string_view value_;
+  std::size_t dead_begin_ = 0;
+  std::size_t dead_end_ = 0;
+};
 
 bool NeedsEncoding(std::string_view word) {
   for (unsigned char c : word) {
@@ -281,24 +312,36 @@ std::optional<std::string> UuDecodeLine(std::string_view line, TUuAlphabet alpha
 }
 
 std::string DecodeHeaderWords(std::string_view value) {
+  EncodedWordScanner scanner(value);
   std::string out;
   std::string pending_gap;  // blanks after an encoded word, dropped if another follows
   bool after_word = false;
   std::size_t pos = 0;
   std::string plain;
+  // Adjacent words in one charset are converted together: some senders cut a
+  // multi-byte character between two words.
+  std::string_view word_charset;
+  std::string word_bytes;
   auto flush_plain = [&] {
     if (!plain.empty()) {
       out += BytesToUtf8(plain);
       plain.clear();
     }
   };
+  auto flush_word = [&] {
+    if (!word_bytes.empty()) out += CharsetToUtf8(word_bytes, word_charset);
+    word_bytes.clear();
+    word_charset = {};
+  };
   while (pos < value.size()) {
     if (value[pos] == '=' && pos + 1 < value.size() && value[pos + 1] == '?') {
-      if (auto word = ParseEncodedWord(value, pos)) {
+      if (auto word = scanner.Parse(pos)) {
         flush_plain();
         if (!after_word) out += pending_gap;
         pending_gap.clear();
-        out += word->text;
+        if (!EqualsIgnoringAsciiCase(word->charset, word_charset)) flush_word();
+        word_charset = word->charset;
+        word_bytes += word->bytes;
         pos = word->end;
         after_word = true;
         continue;
@@ -310,12 +353,14 @@ std::string DecodeHeaderWords(std::string_view value) {
       continue;
     }
     if (after_word) {
+      flush_word();
       plain += pending_gap;
       pending_gap.clear();
       after_word = false;
     }
     plain += value[pos++];
   }
+  flush_word();
   flush_plain();
   out += pending_gap;
   for (char& c : out) {

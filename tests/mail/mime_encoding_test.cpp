@@ -63,6 +63,28 @@ TEST(EncodedWords, DecodeJoinsAdjacentWordsAndKeepsPlainText) {
   EXPECT_EQ(DecodeHeaderWords("=?utf-8?B?YQBi?="), "a b") << "NUL made a blank";
 }
 
+TEST(EncodedWords, CharacterSplitAcrossAdjacentWordsIsJoinedBeforeConversion) {
+  // Some senders cut a multi-byte character between two encoded words.
+  EXPECT_EQ(DecodeHeaderWords("=?UTF-8?Q?caf=C3?= =?utf-8?Q?=A9_ok?="), "café ok");
+  EXPECT_EQ(DecodeHeaderWords("=?UTF-8?B?5pel?= =?UTF-8?B?5pys?="), "日本");
+  EXPECT_EQ(DecodeHeaderWords("=?ISO-8859-1?Q?=E9?= =?UTF-8?Q?=C3=A9?="), "éé")
+      << "words in different charsets are converted each on its own";
+}
+
+TEST(EncodedWords, LongValuesFullOfUnterminatedWordsStayPlainText) {
+  // Each "=?" opens a word that never closes: the value is read once, not once per "=?".
+  std::string no_blanks;
+  std::string with_blanks;
+  while (no_blanks.size() < (1u << 20)) {
+    no_blanks += "=?cs?Q?b";
+    with_blanks += "=?cs?Q?b ";
+  }
+  EXPECT_EQ(DecodeHeaderWords(no_blanks), no_blanks);
+  EXPECT_EQ(DecodeHeaderWords(with_blanks), with_blanks);
+  EXPECT_EQ(DecodeHeaderWords(no_blanks + "?="), no_blanks.substr(7))
+      << "one closing mark at the end makes the whole value one word";
+}
+
 TEST(EncodedWords, EncodeOnlyTheSpanThatNeedsItAndRoundTrip) {
   EXPECT_EQ(EncodeHeaderWords("plain subject"), "plain subject");
   EXPECT_EQ(EncodeHeaderWords("Re: Grüße"), "Re: =?UTF-8?B?R3LDvMOfZQ==?=");
