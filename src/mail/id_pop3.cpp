@@ -122,6 +122,10 @@ std::vector<std::string> TIdPOP3::ReadMultiLine() {
   for (;;) {
     std::string line = connection_.ReadLine();
     if (line == ".") break;
+    if (lines.size() >= kMaxReplyLines) {
+      connection_.Close();  // the rest of the reply is still on its way
+      throw TransportError("POP3 reply longer than " + std::to_string(kMaxReplyLines) + " lines.");
+    }
     if (!line.empty() && line[0] == '.') line.erase(0, 1);
     lines.push_back(std::move(line));
   }

@@ -22,6 +22,9 @@ class TIdPOP3 {
   static constexpr int kDefaultPort = 110;
   static constexpr int kImplicitTlsPort = 995;
 
+  // Lines of a multi-line reply other than a message (CAPA); more is a broken server.
+  static constexpr std::size_t kMaxReplyLines = 1000;
+
   // Settings, set by the caller before Connect.
   std::string Host;
   int Port = kDefaultPort;

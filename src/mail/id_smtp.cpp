@@ -157,6 +157,10 @@ int TIdSMTP::ReadReply() {
       throw TransportError("Invalid SMTP reply: \"" + line + "\"");
     }
     last_code_ = code;
+    if (last_lines_.size() >= kMaxReplyLines) {
+      connection_.Close();  // the rest of the reply is still on its way
+      throw TransportError("SMTP reply longer than " + std::to_string(kMaxReplyLines) + " lines.");
+    }
     last_lines_.push_back(line.size() > 4 ? line.substr(4) : std::string());
     if (line.size() == 3 || line[3] == ' ') return code;
   }

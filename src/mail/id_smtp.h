@@ -25,6 +25,8 @@ class TIdSMTP {
   static constexpr int kImplicitTlsPort = 465;
   // Reply lines may be up to 512 octets; some servers go beyond that in free text.
   static constexpr std::size_t kMaxReplyLineLength = 1000;
+  // Real replies have a few dozen lines at most; an endless one is a broken server.
+  static constexpr std::size_t kMaxReplyLines = 1000;
 
   // Settings, set by the caller before Connect.
   std::string Host;

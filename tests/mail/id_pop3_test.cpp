@@ -121,5 +121,27 @@ TEST(TIdPOP3, StlsOfferedInCapaIsTakenAndItsRefusalFailsTheConnect) {
   EXPECT_FALSE(pop.Connected());
 }
 
+TEST(TIdPOP3, CapaListThatNeverEndsIsRefusedAtItsLineLimit) {
+  ScriptedServer server([](ScriptedPeer& peer) {
+    peer.Send("+OK ready\r\n");
+    EXPECT_EQ(peer.ReadLine(), "CAPA");
+    peer.Send("+OK capabilities\r\n");
+    std::string block;
+    for (int i = 0; i < 1000; ++i) block += "UIDL\r\n";
+    for (int n = 0; n < 200; ++n) peer.Send(block);  // until the client hangs up
+  });
+  TIdPOP3 pop;
+  Configure(pop, server);
+  try {
+    pop.Connect(5000);
+    FAIL() << "an endless reply was accepted";
+  } catch (const ProtocolError&) {
+    FAIL() << "wrong error kind";
+  } catch (const TransportError& e) {
+    EXPECT_STREQ(e.what(), "POP3 reply longer than 1000 lines.");
+  }
+  EXPECT_FALSE(pop.Connected());
+}
+
 }  // namespace
 }  // namespace kestrune

@@ -134,5 +134,26 @@ TEST(TIdSMTP, MalformedReplyIsAnErrorOfTheTransport) {
   }
 }
 
+TEST(TIdSMTP, ReplyThatNeverEndsIsRefusedAtItsLineLimit) {
+  ScriptedServer server([](ScriptedPeer& peer) {
+    peer.Send("220 smtp.test ESMTP\r\n");
+    peer.ReadLine();
+    std::string block;
+    for (int i = 0; i < 1000; ++i) block += "250-PIPELINING\r\n";
+    for (int n = 0; n < 200; ++n) peer.Send(block);  // until the client hangs up
+  });
+  TIdSMTP smtp;
+  Configure(smtp, server);
+  try {
+    smtp.Connect(5000);
+    FAIL() << "an endless reply was accepted";
+  } catch (const ProtocolError&) {
+    FAIL() << "wrong error kind";
+  } catch (const TransportError& e) {
+    EXPECT_STREQ(e.what(), "SMTP reply longer than 1000 lines.");
+  }
+  EXPECT_FALSE(smtp.Connected());
+}
+
 }  // namespace
 }  // namespace kestrune
