@@ -158,14 +158,15 @@ std::vector<std::string> SplitCrLf(std::string_view content) {
 // Passes lines on, counting bytes against the size limit. A line holding LF (alone or
 // after CR) is split there, so that no content can forge a line of its own (the "."
 // terminator, a boundary) without being dot-stuffed; a CR not followed by LF becomes a
-// blank, since mail data may not hold a bare CR and the reader never splits at one.
-// Header lines have CR, LF and NUL made blanks.
+// blank, since mail data may not hold a bare CR and the reader never splits at one, and
+// so does a NUL, which mail data may not hold either. Header lines have CR, LF and NUL
+// made blanks.
 class TMimeWriter::LimitedSink {
  public:
   LimitedSink(const TMessageLineSink& sink, std::size_t limit) : sink_(sink), limit_(limit) {}
 
   void Line(std::string_view line) {
-    if (line.find_first_of("\r\n") == std::string_view::npos) {
+    if (line.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos) {
       Emit(line);
       return;
     }
@@ -176,7 +177,7 @@ class TMimeWriter::LimitedSink {
         Emit(piece);
         piece.clear();
       } else {
-        piece += line[i] == '\r' ? ' ' : line[i];
+        piece += line[i] == '\r' || line[i] == '\0' ? ' ' : line[i];
       }
     }
     Emit(piece);

@@ -519,6 +519,26 @@ TEST_F(MessageTest, WrittenMessagesStayReadable) {
   EXPECT_EQ(future.GenerateHeader().Value("Date"), "Tue, 2 Aug 9492 14:00:00 +0200");
 }
 
+TEST_F(MessageTest, NulInBodyLinesNeverReachesTheWire) {
+  // NUL may not appear in mail data in any transfer encoding but base64.
+  const std::string nul_line("a\0b", 3);
+  TIdMessage plain;
+  plain.Body = {nul_line};
+  EXPECT_EQ(plain.Text(THeaderTarget::kTransmit).find('\0'), std::string::npos);
+  EXPECT_NE(plain.Text(THeaderTarget::kTransmit).find("\r\n\r\na b\r\n"), std::string::npos);
+
+  TIdMessage mixed;
+  mixed.Body = {nul_line};
+  mixed.MessageParts.AddAttachment("x.bin", "x");
+  EXPECT_EQ(mixed.Text(THeaderTarget::kTransmit).find('\0'), std::string::npos);
+
+  TIdMessage raw;
+  raw.NoDecode = true;
+  raw.NoEncode = true;
+  raw.LoadFromText("Subject: s\r\n\r\n" + nul_line + "\r\n.\r\n");
+  EXPECT_EQ(raw.Text(THeaderTarget::kTransmit), "Subject: s\r\n\r\na b\r\n");
+}
+
 TEST_F(MessageTest, AttachmentsFromFilesRoundTripToFiles) {
   std::string bytes;
   for (int i = 0; i < 5000; ++i) bytes += static_cast<char>(i * 7);
