@@ -18,6 +18,9 @@ constexpr std::string_view kXxAlphabet =
 constexpr std::size_t kBase64LineLength = 76;
 constexpr std::size_t kQuotedPrintableLineLength = 76;
 constexpr std::size_t kEncodedWordMaxLength = 75;
+// A header line may not exceed 998 characters and a word cannot be folded; a longer
+// word (with room left for a field name) is written as encoded words, which can.
+constexpr std::size_t kMaxPlainWordLength = 900;
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -133,6 +136,7 @@ class EncodedWordScanner {
 };
 
 bool NeedsEncoding(std::string_view word) {
+  if (word.size() > kMaxPlainWordLength) return true;
   for (unsigned char c : word) {
     if (c < 0x20 || c >= 0x7F) return true;
   }

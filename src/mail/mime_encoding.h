@@ -41,8 +41,9 @@ TUuAlphabet GuessUuAlphabet(std::string_view first_line);
 // valid, else as Windows-1252. CR, LF and NUL in the result become blanks.
 std::string DecodeHeaderWords(std::string_view value);
 
-// Encodes `text` (UTF-8) for a header: unchanged when it is printable US-ASCII and holds
-// nothing that looks like an encoded word; otherwise the span from the first to the last
+// Encodes `text` (UTF-8) for a header: unchanged when it is printable US-ASCII, holds
+// nothing that looks like an encoded word and no word too long for a header line
+// (over 900 characters); otherwise the span from the first to the last
 // word needing it becomes UTF-8 "B" encoded words of at most 75 characters, separated
 // by blanks.
 std::string EncodeHeaderWords(std::string_view text);

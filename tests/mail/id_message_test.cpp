@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "mail/mime_encoding.h"
 #include "mail/mime_writer.h"
 
 namespace kestrune {
@@ -517,6 +518,29 @@ TEST_F(MessageTest, WrittenMessagesStayReadable) {
   TIdMessage future;
   future.LoadFromText("Date: Thu, 2 Aug 9492 12:00:00 +0000\r\n\r\n.\r\n");
   EXPECT_EQ(future.GenerateHeader().Value("Date"), "Tue, 2 Aug 9492 14:00:00 +0200");
+}
+
+TEST_F(MessageTest, WordsTooLongForAHeaderLineAreWrittenAsEncodedWords) {
+  const std::string long_word(2000, 'x');
+  TIdMessage m;
+  m.Subject = "see " + long_word + " now";
+  m.From = {"Name" + long_word, "me@example.com"};
+  m.Recipients.Add().Address = "you@example.com";
+  std::string text = m.Text(THeaderTarget::kTransmit);
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_LE(end - start, 998u) << text.substr(start, 80);
+    start = end + 2;
+  }
+  TIdMessage loaded;
+  loaded.LoadFromText(text);
+  EXPECT_EQ(loaded.Subject, m.Subject);
+  EXPECT_EQ(loaded.From.Name, m.From.Name);
+  EXPECT_EQ(loaded.From.Address, "me@example.com");
+  EXPECT_EQ(EncodeHeaderWords(std::string(900, 'y')), std::string(900, 'y'))
+      << "a word that fits a line stays as it is";
 }
 
 TEST_F(MessageTest, NulInBodyLinesNeverReachesTheWire) {
