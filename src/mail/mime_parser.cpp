@@ -289,7 +289,8 @@ class BodyDecoder {
         message_.Body.push_back(body[i]);
         continue;
       }
-      message_.MessageParts.AddAttachment(begin->FileName, std::move(content));
+      // The name is raw bytes from the body; read it as header text is read.
+      message_.MessageParts.AddAttachment(BytesToUtf8(begin->FileName), std::move(content));
       i = j;  // the "end" line (or past the last line)
     }
   }

@@ -39,6 +39,30 @@ bool TIdAttachment::SaveToFile(const std::filesystem::path& path) const {
   return static_cast<bool>(out);
 }
 
+namespace {
+
+// File systems take names of up to 255 bytes; a longer name could not be saved.
+constexpr std::size_t kMaxFileNameBytes = 255;
+// A longer "extension" is more likely part of the name than a file type.
+constexpr std::size_t kMaxExtensionBytes = 16;
+
+// `name` cut to kMaxFileNameBytes: the end of its stem goes, its extension stays, and a
+// cut never splits a UTF-8 character.
+std::string FitFileNameLength(std::string name) {
+  if (name.size() <= kMaxFileNameBytes) return name;
+  std::size_t dot = name.rfind('.');
+  std::string extension;
+  if (dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxExtensionBytes) {
+    extension = name.substr(dot);
+  }
+  std::size_t cut = kMaxFileNameBytes - extension.size();
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  name.resize(cut);
+  return name + extension;
+}
+
+}  // namespace
+
 std::string SafeAttachmentFileName(std::string_view name) {
   std::size_t slash = name.find_last_of("/\\");
   if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
@@ -50,7 +74,7 @@ std::string SafeAttachmentFileName(std::string_view name) {
   while (!out.empty() && out.back() == ' ') out.pop_back();
   while (!out.empty() && out.front() == ' ') out.erase(0, 1);
   if (out.empty() || out == "." || out == "..") return "attachment";
-  return out;
+  return FitFileNameLength(std::move(out));
 }
 
 std::size_t TIdMessageParts::TextPartCount() const {

@@ -63,7 +63,7 @@ class TIdAttachment : public TIdMessagePart {
 
 // A file name from a message made safe to use as the last component of a path: any
 // directory part ("/" or "\") removed, control characters dropped, "" "." ".." become
-// "attachment".
+// "attachment", and a name over 255 bytes cut to that length, keeping its extension.
 std::string SafeAttachmentFileName(std::string_view name);
 
 class TIdMessageParts {

@@ -585,6 +585,30 @@ TEST_F(MessageTest, AttachmentsFromFilesRoundTripToFiles) {
   EXPECT_EQ(SafeAttachmentFileName(" a\tb\n.txt "), "ab.txt");
 }
 
+TEST_F(MessageTest, AttachmentNamesFitTheFileSystemAndAreUtf8) {
+  // A name longer than a file name may be is cut to 255 bytes, keeping its extension
+  // and whole characters.
+  EXPECT_EQ(SafeAttachmentFileName(std::string(300, 'a') + ".pdf"), std::string(251, 'a') + ".pdf");
+  std::string accented;
+  for (int i = 0; i < 200; ++i) accented += "é";
+  EXPECT_EQ(SafeAttachmentFileName(accented + ".txt"), accented.substr(0, 250) + ".txt");
+  EXPECT_EQ(SafeAttachmentFileName("a." + std::string(300, 'b')), "a." + std::string(253, 'b'))
+      << "no extension worth keeping";
+  std::string long_name = std::string(400, 'n') + ".zip";
+  TIdMessage m;
+  m.MessageParts.AddAttachment(long_name, "data");
+  TIdMessage loaded;
+  loaded.LoadFromText(m.FileText());
+  ASSERT_EQ(loaded.MessageParts.Count(), 1u);
+  EXPECT_EQ(AttachmentPart(loaded, 0).FileName, std::string(251, 'n') + ".zip");
+
+  // A uuencoded block's name in 8-bit bytes is read like any header text.
+  loaded.LoadFromText("Subject: u\r\n\r\nbegin 644 caf\xe9.txt\r\n#0V%T\r\n`\r\nend\r\n.\r\n");
+  ASSERT_EQ(loaded.MessageParts.Count(), 1u);
+  EXPECT_EQ(AttachmentPart(loaded, 0).FileName, "café.txt");
+  EXPECT_EQ(AttachmentPart(loaded, 0).Content, "Cat");
+}
+
 TEST_F(MessageTest, ClearKeepsTheDecodingSwitches) {
   TIdMessage m;
   m.NoDecode = true;
