@@ -136,6 +136,16 @@ bool ContentFitsLines(std::string_view content, bool seven_bit) {
   return true;
 }
 
+// Quoted-printable lines end in CR LF, so a line feed without CR in the content would
+// come back as CR LF: such content is written in base64 to keep its bytes.
+bool HasBareLineFeed(std::string_view content) {
+  for (std::size_t i = content.find('\n'); i != std::string_view::npos;
+       i = content.find('\n', i + 1)) {
+    if (i == 0 || content[i - 1] != '\r') return true;
+  }
+  return false;
+}
+
 std::string LeafType(std::string_view type, std::string_view fallback) {
   if (type.empty() || AsciiLower(type).rfind("multipart/", 0) == 0) return std::string(fallback);
   return std::string(type);
@@ -398,10 +408,11 @@ void TMimeWriter::WriteTextPart(LimitedSink& out, const TIdText& part) const {
 
 void TMimeWriter::WriteAttachment(LimitedSink& out, const TIdAttachment& part) const {
   std::string encoding = AsciiLower(part.ContentTransferEncoding);
-  if (encoding != "quoted-printable" && !((encoding == "7bit" || encoding == "8bit") &&
-                                          ContentFitsLines(part.Content, encoding == "7bit"))) {
-    encoding = "base64";
-  }
+  const bool fits_encoding = encoding == "quoted-printable"
+                                 ? !HasBareLineFeed(part.Content)
+                                 : (encoding == "7bit" || encoding == "8bit") &&
+                                       ContentFitsLines(part.Content, encoding == "7bit");
+  if (!fits_encoding) encoding = "base64";
   // The name is written without any directory; a non-ASCII name as encoded words,
   // which mail readers decode inside the quotes.
   std::string name = EncodeHeaderWords(SafeAttachmentFileName(part.FileName));

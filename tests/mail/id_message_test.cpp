@@ -543,6 +543,23 @@ TEST_F(MessageTest, WordsTooLongForAHeaderLineAreWrittenAsEncodedWords) {
       << "a word that fits a line stays as it is";
 }
 
+TEST_F(MessageTest, QuotedPrintableAttachmentKeepsItsExactBytesThroughAFile) {
+  TIdMessage m;
+  m.LoadFromText(
+      "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+      "--b\r\nContent-Type: application/octet-stream; name=x.bin\r\n"
+      "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+      "a=0Ab=0D=0Ac=0D\r\n"
+      "--b--\r\n.\r\n");
+  ASSERT_EQ(m.MessageParts.Count(), 1u);
+  const std::string bytes = "a\nb\r\nc\r";
+  ASSERT_EQ(AttachmentPart(m, 0).Content, bytes);
+  TIdMessage loaded;
+  loaded.LoadFromText(m.FileText());
+  ASSERT_EQ(loaded.MessageParts.Count(), 1u);
+  EXPECT_EQ(AttachmentPart(loaded, 0).Content, bytes);
+}
+
 TEST_F(MessageTest, NulInBodyLinesNeverReachesTheWire) {
   // NUL may not appear in mail data in any transfer encoding but base64.
   const std::string nul_line("a\0b", 3);
