@@ -2,6 +2,9 @@
 // writer's wrapping of the fields it sets.
 #include "mail/mime_header.h"
 
+#include <charconv>
+#include <map>
+
 #include "mail/charset.h"
 #include "mail/mime_encoding.h"
 #include "platform/text_encoding.h"
@@ -179,41 +182,53 @@ bool THeaderParams::HasParam(std::string_view name) const {
 }
 
 std::string THeaderParams::Param(std::string_view name) const {
-  std::string lower = AsciiLower(name);
-  auto find = [this](const std::string& key) -> const std::string* {
-    for (const auto& [k, v] : Params) {
-      if (k == key) return &v;
+  const std::string lower = AsciiLower(name);
+  // One pass over the parameters: the plain value, the RFC 2231 extended value
+  // (name*=charset'lang'%XX...) and the continuations (name*0, name*1* ...) by number,
+  // the extended form of a piece winning over the plain one.
+  constexpr int kMaxPieces = 1000;
+  const std::string* plain = nullptr;
+  const std::string* extended = nullptr;
+  std::map<int, std::pair<const std::string*, bool>> pieces;
+  for (const auto& [key, value] : Params) {
+    if (key == lower) {
+      if (plain == nullptr) plain = &value;
+      continue;
     }
-    return nullptr;
-  };
-  // RFC 2231: name*=charset'lang'%XX..., or continuations name*0, name*1* ...
+    if (key.size() <= lower.size() || key.compare(0, lower.size(), lower) != 0 ||
+        key[lower.size()] != '*') {
+      continue;
+    }
+    std::string_view rest = std::string_view(key).substr(lower.size() + 1);
+    if (rest.empty()) {
+      if (extended == nullptr) extended = &value;
+      continue;
+    }
+    const bool piece_extended = rest.back() == '*';
+    if (piece_extended) rest.remove_suffix(1);
+    int number = -1;
+    auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), number);
+    if (error != std::errc() || end != rest.data() + rest.size() || number < 0 ||
+        number >= kMaxPieces || rest != std::to_string(number)) {
+      continue;
+    }
+    auto& slot = pieces[number];
+    if (slot.first == nullptr || (piece_extended && !slot.second)) slot = {&value, piece_extended};
+  }
   auto decode_extended = [](std::string_view text) {
     std::size_t q1 = text.find('\'');
     std::size_t q2 = q1 == std::string_view::npos ? q1 : text.find('\'', q1 + 1);
     if (q2 == std::string_view::npos) return BytesToUtf8(PercentDecode(text));
     return CharsetToUtf8(PercentDecode(text.substr(q2 + 1)), text.substr(0, q1));
   };
-  if (const std::string* extended = find(lower + "*")) return decode_extended(*extended);
-  if (find(lower + "*0") || find(lower + "*0*")) {
+  if (extended != nullptr) return decode_extended(*extended);
+  if (pieces.contains(0)) {
+    const bool joined_extended = pieces[0].second;
     std::string joined;
-    bool extended = find(lower + "*0*") != nullptr;
-    for (int n = 0; n < 1000; ++n) {
-      std::string key = lower + "*" + std::to_string(n);
-      if (const std::string* piece = find(key + "*")) {
-        joined += *piece;
-      } else if (const std::string* plain = find(key)) {
-        joined += *plain;
-      } else {
-        break;
-      }
-    }
-    if (!extended) return DecodeHeaderWords(joined);
-    std::size_t q1 = joined.find('\'');
-    std::size_t q2 = q1 == std::string::npos ? q1 : joined.find('\'', q1 + 1);
-    if (q2 == std::string::npos) return BytesToUtf8(PercentDecode(joined));
-    return CharsetToUtf8(PercentDecode(joined.substr(q2 + 1)), joined.substr(0, q1));
+    for (int n = 0; pieces.contains(n); ++n) joined += *pieces[n].first;
+    return joined_extended ? decode_extended(joined) : DecodeHeaderWords(joined);
   }
-  if (const std::string* plain = find(lower)) return DecodeHeaderWords(*plain);
+  if (plain != nullptr) return DecodeHeaderWords(*plain);
   return {};
 }
 

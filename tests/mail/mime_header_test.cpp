@@ -64,6 +64,21 @@ TEST(HeaderParams, ReadsQuotedAndRfc2231Values) {
             "é.doc");
 }
 
+TEST(HeaderParams, JoinsContinuationsInAnyOrderAmongManyParameters) {
+  auto p = ParseHeaderParams("a; name*1=\"b\"; x=1; name*0=\"a\"; name*2=c; name*02=no");
+  EXPECT_EQ(p.Param("name"), "abc");
+  // A value cut into many pieces among many other parameters is read in one pass.
+  std::string value = "text/plain";
+  std::string expected;
+  for (int i = 0; i < 200000; ++i) value += "; p" + std::to_string(i) + "=v";
+  for (int i = 999; i >= 0; --i)
+    value += "; name*" + std::to_string(i) + "=" + std::to_string(i % 10);
+  for (int i = 0; i < 1000; ++i) expected += std::to_string(i % 10);
+  auto many = ParseHeaderParams(value);
+  EXPECT_EQ(many.Param("name"), expected);
+  EXPECT_EQ(many.Param("p199999"), "v");
+}
+
 class MailDate : public ::testing::Test {
  protected:
   void SetUp() override {
