@@ -4,6 +4,8 @@
 // and writing, and slow clients never hold a worker.
 #include "web/toolkit/http_listener.h"
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
@@ -11,8 +13,10 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_set>
 
 #include "web/toolkit/listener_error.h"
 
@@ -115,6 +119,9 @@ class HttpListener::Impl {
     }
   }
 
+  // Stops accepting, lets the requests whose page code runs finish and write their
+  // answers, and ends every other connection at once: a browser waiting on a stopped
+  // server gets its answer or a closed connection, never silence.
   void Stop() {
     if (stopped_.exchange(true)) return;
     asio::post(io_, [this] {
@@ -123,13 +130,25 @@ class HttpListener::Impl {
         entry.first->close(ignored);
       }
     });
+    // Connections still reading a request see its end; those being answered can write.
+    ShutdownOpenSockets(SHUT_RD);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::seconds(std::max(1, options_.write_timeout_seconds));
+    while (connections_.load() > 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
     if (workers_) {
       workers_->stop();
       workers_->join();
     }
+    ShutdownOpenSockets(SHUT_RDWR);
     io_.stop();
     for (auto& thread : threads_) {
       if (thread.joinable()) thread.join();
+    }
+    for (auto& entry : acceptors_) {
+      beast::error_code ignored;
+      entry.first->close(ignored);
     }
   }
 
@@ -137,6 +156,33 @@ class HttpListener::Impl {
   int tls_port_ = -1;
 
  private:
+  // Keeps a connection's descriptor in the open set while the socket that owns it lives,
+  // so that Stop can shut it down from another thread without touching the socket object.
+  class OpenSocket {
+   public:
+    OpenSocket(Impl& owner, int descriptor) : owner_(owner), descriptor_(descriptor) {
+      std::lock_guard guard(owner_.open_lock_);
+      owner_.open_sockets_.insert(descriptor_);
+      // Registered after Stop shut the open set down: end at once.
+      if (owner_.stopped_.load()) ::shutdown(descriptor_, SHUT_RDWR);
+    }
+    ~OpenSocket() {
+      std::lock_guard guard(owner_.open_lock_);
+      owner_.open_sockets_.erase(descriptor_);
+    }
+    OpenSocket(const OpenSocket&) = delete;
+    OpenSocket& operator=(const OpenSocket&) = delete;
+
+   private:
+    Impl& owner_;
+    int descriptor_;
+  };
+
+  void ShutdownOpenSockets(int how) {
+    std::lock_guard guard(open_lock_);
+    for (const int descriptor : open_sockets_) ::shutdown(descriptor, how);
+  }
+
   int BindAll(int port, bool secure) {
     std::vector<std::string> addresses = options_.addresses;
     if (addresses.empty()) addresses.push_back("0.0.0.0");
@@ -200,6 +246,7 @@ class HttpListener::Impl {
     request.local_port = local_port;
     beast::tcp_stream stream(std::move(socket));
     if (!secure) {
+      const OpenSocket open(*this, stream.socket().native_handle());
       // A connection that timed out is closed already and has nothing to drain.
       if (co_await Exchange(stream, request)) {
         stream.socket().shutdown(tcp::socket::shutdown_send, error);
@@ -208,6 +255,7 @@ class HttpListener::Impl {
       co_return;
     }
     beast::ssl_stream<beast::tcp_stream> tls(std::move(stream), *options_.tls_context);
+    const OpenSocket open(*this, beast::get_lowest_layer(tls).socket().native_handle());
     beast::get_lowest_layer(tls).expires_after(std::chrono::seconds(options_.read_timeout_seconds));
     auto [handshake_error] = co_await tls.async_handshake(asio::ssl::stream_base::server, kAsTuple);
     if (handshake_error) co_return;
@@ -296,6 +344,8 @@ class HttpListener::Impl {
   std::vector<std::thread> threads_;
   std::atomic<int> connections_{0};
   std::atomic<bool> stopped_{false};
+  std::mutex open_lock_;
+  std::unordered_set<int> open_sockets_;  // descriptors of live connections
 };
 
 HttpListener::HttpListener(ListenerOptions options, RequestHandler handler)

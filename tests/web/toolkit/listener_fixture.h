@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "platform/random.h"
 #include "web/toolkit/app_form.h"
@@ -48,6 +50,7 @@ class FirstPage : public TIWAppForm {
     Link("IWFail", [] { throw std::runtime_error("Handler broke"); });
     Link("IWLogout", [this] { WebApplication().EndSessionAndRedirect("/files/logout.htm"); });
     Link("IWDownload", [this] { WebApplication().SendDownload(download_path, true); });
+    Link("IWSlow", [] { std::this_thread::sleep_for(std::chrono::milliseconds(400)); });
     auto& cell = AddControl<TIWLabel>("IWData");
     cell.Caption = "<script>alert(1)</script>";
   }
