@@ -75,7 +75,8 @@ struct LineConnection::Impl {
   std::unique_ptr<asio::ssl::context> tls_context;
   std::unique_ptr<asio::ssl::stream<tcp::socket&>> tls;
   std::string host;
-  std::string buffer;  // received bytes not yet returned as lines
+  std::string buffer;        // received bytes; those from `consumed` on are not yet returned
+  std::size_t consumed = 0;  // bytes at the front of `buffer` already returned as lines
   int read_timeout_ms = kDefaultReadTimeoutMs;
   std::size_t max_line_length = kDefaultMaxLineLength;
 
@@ -244,6 +245,7 @@ void LineConnection::StartTls() {
   if (impl_->tls) return;
   // Bytes already received in plain text must not be taken as protected data.
   impl_->buffer.clear();
+  impl_->consumed = 0;
   impl_->Handshake();
 }
 
@@ -256,6 +258,7 @@ void LineConnection::Close() noexcept {
   impl_->tls_context.reset();
   impl_->CloseSocket();
   impl_->buffer.clear();
+  impl_->consumed = 0;
 }
 
 void LineConnection::SetReadTimeout(int timeout_ms) { impl_->read_timeout_ms = timeout_ms; }
@@ -277,17 +280,26 @@ void LineConnection::Write(std::string_view data) { impl_->WriteAll(data); }
 
 std::string LineConnection::ReadLine() {
   std::string& buffer = impl_->buffer;
-  std::size_t scanned = 0;
+  std::size_t& start = impl_->consumed;
+  // Lines are taken from the front by moving `start`, not by erasing: erasing would move
+  // the rest of the buffer once per line.
+  std::size_t scanned = start;
   for (;;) {
     const std::size_t lf = buffer.find('\n', scanned);
     if (lf != std::string::npos) {
       std::size_t end = lf;
-      if (end > 0 && buffer[end - 1] == '\r') --end;
-      if (end > impl_->max_line_length) break;
-      std::string line = buffer.substr(0, end);
-      buffer.erase(0, lf + 1);
+      if (end > start && buffer[end - 1] == '\r') --end;
+      if (end - start > impl_->max_line_length) break;
+      std::string line = buffer.substr(start, end - start);
+      start = lf + 1;
+      if (start == buffer.size()) {
+        buffer.clear();
+        start = 0;
+      }
       return line;
     }
+    buffer.erase(0, start);
+    start = 0;
     scanned = buffer.size();
     // One byte of slack for the CR of a line that is exactly at the limit.
     if (buffer.size() > impl_->max_line_length + 1) break;

@@ -55,6 +55,22 @@ TEST(LineConnection, LineAtTheLimitPassesAndALongerOneIsAnErrorThatCloses) {
   EXPECT_FALSE(connection.Connected());
 }
 
+TEST(LineConnection, LinesAlreadyReadDoNotCountTowardsTheLimitOfTheNext) {
+  ScriptedServer server([](ScriptedPeer& peer) {
+    peer.Send("ab\r\ncd\r\n01234");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    peer.Send("56789\r\nxy\r\n");
+    peer.ReadLine();
+  });
+  LineConnection connection;
+  connection.SetMaxLineLength(10);
+  connection.Connect("127.0.0.1", server.Port(), 5000);
+  EXPECT_EQ(connection.ReadLine(), "ab");
+  EXPECT_EQ(connection.ReadLine(), "cd");
+  EXPECT_EQ(connection.ReadLine(), "0123456789");
+  EXPECT_EQ(connection.ReadLine(), "xy");
+}
+
 TEST(LineConnection, EndlessLineWithoutBreakIsRefusedWithoutWaitingForTheEnd) {
   ScriptedServer server([](ScriptedPeer& peer) {
     peer.Send(std::string(100000, 'x'));
