@@ -35,8 +35,32 @@ function SubmitClick(objname, param, ADoValidation) {
   GSubmitting = true;
   IWSetHidden("IW_Action", objname);
   IWSetHidden("IW_ActionParam", param);
+  IWWatchForDownload();
   form.submit();
   return false;
+}
+
+// A download answer leaves the browser on this page, which would then ignore every
+// further click. The server marks such an answer with the cookie "IW_Download_"; seeing
+// it, the page takes it away and may post again. A page answer replaces this page and
+// its timer with it.
+var GDownloadMark = "IW_Download_";
+
+function IWClearDownloadMark() {
+  document.cookie = GDownloadMark + "=; path=" + (GURLBase || "/") +
+    "; expires=Thu, 01 Jan 1970 00:00:00 GMT; SameSite=Lax";
+}
+
+function IWWatchForDownload() {
+  IWClearDownloadMark();
+  var timer = window.setInterval(function () {
+    if (document.cookie.split(/;\s*/).indexOf(GDownloadMark + "=1") < 0) {
+      return;
+    }
+    window.clearInterval(timer);
+    IWClearDownloadMark();
+    GSubmitting = false;
+  }, 250);
 }
 
 // As SubmitClick, after a yes/no question when AConfirmation is not empty.

@@ -126,12 +126,20 @@ try {
   assert.equal(await nextDialog(3), "Uploaded hello.txt (13 bytes)");
   assert.equal(readFileSync(path.join(home, "Files", "upload.dat"), "utf8"), "Hello upload\n");
 
+  // A download leaves the browser on the page, and the page still answers clicks.
+  const [download] = await Promise.all([page.waitForEvent("download"), page.click("#IWGET")]);
+  assert.equal(download.suggestedFilename(), "notes.txt");
+  assert.equal(readFileSync(await download.path(), "utf8"), "line one\r\nline two");
+  await page.waitForFunction(() => !window.GSubmitting, null, { timeout: 5000 });
+  await submitBy(page, () => page.click("#IWSHOW"));
+  assert.match(await nextDialog(4), /^Name=Ann O'Neil <x>; /);
+
   // Grid links fire the grid's cell click; a script in a cell is shown, never run.
   await submitBy(page, () => page.click("text=Minutes & notes"));
   assert.equal(await labelText(page, "#IWSUMMARY"), "Opened Minutes & notes");
   await submitBy(page, () => page.click("text=<script>alert('cell')</script>"));
   assert.equal(await labelText(page, "#IWSUMMARY"), "Opened <script>alert('cell')</script>");
-  assert.equal(dialogs.length, 3, `unexpected alerts: ${dialogs}`);
+  assert.equal(dialogs.length, 4, `unexpected alerts: ${dialogs}`);
 
   await page.screenshot({ path: path.join(outputDir, "sample_app.png"), fullPage: true });
 
@@ -153,7 +161,7 @@ try {
   await submitBy(page, () => page.click("#IWBACK"));
   assert.equal(await page.title(), "Kestrune sample");
   assert.equal(await page.inputValue("#IWNAME"), "Ann O'Neil <x>");
-  assert.equal(dialogs.length, 3, `unexpected alerts: ${dialogs}`);
+  assert.equal(dialogs.length, 4, `unexpected alerts: ${dialogs}`);
   console.log("browser test passed");
 } finally {
   if (context) await context.close();

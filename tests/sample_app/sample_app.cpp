@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -63,6 +64,7 @@ class SamplePage : public TIWAppForm {
     };
     AddButton("IWShow", "Show values", [this] { ShowValues(); });
     AddButton("IWSend", "Upload", [this] { SaveUpload(); });
+    AddButton("IWGet", "Download", [this] { SendNotes(); });
     auto& next = AddControl<TIWLink>("IWNext");
     next.Caption = "Next page";
     next.StatusText = "Go to the second page";
@@ -142,6 +144,13 @@ class SamplePage : public TIWAppForm {
     upload_.SaveToFile(target);
     WebApplication().ShowUserMessage("Uploaded " + upload_.FileName() + " (" +
                                      std::to_string(upload_.FileSize()) + " bytes)");
+  }
+
+  // The notes as a text file, sent as an attachment: the browser stays on the page.
+  void SendNotes() {
+    const auto file = WebApplication().CacheDirectory() / "notes.txt";
+    std::ofstream(file, std::ios::binary) << notes_.Text();
+    WebApplication().SendDownload(file, true);
   }
 
   TIWEdit& name_;

@@ -24,6 +24,7 @@ namespace {
 
 constexpr std::string_view kSessionNotFound = "Session not found. Session may have expired.";
 constexpr std::string_view kEmptyPage = "<HTML><BODY></BODY></HTML>";
+constexpr std::string_view kDownloadMark = "IW_Download_";
 constexpr std::string_view kBuiltinErrorPage =
     "<HTML><HEAD><TITLE>{%APPNAME%}</TITLE></HEAD>\r\n"
     "<BODY><H2>{%APPNAME%}</H2>\r\n<P>An error occurred while processing your request:</P>\r\n"
@@ -662,6 +663,11 @@ void RequestDispatcher::RunCycle(TIWApplication& session, bool track_matches,
                            ";filename=\"" + quoted + "\"");
     response.SetHeader("Expires", FormatHttpDate(system_clock::now()));
     response.SetHeader("Cache-Control", "private, no-store");
+    // The browser stays on the page that posted; this mark, readable by the page's
+    // script and holding no secret, tells it that the answer came and it may post again.
+    response.AddHeader("Set-Cookie", std::string(kDownloadMark) + "=1; path=" +
+                                         (session.URLBase().empty() ? "/" : session.URLBase()) +
+                                         "; SameSite=Lax");
     response.body = std::move(content);
     return;
   }

@@ -250,6 +250,8 @@ TEST_F(DispatcherTest, SendDownloadKeepsTrackNumber) {
   EXPECT_EQ(download.Header("Content-Type"), "application/pdf");
   EXPECT_EQ(download.Header("Content-Disposition"), "attachment;filename=\"report.pdf\"");
   EXPECT_EQ(CookieFrom(download, "IW_TrackID_"), "1");
+  EXPECT_EQ(CookieFrom(download, "IW_Download_"), "1");
+  EXPECT_EQ(CookieFrom(Click("IWHELLO"), "IW_Download_"), "");
 }
 
 TEST_F(DispatcherTest, CrossSitePostIsRefused) {
