@@ -139,6 +139,8 @@ void TIWApplication::ShowPage(TIWAppForm* page) {
   if (page == nullptr || OwnedPage(page) == nullptr) {
     throw ToolkitError("Cannot show non-app forms.");
   }
+  // A page discarded earlier in this request and shown again stays alive.
+  std::erase(discarded_, page);
   if (ActivePage() != page) stack_.push_back(page);
 }
 

@@ -191,5 +191,16 @@ TEST_F(PostTest, MessagePageEscapesTheTextAndOkReturnsToTheMainPage) {
   EXPECT_EQ(session_.ActivePage()->Name(), "IWLogin");
 }
 
+TEST_F(PostTest, PageShownAgainAfterItsDiscardSurvivesTheRequest) {
+  TIWAppForm& kept = session_.CreatePage(PageClassOf<TIWAppForm>("TIWKept", "IWKept"));
+  session_.ShowPage(&kept);
+  session_.DiscardPage(&kept);
+  session_.ShowPage(&kept);  // the handler changed its mind
+  session_.DestroyDiscardedPages();
+  EXPECT_EQ(session_.FindPage("IWKept"), &kept);
+  ASSERT_EQ(session_.ActivePage(), &kept);
+  EXPECT_NE(session_.ActivePage()->Render(context_).find("<HTML>"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kestrune
