@@ -286,7 +286,9 @@ TEST_F(MessageTest, CorpusRoundTrips) {
     EXPECT_EQ(decoded.Subject, received.Subject);
     EXPECT_EQ(decoded.Recipients.Text(), received.Recipients.Text());
     EXPECT_EQ(decoded.BccList.Text(), received.BccList.Text());
-    if (received.Date != 0) EXPECT_NEAR(decoded.Date, received.Date, 0.5 / 86400);
+    if (received.Date != 0) {
+      EXPECT_NEAR(decoded.Date, received.Date, 0.5 / 86400);
+    }
     ++checked;
   }
   EXPECT_EQ(checked, 11);

@@ -22,10 +22,11 @@ thread_local TIWApplication* current_application = nullptr;
 std::string CreationStamp(std::chrono::system_clock::time_point created) {
   using namespace std::chrono;
   const std::time_t seconds = system_clock::to_time_t(created);
-  const auto millis = duration_cast<milliseconds>(created.time_since_epoch()).count() % 1000;
+  const auto millis =
+      (duration_cast<milliseconds>(created.time_since_epoch()).count() % 1000 + 1000) % 1000;
   std::tm local{};
   localtime_r(&seconds, &local);
-  char text[32];
+  char text[64];  // 17 characters, room for any year the calendar gives
   std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d%03d", local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                 static_cast<int>(millis));
@@ -64,7 +65,7 @@ std::optional<std::uint32_t> TableKeyOfId(std::string_view id) {
   return value;
 }
 
-bool SameSessionId(std::string_view a, std::string_view b) {
+bool SameSecret(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   unsigned char difference = 0;
   for (std::size_t i = 0; i < a.size(); ++i) {

@@ -46,8 +46,9 @@ SessionIdentity MakeSessionIdentity(std::uint32_t table_key,
 // The table key named by an id's first 8 characters; none when they are not hexadecimal.
 std::optional<std::uint32_t> TableKeyOfId(std::string_view id);
 
-// Whole-id comparison whose time does not depend on where the texts differ.
-bool SameSessionId(std::string_view a, std::string_view b);
+// Comparison of secrets (session ids, Basic credentials) whose time does not depend on
+// where the texts differ.
+bool SameSecret(std::string_view a, std::string_view b);
 
 class TIWApplication {
  public:

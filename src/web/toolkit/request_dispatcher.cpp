@@ -572,13 +572,13 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
     table_.PutBackUntouched(&session);
     throw failure;
   };
-  if (!SameSessionId(session.SessionID(), id)) {
+  if (!SameSecret(session.SessionID(), id)) {
     refuse(RequestFailure{500, "Server error", std::string(kSessionNotFound)});
   }
   if (controller_.AuthBeforeNewSession) {
     const BasicCredentials credentials = ParseBasicAuthorization(request.Header("Authorization"));
-    if (credentials.user_name != session.AuthUser() ||
-        credentials.password != session.AuthPassword()) {
+    if (!SameSecret(credentials.user_name, session.AuthUser()) ||
+        !SameSecret(credentials.password, session.AuthPassword())) {
       table_.PutBackUntouched(&session);
       return Unauthorized(controller_);
     }
@@ -770,7 +770,7 @@ HttpResponse RequestDispatcher::Stop(const HttpRequest& request, const Route& ro
   response.body = std::string(kEmptyPage);
   if (const auto key = TableKeyOfId(route.argument)) {
     if (TIWApplication* session = table_.TakeOut(*key)) {
-      if (SameSessionId(session->SessionID(), route.argument)) {
+      if (SameSecret(session->SessionID(), route.argument)) {
         if (controller_.SessionTrackingMethod == TrackingMethod::tmCookie) {
           SetSessionCookies(*session, request, response, true);
         }
