@@ -67,7 +67,8 @@ std::string THeaderField::Value() const {
     if (i == 0 && !Name.empty()) line.remove_prefix(line.find(':') + 1);
     joined += line;
   }
-  return std::string(Trim(joined));
+  // Read as the writer will write it, so that a value means the same after a save.
+  return std::string(Trim(SafeHeaderValue(joined)));
 }
 
 void TIdHeaderList::AddRawLine(std::string_view line) {
@@ -124,8 +125,18 @@ void TIdHeaderList::Remove(std::string_view name) {
 
 std::vector<std::string> TIdHeaderList::Lines() const {
   std::vector<std::string> lines;
-  for (const auto& field : fields_)
+  for (const auto& field : fields_) {
     lines.insert(lines.end(), field.Lines.begin(), field.Lines.end());
+    if (field.Name.empty() && !field.Lines.empty()) {
+      // A line that starts no field must not turn into one (or into a continuation)
+      // when the writer blanks its control characters: "Content-Type\0: x" would
+      // become a Content-Type field, "\0boundary=x" part of the field before it.
+      std::string& first = lines[lines.size() - field.Lines.size()];
+      for (char& c : first) {
+        if (c == '\r' || c == '\n' || c == '\0') c = '?';
+      }
+    }
+  }
   return lines;
 }
 

@@ -19,7 +19,8 @@ struct THeaderField {
   std::string Name;
   std::vector<std::string> Lines;
 
-  // The value unfolded (continuation line breaks removed) and trimmed of blanks.
+  // The value unfolded (continuation line breaks removed), CR, LF and NUL read as blanks
+  // (as the writer writes them), and trimmed of blanks.
   std::string Value() const;
 };
 
@@ -54,7 +55,8 @@ class TIdHeaderList {
   // Removes every field named `name` (any letter case).
   void Remove(std::string_view name);
 
-  // All lines in order, without line ends.
+  // All lines in order, without line ends. In a line that starts no field, CR, LF and
+  // NUL read as "?", so that it cannot start a field or continue one when written.
   std::vector<std::string> Lines() const;
 
  private:

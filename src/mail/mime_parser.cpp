@@ -5,6 +5,7 @@
 // readers without MIME and are not kept.
 #include "mail/mime_parser.h"
 
+#include <set>
 #include <span>
 #include <string_view>
 
@@ -18,8 +19,13 @@ namespace {
 
 using Lines = std::span<const std::string>;
 
+// A character as the writer writes it in a line: a bare CR or a NUL becomes a blank. The
+// reader compares boundary lines through it, so that a line is a boundary before a save
+// exactly when it is one after.
+char AsWritten(char c) { return c == '\r' || c == '\0' ? ' ' : c; }
+
 std::string_view TrimRight(std::string_view text) {
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+  while (!text.empty() && (AsWritten(text.back()) == ' ' || text.back() == '\t')) {
     text.remove_suffix(1);
   }
   return text;
@@ -94,8 +100,9 @@ std::vector<std::string> TextLines(Lines body, std::string_view encoding) {
 enum class BoundaryLine { kNone, kDelimiter, kClose };
 
 BoundaryLine ClassifyLine(std::string_view line, std::string_view delimiter) {
-  if (line.size() < delimiter.size() || line.compare(0, delimiter.size(), delimiter) != 0) {
-    return BoundaryLine::kNone;
+  if (line.size() < delimiter.size()) return BoundaryLine::kNone;
+  for (std::size_t i = 0; i < delimiter.size(); ++i) {
+    if (AsWritten(line[i]) != delimiter[i]) return BoundaryLine::kNone;
   }
   std::string_view rest = TrimRight(line.substr(delimiter.size()));
   if (rest.empty()) return BoundaryLine::kDelimiter;
@@ -345,7 +352,11 @@ void TMimeReader::ReadHeaderFields() {
   const TIdHeaderList& h = m.Headers;
   THeaderParams content_type = ParseHeaderParams(h.Value("Content-Type"));
   m.ContentType = MediaType(content_type.Value);
+  std::set<std::string> seen;
   for (auto& [name, value] : content_type.Params) {
+    // Only the first parameter of a name counts (as for the boundary the body was read
+    // with); a repeated one written back alone would take its place.
+    if (!seen.insert(name).second) continue;
     // A parameter with control characters is not one a reader could use; written back
     // with them made blanks it could turn into one (a boundary the body never had).
     if (HasControlCharacter(name) || HasControlCharacter(value)) continue;

@@ -490,13 +490,55 @@ TEST_F(MessageTest, WrittenMessagesStayReadable) {
   // A mangled top-level Content-Type reads as absent, not as a type without boundary.
   TIdMessage mangled;
   mangled.LoadFromText(
-      std::string("Content-Type: \0\0multipart/mixed; boundary=b\r\n\r\n"
-                  "--b\r\n\r\ntext\r\n--b--\r\n.\r\n",
-                  60));
+      "Content-Type: \x01\x01multipart/mixed; boundary=b\r\n\r\n"
+      "--b\r\n\r\ntext\r\n--b--\r\n.\r\n");
   EXPECT_EQ(mangled.ContentType, "");
   TIdMessage again;
   again.LoadFromText(mangled.FileText());
   EXPECT_EQ(again.Body, mangled.Body);
+  // NUL in a field value reads as the blank it is written as.
+  TIdMessage nul_value;
+  nul_value.LoadFromText(
+      std::string("Content-Type: \0\0multipart/mixed; boundary=b\r\n\r\n"
+                  "--b\r\n\r\ntext\r\n--b--\r\n.\r\n",
+                  60));
+  EXPECT_EQ(nul_value.ContentType, "multipart/mixed");
+  again.LoadFromText(nul_value.FileText());
+  ASSERT_EQ(again.MessageParts.Count(), 1u);
+  EXPECT_EQ(static_cast<const TIdText&>(again.MessageParts[0]).Body,
+            (std::vector<std::string>{"text"}));
+
+  // Control characters in a line that starts no field keep it from starting one (or
+  // continuing the field before it) when written.
+  for (std::string_view header :
+       {std::string_view("Content-Type\0\0: multipart/mixed; boundary=\"b1\"\r\n", 48),
+        std::string_view("Content-Type: multipart/mixed\r\n\0boundary=\"b1\"\r\n", 47)}) {
+    TIdMessage nameless;
+    nameless.LoadFromText("From: a@example.com\r\n" + std::string(header) +
+                          "\r\n--b1\r\nContent-Type: multipart/alternative\r\n\r\nx\r\n"
+                          "--b1--\r\n.\r\n");
+    EXPECT_TRUE(nameless.MessageParts.Empty());
+    std::string file = nameless.FileText();
+    TIdMessage reread;
+    EXPECT_NO_THROW(reread.LoadFromText(file)) << file;
+    EXPECT_EQ(reread.Body, nameless.Body);
+  }
+
+  // A NUL after a boundary is padding, as the blank it is written as; of two boundary
+  // parameters the first counts, before a save and after.
+  TIdMessage padded;
+  padded.LoadFromText(std::string("Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                                  "--b\0\0\r\n\r\ninside\r\n--b--\0\r\n.\r\n",
+                                  73));
+  ASSERT_EQ(padded.MessageParts.Count(), 1u);
+  EXPECT_EQ(static_cast<const TIdText&>(padded.MessageParts[0]).Body,
+            (std::vector<std::string>{"inside"}));
+  TIdMessage repeated;
+  repeated.LoadFromText(
+      "Content-Type: multipart/mixed; boundary=\"\x1f\"; boundary=\"b1\"\r\n\r\n"
+      "--b1\r\nContent-Type: multipart/alternative\r\n\r\nx\r\n--b1--\r\n.\r\n");
+  EXPECT_TRUE(repeated.MessageParts.Empty());
+  EXPECT_NO_THROW(again.LoadFromText(repeated.FileText())) << repeated.FileText();
 
   // A bare CR is not a line break to the reader, so the writer must not make it one.
   TIdMessage bare_cr;
