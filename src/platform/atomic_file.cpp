@@ -1,4 +1,4 @@
-// Temporary file, fsync, rename, fsync of the directory.
+// Temporary file, fsync, rename, fsync of the directory; and new scratch files.
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
@@ -64,6 +64,25 @@ struct stat ReplaceFileAtomically(const std::filesystem::path& file, std::string
                                   mode_t mode) {
   return ReplaceFileAtomically(
       file, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), mode);
+}
+
+void WriteNewFile(const std::filesystem::path& file, std::string_view bytes, mode_t mode) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+  if (fd < 0) ThrowErrno("cannot create", file);
+  try {
+    WriteAll(fd, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+             file);
+  } catch (...) {
+    ::close(fd);
+    ::unlink(file.c_str());
+    throw;
+  }
+  if (::close(fd) != 0) {
+    const int error = errno;
+    ::unlink(file.c_str());
+    errno = error;
+    ThrowErrno("cannot write", file);
+  }
 }
 
 }  // namespace kestrune

@@ -26,4 +26,9 @@ struct stat ReplaceFileAtomically(const std::filesystem::path& file,
 struct stat ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,
                                   mode_t mode);
 
+// Writes bytes to a new file created with mode; an existing file of that name (or a link
+// planted there) is an error, never opened. On failure the partial file is removed and
+// std::system_error is thrown. No fsync: for scratch files that do not outlive a request.
+void WriteNewFile(const std::filesystem::path& file, std::string_view bytes, mode_t mode);
+
 }  // namespace kestrune

@@ -76,5 +76,22 @@ TEST(ReplaceFileAtomically, AFailedRenameRemovesTheTemporaryFileAndKeepsTheTarge
   EXPECT_EQ(FileText(target / "inside"), "kept");
 }
 
+TEST(WriteNewFile, CreatesOnlyANewFileAndNeverFollowsALink) {
+  TempDir dir;
+  const auto file = dir / "upload.tmp";
+  WriteNewFile(file, std::string("a\0b", 3), 0600);
+  EXPECT_EQ(FileText(file), std::string("a\0b", 3));
+  EXPECT_EQ(PermissionBits(file), 0600u);
+
+  // A file already there, or a link planted in its place, is left as it was.
+  EXPECT_THROW(WriteNewFile(file, "other", 0600), std::system_error);
+  EXPECT_EQ(FileText(file), std::string("a\0b", 3));
+  const auto target = dir / "target";
+  std::ofstream(target) << "kept";
+  std::filesystem::create_symlink(target, dir / "link.tmp");
+  EXPECT_THROW(WriteNewFile(dir / "link.tmp", "planted", 0600), std::system_error);
+  EXPECT_EQ(FileText(target), "kept");
+}
+
 }  // namespace
 }  // namespace kestrune

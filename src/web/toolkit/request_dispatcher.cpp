@@ -4,9 +4,10 @@
 #include "web/toolkit/request_dispatcher.h"
 
 #include <ctime>
-#include <fstream>
 #include <random>
+#include <system_error>
 
+#include "platform/atomic_file.h"
 #include "platform/escape.h"
 #include "platform/random.h"
 #include "web/toolkit/app_form.h"
@@ -189,13 +190,18 @@ class UploadFiles {
       fs::remove(path, ignored);
     }
   }
+  // The cache folder is served, so the name is unguessable (128 random bits) and the
+  // file readable by this program alone.
   fs::path Store(const fs::path& dir, std::string_view bytes) {
     fs::create_directories(dir);
-    const fs::path path = dir / ("upload" + RandomHex(8) + ".tmp");
+    const fs::path path = dir / ("upload" + RandomHex(16) + ".tmp");
+    try {
+      WriteNewFile(path, bytes, 0600);
+    } catch (const std::system_error& error) {
+      // The browser is told why, not where the server keeps its files.
+      throw std::runtime_error("Cannot store an uploaded file: " + error.code().message());
+    }
     paths_.push_back(path);
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("Cannot store an uploaded file");
     return path;
   }
 
