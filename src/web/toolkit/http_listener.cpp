@@ -50,7 +50,9 @@ HttpResponse PlainError(int status, std::string text) {
   return response;
 }
 
-http::response<http::string_body> ToBeast(HttpResponse& answer) {
+// The answer on the wire. A HEAD request gets the header of the answer a GET would get,
+// its Content-Length included, and no body.
+http::response<http::string_body> ToBeast(HttpResponse& answer, bool head_request) {
   http::response<http::string_body> response;
   response.version(11);
   response.result(static_cast<unsigned>(answer.status));
@@ -59,6 +61,7 @@ http::response<http::string_body> ToBeast(HttpResponse& answer) {
   response.set(http::field::connection, "close");
   response.body() = std::move(answer.body);
   response.prepare_payload();
+  if (head_request) response.body().clear();
   return response;
 }
 
@@ -330,7 +333,7 @@ class HttpListener::Impl {
           },
           asio::use_awaitable);
     }
-    auto answer = ToBeast(response);
+    auto answer = ToBeast(response, request.method == "HEAD");
     lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
     auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
     co_return !write_error;

@@ -176,6 +176,16 @@ TEST_F(ListenerTest, ErrorPageHasServerErrorStatusText) {
       Exchange(server.HttpPort(), "GET /nope HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_TRUE(answer.starts_with("HTTP/1.1 500 Server error\r\n")) << answer;
   EXPECT_NE(answer.find("Pragma: no-cache"), std::string::npos);
+
+  // HEAD: the same header, the GET body's length, no body.
+  const std::size_t body_start = answer.find("\r\n\r\n") + 4;
+  const std::string head =
+      Exchange(server.HttpPort(), "HEAD /nope HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_TRUE(head.starts_with("HTTP/1.1 500 Server error\r\n")) << head;
+  EXPECT_NE(head.find("Content-Length: " + std::to_string(answer.size() - body_start) + "\r\n"),
+            std::string::npos)
+      << head;
+  EXPECT_TRUE(head.ends_with("\r\n\r\n")) << head;
 }
 
 TEST_F(ListenerTest, OversizedBodyAndHeaderAreRefused) {
