@@ -3,6 +3,7 @@
 // session back into the table unless the session was ending.
 #include "web/toolkit/request_dispatcher.h"
 
+#include <algorithm>
 #include <ctime>
 #include <random>
 #include <system_error>
@@ -467,22 +468,25 @@ HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Rou
     Fail(UnsupportedBrowserMessage(browser, controller_.SupportedBrowsers));
   }
   const std::string client = ClientAddressOf(request, controller_);
-  if (table_.AnonymousFrom(client) >=
-          static_cast<std::size_t>(controller_.MaxAnonymousSessionsPerAddress) ||
-      table_.Anonymous() >= static_cast<std::size_t>(controller_.MaxAnonymousSessions)) {
+  const auto reserved = table_.ReserveKey(
+      client, {static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessionsPerAddress, 0)),
+               static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessions, 0))});
+  if (!reserved) {
     throw RequestFailure{503, "Service Unavailable",
                          "Too many open sessions. Please try again later."};
   }
-
-  const std::uint32_t key = table_.ReserveKey();
-  std::unique_ptr<TIWApplication> created;
-  try {
-    created = std::make_unique<TIWApplication>(
-        controller_, MakeSessionIdentity(key, system_clock::now()), client, browser);
-  } catch (...) {
-    table_.ReleaseKey(key);
-    throw;
-  }
+  // The reservation counts against the caps, so it is given back on every way out
+  // short of the session entering the table.
+  struct Reservation {
+    SessionTable& table;
+    std::uint32_t key;
+    bool taken = false;
+    ~Reservation() {
+      if (!taken) table.ReleaseKey(key);
+    }
+  } reservation{table_, *reserved};
+  auto created = std::make_unique<TIWApplication>(
+      controller_, MakeSessionIdentity(reservation.key, system_clock::now()), client, browser);
   if (controller_.AuthBeforeNewSession) {
     created->SetCredentials(credentials.user_name, credentials.password);
   }
@@ -491,6 +495,7 @@ HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Rou
   if (!request.Query().empty()) start_url += "?" + std::string(request.Query());
   if (controller_.Listener != nullptr) controller_.Listener->OnNewSession(*created);
   TIWApplication& session = *table_.InsertBusy(std::move(created));
+  reservation.taken = true;
 
   HttpResponse response;
   try {

@@ -6,12 +6,17 @@
 
 namespace kestrune {
 
-std::uint32_t SessionTable::ReserveKey() {
+std::optional<std::uint32_t> SessionTable::ReserveKey(std::string_view client_address,
+                                                      const AnonymousLimits& limits) {
   std::lock_guard guard(lock_);
+  if (AnonymousFromLocked(client_address) >= limits.per_address ||
+      AnonymousLocked() >= limits.total) {
+    return std::nullopt;
+  }
   for (;;) {
     const std::uint32_t key = RandomUint32();
     if (!sessions_.contains(key) && !reserved_.contains(key)) {
-      reserved_.emplace(key, true);
+      reserved_.emplace(key, std::string(client_address));
       return key;
     }
   }
@@ -93,6 +98,15 @@ std::size_t SessionTable::Count() const {
 
 std::size_t SessionTable::AnonymousFrom(std::string_view client_address) const {
   std::lock_guard guard(lock_);
+  return AnonymousFromLocked(client_address);
+}
+
+std::size_t SessionTable::Anonymous() const {
+  std::lock_guard guard(lock_);
+  return AnonymousLocked();
+}
+
+std::size_t SessionTable::AnonymousFromLocked(std::string_view client_address) const {
   std::size_t count = 0;
   for (const auto& [key, entry] : sessions_) {
     if (!entry.session->LoggedIn() &&
@@ -100,12 +114,12 @@ std::size_t SessionTable::AnonymousFrom(std::string_view client_address) const {
       ++count;
     }
   }
+  for (const auto& [key, address] : reserved_) count += EqualsIgnoreCase(address, client_address);
   return count;
 }
 
-std::size_t SessionTable::Anonymous() const {
-  std::lock_guard guard(lock_);
-  std::size_t count = 0;
+std::size_t SessionTable::AnonymousLocked() const {
+  std::size_t count = reserved_.size();
   for (const auto& [key, entry] : sessions_) count += entry.session->LoggedIn() ? 0 : 1;
   return count;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -18,8 +19,17 @@ namespace kestrune {
 
 class SessionTable {
  public:
-  // Picks a random table key that no live or reserved session uses and reserves it.
-  std::uint32_t ReserveKey();
+  // Caps on sessions not logged in: from one client address, and in total.
+  struct AnonymousLimits {
+    std::size_t per_address;
+    std::size_t total;
+  };
+  // Picks a random table key that no live or reserved session uses and reserves it for
+  // a new session from client_address; nullopt when that session would go over the caps.
+  // Reservations count as sessions not logged in, so simultaneous requests cannot
+  // overshoot the caps between the check and the insertion.
+  std::optional<std::uint32_t> ReserveKey(std::string_view client_address,
+                                          const AnonymousLimits& limits);
   // Gives up a reservation that did not become a session.
   void ReleaseKey(std::uint32_t key);
 
@@ -44,7 +54,7 @@ class SessionTable {
   std::vector<std::unique_ptr<TIWApplication>> RemoveAll();
 
   std::size_t Count() const;
-  // Sessions not logged in, from that address and in total.
+  // Sessions not logged in (reservations included), from that address and in total.
   std::size_t AnonymousFrom(std::string_view client_address) const;
   std::size_t Anonymous() const;
 
@@ -53,9 +63,12 @@ class SessionTable {
     std::unique_ptr<TIWApplication> session;
     bool busy = false;
   };
+  std::size_t AnonymousFromLocked(std::string_view client_address) const;
+  std::size_t AnonymousLocked() const;
+
   mutable std::mutex lock_;
   std::unordered_map<std::uint32_t, Entry> sessions_;
-  std::unordered_map<std::uint32_t, bool> reserved_;
+  std::unordered_map<std::uint32_t, std::string> reserved_;  // key -> client address
 };
 
 }  // namespace kestrune

@@ -384,6 +384,22 @@ TEST_F(DispatcherTest, AnonymousSessionsAreCappedPerAddress) {
   EXPECT_EQ(Send(other).status, 302);
 }
 
+// Fails while a new session is being set up, before it enters the table.
+class FailingListener : public ListenerEvents {
+ public:
+  void OnNewSession(TIWApplication&) override { throw std::runtime_error("log is full"); }
+};
+
+TEST_F(DispatcherTest, ASessionThatFailsToStartGivesItsPlaceBack) {
+  FailingListener listener;
+  controller_.Listener = &listener;
+  controller_.MaxAnonymousSessionsPerAddress = 1;
+  EXPECT_EQ(Send(Request("GET", "/")).status, 500);
+  EXPECT_EQ(table_.Anonymous(), 0u);
+  controller_.Listener = nullptr;
+  EXPECT_EQ(Send(Request("GET", "/")).status, 302);
+}
+
 // Ends every session in the first request, before the browser saw a page.
 class EndingController : public ControllerEvents {
  public:
