@@ -66,6 +66,11 @@ class TIdHeaderList {
 // CR, LF and NUL replaced by a blank: what keeps a value from starting another field.
 std::string SafeHeaderValue(std::string_view value);
 
+// A character of a line as the writer writes it: a bare CR or a NUL becomes a blank (mail
+// data may hold neither). The reader compares boundary lines through the same mapping, so
+// that a line is a boundary before a save exactly when it is one after.
+inline char AsWritten(char c) { return c == '\r' || c == '\0' ? ' ' : c; }
+
 // "Name: value" wrapped at a blank, tab or comma at or before column 78: each
 // continuation line starts with one blank; trailing blanks are removed from every piece.
 // A piece with no break point within the width is broken at its first break point after.

@@ -12,17 +12,13 @@
 #include "mail/id_message.h"
 #include "mail/mime_date.h"
 #include "mail/mime_encoding.h"
+#include "mail/mime_header.h"
 #include "platform/text_encoding.h"
 
 namespace kestrune {
 namespace {
 
 using Lines = std::span<const std::string>;
-
-// A character as the writer writes it in a line: a bare CR or a NUL becomes a blank. The
-// reader compares boundary lines through it, so that a line is a boundary before a save
-// exactly when it is one after.
-char AsWritten(char c) { return c == '\r' || c == '\0' ? ' ' : c; }
 
 std::string_view TrimRight(std::string_view text) {
   while (!text.empty() && (AsWritten(text.back()) == ' ' || text.back() == '\t')) {

@@ -7,6 +7,7 @@
 
 #include "mail/mime_date.h"
 #include "mail/mime_encoding.h"
+#include "mail/mime_header.h"
 #include "platform/random.h"
 #include "platform/text_encoding.h"
 
@@ -187,7 +188,7 @@ class TMimeWriter::LimitedSink {
         Emit(piece);
         piece.clear();
       } else {
-        piece += line[i] == '\r' || line[i] == '\0' ? ' ' : line[i];
+        piece += AsWritten(line[i]);
       }
     }
     Emit(piece);
