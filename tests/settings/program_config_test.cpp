@@ -1,6 +1,6 @@
 // Settings loader and writers: defaults on first start, type errors, keys that cannot
 // be opened, the scrambled SMTP password, the dialogs' writers with their codes.
-#include "console/program_config.h"
+#include "settings/program_config.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Headless start: one instance per program directory, then the settings.
-#include "console/headless_host.h"
+#include "host/headless_host.h"
 
 #include <ostream>
 
-#include "console/command_line.h"
-#include "console/program_config.h"
+#include "host/command_line.h"
+#include "settings/program_config.h"
 #include "platform/instance_lock.h"
 
 namespace kestrune {

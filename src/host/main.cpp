@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "console/command_line.h"
+#include "host/command_line.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

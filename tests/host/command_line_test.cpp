@@ -1,6 +1,6 @@
 // The command line: option parsing, the administrator commands with their exact output
 // and exit codes, and the built program's headless start with its single-instance lock.
-#include "console/command_line.h"
+#include "host/command_line.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "console/program_config.h"
+#include "settings/program_config.h"
 #include "platform/instance_lock.h"
 #include "store/contacts_db.h"
 #include "store/email_db.h"

@@ -1,12 +1,12 @@
 // Option parsing and the choice of what a run does.
-#include "console/command_line.h"
+#include "host/command_line.h"
 
 #include <ostream>
 #include <system_error>
 
-#include "console/admin_commands.h"
-#include "console/headless_host.h"
-#include "console/program_config.h"
+#include "host/admin_commands.h"
+#include "host/headless_host.h"
+#include "settings/program_config.h"
 #include "platform/program_dir.h"
 #include "platform/text_encoding.h"
 

@@ -6,7 +6,7 @@
 #include <charconv>
 #include <climits>
 
-#include "console/program_config.h"
+#include "settings/program_config.h"
 #include "platform/text_encoding.h"
 
 namespace kestrune {

@@ -1,7 +1,7 @@
 // The settings loader and the writers. Every operation creates its own store accessor,
 // opens its keys with create, and writes value by value; a record field changes only
 // after its value was written. Failures show the operation's numbered message.
-#include "console/program_config.h"
+#include "settings/program_config.h"
 
 #include <memory>
 #include <system_error>

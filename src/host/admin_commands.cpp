@@ -2,7 +2,7 @@
 // users directory and defaults are the server's), works through TUserList,
 // TUserEmailDB and TContactsDB, whose saves take the same file locks as the server,
 // and reports a failure as one line on standard error.
-#include "console/admin_commands.h"
+#include "host/admin_commands.h"
 
 #include <fstream>
 #include <map>
@@ -12,7 +12,7 @@
 #include <string_view>
 #include <utility>
 
-#include "console/program_config.h"
+#include "settings/program_config.h"
 #include "platform/operator_messages.h"
 #include "platform/settings_store.h"
 #include "platform/text_encoding.h"
