@@ -6,6 +6,7 @@
 
 #include "host/admin_commands.h"
 #include "host/headless_host.h"
+#include "host/mail_commands.h"
 #include "settings/program_config.h"
 #include "platform/program_dir.h"
 #include "platform/text_encoding.h"
@@ -82,6 +83,9 @@ std::string UsageText() {
          "       kestrune [--home DIR] settings list\n"
          "       kestrune [--home DIR] settings get NAME\n"
          "       kestrune [--home DIR] settings set NAME VALUE|--value-file F\n"
+         "       kestrune [--home DIR] mail receive [USER]\n"
+         "       kestrune [--home DIR] mail send [USER]\n"
+         "       kestrune [--home DIR] mail run\n"
          "       kestrune --version | --help\n"
          "The program directory is --home DIR, else $KESTRUNE_HOME, else the executable's\n"
          "directory. Exit status: 0 success, 1 failure, 2 usage error.\n";
@@ -120,6 +124,10 @@ int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
   SetProgramDirectory(host.program_directory);
   ProgramSettings settings(std::move(host));
 
+  if (!options.command.empty() && options.command.front() == "mail") {
+    const std::vector<std::string> mail_args(options.command.begin() + 1, options.command.end());
+    return RunMailCommand(settings.Host().program_directory, mail_args, out, err);
+  }
   if (!options.command.empty()) return RunAdminCommand(options.command, settings, out, err);
   if (!options.headless) {
     err << "kestrune: no console in this build; running headless" << std::endl;
