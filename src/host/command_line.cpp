@@ -7,9 +7,9 @@
 #include "host/admin_commands.h"
 #include "host/headless_host.h"
 #include "host/mail_commands.h"
-#include "settings/program_config.h"
 #include "platform/program_dir.h"
 #include "platform/text_encoding.h"
+#include "settings/program_config.h"
 
 namespace kestrune {
 namespace {
@@ -63,7 +63,8 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& args) {
     }
   }
   options.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-  if (!options.command.empty() && !IsAdminCommand(options.command[0])) {
+  if (!options.command.empty() && options.command[0] != "mail" &&
+      !IsAdminCommand(options.command[0])) {
     options.error = "unknown command " + options.command[0];
   }
   return options;
