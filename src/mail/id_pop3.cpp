@@ -2,6 +2,7 @@
 // by a line holding only ".", with a leading "." doubled on lines that begin with one.
 #include "mail/id_pop3.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <string>
@@ -162,6 +163,36 @@ bool TIdPOP3::Retrieve(int n, TIdMessage& message) {
 bool TIdPOP3::RetrieveHeader(int n, TIdMessage& message) {
   if (!RetrieveInto("TOP " + std::to_string(n) + " 0", message)) {
     throw ProtocolError(0, last_lines_.front());
+  }
+  return true;
+}
+
+bool TIdPOP3::RetrieveUidList(int count, std::vector<std::string>& uids) {
+  uids.assign(static_cast<std::size_t>(std::max(count, 0)), std::string());
+  if (!SendCmd("UIDL")) return false;
+  // One line per message: far longer than any CAPA reply, so counted against the
+  // mailbox size instead of kMaxReplyLines.
+  const std::size_t max_lines = uids.size() + kMaxReplyLines;
+  std::size_t lines = 0;
+  for (;;) {
+    const std::string line = connection_.ReadLine();
+    if (line == ".") break;
+    if (++lines > max_lines) {
+      connection_.Close();  // the rest of the reply is still on its way
+      throw TransportError("POP3 UIDL reply longer than " + std::to_string(max_lines) + " lines.");
+    }
+    const auto [number_text, uid] = SplitStatus(line);
+    int number = 0;
+    const auto [end, error] =
+        std::from_chars(number_text.data(), number_text.data() + number_text.size(), number);
+    if (error != std::errc() || end != number_text.data() + number_text.size() || number < 1 ||
+        number > count) {
+      continue;
+    }
+    const bool valid =
+        !uid.empty() && uid.size() <= 70 &&
+        std::all_of(uid.begin(), uid.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+    if (valid) uids[static_cast<std::size_t>(number - 1)] = std::string(uid);
   }
   return true;
 }

@@ -52,6 +52,10 @@ class TIdPOP3 {
   bool Retrieve(int n, TIdMessage& message);
   // TOP n 0: the header section of message n into `message`.
   bool RetrieveHeader(int n, TIdMessage& message);
+  // UIDL: the unique id of messages 1..count into uids[0..count-1] (empty for a number
+  // the reply does not list or lists with an id that is not 1 to 70 printable ASCII
+  // characters). False when the server answers "-ERR" (it has no UIDL).
+  bool RetrieveUidList(int count, std::vector<std::string>& uids);
   // DELE n; the deletion takes effect only when Disconnect sends QUIT.
   bool Delete(int n);
   // QUIT when connected, then close in any case. Never raises.
