@@ -3,37 +3,22 @@
 #include "mail/id_pop3.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <string>
 
 #include "mail/id_message.h"
 #include "mail/socket_error.h"
+#include "platform/ascii.h"
 
 namespace kestrune {
 
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(text[i])) !=
-        std::toupper(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The first word of a status line, and the text after it.
 std::pair<std::string_view, std::string_view> SplitStatus(std::string_view line) {
   const std::size_t blank = line.find(' ');
   if (blank == std::string_view::npos) return {line, {}};
   return {line.substr(0, blank), line.substr(blank + 1)};
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && StartsWithNoCase(a, b);
 }
 
 // User name and password go into command lines; anything that could end the line or
@@ -79,7 +64,7 @@ void TIdPOP3::UpgradeIfOffered() {
   if (!SendCmd("CAPA")) return;
   bool offers_stls = false;
   for (const std::string& capability : ReadMultiLine()) {
-    if (EqualsNoCase(SplitStatus(capability).first, "STLS")) offers_stls = true;
+    if (EqualsIgnoringAsciiCase(SplitStatus(capability).first, "STLS")) offers_stls = true;
   }
   if (!offers_stls) return;
   SendCmdExpectOk("STLS");
@@ -95,11 +80,11 @@ bool TIdPOP3::ReadStatus() {
   const std::string line = connection_.ReadLine();
   const auto [status, text] = SplitStatus(line);
   last_lines_.assign(1, std::string(text));
-  if (EqualsNoCase(status, "+OK")) {
+  if (EqualsIgnoringAsciiCase(status, "+OK")) {
     last_status_ = "+OK";
     return true;
   }
-  if (EqualsNoCase(status, "-ERR")) {
+  if (EqualsIgnoringAsciiCase(status, "-ERR")) {
     last_status_ = "-ERR";
     return false;
   }

@@ -3,35 +3,20 @@
 // line that begins with "." sent with one more "." in front.
 #include "mail/id_smtp.h"
 
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 
 #include "mail/address_list.h"
 #include "mail/id_message.h"
 #include "mail/socket_error.h"
+#include "platform/ascii.h"
+#include "platform/base64.h"
 
 namespace kestrune {
 
 namespace {
-
-std::string Upper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return result;
-}
-
-std::string Base64(std::string_view data) {
-  std::string encoded(4 * ((data.size() + 2) / 3) + 1, '\0');
-  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                                     reinterpret_cast<const unsigned char*>(data.data()),
-                                     static_cast<int>(data.size()));
-  encoded.resize(static_cast<std::size_t>(length));
-  return encoded;
-}
 
 std::string CheckedAddress(std::string_view address) {
   if (!IsSafeAddress(address)) throw TransportError(UnsafeAddressText(address));
@@ -102,9 +87,9 @@ void TIdSMTP::Introduce() {
     return;
   }
   if (UseTls != TlsMode::kAuto || connection_.Secure()) return;
-  const bool offers_starttls =
-      std::any_of(last_lines_.begin() + 1, last_lines_.end(),
-                  [](const std::string& line) { return Upper(line) == "STARTTLS"; });
+  const bool offers_starttls = std::any_of(
+      last_lines_.begin() + 1, last_lines_.end(),
+      [](const std::string& line) { return EqualsIgnoringAsciiCase(line, "STARTTLS"); });
   if (!offers_starttls) return;
   SendCmd("STARTTLS", {220});
   connection_.StartTls();
@@ -116,17 +101,18 @@ bool TIdSMTP::Ehlo() {
   mechanisms_.clear();
   if (SendCmd("EHLO " + LocalName(), {}) != 250) return false;
   for (const std::string& line : last_lines_) {
-    const std::string upper = Upper(line);
-    if (upper.rfind("AUTH ", 0) != 0 && upper.rfind("AUTH=", 0) != 0) continue;
+    if (!StartsWithIgnoringAsciiCase(line, "AUTH ") &&
+        !StartsWithIgnoringAsciiCase(line, "AUTH=")) {
+      continue;
+    }
     std::string rest = line.substr(4);
     std::replace(rest.begin(), rest.end(), '=', ' ');
     std::size_t pos = 0;
     while ((pos = rest.find_first_not_of(' ', pos)) != std::string::npos) {
       const std::size_t end = std::min(rest.find(' ', pos), rest.size());
       std::string word = rest.substr(pos, end - pos);
-      const std::string upper_word = Upper(word);
       if (std::none_of(mechanisms_.begin(), mechanisms_.end(),
-                       [&](const std::string& m) { return Upper(m) == upper_word; })) {
+                       [&](const std::string& m) { return EqualsIgnoringAsciiCase(m, word); })) {
         mechanisms_.push_back(std::move(word));
       }
       pos = end;
@@ -189,12 +175,13 @@ int TIdSMTP::SendCmd(std::string_view command, std::initializer_list<int> expect
 
 void TIdSMTP::AuthenticateIfOffered() {
   if (AuthenticationType != TIdSMTPAuthenticationType::atLogin || authenticated_) return;
-  const bool offers_login = std::any_of(mechanisms_.begin(), mechanisms_.end(),
-                                        [](const std::string& m) { return Upper(m) == "LOGIN"; });
+  const bool offers_login =
+      std::any_of(mechanisms_.begin(), mechanisms_.end(),
+                  [](const std::string& m) { return EqualsIgnoringAsciiCase(m, "LOGIN"); });
   if (!offers_login) return;
   SendCmd("AUTH LOGIN", {334});
-  SendCmd(Base64(Username), {334});
-  SendCmd(Base64(Password), {235});
+  SendCmd(Base64Encode(Username), {334});
+  SendCmd(Base64Encode(Password), {235});
   authenticated_ = true;
 }
 

@@ -6,13 +6,12 @@
 #include <cstdint>
 
 #include "mail/charset.h"
+#include "platform/ascii.h"
 #include "platform/text_encoding.h"
 
 namespace kestrune {
 namespace {
 
-constexpr std::string_view kBase64Alphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::string_view kXxAlphabet =
     "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 constexpr std::size_t kBase64LineLength = 76;
@@ -22,30 +21,9 @@ constexpr std::size_t kEncodedWordMaxLength = 75;
 // word (with room left for a field name) is written as encoded words, which can.
 constexpr std::size_t kMaxPlainWordLength = 900;
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 char HexDigit(int value) { return "0123456789ABCDEF"[value & 15]; }
 
-const std::array<std::int8_t, 256>& Base64Table() {
-  static const std::array<std::int8_t, 256> table = [] {
-    std::array<std::int8_t, 256> t{};
-    t.fill(-1);
-    for (std::size_t i = 0; i < kBase64Alphabet.size(); ++i) {
-      t[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<std::int8_t>(i);
-    }
-    return t;
-  }();
-  return table;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view TrimTrailingBlanks(std::string_view text) {
+std::string_view TrimTrailingBlanksAndCr(std::string_view text) {
   while (!text.empty() && (IsBlank(text.back()) || text.back() == '\r')) text.remove_suffix(1);
   return text;
 }
@@ -153,31 +131,6 @@ std::size_t Utf8SequenceLength(unsigned char lead) {
 
 }  // namespace
 
-std::string Base64Encode(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    std::uint32_t v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                      (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                      static_cast<unsigned char>(bytes[i + 2]);
-    out += kBase64Alphabet[(v >> 18) & 63];
-    out += kBase64Alphabet[(v >> 12) & 63];
-    out += kBase64Alphabet[(v >> 6) & 63];
-    out += kBase64Alphabet[v & 63];
-  }
-  std::size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    std::uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += kBase64Alphabet[(v >> 18) & 63];
-    out += kBase64Alphabet[(v >> 12) & 63];
-    out += rest == 2 ? kBase64Alphabet[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
 std::vector<std::string> Base64EncodeLines(std::string_view bytes) {
   std::string text = Base64Encode(bytes);
   std::vector<std::string> lines;
@@ -188,30 +141,10 @@ std::vector<std::string> Base64EncodeLines(std::string_view bytes) {
   return lines;
 }
 
-std::string Base64Decode(std::string_view text) {
-  const auto& table = Base64Table();
-  std::string out;
-  out.reserve(text.size() / 4 * 3 + 3);
-  std::uint32_t buffer = 0;
-  int bits = 0;
-  for (char c : text) {
-    if (c == '=') break;
-    int value = table[static_cast<unsigned char>(c)];
-    if (value < 0) continue;
-    buffer = (buffer << 6) | static_cast<std::uint32_t>(value);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((buffer >> bits) & 0xFF);
-    }
-  }
-  return out;
-}
-
 std::string QuotedPrintableDecode(const std::vector<std::string>& lines) {
   std::string out;
   for (std::size_t n = 0; n < lines.size(); ++n) {
-    std::string_view line = TrimTrailingBlanks(lines[n]);
+    std::string_view line = TrimTrailingBlanksAndCr(lines[n]);
     bool soft_break = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
       char c = line[i];
@@ -272,7 +205,7 @@ std::optional<TUuBegin> ParseUuBeginLine(std::string_view line) {
   if (mode_length < 3 || mode_length > 4 || pos >= line.size() || line[pos] != ' ') {
     return std::nullopt;
   }
-  std::string_view name = TrimTrailingBlanks(line.substr(pos + 1));
+  std::string_view name = TrimTrailingBlanksAndCr(line.substr(pos + 1));
   if (name.empty()) return std::nullopt;
   return TUuBegin{std::string(name)};
 }

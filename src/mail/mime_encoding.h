@@ -8,14 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/base64.h"
+
 namespace kestrune {
 
 // Base64 of `bytes`, in lines of 76 characters.
 std::vector<std::string> Base64EncodeLines(std::string_view bytes);
-std::string Base64Encode(std::string_view bytes);
-// Decodes base64 text, skipping characters outside the alphabet (line breaks, blanks,
-// junk) and stopping at padding; a dangling last character is dropped.
-std::string Base64Decode(std::string_view text);
 
 // Decodes quoted-printable lines: "=XX" becomes the byte, "=" at a line end joins the
 // line with the next, trailing blanks are dropped, other lines end with CR LF (none after

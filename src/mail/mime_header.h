@@ -1,7 +1,7 @@
 // A header section as read and as written: fields in their order, each kept as the raw
 // lines it was read from (so a fetched message's fields are written back as they came)
-// and unfolded when its value is asked for. Also the parameter parsing of structured
-// fields (Content-Type, Content-Disposition) and the wrapping of fields the writer sets.
+// and unfolded when its value is asked for. Also the decoding of structured fields'
+// parameters and the wrapping of fields the writer sets.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/header_params.h"
 
 namespace kestrune {
 
@@ -76,16 +78,9 @@ inline char AsWritten(char c) { return c == '\r' || c == '\0' ? ' ' : c; }
 // A piece with no break point within the width is broken at its first break point after.
 std::vector<std::string> WrapHeaderLine(std::string_view line, std::size_t width = 78);
 
-// A structured field value "type/subtype; name=value; name=\"quoted\"".
-struct THeaderParams {
-  std::string Value;  // the part before the first ";" trimmed, e.g. "text/plain"
-  std::vector<std::pair<std::string, std::string>> Params;  // names lower-cased
-
-  // The parameter's value (RFC 2231 continuations and charset'lang' forms decoded to
-  // UTF-8; RFC 2047 encoded words decoded), or "" when absent.
-  std::string Param(std::string_view name) const;
-  bool HasParam(std::string_view name) const;
-};
-THeaderParams ParseHeaderParams(std::string_view value);
+// The value of a parameter of a structured field (Content-Type, Content-Disposition)
+// decoded to UTF-8: RFC 2231 extended values through their charset, plain values and
+// continuations through RFC 2047 encoded words; "" when absent.
+std::string MimeParam(const HeaderParams& params, std::string_view name);
 
 }  // namespace kestrune

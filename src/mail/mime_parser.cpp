@@ -175,12 +175,12 @@ class BodyDecoder {
 
  private:
   std::string ParamOfTop(std::string_view name) const {
-    return ParseHeaderParams(message_.Headers.Value("Content-Type")).Param(name);
+    return MimeParam(ParseHeaderParams(message_.Headers.Value("Content-Type")), name);
   }
 
   std::string TopFileName() const {
     std::string name =
-        ParseHeaderParams(message_.Headers.Value("Content-Disposition")).Param("filename");
+        MimeParam(ParseHeaderParams(message_.Headers.Value("Content-Disposition")), "filename");
     if (name.empty()) name = ParamOfTop("name");
     return name;
   }
@@ -215,12 +215,12 @@ class BodyDecoder {
     }
     Lines body = lines.subspan(body_start);
 
-    THeaderParams content_type = ParseHeaderParams(headers.Value("Content-Type"));
+    HeaderParams content_type = ParseHeaderParams(headers.Value("Content-Type"));
     std::string type = MediaType(content_type.Value);
     if (type.empty()) type = "text/plain";
     content_type.Value = type;
     if (type.rfind("multipart/", 0) == 0) {
-      std::string boundary = content_type.Param("boundary");
+      std::string boundary = MimeParam(content_type, "boundary");
       if (boundary.empty() || !HasDelimiter(body, "--" + boundary)) {
         throw MessageError("Unknown Message Part Type.");
       }
@@ -228,10 +228,10 @@ class BodyDecoder {
       return;
     }
 
-    THeaderParams disposition = ParseHeaderParams(headers.Value("Content-Disposition"));
+    HeaderParams disposition = ParseHeaderParams(headers.Value("Content-Disposition"));
     std::string disposition_type = AsciiLower(disposition.Value);
-    std::string file_name = disposition.Param("filename");
-    if (file_name.empty()) file_name = content_type.Param("name");
+    std::string file_name = MimeParam(disposition, "filename");
+    if (file_name.empty()) file_name = MimeParam(content_type, "name");
     std::string encoding = AsciiLower(headers.Value("Content-Transfer-Encoding"));
     bool is_text =
         type.rfind("text/", 0) == 0 && disposition_type != "attachment" && file_name.empty();
@@ -250,7 +250,7 @@ class BodyDecoder {
       if (!disposition_type.empty()) attachment.ContentDisposition = disposition_type;
       part = &attachment;
     }
-    part->CharSet = content_type.Param("charset");
+    part->CharSet = MimeParam(content_type, "charset");
     part->ContentID = headers.Value("Content-Id");
     for (const auto& field : headers) {
       static constexpr std::string_view kOwnFields[] = {"Content-Type", "Content-Transfer-Encoding",
@@ -346,7 +346,7 @@ std::string PlainField(const TIdHeaderList& headers, std::string_view name) {
 void TMimeReader::ReadHeaderFields() {
   TIdMessage& m = message_;
   const TIdHeaderList& h = m.Headers;
-  THeaderParams content_type = ParseHeaderParams(h.Value("Content-Type"));
+  HeaderParams content_type = ParseHeaderParams(h.Value("Content-Type"));
   m.ContentType = MediaType(content_type.Value);
   std::set<std::string> seen;
   for (auto& [name, value] : content_type.Params) {

@@ -7,28 +7,27 @@
 namespace kestrune {
 namespace {
 
-// Days from 1970-01-01 to y-m-d in the proleptic Gregorian calendar (Howard Hinnant's
-// days_from_civil), so no time-zone or mktime quirks enter the calendar arithmetic.
+// Days from 1970-01-01 to y-m-d in the proleptic Gregorian calendar; a month or day out
+// of range counts on (month 13 is January of the next year, 31 February is 3 March), so
+// no time-zone or mktime quirk enters the calendar arithmetic.
 long long DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
+  using namespace std::chrono;
+  const int months_from_january = m - 1;
+  const int year_carry =
+      months_from_january >= 0 ? months_from_january / 12 : (months_from_january - 11) / 12;
+  const year_month first_of_month =
+      year(y + year_carry) /
+      month(static_cast<unsigned>(months_from_january - year_carry * 12 + 1));
+  const sys_days date = sys_days(first_of_month / 1) + days(d - 1);
+  return date.time_since_epoch().count();
 }
 
 void CivilFromDays(long long z, int& y, int& m, int& d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long year = static_cast<long long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(year + (m <= 2));
+  using namespace std::chrono;
+  const year_month_day date{sys_days(days(z))};
+  y = static_cast<int>(date.year());
+  m = static_cast<int>(static_cast<unsigned>(date.month()));
+  d = static_cast<int>(static_cast<unsigned>(date.day()));
 }
 
 constexpr long long kDaysFrom1899To1970 = 25569;
@@ -84,8 +83,12 @@ DateValue DateValueFromTimePoint(std::chrono::system_clock::time_point when) {
   const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
   std::tm local{};
   localtime_r(&seconds, &local);
-  LocalDateTime p{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                  local.tm_hour,        local.tm_min,     local.tm_sec,
+  LocalDateTime p{local.tm_year + 1900,
+                  local.tm_mon + 1,
+                  local.tm_mday,
+                  local.tm_hour,
+                  local.tm_min,
+                  local.tm_sec,
                   static_cast<int>(((ms.count() % 1000) + 1000) % 1000)};
   return EncodeDateValue(p);
 }
@@ -101,7 +104,9 @@ DateValue NowAsDateValue() { return DateValueFromTimePoint(std::chrono::system_c
 
 std::string ShortDateText(DateValue value) { return Format(value, "%x"); }
 std::string LongTimeText(DateValue value) { return Format(value, "%X"); }
-std::string DateTimeText(DateValue value) { return ShortDateText(value) + " " + LongTimeText(value); }
+std::string DateTimeText(DateValue value) {
+  return ShortDateText(value) + " " + LongTimeText(value);
+}
 
 std::optional<DateValue> ParseDateTimeText(std::string_view text) {
   const std::string copy(text);
@@ -114,8 +119,8 @@ std::optional<DateValue> ParseDateTimeText(std::string_view text) {
   }
   while (*end == ' ') ++end;
   if (*end != '\0') return std::nullopt;
-  return EncodeDateValue({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                          tm.tm_sec, 0});
+  return EncodeDateValue(
+      {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, 0});
 }
 
 }  // namespace kestrune

@@ -1,12 +1,13 @@
 // Text inside the program is UTF-8. Data files written by older installations hold
 // single-byte Windows-1252 text, so bytes that are not valid UTF-8 are read as
-// Windows-1252. Also the one ASCII case-insensitive comparison used for user names,
-// magics and contact names.
+// Windows-1252.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "platform/ascii.h"  // the case folding used with these texts
 
 namespace kestrune {
 
@@ -26,11 +27,5 @@ std::string Windows1252ToUtf8(std::string_view bytes);
 
 // bytes as they are when they are valid UTF-8, else read as Windows-1252.
 std::string BytesToUtf8(std::string_view bytes);
-
-// Whole-string comparison where A-Z equal a-z; every other byte must match exactly.
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
-
-// A-Z folded to a-z, every other byte unchanged.
-std::string AsciiLower(std::string_view text);
 
 }  // namespace kestrune

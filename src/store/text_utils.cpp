@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/escape.h"
 #include "platform/random.h"
 
@@ -96,15 +97,11 @@ UniqueFile CreateUniqueFile(const std::filesystem::path& directory, std::string_
 }
 
 std::string ProperCase(std::string_view text) {
-  std::string result(text);
-  auto is_lower = [](char c) { return c >= 'a' && c <= 'z'; };
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  std::string result = AsciiLower(text);
   for (std::size_t i = 0; i < result.size(); ++i) {
     bool starts_word =
         i == 0 || std::string_view(" \\\"=_.").find(result[i - 1]) != std::string_view::npos;
-    if (starts_word && is_lower(result[i])) result[i] = static_cast<char>(result[i] - 'a' + 'A');
+    if (starts_word) result[i] = AsciiUpperChar(result[i]);
   }
   return result;
 }

@@ -8,14 +8,7 @@
 namespace kestrune {
 namespace {
 
-TEST(Base64, EncodesDecodesAndSkipsJunk) {
-  EXPECT_EQ(Base64Encode(""), "");
-  EXPECT_EQ(Base64Encode("f"), "Zg==");
-  EXPECT_EQ(Base64Encode("fo"), "Zm8=");
-  EXPECT_EQ(Base64Encode("foo"), "Zm9v");
-  EXPECT_EQ(Base64Decode("Zm9v\r\nYmFy"), "foobar");
-  EXPECT_EQ(Base64Decode("Zm 9v*Y"), "foo") << "junk skipped, dangling character dropped";
-  EXPECT_EQ(Base64Decode("Zg==Zm9v"), "f") << "padding ends the data";
+TEST(Base64, EncodesInLinesOf76) {
   std::string bytes(100, '\xff');
   auto lines = Base64EncodeLines(bytes);
   ASSERT_EQ(lines.size(), 2u);

@@ -53,20 +53,20 @@ TEST(HeaderParams, ReadsQuotedAndRfc2231Values) {
       "multipart/mixed; boundary=\"a;b\\\"c\"; charset=UTF-8 ;x=1;junk;"
       " title*0*=us-ascii'en'This%20is; title*1=\" fun\"; name*=iso-8859-1''caf%E9.txt");
   EXPECT_EQ(p.Value, "multipart/mixed");
-  EXPECT_EQ(p.Param("BOUNDARY"), "a;b\"c");
-  EXPECT_EQ(p.Param("charset"), "UTF-8");
-  EXPECT_EQ(p.Param("x"), "1");
-  EXPECT_EQ(p.Param("title"), "This is fun");
-  EXPECT_EQ(p.Param("name"), "café.txt");
-  EXPECT_TRUE(p.HasParam("title"));
-  EXPECT_FALSE(p.HasParam("junk"));
-  EXPECT_EQ(ParseHeaderParams("attachment; filename=\"=?utf-8?B?w6kuZG9j?=\"").Param("filename"),
-            "é.doc");
+  EXPECT_EQ(MimeParam(p, "BOUNDARY"), "a;b\"c");
+  EXPECT_EQ(MimeParam(p, "charset"), "UTF-8");
+  EXPECT_EQ(MimeParam(p, "x"), "1");
+  EXPECT_EQ(MimeParam(p, "title"), "This is fun");
+  EXPECT_EQ(MimeParam(p, "name"), "café.txt");
+  EXPECT_EQ(MimeParam(p, "junk"), "");
+  EXPECT_EQ(
+      MimeParam(ParseHeaderParams("attachment; filename=\"=?utf-8?B?w6kuZG9j?=\""), "filename"),
+      "é.doc");
 }
 
 TEST(HeaderParams, JoinsContinuationsInAnyOrderAmongManyParameters) {
   auto p = ParseHeaderParams("a; name*1=\"b\"; x=1; name*0=\"a\"; name*2=c; name*02=no");
-  EXPECT_EQ(p.Param("name"), "abc");
+  EXPECT_EQ(MimeParam(p, "name"), "abc");
   // A value cut into many pieces among many other parameters is read in one pass.
   std::string value = "text/plain";
   std::string expected;
@@ -75,8 +75,8 @@ TEST(HeaderParams, JoinsContinuationsInAnyOrderAmongManyParameters) {
     value += "; name*" + std::to_string(i) + "=" + std::to_string(i % 10);
   for (int i = 0; i < 1000; ++i) expected += std::to_string(i % 10);
   auto many = ParseHeaderParams(value);
-  EXPECT_EQ(many.Param("name"), expected);
-  EXPECT_EQ(many.Param("p199999"), "v");
+  EXPECT_EQ(MimeParam(many, "name"), expected);
+  EXPECT_EQ(MimeParam(many, "p199999"), "v");
 }
 
 class MailDate : public ::testing::Test {

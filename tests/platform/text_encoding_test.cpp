@@ -48,14 +48,5 @@ TEST(BytesToUtf8, KeepsValidUtf8AndReadsAnythingElseAsWindows1252) {
   EXPECT_EQ(BytesToUtf8("\xC3\xA9\xE9"), "Ã©é");
 }
 
-TEST(EqualsIgnoringAsciiCase, FoldsOnlyAsciiLetters) {
-  EXPECT_TRUE(EqualsIgnoringAsciiCase("ADMIN", "Admin"));
-  EXPECT_TRUE(EqualsIgnoringAsciiCase("", ""));
-  EXPECT_FALSE(EqualsIgnoringAsciiCase("Admin", "Admin "));
-  EXPECT_FALSE(EqualsIgnoringAsciiCase("@[", "`{"));  // differ by 0x20 but are not letters
-  EXPECT_FALSE(EqualsIgnoringAsciiCase("é", "É"));
-  EXPECT_EQ(AsciiLower("MixedCase-É@"), "mixedcase-É@");
-}
-
 }  // namespace
 }  // namespace kestrune
