@@ -18,7 +18,7 @@ using LogSink = std::function<void(std::string_view line)>;
 
 struct MailRunContext {
   const TProgramConfig& config;
-  TUserList& users;             // the caller's copy, reloaded by the caller before a run
+  TUserList& users;  // the caller's copy, reloaded by the caller before a run
   LogSink log;
   const std::atomic<bool>* stop = nullptr;  // set by the exit path: end without committing
 };
@@ -27,6 +27,11 @@ struct MailRunContext {
 bool ReceiveMsgs(MailRunContext& context);
 // Send run over every user (the console's SendMsgs); false after a run-ending error.
 bool SendMsgs(MailRunContext& context);
+// How a send run ended: refused messages stay in the Outbox and the run goes on; a
+// failed connection or a refused log-in ends it.
+enum class SendRunEnd { kOk, kMessageErrors, kError, kAuthenticationRefused };
+// SendMsgs with its full outcome.
+SendRunEnd RunSendMsgs(MailRunContext& context);
 // One user's fetch or send, also for a user set to check mail at log-in only.
 // Results: 0 ended without error, 1 ended with an error, 2 unknown user.
 int ReceiveUser(MailRunContext& context, std::string_view user_name);

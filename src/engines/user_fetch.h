@@ -1,0 +1,70 @@
+// One fetch of one user's POP3 mailbox into the user's mail store, shared by the
+// console's receive run, the command line and (through thin wrappers) a web session.
+// Nothing is deleted on the server before it is stored for good: every message file is
+// synced, the index saved, and only then does QUIT commit the deletions; after any
+// failure that follows a DELE the connection is dropped without QUIT.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <string_view>
+
+#include "engines/mail_error.h"
+#include "mail/line_connection.h"
+
+namespace kestrune {
+
+class TIdMessage;
+class TIdPOP3;
+struct TUserRecord;
+
+// What a fetch tells its caller as it goes; every method has an empty default.
+class FetchReporter {
+ public:
+  virtual ~FetchReporter() = default;
+  // Another fetch holds the user's mail store: nothing was done.
+  virtual void Busy() {}
+  virtual void Connecting() {}
+  // Logged in; secure is false when the password went over a plain connection.
+  virtual void Connected(bool secure) {}
+  virtual void Waiting(int count) {}
+  // Message `number` was stored; message is its decoded form.
+  virtual void Stored(int number, const TIdMessage& message) {}
+  // Message `number` could not be retrieved or stored; it stays on the server.
+  virtual void MessageFailed(int number, const MailError& error) {}
+  // The index (or the record of fetched messages) could not be read or written.
+  virtual void StoreFailed(const MailError& error) {}
+  // The session ended with QUIT.
+  virtual void Disconnected() {}
+  // The session ended on an error, without QUIT when anything may have been marked.
+  virtual void Failed(const MailError& error) {}
+  // The stop flag ended the fetch; nothing was committed on the server.
+  virtual void Stopped() {}
+};
+
+struct FetchOptions {
+  int connect_timeout_ms = 0;
+  int read_timeout_ms = 20000;
+  TlsMode tls = TlsMode::kAuto;
+  // How long to wait for another holder of the user's mail store (zero: skip at once).
+  std::chrono::milliseconds lock_wait{0};
+  const std::atomic<bool>* stop = nullptr;
+};
+
+struct FetchResult {
+  bool busy = false;     // another fetch held the mail store
+  bool stopped = false;  // ended by the stop flag
+  int waiting = 0;       // messages on the server
+  int stored = 0;
+  int failed = 0;   // messages that failed to be retrieved or stored
+  MailError error;  // what ended the session early, if anything
+  bool store_failed = false;
+  bool Ok() const { return !stopped && failed == 0 && !error && !store_failed; }
+};
+
+// Fetches the user's mailbox with `client` (disconnected first when connected).
+// The caller checks that the POP3 settings are complete.
+FetchResult FetchUserMail(const TUserRecord& user, const FetchOptions& options, TIdPOP3& client,
+                          FetchReporter& reporter);
+
+}  // namespace kestrune
