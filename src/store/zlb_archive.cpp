@@ -63,13 +63,17 @@ class Inflater {
 
   z_stream& stream() { return stream_; }
 
-  // One inflate call; true at the stream's end.
-  bool Step(int flush) {
+  enum class Progress { kMore, kStuck, kEnded };
+
+  // One inflate call. kStuck (zlib's Z_BUF_ERROR) is no error: the call could do nothing
+  // with the input and output space it had, and needs more input or room to go on.
+  Progress Step(int flush) {
     const int result = inflate(&stream_, flush);
     // A stream that asks for a preset dictionary is not one this program wrote.
     if (result == Z_NEED_DICT) throw ZlibError(Z_DATA_ERROR, "dictionary required");
+    if (result == Z_BUF_ERROR) return Progress::kStuck;
     Check(result, stream_);
-    return result == Z_STREAM_END;
+    return result == Z_STREAM_END ? Progress::kEnded : Progress::kMore;
   }
 
  private:
@@ -98,7 +102,10 @@ class OuterStage {
         stream.avail_in = static_cast<uInt>(block);
         position_ += block;
       }
-      ended_ = inflater_.Step(Z_NO_FLUSH);
+      // Input and output space are both there, so a stuck stream is a damaged one.
+      const Inflater::Progress progress = inflater_.Step(Z_NO_FLUSH);
+      if (progress == Inflater::Progress::kStuck) throw ZlibError(Z_DATA_ERROR, "stream stuck");
+      ended_ = progress == Inflater::Progress::kEnded;
     }
     return out.size() - stream.avail_out;
   }
@@ -160,21 +167,25 @@ void TZLBArchive::DecompressStream(std::span<const std::uint8_t> source,
   std::vector<std::uint8_t> chunk(kInnerChunkSize);
   std::vector<std::uint8_t> out_buffer(kInnerChunkSize);
 
-  // Inflates what the inner stream holds as input; true at the inner stream's end.
+  // Inflates what the inner stream holds as input; true at the inner stream's end. A
+  // call that fills the output buffer may leave output pending, so the next call gets a
+  // fresh buffer even when the input is used up; it reports being stuck when nothing was
+  // pending after all.
   const auto inflate_available = [&]() {
-    bool ended = false;
+    Inflater::Progress progress = Inflater::Progress::kMore;
     do {
       stream.next_out = out_buffer.data();
       stream.avail_out = static_cast<uInt>(out_buffer.size());
-      ended = inner.Step(Z_NO_FLUSH);
+      progress = inner.Step(Z_NO_FLUSH);
       const std::size_t produced = out_buffer.size() - stream.avail_out;
       if (produced > output_limit - std::min(output_limit, destination.size())) {
         throw DamagedFileError("the body holds more than its header announces");
       }
       destination.insert(destination.end(), out_buffer.begin(),
                          out_buffer.begin() + static_cast<std::ptrdiff_t>(produced));
-    } while (!ended && (stream.avail_in > 0 || stream.avail_out == 0));
-    return ended;
+    } while (progress == Inflater::Progress::kMore &&
+             (stream.avail_in > 0 || stream.avail_out == 0));
+    return progress == Inflater::Progress::kEnded;
   };
 
   bool inner_ended = false;

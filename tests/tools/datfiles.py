@@ -44,8 +44,19 @@ def today_date_value():
     return float((datetime.date.today() - datetime.date(1899, 12, 30)).days)
 
 
-def container_body(records):
-    return zlib.compress(zlib.compress(records))
+def container_body(records, inner_level=-1, outer_level=-1):
+    return zlib.compress(zlib.compress(records, inner_level), outer_level)
+
+
+def sync_flushed(data, piece):
+    """A zlib stream that ends every piece of data with a sync flush (an empty stored
+    block), as a writer streaming records one by one may produce."""
+    compressor = zlib.compressobj(9)
+    out = b""
+    for start in range(0, len(data), piece):
+        out += compressor.compress(data[start:start + piece])
+        out += compressor.flush(zlib.Z_SYNC_FLUSH)
+    return out + compressor.flush(zlib.Z_FINISH)
 
 
 def container_records(body):
@@ -95,9 +106,10 @@ def decode_record(record, fields):
     return values
 
 
-def users_file(records, magic=b"KST", count=None):
+def users_file(records, magic=b"KST", count=None, body=None):
     count = len(records) // USER_RECORD_SIZE if count is None else count
-    return bytes([len(magic)]) + magic + struct.pack("<i", count) + container_body(records)
+    body = container_body(records) if body is None else body
+    return bytes([len(magic)]) + magic + struct.pack("<i", count) + body
 
 
 def read_users_file(path):
@@ -184,6 +196,22 @@ class UsersDatTest(unittest.TestCase):
         header, users = self.dump()
         self.assertEqual(header, "count 2")
         self.assertEqual(users, [ALICE, BOB])
+
+    def test_files_written_at_any_level_and_with_stored_blocks_read(self):
+        # Enough users that the inner stream spans several of the reader's chunks.
+        users = [dict(BOB if i % 2 else ALICE, UserName=f"user{i:03d}", PopPort=i)
+                 for i in range(100)]
+        records = b"".join(encode_record(USER_RECORD_SIZE, USER_FIELDS, u) for u in users)
+        bodies = {f"inner {inner}, outer {outer}": container_body(records, inner, outer)
+                  for inner in (0, 1, 9) for outer in (0, 9)}
+        bodies["sync-flushed inner"] = zlib.compress(sync_flushed(records, USER_RECORD_SIZE))
+        bodies["sync-flushed outer"] = sync_flushed(zlib.compress(records, 0), 4096)
+        for name, body in bodies.items():
+            with self.subTest(name):
+                self.write(users_file(records, body=body))
+                header, read = self.dump()
+                self.assertEqual(header, "count 100")
+                self.assertEqual(read, users)
 
     def test_windows_1252_text_of_older_files_reads_as_utf8(self):
         old = dict(BOB, UserName="Müller", EmailDisplayName="Café €")
