@@ -12,10 +12,12 @@
 #include <string_view>
 #include <utility>
 
-#include "settings/program_config.h"
+#include "host/secret_file.h"
+#include "log/visible_text.h"
 #include "platform/operator_messages.h"
 #include "platform/settings_store.h"
 #include "platform/text_encoding.h"
+#include "settings/program_config.h"
 #include "store/contacts_db.h"
 #include "store/email_db.h"
 #include "store/user_list.h"
@@ -23,7 +25,6 @@
 namespace kestrune {
 namespace {
 
-constexpr std::size_t kMaxSecretFileBytes = 4096;
 constexpr std::int32_t kDefaultPermissionLevel = 2;
 constexpr std::int32_t kDefaultPopPort = 110;
 constexpr std::string_view kMaskedPassword = "***";
@@ -129,23 +130,6 @@ std::string TextOption(const Arguments& arguments, const std::string& name) {
   return value->second;
 }
 
-// The first line of a file holding a secret; its line end is not part of it.
-std::string ReadSecretFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw CommandFailure("cannot read " + path);
-  std::string text(kMaxSecretFileBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (in.bad()) throw CommandFailure("cannot read " + path);
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (text.size() > kMaxSecretFileBytes) throw CommandFailure(path + " is too large");
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  if (!text.empty() && text.back() == '\r') text.pop_back();
-  if (text.find_first_of("\r\n") != std::string::npos) {
-    throw CommandFailure(path + " holds more than one line");
-  }
-  return text;
-}
-
 std::string PasswordFromFile(const Arguments& arguments, const std::string& option) {
   std::string password = ReadSecretFile(arguments.values.at(option));
   if (password.empty())
@@ -164,6 +148,11 @@ std::string Field(std::string_view text) {
     if (c == '\t' || c == '\r' || c == '\n') c = ' ';
   }
   return field;
+}
+
+// The passwords among the settings: never shown, never taken from the command line.
+bool IsSecret(const SettingDefinition& definition) {
+  return definition.kind == SettingKind::kScrambled || definition.name == "SSLPassword";
 }
 
 class AdminCommands {
@@ -354,8 +343,9 @@ class AdminCommands {
     if (!OpenUserFile(arguments, "contacts USER", contacts)) return;
     const int count = contacts.GetCount();
     for (int i = 1; i <= count; ++i) {
+      // A deleted contact reads as an empty record with Active 0; it is listed too.
       TContactRecord contact;
-      if (!contacts.GetContact(i, contact)) continue;
+      contacts.GetContact(i, contact);
       out_ << i << '\t' << contact.UseCount << '\t' << contact.Active << '\t'
            << Field(contact.ContactName) << '\t' << Field(contact.ContactEmail) << '\n';
     }
@@ -369,7 +359,7 @@ class AdminCommands {
   }
 
   std::string ShownValue(const SettingDefinition& definition) const {
-    if (definition.kind == SettingKind::kScrambled) return std::string(kMaskedPassword);
+    if (IsSecret(definition)) return std::string(kMaskedPassword);
     return Field(SettingValueText(Config(), definition));
   }
 
@@ -399,9 +389,7 @@ class AdminCommands {
     const bool from_file = arguments.values.contains("value-file");
     ExpectWords(arguments, from_file ? 1 : 2, "settings set NAME VALUE|--value-file F");
     const SettingDefinition& definition = Definition(arguments.words[0]);
-    const bool secret =
-        definition.kind == SettingKind::kScrambled || definition.name == "SSLPassword";
-    if (secret && !from_file) {
+    if (IsSecret(definition) && !from_file) {
       throw UsageError(std::string(definition.name) +
                        " is a password: give it with --value-file F, not on the command line");
     }
@@ -443,18 +431,20 @@ int RunAdminCommand(const std::vector<std::string>& command, ProgramSettings& se
     commands.Run(command);
     // Settings problems do not stop the data-file commands; they are reported after.
     for (const std::string& message : load_messages) {
-      err << "kestrune: warning: " << message << '\n';
+      err << "kestrune: warning: " << VisibleText(message) << '\n';
     }
     for (const std::string& message : messages.Take()) {
-      err << "kestrune: warning: " << message << '\n';
+      err << "kestrune: warning: " << VisibleText(message) << '\n';
     }
     out.flush();
     return kExitSuccess;
   } catch (const UsageError& e) {
-    err << "kestrune: " << e.what() << '\n';
+    // Names given on the command line are in these texts: a control character in one
+    // is shown escaped, so the message stays one line.
+    err << "kestrune: " << VisibleText(e.what()) << '\n';
     return kExitUsage;
   } catch (const std::exception& e) {
-    err << "kestrune: " << e.what() << '\n';
+    err << "kestrune: " << VisibleText(e.what()) << '\n';
     return kExitFailure;
   }
 }

@@ -7,6 +7,7 @@
 #include "host/admin_commands.h"
 #include "host/headless_host.h"
 #include "host/mail_commands.h"
+#include "log/visible_text.h"
 #include "platform/program_dir.h"
 #include "platform/text_encoding.h"
 #include "settings/program_config.h"
@@ -57,21 +58,37 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& args) {
       options.version = true;
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (TakeSetupOption(args, i, options.setup, options.error)) {
+      if (!options.error.empty()) return options;
     } else {
-      options.error = "unknown option " + arg;
+      options.error = "unknown option " + VisibleText(arg);
       return options;
     }
+  }
+  // "setup" takes the set-up options after the word too.
+  if (i < args.size() && args[i] == "setup") {
+    options.command = {"setup"};
+    for (++i; i < args.size(); ++i) {
+      if (!TakeSetupOption(args, i, options.setup, options.error)) {
+        options.error = "unknown setup option " + VisibleText(args[i]);
+      }
+      if (!options.error.empty()) return options;
+    }
+    return options;
   }
   options.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (!options.command.empty() && options.command[0] != "mail" &&
       !IsAdminCommand(options.command[0])) {
-    options.error = "unknown command " + options.command[0];
+    options.error = "unknown command " + VisibleText(options.command[0]);
   }
   return options;
 }
 
 std::string UsageText() {
-  return "Usage: kestrune [--home DIR] [--headless] [--minimize] [--launchbrowser]\n"
+  return "Usage: kestrune [--home DIR] [--headless] [--minimize] [--launchbrowser] [SETUP]\n"
+         "       kestrune [--home DIR] setup [SETUP]\n"
+         "  SETUP (first start, unattended): --admin-password-file F --smtp-server H\n"
+         "        [--smtp-port P] [--admin-email A] [--smtp-user U --smtp-password-file F]\n"
          "       kestrune [--home DIR] users list\n"
          "       kestrune [--home DIR] users add NAME --password-file F [--level N] [--email A]\n"
          "                [--display-name T] [--pop-server H] [--pop-port P] [--pop-user U]\n"
@@ -89,7 +106,9 @@ std::string UsageText() {
          "       kestrune [--home DIR] mail run\n"
          "       kestrune --version | --help\n"
          "The program directory is --home DIR, else $KESTRUNE_HOME, else the executable's\n"
-         "directory. Exit status: 0 success, 1 failure, 2 usage error.\n";
+         "directory. Exit status: 0 success, 1 failure, 2 usage error; the server also\n"
+         "3 already running, 4 port in use, 5 private key, 6 certificates, 7 bound\n"
+         "address, 8 first start not completed.\n";
 }
 
 int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -128,6 +147,9 @@ int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (!options.command.empty() && options.command.front() == "mail") {
     const std::vector<std::string> mail_args(options.command.begin() + 1, options.command.end());
     return RunMailCommand(settings.Host().program_directory, mail_args, out, err);
+  }
+  if (!options.command.empty() && options.command.front() == "setup") {
+    return RunSetupCommand(options, settings, out, err);
   }
   if (!options.command.empty()) return RunAdminCommand(options.command, settings, out, err);
   if (!options.headless) {

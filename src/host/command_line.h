@@ -1,6 +1,7 @@
 // The program's command line: options every run understands (--home DIR, --headless,
 // the Minimize and LaunchBrowser switches, --version, --help) and the choice between
-// the administrator commands (users, index, contacts, settings) and the server host.
+// the administrator commands (users, index, contacts, settings), the mail commands, the
+// first-start set-up and the server host.
 #pragma once
 
 #include <filesystem>
@@ -9,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "host/setup_options.h"
 
 namespace kestrune {
 
@@ -21,6 +24,7 @@ struct ProgramOptions {
   bool launch_browser = false;  // "LaunchBrowser": open the start page in a browser
   bool version = false;
   bool help = false;
+  SetupOptions setup;                // unattended first start
   std::vector<std::string> command;  // the administrator command and its arguments
   std::string error;                 // a usage error, empty when none
 };

@@ -1,29 +1,325 @@
-// Headless start: one instance per program directory, then the settings.
+// The headless server: start order, start failures, the first start, the timers and
+// the exit path. Signals are taken by sigwait on the main thread; every other thread
+// is started with SIGTERM and SIGINT blocked.
 #include "host/headless_host.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
 #include <ostream>
 
+#include "engines/mail_runs.h"
+#include "host/admin_commands.h"
 #include "host/command_line.h"
-#include "settings/program_config.h"
+#include "host/first_start.h"
+#include "host/mail_timers.h"
+#include "log/debug_log.h"
 #include "platform/instance_lock.h"
+#include "platform/operator_messages.h"
+#include "platform/program_dir.h"
+#include "settings/program_config.h"
+#include "store/user_list.h"
+#include "web/toolkit/listener_error.h"
+#include "web/toolkit/server_controller.h"
+#include "web/toolkit/standalone_server.h"
 
 namespace kestrune {
+namespace {
+
+// Test runs shorten the timers' minute (milliseconds per minute); unset, a minute is
+// 60000 ms.
+std::int64_t MillisecondsPerMinute() {
+  const char* value = std::getenv("KESTRUNE_TIMER_MS_PER_MINUTE");
+  if (value == nullptr || *value == '\0') return 60000;
+  char* end = nullptr;
+  const long long parsed = std::strtoll(value, &end, 10);
+  return (*end == '\0' && parsed > 0) ? parsed : 60000;
+}
+
+// Operator messages become log lines; their "\r" line breaks become separate lines.
+class LogOperatorMessages : public OperatorMessages {
+ public:
+  LogOperatorMessages() { SetOperatorMessages(this); }
+  ~LogOperatorMessages() override { SetOperatorMessages(nullptr); }
+  void ShowMessage(std::string_view text) override { AddDebugLines(text); }
+
+  static void AddDebugLines(std::string_view text) {
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t end = text.find('\r', start);
+      AddDebugLine(text.substr(start, end == std::string_view::npos ? end : end - start));
+      if (end == std::string_view::npos) break;
+      start = end + 1;
+    }
+  }
+};
+
+// The listener's session events and banner reach the debug log and the statistics.
+class ListenerLog : public ListenerEvents {
+ public:
+  void OnNewSession(TIWApplication&) override { DebugLog().SessionCreated(NowAsDateValue()); }
+  void OnCloseSession(TIWApplication&) override { DebugLog().SessionClosed(NowAsDateValue()); }
+  void OnDebugLog(std::string_view text) override { AddDebugLine(text); }
+};
+
+// The installation's read-only data directory (templates, static files, scripts).
+std::filesystem::path InstalledDataDirectory(const std::filesystem::path& program_directory) {
+  for (const auto& directory : InstallationDirectories(program_directory)) {
+    if (directory != program_directory) return directory;
+  }
+  return program_directory;
+}
+
+// The web server controller as the settings make it.
+void ConfigureController(const TProgramConfig& config, const std::filesystem::path& home,
+                         TIWServerController& controller) {
+  controller.SetDirectories(home, InstalledDataDirectory(home));
+  controller.Port = config.Port;
+  controller.SetSessionTimeout(
+      config.SessionTimeout >= 0 && config.SessionTimeout <= 600 ? config.SessionTimeout : 30);
+  controller.SessionTrackingMethod = TrackingMethodFromSetting(config.SessionTrackingMethod);
+  controller.RestrictIPs = config.RestrictIPs;
+  controller.BoundIP = config.BindToIP ? config.BoundIP : "";
+  controller.AuthBeforeNewSession = false;  // the session controller installs its handler
+  if (config.EnableSSL) {
+    controller.SSLOptions.Port = config.SSLPort;
+    controller.SSLOptions.CertificatePassword = config.SSLPassword;
+    controller.SSLOptions.NonSSLRequest = NonSSLModeFromSetting(config.SSLRequest);
+  }
+}
+
+// The start failure's lines, and its exit status. Headless mode repairs nothing: the
+// lines say which setting to change.
+int ReportStartFailure(const ListenerStartError& failure) {
+  switch (failure.kind()) {
+    case ListenerStartError::Kind::kPortInUse:
+      LogOperatorMessages::AddDebugLines(
+          "Kestrune encountered an Error while attempting to bind to the specified web server "
+          "ports. The ports could be in use or unavailable.");
+      AddDebugLine(failure.what());
+      AddDebugLine("Choose other ports with: kestrune settings set Port N (and SSLPort N)");
+      return kExitPortInUse;
+    case ListenerStartError::Kind::kPrivateKey:
+      AddDebugLine(
+          "Kestrune encountered an Error while loading the SSL Certificate, the password "
+          "supplied is either not set or incorrect.");
+      AddDebugLine(failure.what());
+      AddDebugLine(
+          "Give the key's password with: kestrune settings set SSLPassword --value-file F "
+          "(or turn HTTPS off: kestrune settings set EnableSSL 0)");
+      return kExitPrivateKey;
+    case ListenerStartError::Kind::kCertificates:
+      LogOperatorMessages::AddDebugLines(
+          "Error loading SSL certificates, this can be caused by either\rinvalid certificates "
+          "or they might not exist.");
+      AddDebugLine(failure.what());
+      AddDebugLine(
+          "Replace cert.pem, key.pem and root.pem in the program directory, or turn HTTPS "
+          "off: kestrune settings set EnableSSL 0");
+      return kExitCertificates;
+    case ListenerStartError::Kind::kAddress:
+      LogOperatorMessages::AddDebugLines(
+          "Error Binding to specified IP Address, The IP Address either,\rdoes not exist or is "
+          "not connected.");
+      AddDebugLine(failure.what());
+      AddDebugLine("Listen on all addresses with: kestrune settings set BindToIP 0");
+      return kExitBoundAddress;
+  }
+  return kExitFailure;
+}
+
+// SIGTERM and SIGINT, blocked in this thread and every thread it starts afterwards.
+sigset_t BlockStopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  return signals;
+}
+
+// One timed mail run on the console's copy of the user list (mail worker thread).
+class TimedMailJob {
+ public:
+  TimedMailJob(ProgramSettings& settings, TUserList& users) : settings_(settings), users_(users) {}
+
+  void Run(const std::atomic<bool>* stop) {
+    if (!ReopenUsersIfNeeded()) return;
+    MailRunContext context{settings_.Config(), users_,
+                           [](std::string_view line) { AddDebugLine(line); }, stop};
+    try {
+      TimedMailRun(context);
+    } catch (const std::exception& failure) {
+      // An error the run did not handle ends this tick; the next tick tries again.
+      AddDebugLine(std::string("Timed mail run ended with an error: ") + failure.what());
+      return;
+    }
+    if (stop != nullptr && *stop) return;
+    DebugLog().SetLastMailCheck(DateTimeText(NowAsDateValue()));
+  }
+
+ private:
+  // A failed reload closes and reopens the list, so one damaged read does not stop all
+  // mail until a restart; when that fails too the run waits for the next tick.
+  bool ReopenUsersIfNeeded() {
+    if (users_.IsOpen() && users_.Reload()) return true;
+    users_.Close();
+    if (users_.Open(settings_.Config().UserDirectories)) return true;
+    AddDebugLine("User Database could not be opened; the timed mail run waits for the next tick.");
+    return false;
+  }
+
+  ProgramSettings& settings_;
+  TUserList& users_;
+};
+
+bool IsInteractive() { return isatty(STDIN_FILENO) == 1; }
+
+}  // namespace
 
 int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::ostream& out,
                 std::ostream& err) {
-  const std::filesystem::path directory = settings.Host().program_directory;
+  const std::filesystem::path home = settings.Host().program_directory;
   // Held until the process ends; checked before the settings are touched.
-  InstanceLock lock(directory / InstanceLock::kFileName);
+  InstanceLock lock(home / InstanceLock::kFileName);
   if (!lock.Acquired()) {
     err << "Kestrune is already running." << std::endl;
-    return 1;
+    return kExitAlreadyRunning;
   }
+  const sigset_t stop_signals = BlockStopSignals();
+
+  TDebugLog& log = DebugLog();
+  log.SetEcho(&out);
+  LogOperatorMessages operator_messages;
   settings.LoadSettings();
-  out << "Kestrune " << kVersion << ": program directory " << directory.string() << '\n'
-      << "Settings loaded from " << settings.SettingsFile().string() << '\n'
-      << "Nothing to serve yet: the web server is not part of this build." << std::endl;
+  TProgramConfig& config = settings.Config();
+  config.ServerReady = false;
+
+  TIWServerController controller;
+  ConfigureController(config, home, controller);
+  ListenerLog listener_log;
+  controller.Listener = &listener_log;
+  log.StartLog(controller.BoundIP, controller.Port, NowAsDateValue());
+
+  TIWStandAloneServer server(controller);
+  try {
+    server.Start();
+  } catch (const ListenerStartError& failure) {
+    const int status = ReportStartFailure(failure);
+    err << "kestrune: the web server could not start: " << failure.what() << std::endl;
+    log.SetEcho(nullptr);
+    return status;
+  }
+  AddDebugLine("Smtp Service configured successfully.");
+
+  TUserList users;
+  const bool users_open = users.Open(config.UserDirectories);
+  if (users_open) {
+    AddDebugLine("User Database loaded successfully.");
+    AddDebugLine("");
+  }
+
+  // First start: browsers get no pages until "Admin" exists.
+  if (users_open && users.GetCount() == 0) {
+    AddDebugLine("The user database holds no user: first start.");
+    // A dialogue has the terminal to itself; its lines are in the log all the same.
+    const bool dialogue = !options.setup.Any() && IsInteractive();
+    if (dialogue) log.SetEcho(nullptr);
+    StreamTerminal terminal(std::cin, out, STDIN_FILENO);
+    const FirstStartOutcome outcome =
+        RunFirstStart(options.setup, IsInteractive(), terminal, settings, users, err);
+    log.SetEcho(&out);
+    if (outcome != FirstStartOutcome::kCreated) {
+      AddDebugLine("Kestrune Server stopped: the first start was not completed.");
+      server.Stop();
+      log.SetEcho(nullptr);
+      return kExitNotSetUp;
+    }
+    AddDebugLine("The \"Admin\" account has been created.");
+  }
+  config.ServerReady = true;
+
+  TimedMailJob mail_job(settings, users);
+  MailTimers* timers_pointer = nullptr;
+  MailTimers timers(MailTimers::Jobs{
+      .mail_run = [&] { mail_job.Run(timers_pointer->StopFlag()); },
+      .save_log =
+          [&] {
+            if (config.AutoSaveDebugLog) {
+              log.AutoSave(config.LogDirectory, config.ClearLogWhenAutoSaved, NowAsDateValue());
+            }
+          },
+      .log = [](std::string_view line) { AddDebugLine(line); }});
+  timers_pointer = &timers;
+  const std::int64_t minute = MillisecondsPerMinute();
+  timers.SetEmailTimer(config.AutoCheckEmails, TimerInterval(config.AutoCheckInterval, minute));
+  timers.SetAutoSaveLog(config.AutoSaveDebugLog, TimerInterval(config.AutoSaveInterval, minute));
+  timers.Start();
+  AddDebugLine("Kestrune Server ready at " + DateTimeText(NowAsDateValue()));
+
+  int received = 0;
+  while (sigwait(&stop_signals, &received) != 0) {
+  }
+
+  // Exit path: a mail run ends without committing, requests in flight finish, then
+  // the settings and the user database are saved.
+  AddDebugLine(std::string("Kestrune Server stopping (") +
+               (received == SIGINT ? "SIGINT" : "SIGTERM") + ") at " +
+               DateTimeText(NowAsDateValue()));
+  config.ServerReady = false;
+  timers.Stop();
+  server.Stop();
+  ExitWindowState window;
+  window.left = config.MainWindowLeft;
+  window.top = config.MainWindowTop;
+  window.width = config.MainWindowWidth;
+  window.height = config.MainWindowHeight;
+  settings.SaveOnExit(window);
+  if (users.IsOpen() || users.Open(config.UserDirectories)) {
+    try {
+      users.Reload();
+      users.Save();
+    } catch (const std::exception& failure) {
+      AddDebugLine(std::string("The user database could not be saved: ") + failure.what());
+    }
+    users.Close();
+  }
   settings.ClearPasswordKey();
-  return 0;
+  AddDebugLine("Kestrune Server stopped at " + DateTimeText(NowAsDateValue()));
+  log.SetEcho(nullptr);
+  return kExitStopped;
+}
+
+int RunSetupCommand(const ProgramOptions& options, ProgramSettings& settings, std::ostream& out,
+                    std::ostream& err) {
+  LogOperatorMessages operator_messages;
+  DebugLog().SetEcho(&err);
+  settings.LoadSettings();
+  TUserList users;
+  if (!users.Open(settings.Config().UserDirectories)) {
+    err << "kestrune: cannot open the user database" << std::endl;
+    DebugLog().SetEcho(nullptr);
+    return kExitFailure;
+  }
+  DebugLog().SetEcho(nullptr);
+  if (users.GetCount() != 0) {
+    err << "kestrune: the user database already holds users; the first-start set-up is only "
+           "for an empty one"
+        << std::endl;
+    return kExitFailure;
+  }
+  StreamTerminal terminal(std::cin, out, STDIN_FILENO);
+  switch (RunFirstStart(options.setup, IsInteractive(), terminal, settings, users, err)) {
+    case FirstStartOutcome::kCreated:
+      return kExitSuccess;
+    case FirstStartOutcome::kFailed:
+      return kExitFailure;
+    default:
+      return kExitNotSetUp;
+  }
 }
 
 }  // namespace kestrune
