@@ -212,8 +212,7 @@ bool TUserList::Reload() {
   if (!open_) return false;
   const std::filesystem::path directory = directory_;
   Close();
-  Open(directory);
-  return true;
+  return Open(directory);
 }
 
 int TUserList::GetCount() {
@@ -286,7 +285,8 @@ bool TUserList::DeleteUser(std::string_view name) {
 }
 
 void TUserList::Save() {
-  if (!CheckOpen("Error Saving Users Database Code:304")) return;
+  constexpr const char* kNotOpen = "Error Saving Users Database Code:304";
+  if (!CheckOpen(kNotOpen)) throw NotOpenError(kNotOpen);
   RecordFile::Header header = header_;
   RecordArray records = records_;
   file_->Modify([&](const CurrentFile& current) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,6 +78,12 @@ struct TUserRecord {
 // not empty, not "." or "..", and without "/", "\", ":" or control characters.
 bool IsValidUserDirectoryName(std::string_view name);
 
+// Save on a list that is not open: nothing was written.
+class NotOpenError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Users.Dat, one holder's copy. Used by one thread at a time (the console's copy by the
 // console, a session's by the thread serving its request). Save merges: when another
 // holder saved since this copy was read, this copy's changes since then are applied
@@ -102,8 +109,11 @@ class TUserList {
   bool DeleteUserAt(int index);
   bool DeleteUser(std::string_view name);
   // Throws (std::system_error, ZlibError, DamagedFileError) when the file cannot be
-  // written; the file is then unchanged and this copy keeps its unsaved changes.
+  // written; the file is then unchanged and this copy keeps its unsaved changes. On a
+  // list that is not open, shows code 304 and throws NotOpenError.
   void Save();
+  // Close and Open again: false (the list then closed) when it was not open or the
+  // file can no longer be read.
   bool Close();
 
   bool IsOpen() const { return open_; }

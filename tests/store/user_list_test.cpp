@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <fstream>
 #include <functional>
 #include <system_error>
 #include <thread>
@@ -119,7 +120,7 @@ TEST_F(UserListTest, EveryOperationOnAClosedListShowsItsCodeAndFails) {
   EXPECT_FALSE(list.SetUser(1, user));
   EXPECT_FALSE(list.DeleteUserAt(1));
   EXPECT_FALSE(list.DeleteUser("bob"));
-  list.Save();
+  EXPECT_THROW(list.Save(), NotOpenError) << "a save that wrote nothing must not pass as done";
   EXPECT_FALSE(list.Close());
   EXPECT_FALSE(list.Reload());
   EXPECT_EQ(messages_.Take(), (std::vector<std::string>{
@@ -276,6 +277,23 @@ TEST_F(UserListTest, AnotherCopysSaveIsSeenAfterReload) {
   EXPECT_EQ(console.GetCount(), 0);
   EXPECT_TRUE(console.Reload());
   EXPECT_EQ(NamesIn(console), std::vector<std::string>{"dave"});
+}
+
+TEST_F(UserListTest, AReloadThatCannotReadTheFileFailsAndLeavesTheListClosed) {
+  TUserList list;
+  ASSERT_TRUE(list.Open(dir_.path()));
+  TUserRecord user = User("erin");
+  list.AddUser(user);
+  list.Save();
+  {
+    std::ofstream damaged(file_, std::ios::binary | std::ios::trunc);
+    damaged << "\x03KST\x01";  // cut inside the header
+  }
+  messages_.Take();
+  EXPECT_FALSE(list.Reload());
+  EXPECT_EQ(messages_.Take(), std::vector<std::string>{"Error Loading Users Database Code:300"});
+  EXPECT_FALSE(list.IsOpen());
+  EXPECT_EQ(list.GetCount(), -1);
 }
 
 TEST_F(UserListTest, ASaveKeepsWhatAnotherCopySavedInBetween) {
