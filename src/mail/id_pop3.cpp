@@ -47,11 +47,15 @@ void TIdPOP3::Connect(int timeout_ms) {
     connection_.SetReadTimeout(ReadTimeoutMs);
     connection_.SetMaxLineLength(LineConnection::kDefaultMaxLineLength);
     connection_.Connect(Host, Port, timeout_ms);
+    const bool upgrade_mode = UseTls == TlsMode::kAuto || UseTls == TlsMode::kRequired;
     const bool implicit_tls =
-        UseTls == TlsMode::kImplicit || (UseTls == TlsMode::kAuto && Port == kImplicitTlsPort);
+        UseTls == TlsMode::kImplicit || (upgrade_mode && Port == kImplicitTlsPort);
     if (implicit_tls) connection_.StartTls();
     if (!ReadStatus()) throw ProtocolError(0, last_lines_.front());
-    if (UseTls == TlsMode::kAuto && !implicit_tls) UpgradeIfOffered();
+    if (upgrade_mode && !implicit_tls) UpgradeIfOffered();
+    if (UseTls == TlsMode::kRequired && !connection_.Secure()) {
+      throw TransportError(kTlsRequiredText);
+    }
     LogIn();
   } catch (...) {
     connection_.Close();

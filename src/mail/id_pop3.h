@@ -21,6 +21,10 @@ class TIdPOP3 {
  public:
   static constexpr int kDefaultPort = 110;
   static constexpr int kImplicitTlsPort = 995;
+  // The error of a connect with TlsMode::kRequired to a server that offers no STLS.
+  static constexpr const char* kTlsRequiredText =
+      "TLS is required, but the POP3 server does not offer STLS: the user name and password "
+      "were not sent.";
 
   // Lines of a multi-line reply other than a message (CAPA); more is a broken server.
   static constexpr std::size_t kMaxReplyLines = 1000;

@@ -69,12 +69,16 @@ void TIdSMTP::Connect(int timeout_ms) {
     connection_.SetReadTimeout(ReadTimeoutMs);
     connection_.SetMaxLineLength(kMaxReplyLineLength);
     connection_.Connect(Host, Port, timeout_ms);
-    if (UseTls == TlsMode::kImplicit || (UseTls == TlsMode::kAuto && Port == kImplicitTlsPort)) {
+    if (UseTls == TlsMode::kImplicit ||
+        ((UseTls == TlsMode::kAuto || UseTls == TlsMode::kRequired) && Port == kImplicitTlsPort)) {
       connection_.StartTls();
     }
     ReadReply();
     CheckReply({220});
     Introduce();
+    if (UseTls == TlsMode::kRequired && !connection_.Secure()) {
+      throw TransportError(kTlsRequiredText);
+    }
   } catch (...) {
     connection_.Close();
     throw;
@@ -86,7 +90,7 @@ void TIdSMTP::Introduce() {
     SendCmd("HELO " + LocalName(), {250});
     return;
   }
-  if (UseTls != TlsMode::kAuto || connection_.Secure()) return;
+  if ((UseTls != TlsMode::kAuto && UseTls != TlsMode::kRequired) || connection_.Secure()) return;
   const bool offers_starttls = std::any_of(
       last_lines_.begin() + 1, last_lines_.end(),
       [](const std::string& line) { return EqualsIgnoringAsciiCase(line, "STARTTLS"); });

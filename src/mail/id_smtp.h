@@ -23,6 +23,10 @@ class TIdSMTP {
  public:
   static constexpr int kDefaultPort = 25;
   static constexpr int kImplicitTlsPort = 465;
+  // The error of a connect with TlsMode::kRequired to a server that offers no STARTTLS.
+  static constexpr const char* kTlsRequiredText =
+      "TLS is required, but the SMTP server does not offer STARTTLS: no credentials or mail "
+      "were sent.";
   // Reply lines may be up to 512 octets; some servers go beyond that in free text.
   static constexpr std::size_t kMaxReplyLineLength = 1000;
   // Real replies have a few dozen lines at most; an endless one is a broken server.

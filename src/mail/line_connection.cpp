@@ -251,6 +251,17 @@ void LineConnection::StartTls() {
 
 bool LineConnection::Connected() const { return impl_->socket.is_open(); }
 
+TlsMode TlsModeFromSetting(std::int32_t value) {
+  switch (value) {
+    case 0:
+      return TlsMode::kNone;
+    case 1:
+      return TlsMode::kAuto;
+    default:
+      return TlsMode::kRequired;
+  }
+}
+
 bool LineConnection::Secure() const { return impl_->tls != nullptr; }
 
 void LineConnection::Close() noexcept {

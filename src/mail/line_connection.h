@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -16,7 +17,13 @@ enum class TlsMode {
   kAuto,      // implicit TLS on the protocol's TLS port (995, 465), else upgrade when offered
   kImplicit,  // TLS from the first byte, whatever the port
   kNone,      // never: the plain protocol only
+  kRequired,  // as kAuto, but a server that offers no upgrade is refused before any
+              // credentials are sent (an attacker on the path can strip the offer)
 };
+
+// The mode of a PopTls/SmtpTls setting: 0 kNone, 1 kAuto, 2 kRequired. Any other value
+// (a hand-edited file) is read as kRequired, the safe choice.
+TlsMode TlsModeFromSetting(std::int32_t value);
 
 // One connection; owned and used by one thread at a time (the client that holds it).
 // Every failure is raised as one of the errors of mail/socket_error.h.

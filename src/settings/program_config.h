@@ -49,6 +49,10 @@ struct TProgramConfig {
   std::int32_t MainWindowTop = 0;
   std::int32_t MainWindowWidth = 0;
   std::int32_t MainWindowHeight = 0;
+  // How the mail engines protect POP3 and SMTP sessions: 0 plain only, 1 TLS when the
+  // server offers it (implicit TLS on port 995/465, else STLS/STARTTLS), 2 TLS required
+  // (credentials never go out in plain text; the connect fails instead).
+  std::int32_t PopTls = 0;
   std::int32_t Port = 0;
   std::int32_t LoginType = 0;
   std::int32_t SessionTimeout = 0;
@@ -69,6 +73,7 @@ struct TProgramConfig {
   std::string SmtpServer;
   std::int32_t SmtpPort = 0;
   std::int32_t SmtpAuthType = 0;
+  std::int32_t SmtpTls = 0;  // as PopTls
   std::string SmtpUserName;
   std::string SmtpPassword;  // in clear here; scrambled in the store
 };

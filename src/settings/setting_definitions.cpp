@@ -6,8 +6,8 @@
 #include <charconv>
 #include <climits>
 
-#include "settings/program_config.h"
 #include "platform/text_encoding.h"
+#include "settings/program_config.h"
 
 namespace kestrune {
 namespace {
@@ -69,6 +69,8 @@ const std::array kDefinitions = {
     Integer("MainWindowTop", kRoot, &C::MainWindowTop, -1),
     Integer("MainWindowWidth", kRoot, &C::MainWindowWidth, -1),
     Integer("MainWindowHeight", kRoot, &C::MainWindowHeight, -1),
+    // TLS towards the POP3 and SMTP servers: 0 plain only, 1 when offered, 2 required.
+    Integer("PopTls", kRoot, &C::PopTls, 1, 0, 2),
 
     Integer("Port", kWeb, &C::Port, 80, 1, 65535),
     Integer("LoginType", kWeb, &C::LoginType, 0, 0, 1),
@@ -92,6 +94,7 @@ const std::array kDefinitions = {
     Text("SmtpServer", kSmtp, &C::SmtpServer, kDefaultSmtpServer),
     Integer("SmtpPort", kSmtp, &C::SmtpPort, 25, 1, 65535),
     Integer("SmtpAuthType", kSmtp, &C::SmtpAuthType, 0, 0, 1),
+    Integer("SmtpTls", kSmtp, &C::SmtpTls, 1, 0, 2),
     Text("SmtpUserName", kSmtp, &C::SmtpUserName, ""),
     SettingDefinition{"SmtpPassword", kSmtp, K::kScrambled, &C::SmtpPassword, 0, "", kNoMinimum,
                       kNoMaximum},

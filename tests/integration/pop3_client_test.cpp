@@ -272,5 +272,61 @@ TEST_F(Pop3ClientTest, CertificateOfAnUntrustedIssuerIsRefusedWithTheReason) {
   EXPECT_FALSE(pop.Connected());
 }
 
+// Mode 2 of the PopTls setting: an attacker on the path can strip STLS from CAPA, so a
+// server that does not offer it is refused before USER and PASS.
+TEST_F(Pop3ClientTest, RequiredTlsRefusesAServerWithoutStlsBeforeLoggingIn) {
+  mailbox_.Deliver(SimpleMessage("required", "r\n"));
+  {
+    TIdPOP3 pop;
+    Configure(pop, "POP3_PORT");  // plain Dovecot: CAPA without STLS
+    pop.UseTls = TlsModeFromSetting(2);
+    try {
+      pop.Connect(kConnectTimeoutMs);
+      FAIL() << "logged in without TLS";
+    } catch (const TransportError& e) {
+      EXPECT_STREQ(e.what(), TIdPOP3::kTlsRequiredText);
+    }
+    EXPECT_FALSE(pop.Connected());
+  }
+  {
+    TIdPOP3 pop;
+    Configure(pop, "POP3_STLS_PORT");
+    pop.UseTls = TlsModeFromSetting(2);
+    pop.Connect(kConnectTimeoutMs);
+    EXPECT_TRUE(pop.Secure());
+    EXPECT_EQ(pop.CheckMessages(), 1);
+    pop.Disconnect();
+  }
+  {
+    TIdPOP3 pop;  // mode 1 keeps working with a server that offers nothing
+    Configure(pop, "POP3_PORT");
+    pop.UseTls = TlsModeFromSetting(1);
+    pop.Connect(kConnectTimeoutMs);
+    EXPECT_FALSE(pop.Secure());
+    EXPECT_EQ(pop.CheckMessages(), 1);
+    pop.Disconnect();
+  }
+}
+
+// The test certificate names localhost and 127.0.0.1. "127.1" reaches the same server but
+// is a name (not an address in the strict form), and one the certificate does not cover.
+TEST_F(Pop3ClientTest, HostNameTheCertificateDoesNotCoverIsRefused) {
+  for (const auto& [port_key, mode] :
+       {std::pair{"POP3S_PORT", TlsMode::kImplicit}, std::pair{"POP3_STLS_PORT", TlsMode::kAuto}}) {
+    TIdPOP3 pop;
+    Configure(pop, port_key);
+    pop.Host = "127.1";
+    pop.UseTls = mode;
+    try {
+      pop.Connect(kConnectTimeoutMs);
+      FAIL() << "certificate accepted for a name it does not hold (" << port_key << ")";
+    } catch (const TlsError& e) {
+      EXPECT_STREQ(e.what(),
+                   "TLS error: the certificate of 127.1 was not accepted: hostname mismatch");
+    }
+    EXPECT_FALSE(pop.Connected());
+  }
+}
+
 }  // namespace
 }  // namespace kestrune

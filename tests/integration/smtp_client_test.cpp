@@ -198,7 +198,8 @@ TEST_F(SmtpClientTest, UnsafeAddressIsRefusedBeforeAnyCommand) {
   Compose(message, sender);
   message.BccList.Add({"", "x@example.org>\r\nRCPT TO:<victim@example.org"});
   EXPECT_THROW(smtp.Send(message), TransportError);
-  EXPECT_FALSE(smtp.Authenticated()) << "a command was sent before the check";
+  // (The scripted-server test of TIdSMTP checks that not even RSET went out.)
+  EXPECT_FALSE(smtp.Authenticated());
   EXPECT_TRUE(smtp.Connected());
 
   const std::string next_sender = UniqueSender();
@@ -256,6 +257,74 @@ TEST_F(SmtpClientTest, PlainOnlyModeIgnoresStartTls) {
   const SmtpRecord record = RecordOf(sender);
   EXPECT_FALSE(record.tls);
   EXPECT_EQ(record.auth_login, "");
+}
+
+// Mode 2 of the SmtpTls setting: a server that does not offer STARTTLS is refused
+// before AUTH LOGIN or any mail.
+TEST_F(SmtpClientTest, RequiredTlsRefusesAServerWithoutStartTls) {
+  {
+    TIdSMTP smtp;
+    Configure(smtp, "SMTP_PORT");
+    smtp.UseTls = TlsModeFromSetting(2);
+    try {
+      smtp.Connect(kConnectTimeoutMs);
+      FAIL() << "connected without TLS";
+    } catch (const TransportError& e) {
+      EXPECT_STREQ(e.what(), TIdSMTP::kTlsRequiredText);
+    }
+    EXPECT_FALSE(smtp.Connected());
+    TIdMessage message;
+    Compose(message, UniqueSender());
+    EXPECT_THROW(smtp.Send(message), ConnectionClosed);
+  }
+  {
+    TIdSMTP smtp;
+    Configure(smtp, "SMTP_STARTTLS_PORT");
+    smtp.UseTls = TlsModeFromSetting(2);
+    smtp.Connect(kConnectTimeoutMs);
+    EXPECT_TRUE(smtp.Secure());
+    const std::string sender = UniqueSender();
+    TIdMessage message;
+    Compose(message, sender);
+    smtp.Send(message);
+    smtp.Disconnect();
+    const SmtpRecord record = RecordOf(sender);
+    EXPECT_TRUE(record.tls);
+    EXPECT_EQ(record.auth_login, "sender");
+  }
+  {
+    TIdSMTP smtp;  // mode 1 keeps working with a server that offers nothing
+    Configure(smtp, "SMTP_PORT");
+    smtp.UseTls = TlsModeFromSetting(1);
+    smtp.Connect(kConnectTimeoutMs);
+    EXPECT_FALSE(smtp.Secure());
+    const std::string sender = UniqueSender();
+    TIdMessage message;
+    Compose(message, sender);
+    smtp.Send(message);
+    smtp.Disconnect();
+    EXPECT_FALSE(RecordOf(sender).tls);
+  }
+}
+
+// The test certificate names localhost and 127.0.0.1; "127.1" reaches the same server
+// as a name the certificate does not cover.
+TEST_F(SmtpClientTest, HostNameTheCertificateDoesNotCoverIsRefused) {
+  for (const auto& [port_key, mode] : {std::pair{"SMTPS_PORT", TlsMode::kImplicit},
+                                       std::pair{"SMTP_STARTTLS_PORT", TlsMode::kAuto}}) {
+    TIdSMTP smtp;
+    Configure(smtp, port_key);
+    smtp.Host = "127.1";
+    smtp.UseTls = mode;
+    try {
+      smtp.Connect(kConnectTimeoutMs);
+      FAIL() << "certificate accepted for a name it does not hold (" << port_key << ")";
+    } catch (const TlsError& e) {
+      EXPECT_STREQ(e.what(),
+                   "TLS error: the certificate of 127.1 was not accepted: hostname mismatch");
+    }
+    EXPECT_FALSE(smtp.Connected());
+  }
 }
 
 }  // namespace

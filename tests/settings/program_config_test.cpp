@@ -130,6 +130,7 @@ TEST_F(ProgramConfigTest, FirstStartWritesEveryDefault) {
   EXPECT_EQ(c.ServerTimeOut, 5);
   EXPECT_EQ(c.MainWindowLeft, -1);
   EXPECT_EQ(c.MainWindowHeight, -1);
+  EXPECT_EQ(c.PopTls, 1);
   EXPECT_EQ(c.Port, 80);
   EXPECT_EQ(c.LoginType, 0);
   EXPECT_EQ(c.SessionTimeout, 30);
@@ -148,6 +149,7 @@ TEST_F(ProgramConfigTest, FirstStartWritesEveryDefault) {
   EXPECT_EQ(c.SmtpServer, "smtp.example.invalid");
   EXPECT_EQ(c.SmtpPort, 25);
   EXPECT_EQ(c.SmtpAuthType, 0);
+  EXPECT_EQ(c.SmtpTls, 1);
   EXPECT_EQ(c.SmtpUserName, "");
   EXPECT_EQ(c.SmtpPassword, "");
 
@@ -431,6 +433,11 @@ TEST(SettingTextTest, ChecksAsTheDialogDoes) {
   EXPECT_EQ(check("BoundIP", "010.000.000.001").error, "");
   EXPECT_EQ(check("StringsLanguage", "../../etc").error,
             "StringsLanguage must be a language name such as English");
+  EXPECT_EQ(std::get<std::int32_t>(*check("Root.PopTls", "2").value), 2);
+  EXPECT_EQ(std::get<std::int32_t>(*check("SmtpServer.SmtpTls", "0").value), 0);
+  EXPECT_EQ(check("PopTls", "3").error, "PopTls must be between 0 and 2");
+  EXPECT_EQ(check("SmtpTls", "-1").error, "SmtpTls must be between 0 and 2");
+  EXPECT_EQ(FindSettingDefinition("WebServer.PopTls"), nullptr);
   EXPECT_EQ(FindSettingDefinition("WebMail.Port"), nullptr);
   EXPECT_EQ(FindSettingDefinition("ServerReady"), nullptr);
 }
