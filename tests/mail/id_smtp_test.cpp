@@ -2,6 +2,7 @@
 // LOGIN, the collection of announced mechanisms, and failures mid-conversation.
 #include "mail/id_smtp.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include "mail/id_message.h"
@@ -52,9 +53,7 @@ TEST(TIdSMTP, SendFollowsTheCommandSequenceWithAuthLoginAndDotStuffing) {
     peer.Send("250 ok\r\n");
     EXPECT_EQ(peer.ReadLine(), "DATA");
     peer.Send("354 go ahead\r\n");
-    for (std::string line = peer.ReadLine(); line != "."; line = peer.ReadLine()) {
-      data_lines.push_back(line);
-    }
+    data_lines = peer.ReadUntil(".");
     peer.Send("250 queued\r\n");
     EXPECT_EQ(peer.ReadLine(), "QUIT");
   });
@@ -104,8 +103,7 @@ TEST(TIdSMTP, ServerClosingBeforeAcceptingTheDataIsAnError) {
     peer.Send("250 ok\r\n");
     EXPECT_EQ(peer.ReadLine(), "DATA");
     peer.Send("354 go ahead\r\n");
-    while (peer.ReadLine() != ".") {
-    }
+    peer.ReadUntil(".");
   });
   TIdSMTP smtp;
   Configure(smtp, server);
@@ -153,6 +151,48 @@ TEST(TIdSMTP, ReplyThatNeverEndsIsRefusedAtItsLineLimit) {
     EXPECT_STREQ(e.what(), "SMTP reply longer than 1000 lines.");
   }
   EXPECT_FALSE(smtp.Connected());
+}
+
+// An address that could smuggle a command is refused before the client sends anything
+// for the message: the next line the server sees is the QUIT of the disconnect.
+TEST(TIdSMTP, UnsafeAddressIsRefusedBeforeAnyCommandOfTheSend) {
+  ScriptedServer server([](ScriptedPeer& peer) {
+    Greet(peer, "250-smtp.test\r\n250 AUTH LOGIN\r\n");
+    EXPECT_EQ(peer.ReadLine(), "QUIT");
+    peer.Send("221 bye\r\n");
+  });
+  TIdSMTP smtp;
+  Configure(smtp, server);
+  smtp.Connect(5000);
+  TIdMessage message;
+  message.From.Address = "me@test";
+  message.Recipients.Add({"", "a@test"});
+  message.BccList.Add({"", "x@test>\r\nRCPT TO:<victim@test"});
+  EXPECT_THROW(smtp.Send(message), TransportError);
+  EXPECT_TRUE(smtp.Connected());
+  smtp.Disconnect();
+}
+
+// A client that stops in the middle of the data must fail the test, not hang the script.
+TEST(ScriptedPeer, ReadUntilStopsAtTheEndOfTheStream) {
+  std::vector<std::string> lines;
+  bool closed = false;
+  {
+    ScriptedServer server([&](ScriptedPeer& peer) {
+      peer.Send("go\r\n");
+      EXPECT_NONFATAL_FAILURE(lines = peer.ReadUntil("."),
+                              "the client closed the connection before sending \".\"");
+      closed = peer.Closed();
+    });
+    LineConnection connection;
+    connection.Connect("127.0.0.1", server.Port(), 5000);
+    EXPECT_EQ(connection.ReadLine(), "go");  // the script runs
+    connection.WriteLine("one");
+    connection.WriteLine("two");
+    connection.Close();
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"one", "two"}));
+  EXPECT_TRUE(closed);
 }
 
 }  // namespace

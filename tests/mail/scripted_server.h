@@ -3,6 +3,7 @@
 // reset) on its own thread. Header-only so that it is compiled only where included.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace kestrune::testing {
 
@@ -29,7 +31,8 @@ class ScriptedPeer {
     }
   }
 
-  // The next line without CR LF; empty when the client closed the connection.
+  // The next line without CR LF; what was left (often "") when the client closed the
+  // connection, after which Closed() is true.
   std::string ReadLine() {
     std::string line;
     char c = 0;
@@ -40,7 +43,24 @@ class ScriptedPeer {
       }
       line += c;
     }
+    closed_ = true;
     return line;
+  }
+
+  bool Closed() const { return closed_; }
+
+  // The lines before `end_line` (which is consumed). A client that closes the connection
+  // first fails the test, rather than leaving the script reading an empty stream for ever.
+  std::vector<std::string> ReadUntil(std::string_view end_line) {
+    std::vector<std::string> lines;
+    for (std::string line = ReadLine(); line != end_line; line = ReadLine()) {
+      if (closed_) {
+        ADD_FAILURE() << "the client closed the connection before sending \"" << end_line << "\"";
+        break;
+      }
+      lines.push_back(std::move(line));
+    }
+    return lines;
   }
 
   // Closes with an RST instead of a FIN.
@@ -60,6 +80,7 @@ class ScriptedPeer {
 
  private:
   int fd_;
+  bool closed_ = false;
 };
 
 class ScriptedServer {
