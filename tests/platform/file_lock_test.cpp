@@ -71,6 +71,29 @@ TEST(FileLock, ThreadsExcludeEachOtherUnderAnySpellingOfThePath) {
   EXPECT_TRUE(second_saw_release);
 }
 
+// flock alone cannot keep two threads apart once the lock file was replaced (the second
+// opens and locks a new inode); the in-process mutex, taken before the lock file is
+// opened, still does.
+TEST(FileLock, ThreadsExcludeEachOtherEvenWhenTheLockFileWasReplaced) {
+  TempDir dir;
+  const auto file = dir / "Users.Dat";
+  std::atomic<bool> released{false};
+  std::atomic<bool> second_saw_release{false};
+  std::thread second;
+  {
+    const FileLock lock(file);
+    std::filesystem::remove(dir / "Users.Dat.lock");
+    second = std::thread([&] {
+      const FileLock inner(file);
+      second_saw_release = released.load();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    released = true;
+  }
+  second.join();
+  EXPECT_TRUE(second_saw_release) << "the second thread held the lock at the same time";
+}
+
 TEST(FileLock, AnUnopenableLockFileThrowsNamingIt) {
   TempDir dir;
   const auto file = dir / "missing/Users.Dat";
