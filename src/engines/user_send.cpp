@@ -1,7 +1,13 @@
 // The Outbox send of one user.
 #include "engines/user_send.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -56,6 +62,59 @@ class SentMemory {
   std::set<std::string> keys_;
 };
 
+// "Sent.Journal" of a mail store: the file name of every message the server accepted,
+// written the moment its final reply arrives and before the index is saved, so that a
+// run killed in between marks the message Sent instead of sending it again. Removed
+// once every message it names is recorded as Sent. Used under the store's send lock.
+class SentJournal {
+ public:
+  static constexpr const char* kFileName = "Sent.Journal";
+
+  explicit SentJournal(const fs::path& store) : path_(store / kFileName) {}
+  ~SentJournal() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  SentJournal(const SentJournal&) = delete;
+  SentJournal& operator=(const SentJournal&) = delete;
+
+  // The names written by earlier runs (only whole lines count).
+  std::set<std::string> Load() const {
+    std::set<std::string> names;
+    std::ifstream in(path_, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      const std::string name = text.substr(start, end - start);
+      if (IsMailStoreFileName(name)) names.insert(name);
+    }
+    return names;
+  }
+
+  void Add(const std::string& name) {
+    if (fd_ < 0) {
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+      if (fd_ < 0)
+        throw std::system_error(errno, std::generic_category(), "cannot open " + path_.string());
+    }
+    const std::string line = name + "\n";
+    if (::write(fd_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+      throw std::system_error(errno, std::generic_category(), "cannot write " + path_.string());
+    }
+    ::fdatasync(fd_);  // best effort against a power loss; a killed process loses nothing
+  }
+
+  void Remove() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    std::error_code error;
+    fs::remove(path_, error);
+  }
+
+ private:
+  fs::path path_;
+  int fd_ = -1;
+};
+
 bool WantsLogin(const TIdSMTP& client) {
   if (client.AuthenticationType != TIdSMTPAuthenticationType::atLogin) return false;
   const auto& mechanisms = client.AuthMechanisms();
@@ -74,7 +133,8 @@ class OutboxSend {
         stop_(stop),
         reporter_(reporter),
         result_(result),
-        store_(fs::path(user.UserDir)) {}
+        store_(fs::path(user.UserDir)),
+        journal_(store_) {}
 
   void Run() {
     try {
@@ -96,6 +156,7 @@ class OutboxSend {
       }
     }
     reporter_.Waiting(result_.waiting);
+    journaled_ = journal_.Load();
     if (result_.waiting > 0) {
       for (int j = 1; j <= count; ++j) {
         if (stop_ != nullptr && stop_->load()) {
@@ -105,6 +166,7 @@ class OutboxSend {
         if (!SendRecord(j)) break;
       }
     }
+    if (!journaled_.empty() && !unrecorded_) journal_.Remove();
     index_.Close();
     if (!result_.connection_error && !result_.stopped) reporter_.Completed();
   }
@@ -120,7 +182,7 @@ class OutboxSend {
     if (record.Status != email_status::kOutbox) return true;
     const fs::path file = store_ / record.FileName;
     const std::string key = SentMemory::Key(file);
-    if (SentMemory::Get().Contains(key)) {
+    if (SentMemory::Get().Contains(key) || journaled_.contains(record.FileName)) {
       MarkSent(j, record, key);  // sent earlier; only the record is missing
       return true;
     }
@@ -162,6 +224,12 @@ class OutboxSend {
     }
     // Accepted: from here on the message must never go out again.
     SentMemory::Get().Add(key);
+    try {
+      journaled_.insert(record.FileName);
+      journal_.Add(record.FileName);
+    } catch (const std::exception&) {
+      // The in-process memory still keeps it from going out again in this process.
+    }
     ++result_.sent;
     reporter_.Sent(j);
     MarkSent(j, record, key);
@@ -176,6 +244,7 @@ class OutboxSend {
       index_.Save(store_);  // merges with what other holders saved meanwhile
       SentMemory::Get().Remove(key);
     } catch (...) {
+      unrecorded_ = true;
       result_.store_failed = true;
       reporter_.SaveFailed(j, CurrentMailError());
     }
@@ -199,6 +268,9 @@ class OutboxSend {
   SendResult& result_;
   const fs::path store_;
   TUserEmailDB index_;
+  SentJournal journal_;
+  std::set<std::string> journaled_;
+  bool unrecorded_ = false;  // a Sent state could not be saved: keep the journal
   TIdMessage message_;
 };
 

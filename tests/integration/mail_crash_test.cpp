@@ -1,0 +1,214 @@
+// Crash safety of the mail commands: `kestrune mail receive` and `kestrune mail send`
+// killed with SIGKILL at random moments, then run once to the end. Nothing may be lost,
+// nothing stored twice, and a message sent twice only when a kill fell between the
+// server's acceptance and the save of its Sent state.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "mail_fixture.h"
+
+namespace kestrune::testing {
+namespace {
+
+// A trial count and the range of kill delays; the soak script raises the count.
+int Trials() {
+  const char* text = std::getenv("KESTRUNE_CRASH_TRIALS");
+  return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : 20;
+}
+
+class MailCrash : public ::testing::Test {
+ protected:
+  MailCrash() : binary_(fs::path(KESTRUNE_BINARY_DIR) / "kestrune") {}
+
+  pid_t Start(const std::vector<std::string>& args, const TestHome* home = nullptr) {
+    if (home == nullptr) home = &home_;
+    std::vector<std::string> all = {binary_.string(), "--home", home->Root().string()};
+    all.insert(all.end(), args.begin(), args.end());
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      std::vector<char*> argv;
+      for (std::string& arg : all) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      if (std::getenv("KESTRUNE_CRASH_VERBOSE") == nullptr) std::freopen("/dev/null", "w", stdout);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    return pid;
+  }
+  int Run(const std::vector<std::string>& args, const TestHome* home = nullptr) {
+    const pid_t pid = Start(args, home);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  // Starts the command and kills it after a random delay; true when the kill came
+  // before the command ended.
+  bool RunAndKill(const std::vector<std::string>& args, std::mt19937& random,
+                  std::chrono::microseconds max_delay) {
+    const pid_t pid = Start(args);
+    std::this_thread::sleep_for(std::chrono::microseconds(
+        std::uniform_int_distribution<std::int64_t>(0, max_delay.count())(random)));
+    const bool killed = ::kill(pid, SIGKILL) == 0;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return killed && WIFSIGNALED(status);
+  }
+  // How long a whole run of the command takes here, measured on a copy of the setup,
+  // so that the kills fall inside a run rather than after it.
+  std::chrono::microseconds TimeRun(const std::vector<std::string>& args, const TestHome& home) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(args, &home), 0);
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
+  }
+  fs::path WriteSecret(const std::string& name, const std::string& text, const TestHome& home) {
+    const fs::path file = home.Root() / name;
+    std::ofstream(file) << text << "\n";
+    return file;
+  }
+  void AddUser(const PopMailbox* box, const TestHome* home = nullptr) {
+    if (home == nullptr) home = &home_;
+    std::vector<std::string> args = {
+        "users",       "add", "Ann", "--password-file", WriteSecret("pw", "secret", *home).string(),
+        "--auto-check"};
+    if (box != nullptr) {
+      args.insert(args.end(),
+                  {"--pop-server", "127.0.0.1", "--pop-port",
+                   std::to_string(Peers::Get().Port("POP3_PORT")), "--pop-user", box->User(),
+                   "--pop-password-file", WriteSecret("pop", box->Password(), *home).string()});
+    }
+    ASSERT_EQ(Run(args, home), 0);
+  }
+
+  TestHome home_;
+  fs::path binary_;
+};
+
+TEST_F(MailCrash, AKilledReceiveLosesNothingAndStoresNothingTwice) {
+  // Once a run gets through, the mailbox is empty; a new batch keeps the kills coming.
+  constexpr int kMessages = 200;
+  int batches = 0;
+  auto fill = [&batches](PopMailbox& box) {
+    ++batches;
+    for (int i = 1; i <= kMessages; ++i) {
+      const std::string name = std::to_string(batches) + "-" + std::to_string(i);
+      box.Deliver(TestMessage("Crash " + name, i % 2 == 0 ? "crash" + name + "@test" : ""));
+    }
+  };
+  std::chrono::microseconds full_run;
+  {
+    TestHome calibration;
+    PopMailbox calibration_box;
+    fill(calibration_box);
+    AddUser(&calibration_box, &calibration);
+    full_run = TimeRun({"mail", "receive"}, calibration);
+  }
+  batches = 0;
+  PopMailbox box;
+  fill(box);
+  AddUser(&box);
+  std::mt19937 random(20261210);
+  int kills = 0;
+  for (int attempt = 0; kills < Trials() && attempt < 20 * Trials(); ++attempt) {
+    if (box.MessageCount() == 0) fill(box);
+    if (RunAndKill({"mail", "receive"}, random, full_run)) ++kills;
+  }
+  ASSERT_EQ(Run({"mail", "receive"}), 0);
+
+  EXPECT_EQ(box.MessageCount(), 0u);
+  std::map<std::string, int> subjects;
+  for (const TEmailRecord& record : home_.Records("Ann")) {
+    ++subjects[record.Subject];
+    TIdMessage message;
+    EXPECT_NO_THROW(message.LoadFromFile(home_.StoreOf("Ann") / record.FileName))
+        << record.FileName;
+  }
+  EXPECT_EQ(subjects.size(), static_cast<std::size_t>(kMessages * batches));
+  for (const auto& [subject, count] : subjects) EXPECT_EQ(count, 1) << subject;
+  const std::size_t unreferenced = home_.UnreferencedFiles("Ann").size();
+  std::cout << "receive: " << kills << " kills over " << batches << " mailboxes (a full run "
+            << full_run.count() / 1000 << " ms), " << unreferenced << " unreferenced files\n";
+  EXPECT_LE(unreferenced, static_cast<std::size_t>(kills));
+}
+
+// Accepted messages per envelope sender.
+std::map<std::string, int> SmtpRecordCounts() {
+  std::map<std::string, int> counts;
+  for (const auto& entry : fs::directory_iterator(Peers::Get().Value("SMTP_RECORD_DIR"))) {
+    if (entry.path().filename().string().starts_with(".")) continue;
+    std::istringstream envelope(FileText(entry.path() / "envelope"));
+    std::string line;
+    while (std::getline(envelope, line)) {
+      if (line.starts_with("mail_from ")) ++counts[line.substr(10)];
+    }
+  }
+  return counts;
+}
+
+TEST_F(MailCrash, AKilledSendDeliversEverythingAndRepeatsOnlyUnrecordedMessages) {
+  constexpr int kMessages = 50;
+  auto add_outbox = [](const TestHome& home, std::vector<std::string>& senders) {
+    for (int i = 0; i < kMessages; ++i) {
+      senders.push_back(UniqueSender());
+      home.AddOutbox("Ann", "From: " + senders.back() + "\nTo: rcpt" + std::to_string(i) +
+                                "@x.test\nSubject: Out " + std::to_string(i) + "\n\nBody\n");
+    }
+  };
+  auto set_up = [this, &add_outbox](const TestHome& home, std::vector<std::string>& senders) {
+    AddUser(nullptr, &home);
+    ASSERT_EQ(Run({"settings", "set", "SmtpServer.SmtpServer", "127.0.0.1"}, &home), 0);
+    ASSERT_EQ(Run({"settings", "set", "SmtpServer.SmtpPort",
+                   std::to_string(Peers::Get().Port("SMTP_PORT"))},
+                  &home),
+              0);
+    add_outbox(home, senders);
+  };
+  std::chrono::microseconds full_run;
+  {
+    TestHome calibration;
+    std::vector<std::string> ignored;
+    set_up(calibration, ignored);
+    full_run = TimeRun({"mail", "send"}, calibration);
+  }
+  std::vector<std::string> senders;
+  set_up(home_, senders);
+  auto all_sent = [this] {
+    for (const TEmailRecord& record : home_.Records("Ann")) {
+      if (record.Status != email_status::kSent) return false;
+    }
+    return true;
+  };
+  std::mt19937 random(20261211);
+  int kills = 0;
+  for (int attempt = 0; kills < Trials() && attempt < 20 * Trials(); ++attempt) {
+    if (all_sent()) add_outbox(home_, senders);
+    if (RunAndKill({"mail", "send"}, random, full_run)) ++kills;
+  }
+  ASSERT_EQ(Run({"mail", "send"}), 0);
+
+  for (const TEmailRecord& record : home_.Records("Ann")) {
+    EXPECT_EQ(record.Status, email_status::kSent) << record.FileName;
+  }
+  const std::map<std::string, int> counts = SmtpRecordCounts();
+  int duplicates = 0;
+  for (const std::string& sender : senders) {
+    const auto it = counts.find(sender);
+    ASSERT_NE(it, counts.end()) << sender << " never delivered";
+    duplicates += it->second - 1;
+  }
+  std::cout << "send: " << kills << " kills (a full run " << full_run.count() / 1000 << " ms), "
+            << duplicates << " messages delivered twice\n";
+  // Each kill can fall into at most one message's window between reply and save.
+  EXPECT_LE(duplicates, kills);
+}
+
+}  // namespace
+}  // namespace kestrune::testing
