@@ -2,6 +2,7 @@
 // TMimeWriter. The reading and writing rules live in mime_parser and mime_writer.
 #include "mail/id_message.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -14,6 +15,18 @@ namespace {
 
 std::string TooLargeText(std::size_t limit) {
   return "Message exceeds the maximum size of " + std::to_string(limit) + " bytes.";
+}
+
+// A line is held as a std::string of its own, which costs its size in memory even when
+// the line is empty. Lines shorter than that are counted against the size limit as if
+// they were that long, so that a message of millions of empty lines (2 bytes each on
+// the wire) cannot cost many times its size; lines of ordinary text are counted as
+// they are.
+constexpr std::size_t kShortestCountedLine = sizeof(std::string);
+
+std::string TooManyShortLinesText(std::size_t limit) {
+  return "Message holds too many short lines: it counts as more than the maximum size of " +
+         std::to_string(limit) + " bytes.";
 }
 
 }  // namespace
@@ -52,6 +65,7 @@ void TIdMessage::ReadFromLines(const TMessageLineSource& next_line) {
   Clear();
   std::vector<std::string> body;
   std::size_t total = 0;
+  std::size_t counted = 0;  // total with short lines counted as kShortestCountedLine
   std::size_t header_size = 0;
   bool in_header = true;
   std::string error;
@@ -60,9 +74,11 @@ void TIdMessage::ReadFromLines(const TMessageLineSource& next_line) {
     if (line->size() >= 2 && (*line)[0] == '.' && (*line)[1] == '.') line->erase(0, 1);
     if (!error.empty()) continue;  // drain to the end so a connection stays in step
     total += line->size() + 2;
-    if (total > max_message_size_) {
-      error = TooLargeText(max_message_size_);
-      body.clear();
+    counted += std::max(line->size(), kShortestCountedLine) + 2;
+    if (counted > max_message_size_) {
+      error = total > max_message_size_ ? TooLargeText(max_message_size_)
+                                        : TooManyShortLinesText(max_message_size_);
+      body = {};  // gives the memory back while the rest is drained
       Headers.Clear();
       continue;
     }
@@ -94,7 +110,7 @@ void TIdMessage::ReadFromLines(const TMessageLineSource& next_line) {
     body_is_raw_ = true;
     return;
   }
-  reader.DecodeBody(std::move(body));
+  reader.DecodeBody(body);
 }
 
 void TIdMessage::LoadFromText(std::string_view text) {

@@ -141,7 +141,7 @@ std::vector<std::string> Base64EncodeLines(std::string_view bytes) {
   return lines;
 }
 
-std::string QuotedPrintableDecode(const std::vector<std::string>& lines) {
+std::string QuotedPrintableDecode(std::span<const std::string> lines) {
   std::string out;
   for (std::size_t n = 0; n < lines.size(); ++n) {
     std::string_view line = TrimTrailingBlanksAndCr(lines[n]);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +19,7 @@ std::vector<std::string> Base64EncodeLines(std::string_view bytes);
 // Decodes quoted-printable lines: "=XX" becomes the byte, "=" at a line end joins the
 // line with the next, trailing blanks are dropped, other lines end with CR LF (none after
 // the last). A malformed "=" sequence is kept literally.
-std::string QuotedPrintableDecode(const std::vector<std::string>& lines);
+std::string QuotedPrintableDecode(std::span<const std::string> lines);
 // Encodes bytes as quoted-printable lines of at most 76 characters; a CR LF or LF in the
 // bytes ends a line.
 std::vector<std::string> QuotedPrintableEncodeLines(std::string_view bytes);

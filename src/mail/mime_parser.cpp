@@ -5,6 +5,7 @@
 // readers without MIME and are not kept.
 #include "mail/mime_parser.h"
 
+#include <algorithm>
 #include <set>
 #include <span>
 #include <string_view>
@@ -81,7 +82,7 @@ std::string DecodeContent(Lines lines, std::string_view encoding) {
     return Base64Decode(JoinLines(lines));
   }
   if (lower == "quoted-printable") {
-    return QuotedPrintableDecode(std::vector<std::string>(lines.begin(), lines.end()));
+    return QuotedPrintableDecode(lines);
   }
   return JoinLines(lines);
 }
@@ -145,7 +146,7 @@ class BodyDecoder {
  public:
   explicit BodyDecoder(TIdMessage& message) : message_(message) {}
 
-  void DecodeTop(Lines body) {
+  void DecodeTop(std::vector<std::string>& body) {
     std::string type = AsciiLower(message_.ContentType);
     if (type.rfind("multipart/", 0) == 0) {
       std::string boundary = ParamOfTop("boundary");
@@ -154,7 +155,7 @@ class BodyDecoder {
         return;
       }
       // No usable boundary: the body stays readable as text.
-      message_.Body.assign(body.begin(), body.end());
+      message_.Body = std::move(body);
       return;
     }
     std::string encoding = AsciiLower(message_.ContentTransferEncoding);
@@ -168,6 +169,13 @@ class BodyDecoder {
     }
     if (encoding == "base64" || encoding == "quoted-printable") {
       message_.Body = TextLines(body, encoding);
+      return;
+    }
+    const bool has_uu_block = std::any_of(body.begin(), body.end(), [](const std::string& line) {
+      return ParseUuBeginLine(line).has_value();
+    });
+    if (!has_uu_block) {
+      message_.Body = std::move(body);  // a plain body, as it came
       return;
     }
     ExtractUuBlocks(body);
@@ -382,7 +390,7 @@ void TMimeReader::ReadHeaderFields() {
   m.Priority = ParsePriority(h);
 }
 
-void TMimeReader::DecodeBody(std::vector<std::string> lines) {
+void TMimeReader::DecodeBody(std::vector<std::string>& lines) {
   BodyDecoder(message_).DecodeTop(lines);
 }
 

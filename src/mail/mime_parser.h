@@ -22,7 +22,9 @@ class TMimeReader {
   // Decodes the body lines into MessageParts and Body by the message's Content-Type.
   // Fails with MessageError("Unknown Message Part Type.") for a nested multipart part
   // without a usable boundary.
-  void DecodeBody(std::vector<std::string> lines);
+  // Decodes the body lines into Body and MessageParts; lines that become Body as they
+  // are are moved out of `lines` rather than copied.
+  void DecodeBody(std::vector<std::string>& lines);
 
  private:
   TIdMessage& message_;

@@ -17,8 +17,9 @@ TEST(Base64, EncodesInLinesOf76) {
 }
 
 TEST(QuotedPrintable, DecodesSoftBreaksAndKeepsMalformedEscapes) {
-  EXPECT_EQ(QuotedPrintableDecode({"a=3Db =", "c  ", "d=4", "=ZZ"}), "a=b c\r\nd=4\r\n=ZZ");
-  EXPECT_EQ(QuotedPrintableDecode({""}), "");
+  EXPECT_EQ(QuotedPrintableDecode(std::vector<std::string>{"a=3Db =", "c  ", "d=4", "=ZZ"}),
+            "a=b c\r\nd=4\r\n=ZZ");
+  EXPECT_EQ(QuotedPrintableDecode(std::vector<std::string>{""}), "");
 }
 
 TEST(QuotedPrintable, EncodesWithinLineLengthAndRoundTrips) {
