@@ -81,10 +81,14 @@ TIWApplication::TIWApplication(const TIWServerController& controller, SessionIde
       client_address_(std::move(client_address)),
       browser_(browser),
       url_base_(controller.URLBase),
+      cache_token_(RandomHex(16)),
       last_access_(std::chrono::steady_clock::now()) {
+  // Named by a token of its own: the directory's name shows up in URLs, the session id
+  // must not.
   if (!controller.CacheDir.empty()) {
-    cache_dir_ = controller.CacheDir / "user" / identity_.Id();
+    cache_dir_ = controller.CacheDir / "user" / cache_token_;
     fs::create_directories(cache_dir_);
+    fs::permissions(cache_dir_, fs::perms::owner_all, fs::perm_options::replace);
   }
 }
 

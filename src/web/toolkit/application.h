@@ -66,7 +66,10 @@ class TIWApplication {
   const std::string& ClientAddress() const { return client_address_; }
   TIWBrowser Browser() const { return browser_; }
   const std::string& URLBase() const { return url_base_; }
+  // The session's cache directory, served as CacheURL() + file name to this session only.
   const std::filesystem::path& CacheDirectory() const { return cache_dir_; }
+  const std::string& CacheToken() const { return cache_token_; }
+  std::string CacheURL() const { return url_base_ + "/cache/user/" + cache_token_ + "/"; }
   const TIWServerController& Controller() const { return controller_; }
 
   // HTTP Basic credentials of the creating request (kept only with authorization).
@@ -118,7 +121,9 @@ class TIWApplication {
   void ShowMessagePage(std::string_view text, bool for_exception);
 
   std::chrono::steady_clock::time_point LastAccess() const { return last_access_; }
-  void Touch() { last_access_ = std::chrono::steady_clock::now(); }
+  void Touch(std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now()) {
+    last_access_ = now;
+  }
 
  private:
   TIWAppForm* OwnedPage(TIWAppForm* page) const;
@@ -128,6 +133,7 @@ class TIWApplication {
   std::string client_address_;
   TIWBrowser browser_;
   std::string url_base_;
+  std::string cache_token_;  // 128 random bits naming the cache directory
   std::filesystem::path cache_dir_;
   std::string auth_user_;
   std::string auth_password_;

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "web/toolkit/listener_error.h"
@@ -30,8 +31,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto kAsTuple = asio::as_tuple(asio::use_awaitable);
-// Slowest upload rate a client may have before its connection times out.
-constexpr std::size_t kMinUploadBytesPerSecond = 64 * 1024;
 constexpr std::size_t kDrainBytes = 256 * 1024;
 
 std::string PeerText(const tcp::endpoint& endpoint) {
@@ -228,23 +227,67 @@ class HttpListener::Impl {
         co_await pause.async_wait(kAsTuple);
         continue;
       }
-      if (connections_.load() >= options_.max_connections) {
+      beast::error_code peer_error;
+      const auto peer = socket.remote_endpoint(peer_error);
+      const std::string address = peer_error ? std::string() : PeerText(peer);
+      if (peer_error || connections_.load() >= options_.max_connections ||
+          !TakeAddressSlot(address)) {
         beast::error_code ignored;
         socket.close(ignored);
         continue;
       }
       ++connections_;
-      asio::co_spawn(io_, Connection(std::move(socket), secure, local_port),
-                     [this](std::exception_ptr) { --connections_; });
+      asio::co_spawn(io_, Connection(std::move(socket), secure, local_port, address),
+                     [this, address](std::exception_ptr) {
+                       GiveAddressSlot(address);
+                       --connections_;
+                     });
     }
   }
 
-  asio::awaitable<void> Connection(tcp::socket socket, bool secure, unsigned short local_port) {
+  // One connection per client address more, unless the address is at its cap.
+  bool TakeAddressSlot(const std::string& address) {
+    std::lock_guard guard(address_lock_);
+    int& count = per_address_[address];
+    if (count >= options_.max_connections_per_address) return false;
+    ++count;
+    return true;
+  }
+
+  void GiveAddressSlot(const std::string& address) {
+    std::lock_guard guard(address_lock_);
+    const auto found = per_address_.find(address);
+    if (found != per_address_.end() && --found->second <= 0) per_address_.erase(found);
+  }
+
+  // Bytes of request bodies reserved for one request, given back when it ends.
+  class BodyReservation {
+   public:
+    BodyReservation(Impl& owner, std::size_t bytes) : owner_(owner) {
+      const std::size_t limit = owner_.options_.max_body_bytes_in_flight;
+      std::size_t held = owner_.bodies_in_flight_.load();
+      do {
+        if (held > limit || bytes > limit - held) return;
+      } while (!owner_.bodies_in_flight_.compare_exchange_weak(held, held + bytes));
+      bytes_ = bytes;
+      granted_ = true;
+    }
+    ~BodyReservation() { owner_.bodies_in_flight_ -= bytes_; }
+    BodyReservation(const BodyReservation&) = delete;
+    BodyReservation& operator=(const BodyReservation&) = delete;
+    bool granted() const { return granted_; }
+
+   private:
+    Impl& owner_;
+    std::size_t bytes_ = 0;
+    bool granted_ = false;
+  };
+
+  asio::awaitable<void> Connection(tcp::socket socket, bool secure, unsigned short local_port,
+                                   std::string peer_address) {
     beast::error_code error;
-    const auto peer = socket.remote_endpoint(error);
-    if (error) co_return;
     HttpRequest request;
-    request.peer_address = PeerText(peer);
+    request.peer_address = std::move(peer_address);
     request.secure = secure;
     request.local_port = local_port;
     beast::tcp_stream stream(std::move(socket));
@@ -281,6 +324,32 @@ class HttpListener::Impl {
     }
   }
 
+  // Reads the body chunk by chunk. Each read waits at most the read time-out; the whole
+  // body has the read time-out plus what has arrived at the minimum rate, so a client
+  // that declares a large body and sends it slowly, or not at all, is dropped early.
+  template <class Stream, class Parser>
+  asio::awaitable<beast::error_code> ReadBody(Stream& stream, beast::flat_buffer& buffer,
+                                              Parser& parser) {
+    auto& lowest = beast::get_lowest_layer(stream);
+    const auto read_timeout = std::chrono::seconds(options_.read_timeout_seconds);
+    const auto started = std::chrono::steady_clock::now();
+    const double rate =
+        static_cast<double>(std::max<std::size_t>(1, options_.min_body_bytes_per_second));
+    std::size_t received = 0;
+    while (!parser.is_done()) {
+      const auto earned = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(static_cast<double>(received) / rate));
+      const auto deadline = std::min(started + read_timeout + earned,
+                                     std::chrono::steady_clock::now() + read_timeout);
+      if (deadline <= std::chrono::steady_clock::now()) co_return beast::error::timeout;
+      lowest.expires_at(deadline);
+      auto [error, got] = co_await http::async_read_some(stream, buffer, parser, kAsTuple);
+      if (error) co_return error;
+      received += got;
+    }
+    co_return beast::error_code{};
+  }
+
   // Reads one request and writes its answer; false when the connection was lost or
   // timed out before an answer could be written.
   template <class Stream>
@@ -296,15 +365,18 @@ class HttpListener::Impl {
     auto [header_error, header_bytes] =
         co_await http::async_read_header(stream, buffer, parser, kAsTuple);
     beast::error_code error = header_error;
+    std::optional<BodyReservation> body_memory;
     if (!error && !parser.is_done()) {
-      // A large upload gets time in proportion to its size, at a minimum rate.
-      const std::size_t expected = parser.content_length().value_or(0);
-      lowest.expires_after(std::chrono::seconds(options_.read_timeout_seconds) +
-                           std::chrono::seconds(expected / kMinUploadBytesPerSecond));
-      auto [body_error, body_bytes] = co_await http::async_read(stream, buffer, parser, kAsTuple);
-      error = body_error;
+      body_memory.emplace(*this, parser.content_length().value_or(options_.max_body_bytes));
+      if (!body_memory->granted()) {
+        response = PlainError(503, "Service Unavailable");
+      } else {
+        error = co_await ReadBody(stream, buffer, parser);
+      }
     }
-    if (error == http::error::body_limit) {
+    if (response.status == 503) {
+      // Answered without reading the body.
+    } else if (error == http::error::body_limit) {
       response = PlainError(413, "Request Entity Too Large");
     } else if (error == http::error::header_limit) {
       response = PlainError(431, "Request Header Fields Too Large");
@@ -339,16 +411,22 @@ class HttpListener::Impl {
     co_return !write_error;
   }
 
+  // Declared before io_ and workers_: connection frames still pending when those are
+  // destroyed unregister their sockets here, so these must outlive them.
   ListenerOptions options_;
   RequestHandler handler_;
-  asio::io_context io_;
-  std::optional<asio::thread_pool> workers_;
-  std::vector<std::pair<std::unique_ptr<tcp::acceptor>, bool>> acceptors_;
-  std::vector<std::thread> threads_;
   std::atomic<int> connections_{0};
   std::atomic<bool> stopped_{false};
   std::mutex open_lock_;
   std::unordered_set<int> open_sockets_;  // descriptors of live connections
+  std::mutex address_lock_;
+  std::unordered_map<std::string, int> per_address_;  // open connections by client address
+  std::atomic<std::size_t> bodies_in_flight_{0};      // reserved request body bytes
+
+  asio::io_context io_;
+  std::optional<asio::thread_pool> workers_;
+  std::vector<std::pair<std::unique_ptr<tcp::acceptor>, bool>> acceptors_;
+  std::vector<std::thread> threads_;
 };
 
 HttpListener::HttpListener(ListenerOptions options, RequestHandler handler)

@@ -26,9 +26,19 @@ struct ListenerOptions {
   int worker_threads = 64;
   int network_threads = 2;
   int max_connections = 512;
+  // Open connections from one client address; the total cap above holds for the rest.
+  int max_connections_per_address = 64;
   std::size_t max_header_bytes = 16 * 1024;
   std::size_t max_body_bytes = 25 * 1024 * 1024;
+  // Request bodies held by all connections together (declared lengths are reserved
+  // when the header arrives; a body of unknown length reserves max_body_bytes). A
+  // request that does not fit gets 503.
+  std::size_t max_body_bytes_in_flight = 256 * 1024 * 1024;
+  // Every read of a request waits at most read_timeout_seconds for the next bytes. A
+  // body must also arrive at min_body_bytes_per_second on average, measured on what has
+  // arrived: it has read_timeout_seconds + received / rate from the end of its header.
   int read_timeout_seconds = 30;
+  std::size_t min_body_bytes_per_second = 8 * 1024;
   int write_timeout_seconds = 60;
 };
 

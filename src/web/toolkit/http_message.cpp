@@ -32,6 +32,28 @@ std::string LowerAscii(std::string_view text) {
   return out;
 }
 
+std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::size_t from) {
+  if (needle.empty() || text.size() < needle.size()) return std::string_view::npos;
+  for (std::size_t i = from; i + needle.size() <= text.size(); ++i) {
+    if (EqualsIgnoreCase(text.substr(i, needle.size()), needle)) return i;
+  }
+  return std::string_view::npos;
+}
+
+std::string ReplaceIgnoreCase(std::string_view text, std::string_view from, std::string_view to) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  for (std::size_t hit = FindIgnoreCase(text, from, 0); hit != std::string_view::npos;
+       hit = FindIgnoreCase(text, from, start)) {
+    out.append(text.substr(start, hit - start));
+    out.append(to);
+    start = hit + from.size();
+  }
+  out.append(text.substr(start));
+  return out;
+}
+
 std::string_view TrimSpaces(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);

@@ -25,6 +25,12 @@ using std::chrono::system_clock;
 namespace {
 
 constexpr std::string_view kSessionNotFound = "Session not found. Session may have expired.";
+constexpr std::string_view kOtherAddress =
+    "Security Exception: The IP you are using is different than the one that is assigned to "
+    "the specified session.";
+constexpr std::string_view kOtherBrowser =
+    "Security Exception: The browser you are using is different than the one that is "
+    "assigned to the specified session.";
 constexpr std::string_view kEmptyPage = "<HTML><BODY></BODY></HTML>";
 constexpr std::string_view kDownloadMark = "IW_Download_";
 constexpr std::string_view kBuiltinErrorPage =
@@ -39,6 +45,18 @@ struct RequestFailure {
   std::string message;
 };
 
+// Text from the request repeated in an error message (an id, a command) is cut to this
+// many characters, so that a huge field cannot make a huge error page.
+constexpr std::size_t kMaxEchoedChars = 200;
+
+std::string Echoed(std::string_view text) {
+  if (text.size() <= kMaxEchoedChars) return std::string(text);
+  std::size_t cut = kMaxEchoedChars;
+  // Do not split a UTF-8 sequence.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut)) + "...";
+}
+
 [[noreturn]] void Fail(std::string message) { throw RequestFailure{500, "Server error", message}; }
 
 HttpResponse Unauthorized(const TIWServerController& controller) {
@@ -48,18 +66,6 @@ HttpResponse Unauthorized(const TIWServerController& controller) {
   response.SetHeader("Content-Type", "text/html");
   response.body = "Authentication Failed.";
   return response;
-}
-
-std::string ReplaceIgnoreCase(std::string text, std::string_view tag, std::string_view value) {
-  const std::string upper_tag = UpperAscii(tag);
-  std::size_t pos = 0;
-  for (;;) {
-    const std::string upper = UpperAscii(text);
-    pos = upper.find(upper_tag, pos);
-    if (pos == std::string::npos) return text;
-    text.replace(pos, tag.size(), value);
-    pos += value.size();
-  }
 }
 
 std::string Base64Decode(std::string_view text) {
@@ -182,70 +188,104 @@ bool Supports(const std::vector<TIWBrowser>& kinds, TIWBrowser browser) {
   return std::find(kinds.begin(), kinds.end(), browser) != kinds.end();
 }
 
-// Temporary copies of the uploads of one request, deleted when the request ends.
-class UploadFiles {
+void StripActionsOfCrossSiteGet(const HttpRequest& request, PostedForm& post) {
+  if (!CrossSiteGet(request)) return;
+  std::erase_if(post.fields, [](const auto& field) {
+    return field.first == "IW_Action" || field.first == "IW_ActionParam";
+  });
+}
+
+}  // namespace
+
+// The fields and uploads of one request. The fields are parsed when first asked for;
+// the uploads are written to temporary files only by Take, which the dispatcher calls
+// once the request has passed the session (or authentication) checks. The files are
+// deleted when the request ends.
+class PendingPost {
  public:
-  ~UploadFiles() {
-    for (const auto& path : paths_) {
+  PendingPost(const HttpRequest& request, fs::path upload_dir)
+      : request_(request), upload_dir_(std::move(upload_dir)) {}
+  ~PendingPost() {
+    for (const auto& path : stored_) {
       std::error_code ignored;
       fs::remove(path, ignored);
     }
   }
+  PendingPost(const PendingPost&) = delete;
+  PendingPost& operator=(const PendingPost&) = delete;
+
+  // The posted fields; nothing is stored.
+  const PostedForm& Fields() {
+    Parse();
+    return form_;
+  }
+
+  // The fields with the uploads stored.
+  PostedForm Take() {
+    Parse();
+    PostedForm post = std::move(form_);
+    for (const FormPart& part : uploads_) {
+      UploadedFile file;
+      file.field_name = part.name;
+      file.client_file_name = part.file_name;
+      file.content_type = part.content_type;
+      file.temp_path = Store(part.data);
+      file.size = part.data.size();
+      post.files.push_back(std::move(file));
+    }
+    uploads_.clear();
+    form_ = {};
+    return post;
+  }
+
+ private:
+  void Parse() {
+    if (parsed_) return;
+    parsed_ = true;
+    if (!EqualsIgnoreCase(request_.method, "POST")) {
+      form_.fields = ParseUrlEncoded(request_.Query());
+      StripActionsOfCrossSiteGet(request_, form_);
+      return;
+    }
+    const auto boundary = MultipartBoundary(request_.Header("Content-Type"));
+    if (!boundary) {
+      form_.fields = ParseUrlEncoded(request_.body);
+      return;
+    }
+    for (FormPart& part : ParseMultipart(request_.body, *boundary)) {
+      if (!part.is_file) {
+        form_.fields.emplace_back(part.name, std::string(part.data));
+        continue;
+      }
+      // The field itself carries the file name, as the browser's file input does.
+      form_.fields.emplace_back(part.name, part.file_name);
+      if (part.file_name.empty() && part.data.empty()) continue;  // no file chosen
+      uploads_.push_back(std::move(part));
+    }
+  }
+
   // The cache folder is served, so the name is unguessable (128 random bits) and the
   // file readable by this program alone.
-  fs::path Store(const fs::path& dir, std::string_view bytes) {
-    fs::create_directories(dir);
-    const fs::path path = dir / ("upload" + RandomHex(16) + ".tmp");
+  fs::path Store(std::string_view bytes) {
+    const fs::path path = upload_dir_ / ("upload" + RandomHex(16) + ".tmp");
     try {
+      fs::create_directories(upload_dir_);
       WriteNewFile(path, bytes, 0600);
     } catch (const std::system_error& error) {
       // The browser is told why, not where the server keeps its files.
       throw std::runtime_error("Cannot store an uploaded file: " + error.code().message());
     }
-    paths_.push_back(path);
+    stored_.push_back(path);
     return path;
   }
 
- private:
-  std::vector<fs::path> paths_;
+  const HttpRequest& request_;
+  fs::path upload_dir_;
+  bool parsed_ = false;
+  PostedForm form_;
+  std::vector<FormPart> uploads_;  // point into the request body
+  std::vector<fs::path> stored_;
 };
-
-PostedForm DecodePost(const HttpRequest& request, const fs::path& cache_dir, UploadFiles& uploads) {
-  PostedForm post;
-  const std::string content_type = request.Header("Content-Type");
-  if (EqualsIgnoreCase(request.method, "POST")) {
-    if (const auto boundary = MultipartBoundary(content_type)) {
-      for (const FormPart& part : ParseMultipart(request.body, *boundary)) {
-        if (!part.is_file) {
-          post.fields.emplace_back(part.name, std::string(part.data));
-          continue;
-        }
-        // The field itself carries the file name, as the browser's file input does.
-        post.fields.emplace_back(part.name, part.file_name);
-        if (part.file_name.empty() && part.data.empty()) continue;  // no file chosen
-        UploadedFile file;
-        file.field_name = part.name;
-        file.client_file_name = part.file_name;
-        file.content_type = part.content_type;
-        file.temp_path = uploads.Store(cache_dir, part.data);
-        file.size = part.data.size();
-        post.files.push_back(std::move(file));
-      }
-    } else {
-      post.fields = ParseUrlEncoded(request.body);
-    }
-  } else {
-    post.fields = ParseUrlEncoded(request.Query());
-    if (CrossSiteGet(request)) {
-      std::erase_if(post.fields, [](const auto& field) {
-        return field.first == "IW_Action" || field.first == "IW_ActionParam";
-      });
-    }
-  }
-  return post;
-}
-
-}  // namespace
 
 // The request path split as the dispatch table needs it.
 struct RequestDispatcher::Route {
@@ -304,10 +344,9 @@ std::string ErrorPageHtml(const TIWServerController& controller, std::string_vie
       // Fall back to the built-in page.
     }
   }
-  std::string text = HtmlEscape(message);
-  text = ReplaceIgnoreCase(std::move(text), "\r\n", "<BR>");
-  page = ReplaceIgnoreCase(std::move(page), "{%CONTENT%}", text);
-  return ReplaceIgnoreCase(std::move(page), "{%APPNAME%}", HtmlEscape(controller.Description));
+  const std::string text = ReplaceIgnoreCase(HtmlEscape(message), "\r\n", "<BR>");
+  page = ReplaceIgnoreCase(page, "{%CONTENT%}", text);
+  return ReplaceIgnoreCase(page, "{%APPNAME%}", HtmlEscape(controller.Description));
 }
 
 RequestDispatcher::RequestDispatcher(const TIWServerController& controller, SessionTable& table)
@@ -317,6 +356,9 @@ RequestDispatcher::RequestDispatcher(const TIWServerController& controller, Sess
   std::tm local{};
   localtime_r(&now, &local);
   local.tm_hour = 0;
+  local.tm_min = 0;
+  local.tm_sec = 0;
+  local.tm_isdst = -1;  // midnight may lie on the other side of a daylight-saving change
   builtin_reference_ = system_clock::from_time_t(std::mktime(&local));
 }
 
@@ -397,21 +439,20 @@ HttpResponse RequestDispatcher::Dispatch(const HttpRequest& request) {
     while (!path.empty()) route.rest.push_back(next_segment());
   }
 
-  UploadFiles uploads;
-  auto post = [&]() { return DecodePost(request, controller_.CacheDir, uploads); };
+  PendingPost post(request, controller_.CacheDir);
 
   if (EqualsIgnoreCase(route.command, controller_.ExecCmd) || command == "CALL") {
-    return SessionRequest(request, route, post());
+    return SessionRequest(request, route, post);
   }
   if (controller_.SessionTrackingMethod == TrackingMethod::tmHidden &&
       EqualsIgnoreCase(request.method, "POST")) {
-    PostedForm fields = post();
-    if (fields.HasField("IW_SessionID_")) return SessionRequest(request, route, std::move(fields));
+    if (post.Fields().HasField("IW_SessionID_")) return SessionRequest(request, route, post);
     if (EqualsIgnoreCase(route.command, controller_.StartCmd)) {
-      return NewSession(request, route, std::move(fields));
+      return NewSession(request, route, post);
     }
   }
-  if (command == "CACHE" || command == "FILES" || command == "FILESNC") {
+  if (command == "CACHE") return ServeCacheFile(request, route);
+  if (command == "FILES" || command == "FILESNC") {
     return ServeFile(request, command, route.argument);
   }
   if (command == "GFX") {
@@ -429,12 +470,12 @@ HttpResponse RequestDispatcher::Dispatch(const HttpRequest& request) {
     return ServeBuiltin(request, builtins_.Script(name), "application/x-javascript");
   }
   if (EqualsIgnoreCase(route.command, controller_.StartCmd)) {
-    return NewSession(request, route, post());
+    return NewSession(request, route, post);
   }
   if (command == "STOP") return Stop(request, route);
   if (command == "FAVICON.ICO") return ServeBuiltin(request, builtins_.Icon(), "image/x-ico");
-  Fail("Unrecognized Command: " + route.command +
-       (route.argument.empty() ? std::string() : " " + route.argument));
+  Fail("Unrecognized Command: " + Echoed(route.command) +
+       (route.argument.empty() ? std::string() : " " + Echoed(route.argument)));
 }
 
 std::string RequestDispatcher::StartURL(const TIWApplication& session) const {
@@ -446,7 +487,7 @@ std::string RequestDispatcher::StartURL(const TIWApplication& session) const {
 }
 
 HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Route& route,
-                                           PostedForm post) {
+                                           PendingPost& post) {
   const BasicCredentials credentials = ParseBasicAuthorization(request.Header("Authorization"));
   if (controller_.AuthBeforeNewSession) {
     const bool accepted =
@@ -505,7 +546,7 @@ HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Rou
     session.ShowPage(first);
 
     if (controller_.SessionTrackingMethod == TrackingMethod::tmHidden) {
-      session.BeginRequest(std::move(post), nullptr);
+      session.BeginRequest(post.Take(), nullptr);
       RenderActivePage(session, true, response);
       session.EndRequest();
       if (session.SessionEnding()) {
@@ -548,7 +589,7 @@ HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Rou
 }
 
 HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const Route& route,
-                                               PostedForm post) {
+                                               PendingPost& post) {
   std::string id;
   std::string track_text;
   switch (controller_.SessionTrackingMethod) {
@@ -564,54 +605,40 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
       track_text = CookieValue(request, "IW_TrackID_");
       break;
     case TrackingMethod::tmHidden:
-      id = FieldValue(post, "IW_SessionID_");
-      track_text = FieldValue(post, "IW_TrackID_");
+      id = FieldValue(post.Fields(), "IW_SessionID_");
+      track_text = FieldValue(post.Fields(), "IW_TrackID_");
       break;
   }
   const int track = TrackNumber(track_text);
 
   const auto table_key = TableKeyOfId(id);
   if (!table_key) {
-    if (!id.empty()) Fail("Resource " + id + " not found.");
+    if (!id.empty()) Fail("Resource " + Echoed(id) + " not found.");
     Fail(std::string(kSessionNotFound));
   }
   TIWApplication* found = table_.TakeOut(*table_key);
   if (found == nullptr) Fail(std::string(kSessionNotFound));
   TIWApplication& session = *found;
-  // A refused request must not refresh the session's idle time.
-  auto refuse = [&](auto&& failure) {
+  const Refusal refusal = CheckOwner(request, route.html32, id, SessionOwner::Of(session));
+  if (refusal == Refusal::kUnauthorized) {
     table_.PutBackUntouched(&session);
-    throw failure;
-  };
-  if (!SameSecret(session.SessionID(), id)) {
-    refuse(RequestFailure{500, "Server error", std::string(kSessionNotFound)});
+    return Unauthorized(controller_);
   }
-  if (controller_.AuthBeforeNewSession) {
-    const BasicCredentials credentials = ParseBasicAuthorization(request.Header("Authorization"));
-    if (!SameSecret(credentials.user_name, session.AuthUser()) ||
-        !SameSecret(credentials.password, session.AuthPassword())) {
-      table_.PutBackUntouched(&session);
-      return Unauthorized(controller_);
-    }
+  if (refusal != Refusal::kNone) {
+    // A refused request must not refresh the session's idle time.
+    table_.PutBackUntouched(&session);
+    Fail(std::string(refusal == Refusal::kOtherAddress   ? kOtherAddress
+                     : refusal == Refusal::kOtherBrowser ? kOtherBrowser
+                                                         : kSessionNotFound));
   }
-  if (controller_.RestrictIPs &&
-      !EqualsIgnoreCase(ClientAddressOf(request, controller_), session.ClientAddress())) {
-    refuse(RequestFailure{500, "Server error",
-                          "Security Exception: The IP you are using is different than the one "
-                          "that is assigned to the specified session."});
-  }
-  const std::string agent = route.html32 ? "HTML 3.2" : request.Header("User-Agent");
-  if (session.Browser() != TIWBrowser::brHTML32Test && DetectBrowser(agent) != session.Browser()) {
-    refuse(RequestFailure{500, "Server error",
-                          "Security Exception: The browser you are using is different than the "
-                          "one that is assigned to the specified session."});
-  }
+  // Only now that the request may act for the session are its uploads written out.
+  PostedForm posted = post.Take();
 
   CurrentApplicationScope scope(&session);
   HttpResponse response;
   const bool track_matches = track == session.TrackID();
   try {
-    session.BeginRequest(std::move(post), session.ActivePage());
+    session.BeginRequest(std::move(posted), session.ActivePage());
     RunCycle(session, track_matches, response);
     session.EndRequest();
   } catch (...) {
@@ -631,6 +658,57 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
     SetSessionCookies(session, request, response, false);
   }
   table_.PutBack(&session);
+  return response;
+}
+
+RequestDispatcher::Refusal RequestDispatcher::CheckOwner(const HttpRequest& request, bool html32,
+                                                         std::optional<std::string_view> id,
+                                                         const SessionOwner& owner) const {
+  if (id && !SameSecret(owner.session_id, *id)) return Refusal::kNotFound;
+  if (controller_.AuthBeforeNewSession) {
+    const BasicCredentials credentials = ParseBasicAuthorization(request.Header("Authorization"));
+    if (!SameSecret(credentials.user_name, owner.auth_user) ||
+        !SameSecret(credentials.password, owner.auth_password)) {
+      return Refusal::kUnauthorized;
+    }
+  }
+  if (controller_.RestrictIPs &&
+      !EqualsIgnoreCase(ClientAddressOf(request, controller_), owner.client_address)) {
+    return Refusal::kOtherAddress;
+  }
+  const std::string agent = html32 ? "HTML 3.2" : request.Header("User-Agent");
+  if (owner.browser != TIWBrowser::brHTML32Test && DetectBrowser(agent) != owner.browser) {
+    return Refusal::kOtherBrowser;
+  }
+  return Refusal::kNone;
+}
+
+// "/cache/user/<token>/<file>": a file of a session's cache directory, for that session
+// only. The request must pass the checks of a session request (with cookie tracking the
+// cookie must name the owning session); everything else under /cache/ is not served.
+HttpResponse RequestDispatcher::ServeCacheFile(const HttpRequest& request, const Route& route) {
+  std::string_view rest = route.argument;
+  std::optional<std::filesystem::path> file;
+  if (rest.starts_with("user/")) {
+    rest.remove_prefix(5);
+    const auto slash = rest.find('/');
+    const auto owner = slash == std::string_view::npos
+                           ? std::nullopt
+                           : table_.FindCacheOwner(rest.substr(0, slash));
+    if (owner) {
+      std::optional<std::string_view> id;
+      std::string cookie_id;
+      if (controller_.SessionTrackingMethod == TrackingMethod::tmCookie) {
+        cookie_id = CookieValue(request, "IW_SessionID_");
+        id = cookie_id;
+      }
+      if (CheckOwner(request, route.html32, id, *owner) == Refusal::kNone) {
+        file = ResolveServedFile(owner->cache_dir, rest.substr(slash + 1), true);
+      }
+    }
+  }
+  HttpResponse response = FileAnswer(request, file, false);
+  response.SetHeader("Cache-Control", "private, no-store");
   return response;
 }
 
@@ -674,6 +752,7 @@ void RequestDispatcher::RunCycle(TIWApplication& session, bool track_matches,
                            ";filename=\"" + quoted + "\"");
     response.SetHeader("Expires", FormatHttpDate(system_clock::now()));
     response.SetHeader("Cache-Control", "private, no-store");
+    response.SetHeader("X-Content-Type-Options", "nosniff");
     // The browser stays on the page that posted; this mark, readable by the page's
     // script and holding no secret, tells it that the answer came and it may post again.
     response.AddHeader("Set-Cookie", std::string(kDownloadMark) + "=1; path=" +
@@ -797,19 +876,21 @@ HttpResponse RequestDispatcher::Stop(const HttpRequest& request, const Route& ro
 
 HttpResponse RequestDispatcher::ServeFile(const HttpRequest& request, std::string_view command,
                                           std::string_view argument) {
-  std::optional<fs::path> file;
-  bool cacheable = command == "FILES";
-  if (command == "CACHE") {
-    file = ResolveServedFile(controller_.CacheDir, argument, true);
-    cacheable = argument.find('/') != std::string_view::npos;
-  } else {
-    const bool sub_folders = controller_.AllowSubFolders;
-    file = ResolveServedFile(controller_.FilesDir, argument, sub_folders);
-    if (!file && !controller_.InstalledFilesDir.empty()) {
-      file = ResolveServedFile(controller_.InstalledFilesDir, argument, sub_folders);
-    }
+  const bool sub_folders = controller_.AllowSubFolders;
+  std::optional<fs::path> file = ResolveServedFile(controller_.FilesDir, argument, sub_folders);
+  if (!file && !controller_.InstalledFilesDir.empty()) {
+    file = ResolveServedFile(controller_.InstalledFilesDir, argument, sub_folders);
   }
+  return FileAnswer(request, file, command == "FILES");
+}
+
+// A file's answer: 404, 304 or the bytes. A type the extension does not tell is sent as
+// plain bytes, and no file answer may be sniffed into something the browser would run.
+HttpResponse RequestDispatcher::FileAnswer(const HttpRequest& request,
+                                           const std::optional<fs::path>& file,
+                                           bool cacheable) const {
   HttpResponse response;
+  response.SetHeader("X-Content-Type-Options", "nosniff");
   if (!file) {
     response.status = 404;
     response.reason = "File not found";
@@ -824,7 +905,9 @@ HttpResponse RequestDispatcher::ServeFile(const HttpRequest& request, std::strin
     response.reason = "Not modified";
   } else {
     response.body = ReadWholeFile(*file);
-    response.SetHeader("Content-Type", ContentTypeForFile(file->filename().string()));
+    std::string type = ContentTypeForFile(file->filename().string());
+    if (type.empty()) type = "application/octet-stream";
+    response.SetHeader("Content-Type", type);
   }
   response.SetHeader("Last-Modified", FormatHttpDate(modified));
   AddCacheHeaders(request, cacheable, response);
@@ -835,6 +918,7 @@ HttpResponse RequestDispatcher::ServeBuiltin(const HttpRequest& request,
                                              const BuiltinFiles::File* file,
                                              std::string content_type) {
   HttpResponse response;
+  response.SetHeader("X-Content-Type-Options", "nosniff");
   if (file == nullptr) {
     response.status = 404;
     response.reason = "File not found";
@@ -848,7 +932,8 @@ HttpResponse RequestDispatcher::ServeBuiltin(const HttpRequest& request,
     response.reason = "Not modified";
   } else {
     response.body = file->content;
-    if (!content_type.empty()) response.SetHeader("Content-Type", content_type);
+    response.SetHeader("Content-Type",
+                       content_type.empty() ? "application/octet-stream" : content_type);
   }
   response.SetHeader("Last-Modified", FormatHttpDate(builtin_reference_));
   AddCacheHeaders(request, true, response);

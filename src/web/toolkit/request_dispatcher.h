@@ -5,7 +5,9 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +19,7 @@
 namespace kestrune {
 
 struct PostedForm;
+class PendingPost;
 
 // "user:password" of an "Authorization: Basic ..." header; both empty when absent.
 struct BasicCredentials {
@@ -47,12 +50,22 @@ class RequestDispatcher {
 
  private:
   struct Route;
+  // Why a request may not act for a session, in the order the checks run.
+  enum class Refusal { kNone, kNotFound, kUnauthorized, kOtherAddress, kOtherBrowser };
+
   HttpResponse Dispatch(const HttpRequest& request);
-  HttpResponse NewSession(const HttpRequest& request, const Route& route, PostedForm post);
-  HttpResponse SessionRequest(const HttpRequest& request, const Route& route, PostedForm post);
+  HttpResponse NewSession(const HttpRequest& request, const Route& route, PendingPost& post);
+  HttpResponse SessionRequest(const HttpRequest& request, const Route& route, PendingPost& post);
+  // The checks of a session request against the session's owner; the id is checked
+  // when the request carries one.
+  Refusal CheckOwner(const HttpRequest& request, bool html32, std::optional<std::string_view> id,
+                     const SessionOwner& owner) const;
   HttpResponse Stop(const HttpRequest& request, const Route& route);
   HttpResponse ServeFile(const HttpRequest& request, std::string_view command,
                          std::string_view argument);
+  HttpResponse ServeCacheFile(const HttpRequest& request, const Route& route);
+  HttpResponse FileAnswer(const HttpRequest& request,
+                          const std::optional<std::filesystem::path>& file, bool cacheable) const;
   HttpResponse ServeBuiltin(const HttpRequest& request, const BuiltinFiles::File* file,
                             std::string content_type);
   void RunCycle(TIWApplication& session, bool track_matches, HttpResponse& response);

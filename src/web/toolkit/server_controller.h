@@ -101,8 +101,11 @@ struct TIWServerController {
   // Resource bounds.
   int WorkerThreads = 64;
   int MaxConnections = 512;
+  int MaxConnectionsPerAddress = 64;
   std::size_t MaxHeaderBytes = 16 * 1024;
   std::size_t MaxBodyBytes = 25 * 1024 * 1024;
+  std::size_t MaxBodyBytesInFlight = 256 * 1024 * 1024;  // all connections together
+  std::size_t MinBodyBytesPerSecond = 8 * 1024;          // slower uploads are dropped
   int ReadTimeoutSeconds = 30;
   int WriteTimeoutSeconds = 60;
   int MaxAnonymousSessionsPerAddress = 50;

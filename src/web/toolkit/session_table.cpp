@@ -6,6 +6,11 @@
 
 namespace kestrune {
 
+SessionOwner SessionOwner::Of(const TIWApplication& session) {
+  return {session.SessionID(), session.ClientAddress(), session.Browser(),
+          session.AuthUser(),  session.AuthPassword(),  session.CacheDirectory()};
+}
+
 std::optional<std::uint32_t> SessionTable::ReserveKey(std::string_view client_address,
                                                       const AnonymousLimits& limits) {
   std::lock_guard guard(lock_);
@@ -31,6 +36,7 @@ TIWApplication* SessionTable::InsertBusy(std::unique_ptr<TIWApplication> session
   std::lock_guard guard(lock_);
   TIWApplication* raw = session.get();
   reserved_.erase(raw->TableKey());
+  raw->Touch(clock_());
   sessions_[raw->TableKey()] = Entry{std::move(session), true};
   return raw;
 }
@@ -47,7 +53,7 @@ void SessionTable::PutBack(TIWApplication* session) {
   std::lock_guard guard(lock_);
   const auto found = sessions_.find(session->TableKey());
   if (found == sessions_.end() || found->second.session.get() != session) return;
-  session->Touch();
+  session->Touch(clock_());
   found->second.busy = false;
 }
 
@@ -69,7 +75,7 @@ std::unique_ptr<TIWApplication> SessionTable::Remove(TIWApplication* session) {
 
 std::vector<std::unique_ptr<TIWApplication>> SessionTable::RemoveIdle(
     std::chrono::steady_clock::duration timeout) {
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = clock_();
   std::vector<std::unique_ptr<TIWApplication>> removed;
   std::lock_guard guard(lock_);
   for (auto it = sessions_.begin(); it != sessions_.end();) {
@@ -81,6 +87,15 @@ std::vector<std::unique_ptr<TIWApplication>> SessionTable::RemoveIdle(
     }
   }
   return removed;
+}
+
+std::optional<SessionOwner> SessionTable::FindCacheOwner(std::string_view token) const {
+  if (token.empty()) return std::nullopt;
+  std::lock_guard guard(lock_);
+  for (const auto& [key, entry] : sessions_) {
+    if (SameSecret(entry.session->CacheToken(), token)) return SessionOwner::Of(*entry.session);
+  }
+  return std::nullopt;
 }
 
 std::vector<std::unique_ptr<TIWApplication>> SessionTable::RemoveAll() {

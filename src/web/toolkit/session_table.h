@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,8 +19,26 @@
 
 namespace kestrune {
 
+// What a request must match to act for a session, copied out of the session.
+struct SessionOwner {
+  std::string session_id;
+  std::string client_address;
+  TIWBrowser browser = TIWBrowser::brUnknown;
+  std::string auth_user;
+  std::string auth_password;
+  std::filesystem::path cache_dir;
+
+  static SessionOwner Of(const TIWApplication& session);
+};
+
 class SessionTable {
  public:
+  // The clock of last access times and idle checks (tests set the time themselves).
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  explicit SessionTable(Clock clock = [] { return std::chrono::steady_clock::now(); })
+      : clock_(std::move(clock)) {}
+
   // Caps on sessions not logged in: from one client address, and in total.
   struct AnonymousLimits {
     std::size_t per_address;
@@ -47,6 +67,10 @@ class SessionTable {
   // Removes a taken-out session for good; the caller destroys it.
   std::unique_ptr<TIWApplication> Remove(TIWApplication* session);
 
+  // The owner of the cache directory named by that token, busy or not (a page's cache
+  // files may be fetched while the session serves another request); none when unknown.
+  std::optional<SessionOwner> FindCacheOwner(std::string_view token) const;
+
   // Removes every idle (not busy) session whose last access is `timeout` or more ago.
   std::vector<std::unique_ptr<TIWApplication>> RemoveIdle(
       std::chrono::steady_clock::duration timeout);
@@ -66,6 +90,7 @@ class SessionTable {
   std::size_t AnonymousFromLocked(std::string_view client_address) const;
   std::size_t AnonymousLocked() const;
 
+  Clock clock_;
   mutable std::mutex lock_;
   std::unordered_map<std::uint32_t, Entry> sessions_;
   std::unordered_map<std::uint32_t, std::string> reserved_;  // key -> client address

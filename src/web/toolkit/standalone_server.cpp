@@ -32,6 +32,9 @@ std::string HostName() {
 TIWStandAloneServer::TIWStandAloneServer(TIWServerController& controller)
     : controller_(controller) {}
 
+TIWStandAloneServer::TIWStandAloneServer(TIWServerController& controller, SessionTable::Clock clock)
+    : controller_(controller), table_(std::move(clock)) {}
+
 TIWStandAloneServer::~TIWStandAloneServer() { Stop(); }
 
 void TIWStandAloneServer::Start() {
@@ -43,9 +46,12 @@ void TIWStandAloneServer::Start() {
   options.plain_port = controller_.Port;
   options.worker_threads = controller_.WorkerThreads;
   options.max_connections = controller_.MaxConnections;
+  options.max_connections_per_address = controller_.MaxConnectionsPerAddress;
   options.max_header_bytes = controller_.MaxHeaderBytes;
   options.max_body_bytes = controller_.MaxBodyBytes;
+  options.max_body_bytes_in_flight = controller_.MaxBodyBytesInFlight;
   options.read_timeout_seconds = controller_.ReadTimeoutSeconds;
+  options.min_body_bytes_per_second = controller_.MinBodyBytesPerSecond;
   options.write_timeout_seconds = controller_.WriteTimeoutSeconds;
   if (controller_.SSLOptions.Port > 0) {
     try {

@@ -20,6 +20,8 @@ class RequestDispatcher;
 class TIWStandAloneServer {
  public:
   explicit TIWStandAloneServer(TIWServerController& controller);
+  // With the clock of session idle times given (tests).
+  TIWStandAloneServer(TIWServerController& controller, SessionTable::Clock clock);
   ~TIWStandAloneServer();  // Stop()
   TIWStandAloneServer(const TIWStandAloneServer&) = delete;
   TIWStandAloneServer& operator=(const TIWStandAloneServer&) = delete;

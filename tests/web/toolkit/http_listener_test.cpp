@@ -10,8 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "listener_fixture.h"
 #include "web/toolkit/listener_error.h"
@@ -296,13 +299,21 @@ TEST_F(ListenerTest, PortInUseIsReportedByKind) {
   }
 }
 
-TEST_F(ListenerTest, TimeoutThreadRemovesIdleSessions) {
-  controller_.SetSessionTimeout(0);
-  controller_.SessionScanIntervalMs = 50;
-  TIWStandAloneServer server(controller_);
+TEST_F(ListenerTest, TimeoutThreadRemovesASessionOnceItIsIdleLongEnough) {
+  controller_.SetSessionTimeout(30);
+  controller_.SessionScanIntervalMs = 20;
+  std::atomic<int> minutes_later{0};
+  TIWStandAloneServer server(controller_, [&minutes_later] {
+    return std::chrono::steady_clock::now() + std::chrono::minutes(minutes_later.load());
+  });
   server.Start();
   Exchange(server.HttpPort(),
            "GET / HTTP/1.1\r\nHost: x\r\nUser-Agent: " + std::string(kChrome) + "\r\n\r\n");
+  minutes_later = 29;
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // ten scans
+  EXPECT_EQ(server.Sessions().Count(), 1u);
+  EXPECT_EQ(log_.closed.load(), 0);
+  minutes_later = 30;
   for (int i = 0; i < 100 && server.Sessions().Count() > 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -315,6 +326,182 @@ TEST(BoundAddressTest, GroupsAreReadAsDecimal) {
   EXPECT_EQ(NormaliseBoundAddress("::1"), "::1");
   EXPECT_EQ(SplitBoundAddresses("127.0.0.1, 192.168.001.010,"),
             (std::vector<std::string>{"127.0.0.1", "192.168.1.10"}));
+}
+
+// A connection from another loopback address (all of 127/8 reaches this host).
+int ConnectFrom(const char* source, int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, source, &local.sin_addr);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    close(fd);
+    return -1;
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// True when the server ends the connection within the time; false when it is still
+// open then. What the server sent before closing is kept in *answer.
+bool ClosedByServer(int fd, int seconds, std::string* answer = nullptr) {
+  timeval timeout{seconds, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+    if (got > 0) {
+      if (answer != nullptr) answer->append(buffer, static_cast<std::size_t>(got));
+      continue;
+    }
+    if (got == 0) return true;
+    return errno != EAGAIN && errno != EWOULDBLOCK;
+  }
+}
+
+constexpr const char* kBigPostHeader =
+    "POST /files/a.txt HTTP/1.1\r\nHost: x\r\nContent-Length: 20000000\r\n\r\n";
+
+TEST_F(ListenerTest, BodyThatDoesNotArriveIsDroppedWhateverItsDeclaredLength) {
+  controller_.ReadTimeoutSeconds = 1;
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  const int silent = Connect(server.HttpPort());
+  SendAll(silent, kBigPostHeader);
+  const int trickle = Connect(server.HttpPort());
+  SendAll(trickle, kBigPostHeader);
+  std::atomic<bool> stop{false};
+  std::thread sender([&] {
+    for (int i = 0; i < 40 && !stop; ++i) {  // 100 bytes every 200 ms: 500 bytes/s
+      SendAll(trickle, std::string(100, 'b'));
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
+  // The declared 20 MB bought about five minutes before; now the body gets what it earns.
+  EXPECT_TRUE(ClosedByServer(silent, 5));
+  EXPECT_TRUE(ClosedByServer(trickle, 5));
+  stop = true;
+  sender.join();
+  close(silent);
+  close(trickle);
+}
+
+TEST_F(ListenerTest, BodyThatKeepsArrivingMayTakeLongerThanTheReadTimeout) {
+  controller_.ReadTimeoutSeconds = 1;
+  WriteFile(home_.path() / "Files" / "a.txt", "hello");
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  const int fd = Connect(server.HttpPort());
+  SendAll(fd, "POST /files/a.txt HTTP/1.1\r\nHost: x\r\nContent-Length: 60000\r\n\r\n");
+  for (int i = 0; i < 10; ++i) {  // 6000 bytes every 150 ms: 1.5 s at 40 kB/s
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    SendAll(fd, std::string(6000, 'b'));
+  }
+  std::string answer;
+  EXPECT_TRUE(ClosedByServer(fd, 5, &answer));
+  EXPECT_NE(answer.find("\r\n\r\nhello"), std::string::npos) << answer;
+  close(fd);
+}
+
+TEST_F(ListenerTest, OneAddressCannotTakeEveryConnection) {
+  controller_.ReadTimeoutSeconds = 10;
+  WriteFile(home_.path() / "Files" / "favicon.txt", "ok");
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  std::vector<int> held;
+  for (int i = 0; i < controller_.MaxConnectionsPerAddress; ++i) {
+    const int fd = ConnectFrom("127.0.0.2", server.HttpPort());
+    ASSERT_GE(fd, 0);
+    SendAll(fd, "GET /files/favicon.txt HTTP/1.1\r\n");  // a header that never ends
+    held.push_back(fd);
+  }
+  const int one_more = ConnectFrom("127.0.0.2", server.HttpPort());
+  ASSERT_GE(one_more, 0);
+  EXPECT_TRUE(ClosedByServer(one_more, 3));
+  close(one_more);
+  // Another address is still served.
+  const std::string other =
+      Exchange(server.HttpPort(), "GET /files/favicon.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_NE(other.find("\r\n\r\nok"), std::string::npos) << other;
+  for (const int fd : held) close(fd);
+}
+
+TEST_F(ListenerTest, BodiesInFlightAreBoundedAcrossConnections) {
+  controller_.ReadTimeoutSeconds = 2;
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  // Each declares the largest body allowed and sends nothing more.
+  const std::string header = "POST /files/a.txt HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                             std::to_string(controller_.MaxBodyBytes) + "\r\n\r\n";
+  const std::size_t fitting = controller_.MaxBodyBytesInFlight / controller_.MaxBodyBytes;
+  std::vector<int> held;
+  for (std::size_t i = 0; i < fitting; ++i) {
+    const int fd = Connect(server.HttpPort());
+    SendAll(fd, header);
+    held.push_back(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // all headers read
+  const int refused = Connect(server.HttpPort());
+  SendAll(refused, header);
+  std::string answer;
+  EXPECT_TRUE(ClosedByServer(refused, 1, &answer));
+  EXPECT_TRUE(answer.starts_with("HTTP/1.1 503 ")) << answer;
+  close(refused);
+  for (const int fd : held) {
+    EXPECT_TRUE(ClosedByServer(fd, 5));
+    close(fd);
+  }
+  // The dropped bodies gave their share back.
+  const int later = Connect(server.HttpPort());
+  SendAll(later, header);
+  answer.clear();
+  EXPECT_TRUE(ClosedByServer(later, 5, &answer));
+  EXPECT_FALSE(answer.starts_with("HTTP/1.1 503 ")) << answer;
+  close(later);
+}
+
+TEST(ListenerTeardownTest, StopWithRequestsRunningAndQueued) {
+  // One worker, three slow requests: one runs, two wait in the worker queue when Stop
+  // gives up waiting, so their connections are still pending while the listener's
+  // members are destroyed (run under AddressSanitizer in CI).
+  std::atomic<int> entered{0};
+  ListenerOptions options;
+  options.addresses = {"127.0.0.1"};
+  options.plain_port = 0;
+  options.worker_threads = 1;
+  options.network_threads = 2;
+  options.write_timeout_seconds = 1;
+  std::vector<int> clients;
+  {
+    HttpListener listener(options, [&entered](HttpRequest&) {
+      ++entered;
+      std::this_thread::sleep_for(std::chrono::milliseconds(700));
+      HttpResponse response;
+      response.body = "late";
+      return response;
+    });
+    listener.Start();
+    for (int i = 0; i < 3; ++i) {
+      const int fd = Connect(listener.PlainPort());
+      ASSERT_GE(fd, 0);
+      SendAll(fd, "GET /slow HTTP/1.1\r\nHost: x\r\n\r\n");
+      clients.push_back(fd);
+    }
+    while (entered.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    listener.Stop();
+  }
+  for (const int fd : clients) {
+    EXPECT_TRUE(ClosedByServer(fd, 5));
+    close(fd);
+  }
+  EXPECT_LT(entered.load(), 3);
 }
 
 }  // namespace

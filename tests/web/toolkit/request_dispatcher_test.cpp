@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <ctime>
+#include <future>
+#include <thread>
+
 #include "listener_fixture.h"
 #include "web/toolkit/standalone_server.h"
+#include "web/toolkit/static_files.h"
 
 namespace kestrune::testing {
 namespace {
@@ -58,7 +63,9 @@ class DispatcherTest : public ::testing::Test {
 
   TempDir home_;
   TIWServerController controller_;
-  SessionTable table_;
+  // The table's clock stands still unless a test moves it.
+  std::chrono::steady_clock::time_point now_ = std::chrono::steady_clock::now();
+  SessionTable table_{[this] { return now_; }};
   std::unique_ptr<RequestDispatcher> dispatcher_;
   std::string cookie_;
   std::string session_id_;
@@ -425,18 +432,169 @@ TEST_F(DispatcherTest, StopEndsTheNamedSession) {
   EXPECT_EQ(table_.Count(), 0u);
 }
 
-TEST_F(DispatcherTest, IdleSessionsAreRemovedByTheTimeoutScan) {
-  controller_.SetSessionTimeout(0);
-  TIWStandAloneServer server(controller_);
+TEST_F(DispatcherTest, TimeoutScanRemovesOldSessionsAndKeepsYoungAndBusyOnes) {
+  controller_.SetSessionTimeout(30);
+  StartAndShow();  // last used at 0 minutes
+  const std::string old_cookie = cookie_;
+  now_ += std::chrono::minutes(20);
+  cookie_.clear();
+  StartAndShow();  // last used at 20 minutes
+  const std::string young_cookie = cookie_;
+  cookie_.clear();
   StartAndShow();
-  RequestDispatcher& dispatcher = Dispatcher();
-  (void)dispatcher;
-  EXPECT_EQ(table_.Count(), 1u);
+  TIWApplication* busy = table_.TakeOut(*TableKeyOfId(session_id_));  // its request runs on
+  ASSERT_NE(busy, nullptr);
+  now_ += std::chrono::minutes(10);
+
   auto idle = table_.RemoveIdle(std::chrono::minutes(controller_.SessionTimeout()));
-  EXPECT_EQ(idle.size(), 1u);
+  ASSERT_EQ(idle.size(), 1u);
   for (auto& session : idle) Dispatcher().DestroySession(std::move(session));
+  EXPECT_EQ(table_.Count(), 2u);
+  cookie_ = young_cookie;
+  EXPECT_EQ(Send(Request("GET", "/index")).status, 200);
+  cookie_ = old_cookie;
   EXPECT_NE(Send(Request("GET", "/index")).body.find("Session not found."), std::string::npos);
+  table_.PutBack(busy);
   EXPECT_THROW(controller_.SetSessionTimeout(601), std::invalid_argument);
+}
+
+// --- Hardening: untrusted input must not buy work, file answers must not be sniffed,
+// private files and uploads only for the session they belong to. ---
+
+TEST_F(DispatcherTest, EchoedSessionIdIsCutInTheErrorPage) {
+  controller_.SessionTrackingMethod = TrackingMethod::tmHidden;
+  std::string field;
+  for (int i = 0; i < 32 * 1024; ++i) field += "%0D%0A";  // 64 KiB of CR LF once decoded
+  const HttpResponse response = Send(Request("POST", "/", "IW_SessionID_=" + field));
+  EXPECT_EQ(response.status, 500);
+  std::string echoed;
+  for (int i = 0; i < 100; ++i) echoed += "<BR>";
+  EXPECT_NE(response.body.find("Resource " + echoed + "... not found."), std::string::npos);
+  EXPECT_LT(response.body.size(), 2000u);
+}
+
+TEST_F(DispatcherTest, ErrorPageOfAHugeMessageIsLinearWork) {
+  // One CR LF pair per two bytes: a replace that copies the text for every match needs
+  // minutes here; a single pass needs milliseconds. The wait only guards against a hang.
+  std::string crlf;
+  for (int i = 0; i < 512 * 1024; ++i) crlf += "\r\n";
+  auto done = std::make_shared<std::promise<std::string>>();
+  auto result = done->get_future();
+  std::thread([controller = controller_, crlf, done] {
+    done->set_value(ErrorPageHtml(controller, crlf));
+  }).detach();
+  ASSERT_EQ(result.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  const std::string page = result.get();
+  std::size_t breaks = 0;
+  for (std::size_t at = page.find("<BR>"); at != std::string::npos;
+       at = page.find("<BR>", at + 4)) {
+    ++breaks;
+  }
+  EXPECT_EQ(breaks, 512u * 1024u);
+  EXPECT_LT(page.size(), 4u * 512u * 1024u + 1000u);
+}
+
+TEST_F(DispatcherTest, FileAnswersAreNeverSniffed) {
+  WriteFile(home_.path() / "Files" / "page.kestrunex", "<script>alert(1)</script>");
+  WriteFile(home_.path() / "Files" / "logout.htm", "<p>bye</p>");
+  const HttpResponse unknown = Send(Request("GET", "/files/page.kestrunex"));
+  EXPECT_EQ(unknown.status, 200);
+  EXPECT_EQ(unknown.Header("Content-Type"), "application/octet-stream");
+  for (const char* path : {"/files/page.kestrunex", "/filesnc/logout.htm", "/files/missing.htm",
+                           "/gfx/Tp.gif", "/js/IWCommon.js", "/favicon.ico"}) {
+    EXPECT_EQ(Send(Request("GET", path)).Header("X-Content-Type-Options"), "nosniff") << path;
+  }
+}
+
+TEST_F(DispatcherTest, BuiltinsDateFromMidnightOfTheStartDay) {
+  auto midnight = [] {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    local.tm_hour = local.tm_min = local.tm_sec = 0;
+    local.tm_isdst = -1;
+    return FormatHttpDate(std::chrono::system_clock::from_time_t(std::mktime(&local)));
+  };
+  const std::string before = midnight();
+  const std::string stamp = Send(Request("GET", "/gfx/Tp.gif")).Header("Last-Modified");
+  const std::string after = midnight();
+  EXPECT_TRUE(stamp == before || stamp == after) << stamp << " vs " << before;
+}
+
+// The one directory of the session cache (its name as created).
+std::filesystem::path OnlySessionCacheDir(const std::filesystem::path& cache) {
+  std::vector<std::filesystem::path> dirs;
+  for (const auto& entry : std::filesystem::directory_iterator(cache / "user")) {
+    dirs.push_back(entry.path());
+  }
+  return dirs.size() == 1 ? dirs.front() : std::filesystem::path();
+}
+
+TEST_F(DispatcherTest, SessionCacheFilesAreForTheOwningSessionOnly) {
+  StartAndShow();
+  const std::filesystem::path dir = OnlySessionCacheDir(controller_.CacheDir);
+  ASSERT_FALSE(dir.empty());
+  const std::string token = dir.filename().string();
+  EXPECT_EQ(token.find(session_id_.substr(0, 24)), std::string::npos);
+  EXPECT_EQ(session_id_.find(token.substr(0, 8)), std::string::npos);
+  WriteFile(dir / "notes.txt", "private notes");
+  const std::string url = "/cache/user/" + token + "/notes.txt";
+
+  const HttpResponse own = Send(Request("GET", url));
+  EXPECT_EQ(own.status, 200);
+  EXPECT_EQ(own.body, "private notes");
+  EXPECT_EQ(own.Header("Cache-Control"), "private, no-store");
+  EXPECT_TRUE(own.Header("Expires").empty());
+
+  const std::string own_cookie = cookie_;
+  cookie_.clear();  // the URL alone
+  EXPECT_EQ(Send(Request("GET", url)).status, 404);
+  cookie_ = own_cookie;
+  HttpRequest elsewhere = Request("GET", url);
+  elsewhere.peer_address = "10.0.0.99";
+  EXPECT_EQ(Send(elsewhere).status, 404);
+  HttpRequest other_browser = Request("GET", url);
+  other_browser.headers[1].second = "Opera/9.80";
+  EXPECT_EQ(Send(other_browser).status, 404);
+
+  // Another live session's cookie does not open it either.
+  cookie_.clear();
+  StartAndShow();
+  EXPECT_EQ(Send(Request("GET", url)).status, 404);
+  // Files of the cache outside a session directory are not served at all.
+  WriteFile(controller_.CacheDir / "loose.txt", "x");
+  EXPECT_EQ(Send(Request("GET", "/cache/loose.txt")).status, 404);
+}
+
+// A multipart post with one file, as a browser's upload form sends it.
+HttpRequest WithUpload(HttpRequest request) {
+  for (auto& [name, value] : request.headers) {
+    if (name == "Content-Type") value = "multipart/form-data; boundary=XyZ";
+  }
+  if (request.Header("Content-Type").empty()) {
+    request.headers.emplace_back("Content-Type", "multipart/form-data; boundary=XyZ");
+  }
+  request.body =
+      "--XyZ\r\nContent-Disposition: form-data; name=\"IWUPLOAD\"; filename=\"a.bin\"\r\n"
+      "Content-Type: application/octet-stream\r\n\r\n" +
+      std::string(100000, 'u') + "\r\n--XyZ--\r\n";
+  return request;
+}
+
+TEST_F(DispatcherTest, UploadsAreNotStoredBeforeTheSessionIsKnown) {
+  // A cache directory that cannot be created: storing an upload would fail loudly.
+  WriteFile(home_.path() / "blocked", "a file, not a directory");
+  controller_.CacheDir = home_.path() / "blocked" / "Cache";
+  cookie_ = "IW_CookieCheck_=Enabled";  // a browser without a session
+  const HttpResponse response = Send(WithUpload(Request("POST", "/index")));
+  EXPECT_NE(response.body.find("Session not found. Session may have expired."), std::string::npos)
+      << response.body;
+
+  AcceptOneUser events;
+  controller_.Events = &events;
+  controller_.AuthBeforeNewSession = true;
+  const HttpResponse refused = Send(WithUpload(Request("POST", "/")));
+  EXPECT_EQ(refused.status, 401) << refused.body;
 }
 
 }  // namespace
