@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Fetch throughput from a real Dovecot: 1,000 and 10,000 messages of about 4 KB in one
+# run, fetched by (a) a bare RETR loop, (b) a RETR loop that writes and fsyncs each
+# message (the durable baseline), (c) Debian's fetchmail delivering each message to an
+# MDA that writes and syncs it, and (d) `kestrune mail receive`. Prints messages per
+# second and the ratios. Not run by CI; installs fetchmail with apt when it is missing.
+#   bench/mail_fetch_bench.sh [BUILD_DIR] [COUNTS...]     (default build/release, 1000 10000)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+build=${1:-$root/build/release}
+shift || true
+counts=("$@")
+[ ${#counts[@]} -gt 0 ] || counts=(1000 10000)
+kestrune=$build/kestrune
+baseline=$build/bench/pop3_fetch_baseline_bench
+for program in "$kestrune" "$baseline"; do
+  [ -x "$program" ] || { echo "missing $program (build the kestrune and pop3_fetch_baseline_bench targets)" >&2; exit 1; }
+done
+if ! command -v fetchmail >/dev/null; then
+  echo "installing fetchmail" >&2
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq fetchmail >/dev/null
+fi
+
+work=$(mktemp -d /tmp/kestrune-fetch-bench-XXXXXX)
+chmod 0755 "$work"  # Dovecot's unprivileged processes read below it
+cleanup() { "$root/scripts/peers" stop "$work/peers" >/dev/null 2>&1 || true; rm -rf "$work"; }
+trap cleanup EXIT
+[ -z "${KEEP_BENCH_DIR:-}" ] || trap - EXIT
+KESTRUNE_PEERS_MAILBOXES=2 "$root/scripts/peers" start "$work/peers" >/dev/null
+# shellcheck disable=SC1091
+. "$work/peers/peers.env"
+user=box001
+password=pw-box001
+maildir=$POP3_MAIL_ROOT/$user/Maildir
+
+now_ns() { date +%s%N; }
+
+# make_template N: N messages of about 4 KB, owned by the mail user.
+make_template() {
+  local n=$1 dir=$work/template-$1
+  mkdir -p "$dir"
+  /usr/bin/python3 - "$dir" "$n" <<'PY'
+import sys
+dir, n = sys.argv[1], int(sys.argv[2])
+line = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor.\n"
+body = line * 50
+for i in range(1, n + 1):
+    with open(f"{dir}/{1000000000 + i}.M{i}P1.bench", "w") as f:
+        f.write(f"From: Bench <bench@test.example>\nTo: box@test.example\n"
+                f"Subject: Bench message {i}\nMessage-ID: <bench{i}@test.example>\n"
+                f"Date: Tue, 1 Dec 2026 10:00:00 +0000\nMIME-Version: 1.0\n"
+                f"Content-Type: text/plain; charset=us-ascii\n\n{body}")
+PY
+  chown -R "$POP3_UID:$POP3_GID" "$dir"
+}
+
+# refill N: the mailbox holds exactly the N template messages (hard links, so instant).
+refill() {
+  rm -rf "$maildir/new" "$maildir/cur" "$maildir/tmp" "$maildir"/dovecot*
+  mkdir -p "$maildir/new" "$maildir/cur" "$maildir/tmp"
+  cp -l "$work/template-$1/"* "$maildir/new/"
+  chown -R "$POP3_UID:$POP3_GID" "$maildir"
+}
+
+# timed N LABEL COMMAND...: runs the command after a refill and prints its rate.
+declare -A rate
+timed() {
+  local n=$1 label=$2
+  shift 2
+  refill "$n"
+  sync
+  local start end
+  start=$(now_ns)
+  "$@" >"$work/out.txt" 2>"$work/err.txt" || { echo "$label failed:" >&2; cat "$work/err.txt" >&2; exit 1; }
+  end=$(now_ns)
+  rate[$label-$n]=$(/usr/bin/python3 -c "print(f'{$n / (($end - $start) / 1e9):.0f}')")
+  printf '%-34s %6d messages  %8.3f s  %7s msg/s\n' "$label" "$n" \
+    "$(/usr/bin/python3 -c "print(($end - $start) / 1e9)")" "${rate[$label-$n]}"
+}
+
+fetchmail_run() {
+  local store=$1
+  rm -rf "$store"; mkdir -p "$store"
+  cat > "$work/mda" <<MDA
+#!/bin/sh
+f="$store/\$(date +%s%N).\$\$.eml"
+cat > "\$f" && sync "\$f"
+MDA
+  chmod +x "$work/mda"
+  cat > "$work/fetchmailrc" <<RC
+set no syslog
+poll 127.0.0.1 port $POP3_PORT proto pop3 auth password
+  user "$user" password "$password" is root here
+  mda "$work/mda"
+  fetchall nokeep no sslcertck
+RC
+  chmod 0600 "$work/fetchmailrc"
+  FETCHMAILHOME=$work fetchmail -f "$work/fetchmailrc" -N -s --nosslcertck
+}
+
+kestrune_home() {
+  local home=$work/home-$1
+  rm -rf "$home"; mkdir -p "$home"
+  printf 'secret\n' > "$home/pw"; printf '%s\n' "$password" > "$home/pop"
+  "$kestrune" --home "$home" users add Bench --password-file "$home/pw" --pop-server 127.0.0.1 \
+    --pop-port "$POP3_PORT" --pop-user "$user" --pop-password-file "$home/pop" --auto-check
+  "$kestrune" --home "$home" settings set PopTls 0 >/dev/null 2>&1 || true
+  echo "$home"
+}
+
+for n in "${counts[@]}"; do
+  make_template "$n"
+  timed "$n" "(a) bare RETR loop" "$baseline" retr 127.0.0.1 "$POP3_PORT" "$user" "$password"
+  rm -rf "$work/fsync"; mkdir -p "$work/fsync"
+  timed "$n" "(b) RETR + write + fsync" "$baseline" fsync 127.0.0.1 "$POP3_PORT" "$user" "$password" "$work/fsync"
+  timed "$n" "(c) fetchmail + syncing MDA" fetchmail_run "$work/fetchmail-store"
+  got=$(find "$work/fetchmail-store" -type f | wc -l)
+  [ "$got" -eq "$n" ] || { echo "fetchmail delivered $got of $n" >&2; exit 1; }
+  home=$(kestrune_home "$n")
+  timed "$n" "(d) kestrune mail receive" "$kestrune" --home "$home" mail receive
+  stored=$(find "$home/Users/Bench" -name '*.eml' | wc -l)
+  [ "$stored" -eq "$n" ] || { echo "kestrune stored $stored of $n" >&2; exit 1; }
+  /usr/bin/python3 - "${rate[(a) bare RETR loop-$n]}" "${rate[(b) RETR + write + fsync-$n]}" \
+    "${rate[(c) fetchmail + syncing MDA-$n]}" "${rate[(d) kestrune mail receive-$n]}" <<'PY'
+import sys
+a, b, c, d = map(float, sys.argv[1:])
+print(f"  ratios: d/b = {d / b:.2f} (goal >= 0.8)   d/c = {d / c:.2f} (goal >= 3)   d/a = {d / a:.2f}")
+PY
+done
