@@ -186,6 +186,26 @@ TEST_F(MailEngines, AMessageThatCannotBeStoredStaysOnTheServerAndTheOthersAreFil
   EXPECT_EQ(records[1].Subject, "Three");
 }
 
+TEST_F(MailEngines, AMessageThatCannotBeDecodedIsFiledFromItsHeaderAndFetchedOnce) {
+  PopMailbox box;
+  box.Deliver(
+      "From: Odd <odd@test.example>\nTo: box@test\nSubject: Broken parts\n"
+      "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"outer\"\n\n"
+      "--outer\nContent-Type: multipart/alternative\n\nno boundary here\n--outer--\n");
+  home_.SaveUsers({home_.User("Ann", &box, true, /*leave=*/true)});
+  Receive();
+  EXPECT_TRUE(last_result_);
+  Receive();
+  const auto records = home_.Records("Ann");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].Subject, "Broken parts");
+  EXPECT_EQ(records[0].Sender, "Odd <odd@test.example>");
+  EXPECT_FALSE(records[0].HasAttachment);
+  EXPECT_TRUE(home_.UnreferencedFiles("Ann").empty());
+  TIdMessage decoded;  // the case is real: the file does not decode
+  EXPECT_THROW(decoded.LoadFromFile(home_.StoreOf("Ann") / records[0].FileName), MessageError);
+}
+
 TEST_F(MailEngines, AFullDiskDeletesNothingThatIsNotStored) {
   const fs::path store = home_.StoreOf("Ann");
   fs::create_directories(store);
