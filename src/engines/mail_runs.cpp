@@ -134,6 +134,7 @@ bool FetchOne(MailRunContext& context, TIdPOP3& client, const TUserRecord& user)
   FetchOptions options;
   options.connect_timeout_ms = ConnectTimeoutMs(context.config);
   options.read_timeout_ms = kConsoleReadTimeoutMs;
+  options.tls = TlsModeFromSetting(context.config.PopTls);
   options.stop = context.stop;
   FetchLog log(context.log, user);
   return FetchUserMail(user, options, client, log).Ok();
@@ -225,6 +226,7 @@ class SendRun {
     client_.Username = login ? config.SmtpUserName : "";
     client_.Password = login ? config.SmtpPassword : "";
     client_.ReadTimeoutMs = 0;  // replies are awaited as long as the connection lives
+    client_.UseTls = TlsModeFromSetting(config.SmtpTls);
   }
 
   void WarnIfCredentialsInClear() {

@@ -210,5 +210,41 @@ TEST_F(MailCrash, AKilledSendDeliversEverythingAndRepeatsOnlyUnrecordedMessages)
   EXPECT_LE(duplicates, kills);
 }
 
+using MailCommand = MailCrash;
+
+TEST_F(MailCommand, ExitStatusesAndAOneUserFetchOfAnAtLoginAccount) {
+  PopMailbox box;
+  box.Deliver(TestMessage("For the at-login user", ""));
+  std::vector<std::string> args = {"users",
+                                   "add",
+                                   "Bob",
+                                   "--password-file",
+                                   WriteSecret("pw", "secret", home_).string(),
+                                   "--pop-server",
+                                   "127.0.0.1",
+                                   "--pop-port",
+                                   std::to_string(Peers::Get().Port("POP3_PORT")),
+                                   "--pop-user",
+                                   box.User(),
+                                   "--pop-password-file",
+                                   WriteSecret("pop", box.Password(), home_).string(),
+                                   "--check-on-login"};
+  ASSERT_EQ(Run(args), 0);
+  ASSERT_EQ(Run({"settings", "set", "PopTls", "0"}), 0);
+  EXPECT_EQ(Run({"mail"}), 2);
+  EXPECT_EQ(Run({"mail", "fetch"}), 2);
+  EXPECT_EQ(Run({"mail", "run", "Bob"}), 2);
+  EXPECT_EQ(Run({"mail", "receive", "Nobody"}), 1);
+  EXPECT_EQ(Run({"mail", "receive"}), 0);  // skips the at-login account
+  EXPECT_EQ(box.MessageCount(), 1u);
+  EXPECT_EQ(Run({"mail", "receive", "bob"}), 0);  // names compare without case
+  EXPECT_EQ(box.MessageCount(), 0u);
+  EXPECT_EQ(home_.Records("Bob").size(), 1u);
+  // No SMTP server reachable: the send ends with an error.
+  ASSERT_EQ(Run({"settings", "set", "SmtpServer.SmtpServer", "127.0.0.1"}), 0);
+  ASSERT_EQ(Run({"settings", "set", "SmtpServer.SmtpPort", "1"}), 0);
+  EXPECT_EQ(Run({"mail", "send", "Bob"}), 1);
+}
+
 }  // namespace
 }  // namespace kestrune::testing

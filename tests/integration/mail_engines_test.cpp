@@ -98,6 +98,31 @@ TEST_F(MailEngines, ReceiveFilesEveryMessageDeletesThemAndLogsEachStep) {
   EXPECT_TRUE(home_.UnreferencedFiles("Ann").empty());
 }
 
+TEST_F(MailEngines, TlsRequiredRefusesAPlainServerAndUsesStls) {
+  PopMailbox box;
+  box.Deliver(TestMessage("Secret", ""));
+  home_.SaveUsers({home_.User("Ann", &box)});
+  config_.PopTls = 2;
+  Lines lines = Receive();
+  EXPECT_FALSE(last_result_);
+  EXPECT_EQ(Count(lines, "Pop Server: User Ann Error connecting to Pop Server.").size(), 1u)
+      << ::testing::PrintToString(lines);
+  EXPECT_EQ(box.MessageCount(), 1u);
+
+  // The same account on the instance that offers STLS: no clear-text warning.
+  TUserRecord user = home_.User("Ann", &box);
+  user.PopPort = Peers::Get().Port("POP3_STLS_PORT");
+  fs::remove(home_.UsersDir() / TUserList::kFileName);
+  home_.SaveUsers({user});
+  LineConnection::SetTrustedCaFile(Peers::Get().CaFile());
+  lines = Receive();
+  LineConnection::SetTrustedCaFile({});
+  EXPECT_TRUE(last_result_) << ::testing::PrintToString(lines);
+  EXPECT_EQ(Count(lines, "Pop Server: User Ann Connected to Pop Server ").size(), 1u);
+  EXPECT_EQ(Count(lines, "Pop Server: User Ann Password sent without TLS.").size(), 0u);
+  EXPECT_EQ(box.MessageCount(), 0u);
+}
+
 TEST_F(MailEngines, AnEmptyMailboxIsCountedWithoutOpeningTheIndex) {
   PopMailbox box;
   home_.SaveUsers({home_.User("Ann", &box)});
