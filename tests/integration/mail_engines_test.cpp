@@ -260,16 +260,25 @@ TEST_F(MailEngines, AnIndexThatCannotBeSavedDeletesNothing) {
   PopMailbox box;
   for (int i = 1; i <= 3; ++i) box.Deliver(TestMessage("M" + std::to_string(i), ""));
   home_.SaveUsers({home_.User("Ann", &box)});
-  // A directory where the index must be written makes the save fail.
-  fs::create_directories(home_.StoreOf("Ann"));
+  // An index that reads but cannot be written: its lock file is a directory.
+  const fs::path store = home_.StoreOf("Ann");
+  fs::create_directories(store);
   TUserEmailDB index;
-  index.Open(home_.StoreOf("Ann"));
-  index.Save(home_.StoreOf("Ann"));
-  fs::remove(home_.StoreOf("Ann") / TUserEmailDB::kFileName);
-  fs::create_directories(home_.StoreOf("Ann") / TUserEmailDB::kFileName / "blocker");
+  index.Open(store);
+  index.Save(store);
+  fs::remove(store / "Emails.Dat.lock");
+  fs::create_directories(store / "Emails.Dat.lock" / "blocker");
   const Lines lines = Receive();
   EXPECT_FALSE(last_result_);
+  EXPECT_EQ(Count(lines, "Pop Server: User Ann Email number: 3 successfully retrieved.").size(), 1u)
+      << ::testing::PrintToString(lines);
   EXPECT_EQ(box.MessageCount(), 3u) << ::testing::PrintToString(lines);
+  // Once the index can be written again, the next run files them; nothing is lost.
+  fs::remove_all(store / "Emails.Dat.lock");
+  Receive();
+  EXPECT_TRUE(last_result_);
+  EXPECT_EQ(home_.Records("Ann").size(), 3u);
+  EXPECT_EQ(box.MessageCount(), 0u);
 }
 
 TEST_F(MailEngines, SendSendsAsStoredWithBccInTheEnvelopeOnlyAndKeepsARefusedMessage) {
