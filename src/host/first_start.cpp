@@ -223,10 +223,10 @@ class EchoOff {
     if (fd_ < 0 || !isatty(fd_) || tcgetattr(fd_, &saved_) != 0) return;
     termios quiet = saved_;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    active_ = tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
+    active_ = tcsetattr(fd_, TCSANOW, &quiet) == 0;
   }
   ~EchoOff() {
-    if (active_) tcsetattr(fd_, TCSAFLUSH, &saved_);
+    if (active_) tcsetattr(fd_, TCSANOW, &saved_);
   }
   bool Active() const { return active_; }
 

@@ -4,18 +4,21 @@
 #include "host/headless_host.h"
 
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <ostream>
+#include <thread>
 
-#include "engines/mail_runs.h"
 #include "host/admin_commands.h"
 #include "host/command_line.h"
 #include "host/first_start.h"
 #include "host/mail_timers.h"
+#include "host/timed_mail_job.h"
 #include "log/debug_log.h"
 #include "platform/instance_lock.h"
 #include "platform/operator_messages.h"
@@ -141,42 +144,43 @@ sigset_t BlockStopSignals() {
   return signals;
 }
 
-// One timed mail run on the console's copy of the user list (mail worker thread).
-class TimedMailJob {
- public:
-  TimedMailJob(ProgramSettings& settings, TUserList& users) : settings_(settings), users_(users) {}
+bool IsInteractive() { return isatty(STDIN_FILENO) == 1; }
 
-  void Run(const std::atomic<bool>* stop) {
-    if (!ReopenUsersIfNeeded()) return;
-    MailRunContext context{settings_.Config(), users_,
-                           [](std::string_view line) { AddDebugLine(line); }, stop};
-    try {
-      TimedMailRun(context);
-    } catch (const std::exception& failure) {
-      // An error the run did not handle ends this tick; the next tick tries again.
-      AddDebugLine(std::string("Timed mail run ended with an error: ") + failure.what());
-      return;
-    }
-    if (stop != nullptr && *stop) return;
-    DebugLog().SetLastMailCheck(DateTimeText(NowAsDateValue()));
+// While the first start asks its questions, SIGINT (Ctrl-C) or SIGTERM ends the program
+// at once, with the terminal's settings (echo turned off for a password) restored. The
+// stop signals stay blocked; a thread of its own waits for them.
+class SetupInterruption {
+ public:
+  explicit SetupInterruption(const sigset_t& signals) : signals_(signals) {
+    have_terminal_ = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &terminal_) == 0;
+    watcher_ = std::thread([this] { Watch(); });
   }
+  ~SetupInterruption() {
+    done_ = true;
+    watcher_.join();
+  }
+  SetupInterruption(const SetupInterruption&) = delete;
+  SetupInterruption& operator=(const SetupInterruption&) = delete;
 
  private:
-  // A failed reload closes and reopens the list, so one damaged read does not stop all
-  // mail until a restart; when that fails too the run waits for the next tick.
-  bool ReopenUsersIfNeeded() {
-    if (users_.IsOpen() && users_.Reload()) return true;
-    users_.Close();
-    if (users_.Open(settings_.Config().UserDirectories)) return true;
-    AddDebugLine("User Database could not be opened; the timed mail run waits for the next tick.");
-    return false;
+  void Watch() {
+    const timespec poll_interval{0, 100'000'000};
+    while (!done_) {
+      if (sigtimedwait(&signals_, nullptr, &poll_interval) > 0) {
+        if (have_terminal_) tcsetattr(STDIN_FILENO, TCSANOW, &terminal_);
+        static constexpr char kMessage[] = "\nkestrune: the first start was interrupted\n";
+        [[maybe_unused]] auto ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+        std::_Exit(kExitNotSetUp);
+      }
+    }
   }
 
-  ProgramSettings& settings_;
-  TUserList& users_;
+  sigset_t signals_;
+  bool have_terminal_ = false;
+  termios terminal_{};
+  std::atomic<bool> done_{false};
+  std::thread watcher_;
 };
-
-bool IsInteractive() { return isatty(STDIN_FILENO) == 1; }
 
 }  // namespace
 
@@ -229,8 +233,11 @@ int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::o
     const bool dialogue = !options.setup.Any() && IsInteractive();
     if (dialogue) log.SetEcho(nullptr);
     StreamTerminal terminal(std::cin, out, STDIN_FILENO);
-    const FirstStartOutcome outcome =
-        RunFirstStart(options.setup, IsInteractive(), terminal, settings, users, err);
+    FirstStartOutcome outcome;
+    {
+      SetupInterruption interruption(stop_signals);
+      outcome = RunFirstStart(options.setup, IsInteractive(), terminal, settings, users, err);
+    }
     log.SetEcho(&out);
     if (outcome != FirstStartOutcome::kCreated) {
       AddDebugLine("Kestrune Server stopped: the first start was not completed.");
@@ -295,6 +302,7 @@ int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::o
 
 int RunSetupCommand(const ProgramOptions& options, ProgramSettings& settings, std::ostream& out,
                     std::ostream& err) {
+  const sigset_t stop_signals = BlockStopSignals();
   LogOperatorMessages operator_messages;
   DebugLog().SetEcho(&err);
   settings.LoadSettings();
@@ -312,6 +320,7 @@ int RunSetupCommand(const ProgramOptions& options, ProgramSettings& settings, st
     return kExitFailure;
   }
   StreamTerminal terminal(std::cin, out, STDIN_FILENO);
+  SetupInterruption interruption(stop_signals);
   switch (RunFirstStart(options.setup, IsInteractive(), terminal, settings, users, err)) {
     case FirstStartOutcome::kCreated:
       return kExitSuccess;
