@@ -246,6 +246,8 @@ int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::o
       return kExitNotSetUp;
     }
     AddDebugLine("The \"Admin\" account has been created.");
+  } else if (options.setup.Any()) {
+    AddDebugLine("The first-start options are not used: the user database already holds users.");
   }
   config.ServerReady = true;
 
