@@ -51,9 +51,8 @@ std::system_error SystemError(std::string_view what, const std::filesystem::path
 
 }  // namespace
 
-std::string AccountKey(std::string_view pop_user, std::string_view pop_server, int pop_port) {
-  const std::string raw =
-      std::string(pop_user) + "@" + std::string(pop_server) + ":" + std::to_string(pop_port);
+std::string AccountKey(std::string_view pop_user, std::string_view pop_server) {
+  const std::string raw = std::string(pop_user) + "@" + std::string(pop_server);
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string key;
   for (char c : raw) {

@@ -18,8 +18,9 @@ struct FetchedMessage {
   std::string file_name;  // the message file in the mail store
 };
 
-// "user@server:port" as one token (blanks, tabs, line ends and "%" escaped).
-std::string AccountKey(std::string_view pop_user, std::string_view pop_server, int pop_port);
+// "user@server" as one token (blanks, tabs, line ends and "%" escaped). The port is
+// left out: moving an account to its TLS port keeps what it knows.
+std::string AccountKey(std::string_view pop_user, std::string_view pop_server);
 
 // Whether name is a plain file name of the mail store (no path, no control characters,
 // not hidden), so that a line of the file can never point outside it.

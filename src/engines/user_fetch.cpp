@@ -117,7 +117,7 @@ class MailboxFetch {
         reporter_(reporter),
         result_(result),
         store_(fs::path(user.UserDir)),
-        account_(AccountKey(user.PopUserName, user.PopServer, user.PopPort)),
+        account_(AccountKey(user.PopUserName, user.PopServer)),
         trail_(store_) {
     raw_.NoDecode = true;
   }

@@ -67,8 +67,8 @@ TEST_F(FetchedUids, RewriteReplacesTheLinesAndAppendingGoesOnAfterIt) {
 }
 
 TEST(AccountKey, IsOneTokenWhateverTheSettingsHold) {
-  EXPECT_EQ(AccountKey("box001", "127.0.0.1", 110), "box001@127.0.0.1:110");
-  EXPECT_EQ(AccountKey("a b\tc%", "h\n", 1), "a%20b%09c%25@h%0A:1");
+  EXPECT_EQ(AccountKey("box001", "127.0.0.1"), "box001@127.0.0.1");
+  EXPECT_EQ(AccountKey("a b\tc%", "h\n"), "a%20b%09c%25@h%0A");
 }
 
 }  // namespace
