@@ -424,6 +424,11 @@ class MailboxFetch {
 FetchResult FetchUserMail(const TUserRecord& user, const FetchOptions& options, TIdPOP3& client,
                           FetchReporter& reporter) {
   FetchResult result;
+  if (user.UserDir.empty()) {  // never fall back to the working directory
+    result.store_failed = true;
+    reporter.StoreFailed({MailErrorKind::kStore, "the user has no mail store directory"});
+    return result;
+  }
   std::optional<MailStoreLock> lock;
   try {
     lock =

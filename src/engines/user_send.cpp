@@ -284,6 +284,11 @@ SendResult SendUserOutbox(const TUserRecord& user, TIdSMTP& client,
                           std::chrono::milliseconds lock_wait, const std::atomic<bool>* stop,
                           SendReporter& reporter) {
   SendResult result;
+  if (user.UserDir.empty()) {  // never fall back to the working directory
+    result.store_failed = true;
+    reporter.StoreFailed({MailErrorKind::kStore, "the user has no mail store directory"});
+    return result;
+  }
   std::optional<MailStoreLock> lock;
   try {
     lock = MailStoreLock::Take(fs::path(user.UserDir), MailStoreActivity::kSend, lock_wait);

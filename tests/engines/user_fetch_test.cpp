@@ -170,5 +170,15 @@ TEST_F(ScriptedFetch, AConnectionBrokenInsideAMessageEndsWithoutQuitAndKeepsWhat
                                      "DELE 2", "RETR 3", "DELE 3", "QUIT"}));
 }
 
+TEST_F(ScriptedFetch, AUserWithoutAMailStoreDirectoryIsNotFetched) {
+  user_.UserDir.clear();
+  MailboxScript script;
+  script.messages = {{1, Message(1, "")}};
+  const FetchResult result = Fetch(script);
+  EXPECT_TRUE(result.store_failed);
+  EXPECT_TRUE(script.commands.empty());
+  EXPECT_FALSE(fs::exists("Fetch.lock"));
+}
+
 }  // namespace
 }  // namespace kestrune::testing
