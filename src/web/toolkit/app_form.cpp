@@ -106,7 +106,7 @@ class PageRenderer : public TemplateHost {
   // --- TemplateHost ---
   std::string ControlHTML(std::string_view name) override {
     for (Written& written : written_) {
-      if (EqualsIgnoreCase(written.control->Name(), name)) {
+      if (EqualsIgnoringAsciiCase(written.control->Name(), name)) {
         written.placed = true;
         return written.html;
       }
@@ -145,8 +145,8 @@ class PageRenderer : public TemplateHost {
     std::string template_bgcolor;
     std::string template_onblur;
     for (const auto& attribute : template_body) {
-      if (EqualsIgnoreCase(attribute.name, "bgcolor")) template_bgcolor = attribute.value;
-      if (EqualsIgnoreCase(attribute.name, "onblur")) template_onblur = attribute.value;
+      if (EqualsIgnoringAsciiCase(attribute.name, "bgcolor")) template_bgcolor = attribute.value;
+      if (EqualsIgnoringAsciiCase(attribute.name, "onblur")) template_onblur = attribute.value;
     }
     if (bgcolor.IsSet()) {
       body.SetColorAttribute("BGCOLOR", bgcolor);
@@ -166,9 +166,9 @@ class PageRenderer : public TemplateHost {
     body.SetAttribute("OnUnload", "ReleaseIWCL()");
     body.SetRawAttribute("OnBlur", "GSubmitting = false;" + template_onblur);
     for (const auto& attribute : template_body) {
-      if (EqualsIgnoreCase(attribute.name, "bgcolor") ||
-          EqualsIgnoreCase(attribute.name, "onload") ||
-          EqualsIgnoreCase(attribute.name, "onblur")) {
+      if (EqualsIgnoringAsciiCase(attribute.name, "bgcolor") ||
+          EqualsIgnoringAsciiCase(attribute.name, "onload") ||
+          EqualsIgnoringAsciiCase(attribute.name, "onblur")) {
         continue;
       }
       if (attribute.has_value) {
@@ -217,7 +217,7 @@ class PageRenderer : public TemplateHost {
 
   bool WasWritten(std::string_view name) const {
     return std::any_of(written_.begin(), written_.end(), [&](const Written& written) {
-      return EqualsIgnoreCase(written.control->Name(), name);
+      return EqualsIgnoringAsciiCase(written.control->Name(), name);
     });
   }
 
@@ -237,7 +237,7 @@ class PageRenderer : public TemplateHost {
               ");\r\nInitIWCLObjects();\r\n";
     const std::string& active = form_.ActiveControlName();
     if (!active.empty() && WasWritten(active)) {
-      script += "IWFocus(\"" + ScriptStringEscape(UpperAscii(active)) + "\");\r\n";
+      script += "IWFocus(\"" + ScriptStringEscape(AsciiUpper(active)) + "\");\r\n";
     }
     script += form_.PendingStartupScript();
     if (!template_onload_.empty()) script += template_onload_ + ";\r\n";
@@ -268,7 +268,7 @@ void TIWAppForm::VisitAll(const std::function<void(TIWBaseControl&)>& visit) con
 TIWBaseControl* TIWAppForm::FindControl(std::string_view name) const {
   TIWBaseControl* found = nullptr;
   VisitAll([&](TIWBaseControl& control) {
-    if (!found && EqualsIgnoreCase(control.Name(), name)) found = &control;
+    if (!found && EqualsIgnoringAsciiCase(control.Name(), name)) found = &control;
   });
   return found;
 }
@@ -279,7 +279,7 @@ std::string TIWAppForm::UniqueControlName(std::string_view kind) {
   // fresh cell controls cost n squared).
   auto taken = [&](const std::string& name) {
     return std::any_of(controls_.begin(), controls_.end(), [&](const auto& control) {
-      return EqualsIgnoreCase(control->Name(), name);
+      return EqualsIgnoringAsciiCase(control->Name(), name);
     });
   };
   std::string name;
@@ -354,7 +354,7 @@ void TIWAppForm::ApplyPost(const PostedForm& post) {
   std::unordered_map<std::string, TIWBaseControl*> by_html_name;
   VisitAll([&](TIWBaseControl& control) { by_html_name.emplace(control.HTMLName(), &control); });
   auto find = [&](std::string_view html_name) -> TIWBaseControl* {
-    const auto found = by_html_name.find(UpperAscii(html_name));
+    const auto found = by_html_name.find(AsciiUpper(html_name));
     return found == by_html_name.end() ? nullptr : found->second;
   };
 
@@ -371,7 +371,7 @@ void TIWAppForm::ApplyPost(const PostedForm& post) {
       // Only a control that the browser was shown visible and enabled may act.
       const bool was_rendered =
           std::any_of(last_render_.begin(), last_render_.end(), [&](const RenderedControl& r) {
-            return r.may_act && EqualsIgnoreCase(r.html_name, action_name);
+            return r.may_act && EqualsIgnoringAsciiCase(r.html_name, action_name);
           });
       TIWBaseControl* control = was_rendered ? find(action_name) : nullptr;
       if (!control) throw ToolkitError("Cannot find submit component.");

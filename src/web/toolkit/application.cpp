@@ -114,7 +114,7 @@ TIWAppForm* TIWApplication::FindPage(std::string_view name) const {
   for (const auto& page : pages_) {
     const bool discarded =
         std::find(discarded_.begin(), discarded_.end(), page.get()) != discarded_.end();
-    if (!discarded && EqualsIgnoreCase(page->Name(), name)) return page.get();
+    if (!discarded && EqualsIgnoringAsciiCase(page->Name(), name)) return page.get();
   }
   return nullptr;
 }

@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string BaseName(std::string_view file_name) {
-  return UpperAscii(file_name.substr(0, file_name.find('.')));
+  return AsciiUpper(file_name.substr(0, file_name.find('.')));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Shared behaviour of all controls and the writer that decorates their elements.
 #include "web/toolkit/control.h"
 
+#include <stdexcept>
+
 #include "platform/escape.h"
 #include "web/toolkit/http_message.h"
 
@@ -27,7 +29,7 @@ TIWBaseControl::TIWBaseControl(std::string name) : name_(std::move(name)) {}
 
 TIWBaseControl::~TIWBaseControl() = default;
 
-std::string TIWBaseControl::HTMLName() const { return UpperAscii(name_); }
+std::string TIWBaseControl::HTMLName() const { return AsciiUpper(name_); }
 
 void TIWBaseControl::Submit(std::string_view param) { DoClick(); }
 
@@ -76,9 +78,12 @@ void TIWControl::Decorate(TIWHTMLTag& tag, const ControlWriter& writer) const {
     tag.SetAttribute("OnMouseOut", "return Status('')");
     tag.SetAttribute("OnBlur", "return Status('')");
   }
-  if (ShowHint && !Hint.empty()) tag.SetAttribute("title", ScriptStringEscape(Hint));
+  if (ShowHint && !Hint.empty()) tag.SetAttribute("title", Hint);  // escaped as attribute text
   for (const std::string& param : ExtraTagParams) {
     const auto equals = param.find('=');
+    if (equals == 0 || param.empty()) {
+      throw std::invalid_argument("Invalid attribute name: " + param);
+    }
     if (equals == std::string::npos) {
       tag.AddFlag(param);
     } else {

@@ -101,9 +101,11 @@ class TIWControl : public TIWBaseControl {
   bool ShowHint = true;
   TIWFont Font;
   TIWColor BGColor;
-  bool DoSubmitValidation = true;           // run the page's Validate() before submitting
-  std::string Confirmation;                 // question asked before submitting; empty = none
-  std::vector<std::string> ExtraTagParams;  // "name=value" attributes added as they are
+  bool DoSubmitValidation = true;  // run the page's Validate() before submitting
+  std::string Confirmation;        // question asked before submitting; empty = none
+  // "name=value" attributes (or bare flags); the value is escaped, a name that is not a
+  // plain token is refused when the control is written.
+  std::vector<std::string> ExtraTagParams;
   // Position and size on the design grid (used by the plain layout; the list box takes
   // its row count from the height).
   int Left = 0;

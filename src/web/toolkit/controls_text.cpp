@@ -200,7 +200,7 @@ std::unique_ptr<TIWHTMLTag> TIWMemo::RenderHTML(ControlWriter& writer) {
 }
 
 void TIWCheckBox::SetValue(std::string_view value, const PostedForm& post) {
-  Checked = EqualsIgnoreCase(value, "on");
+  Checked = EqualsIgnoringAsciiCase(value, "on");
 }
 
 std::unique_ptr<TIWHTMLTag> TIWCheckBox::RenderHTML(ControlWriter& writer) {

@@ -40,7 +40,7 @@ const char* AlignText(TIWGridAlignment align) {
   return "left";
 }
 
-bool IsBlank(std::string_view text) { return TrimSpaces(text).empty(); }
+bool IsBlank(std::string_view text) { return TrimBlanks(text).empty(); }
 
 std::optional<int> ParseIndex(std::string_view text) {
   int value = 0;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <stdexcept>
 
 #include "platform/escape.h"
 #include "web/toolkit/http_message.h"
@@ -21,6 +22,16 @@ bool IsVoidElement(std::string_view name) {
   return false;
 }
 
+// Attribute names come from code and settings (ExtraTagParams) and are written as they
+// are, so only a plain token may be one: anything else could end the tag.
+void RequireAttributeName(std::string_view name) {
+  for (const char c : name) {
+    const bool token = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == ':' || c == '.';
+    if (!token) throw std::invalid_argument("Invalid attribute name: " + std::string(name));
+  }
+}
+
 }  // namespace
 
 TIWColor TIWColor::FromRGB(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
@@ -36,26 +47,27 @@ std::string TIWColor::ToHtml() const {
   return buffer;
 }
 
-TIWHTMLTag::TIWHTMLTag(std::string_view name) : name_(LowerAscii(name)) {}
+TIWHTMLTag::TIWHTMLTag(std::string_view name) : name_(AsciiLower(name)) {}
 
-void TIWHTMLTag::SetTagName(std::string_view name) { name_ = LowerAscii(name); }
+void TIWHTMLTag::SetTagName(std::string_view name) { name_ = AsciiLower(name); }
 
 TIWHTMLTag::AttributeEntry* TIWHTMLTag::FindAttribute(std::string_view name) {
   for (auto& entry : attributes_) {
-    if (EqualsIgnoreCase(entry.name, name)) return &entry;
+    if (EqualsIgnoringAsciiCase(entry.name, name)) return &entry;
   }
   return nullptr;
 }
 
 const TIWHTMLTag::AttributeEntry* TIWHTMLTag::FindAttribute(std::string_view name) const {
   for (const auto& entry : attributes_) {
-    if (EqualsIgnoreCase(entry.name, name)) return &entry;
+    if (EqualsIgnoringAsciiCase(entry.name, name)) return &entry;
   }
   return nullptr;
 }
 
 void TIWHTMLTag::SetAttribute(std::string_view name, std::string_view value) {
   if (value.empty() || name.empty()) return;
+  RequireAttributeName(name);
   if (AttributeEntry* existing = FindAttribute(name)) {
     *existing = AttributeEntry{std::string(name), std::string(value), false, false};
     return;
@@ -82,12 +94,13 @@ void TIWHTMLTag::SetColorAttribute(std::string_view name, const TIWColor& color)
 
 void TIWHTMLTag::AddFlag(std::string_view name) {
   if (name.empty() || FindAttribute(name)) return;
+  RequireAttributeName(name);
   attributes_.push_back({std::string(name), {}, true, false});
 }
 
 void TIWHTMLTag::RemoveAttribute(std::string_view name) {
   std::erase_if(attributes_,
-                [&](const AttributeEntry& e) { return EqualsIgnoreCase(e.name, name); });
+                [&](const AttributeEntry& e) { return EqualsIgnoringAsciiCase(e.name, name); });
 }
 
 std::optional<std::string> TIWHTMLTag::Attribute(std::string_view name) const {

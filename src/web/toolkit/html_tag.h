@@ -38,11 +38,12 @@ class TIWHTMLTag {
 
   // Sets an attribute; an empty value does nothing. An attribute of the same name
   // (case-insensitive) gets the new value in its place, since browsers would ignore a
-  // second one. The value is attribute-escaped when written.
+  // second one. The value is attribute-escaped when written. A name that is not a plain
+  // token (letters, digits, "-", "_", ":", ".") throws std::invalid_argument.
   void SetAttribute(std::string_view name, std::string_view value);
   void SetIntAttribute(std::string_view name, long long value);
   void SetColorAttribute(std::string_view name, const TIWColor& color);
-  // A bare flag such as "NOWRAP" or "CHECKED"; added once.
+  // A bare flag such as "NOWRAP" or "CHECKED"; added once. Names as for SetAttribute.
   void AddFlag(std::string_view name);
   // An attribute whose value is already valid attribute text (markup taken from the
   // installation's own templates); written as it is.

@@ -67,7 +67,7 @@ http::response<http::string_body> ToBeast(HttpResponse& answer, bool head_reques
 }  // namespace
 
 std::string NormaliseBoundAddress(std::string_view text) {
-  const std::string_view trimmed = TrimSpaces(text);
+  const std::string_view trimmed = TrimBlanks(text);
   std::string out;
   int groups = 0;
   std::size_t pos = 0;

@@ -8,17 +8,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ascii.h"  // HTTP names and toolkit commands are compared ignoring ASCII case
+
 namespace kestrune {
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
-// Case-insensitive ASCII comparison, as HTTP names and toolkit commands are compared.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-std::string UpperAscii(std::string_view text);
-std::string LowerAscii(std::string_view text);
-std::string_view TrimSpaces(std::string_view text);
-// The position of the first `needle` (letters of any case) at or after `from`, or npos.
-std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::size_t from = 0);
 // Every occurrence of `from` (letters of any case) replaced by `to`, in one pass over the
 // text: the work grows with the text, not with the number of matches times its length.
 std::string ReplaceIgnoreCase(std::string_view text, std::string_view from, std::string_view to);

@@ -3,6 +3,7 @@
 // the last boundary.
 #include "web/toolkit/multipart.h"
 
+#include "platform/header_params.h"
 #include "web/toolkit/http_message.h"
 
 namespace kestrune {
@@ -11,44 +12,12 @@ namespace {
 constexpr std::size_t kMaxParts = 10000;
 constexpr std::size_t kMaxPartHeaderBytes = 8192;
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// One "name=value" or name="quoted value" parameter list after the first ";".
+// One parameter of a part header; browsers send backslashes of Windows paths
+// unescaped, so only \" is an escape in a quoted value.
 std::optional<std::string> HeaderParameter(std::string_view header, std::string_view wanted) {
-  std::size_t pos = header.find(';');
-  while (pos != std::string_view::npos) {
-    ++pos;
-    while (pos < header.size() && (header[pos] == ' ' || header[pos] == '\t')) ++pos;
-    const auto equals = header.find('=', pos);
-    if (equals == std::string_view::npos) return std::nullopt;
-    const std::string_view name = TrimSpaces(header.substr(pos, equals - pos));
-    std::size_t value_start = equals + 1;
-    std::string value;
-    std::size_t next;
-    if (value_start < header.size() && header[value_start] == '"') {
-      std::size_t i = value_start + 1;
-      for (; i < header.size() && header[i] != '"'; ++i) {
-        // Browsers send backslashes of Windows paths unescaped; only \" is an escape.
-        if (header[i] == '\\' && i + 1 < header.size() && header[i + 1] == '"') ++i;
-        value += header[i];
-      }
-      if (i >= header.size()) throw FormDataError("Unterminated quoted parameter in form part");
-      next = header.find(';', i + 1);
-    } else {
-      next = header.find(';', value_start);
-      value = std::string(TrimSpaces(header.substr(value_start, next == std::string_view::npos
-                                                                    ? std::string_view::npos
-                                                                    : next - value_start)));
-    }
-    if (EqualsIgnoreCase(name, wanted)) return value;
-    pos = next;
-  }
-  return std::nullopt;
+  const HeaderParams params = ParseHeaderParams(header, QuotedEscapes::kQuoteOnly);
+  if (params.Unterminated) throw FormDataError("Unterminated quoted parameter in form part");
+  return params.Find(wanted);
 }
 
 void ParsePartHeaders(std::string_view headers, FormPart& part) {
@@ -59,9 +28,9 @@ void ParsePartHeaders(std::string_view headers, FormPart& part) {
     headers = end == std::string_view::npos ? std::string_view() : headers.substr(end + 2);
     const auto colon = line.find(':');
     if (colon == std::string_view::npos) throw FormDataError("Malformed form part header");
-    const std::string_view name = TrimSpaces(line.substr(0, colon));
-    const std::string_view value = TrimSpaces(line.substr(colon + 1));
-    if (EqualsIgnoreCase(name, "Content-Disposition")) {
+    const std::string_view name = TrimBlanks(line.substr(0, colon));
+    const std::string_view value = TrimBlanks(line.substr(colon + 1));
+    if (EqualsIgnoringAsciiCase(name, "Content-Disposition")) {
       has_disposition = true;
       const auto field = HeaderParameter(value, "name");
       if (!field) throw FormDataError("Form part without a name");
@@ -70,7 +39,7 @@ void ParsePartHeaders(std::string_view headers, FormPart& part) {
         part.is_file = true;
         part.file_name = *file;
       }
-    } else if (EqualsIgnoreCase(name, "Content-Type")) {
+    } else if (EqualsIgnoringAsciiCase(name, "Content-Type")) {
       part.content_type = std::string(value);
     }
   }
@@ -78,25 +47,6 @@ void ParsePartHeaders(std::string_view headers, FormPart& part) {
 }
 
 }  // namespace
-
-std::string PercentDecode(std::string_view text, bool plus_as_space) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '%' && i + 2 < text.size()) {
-      const int high = HexValue(text[i + 1]);
-      const int low = HexValue(text[i + 2]);
-      if (high >= 0 && low >= 0) {
-        out += static_cast<char>(high * 16 + low);
-        i += 2;
-        continue;
-      }
-    }
-    out += (plus_as_space && c == '+') ? ' ' : c;
-  }
-  return out;
-}
 
 std::vector<std::pair<std::string, std::string>> ParseUrlEncoded(std::string_view text) {
   std::vector<std::pair<std::string, std::string>> fields;
@@ -108,18 +58,18 @@ std::vector<std::pair<std::string, std::string>> ParseUrlEncoded(std::string_vie
     if (fields.size() >= kMaxParts) throw FormDataError("Too many form fields");
     const auto equals = pair.find('=');
     if (equals == std::string_view::npos) {
-      fields.emplace_back(PercentDecode(pair, true), std::string());
+      fields.emplace_back(DecodePercentEscapes(pair, true), std::string());
     } else {
-      fields.emplace_back(PercentDecode(pair.substr(0, equals), true),
-                          PercentDecode(pair.substr(equals + 1), true));
+      fields.emplace_back(DecodePercentEscapes(pair.substr(0, equals), true),
+                          DecodePercentEscapes(pair.substr(equals + 1), true));
     }
   }
   return fields;
 }
 
 std::optional<std::string> MultipartBoundary(std::string_view content_type) {
-  const std::string_view type = TrimSpaces(content_type.substr(0, content_type.find(';')));
-  if (!EqualsIgnoreCase(type, "multipart/form-data")) return std::nullopt;
+  const std::string_view type = TrimBlanks(content_type.substr(0, content_type.find(';')));
+  if (!EqualsIgnoringAsciiCase(type, "multipart/form-data")) return std::nullopt;
   const auto boundary = HeaderParameter(content_type, "boundary");
   // The format limits a boundary to 70 characters.
   if (!boundary || boundary->empty() || boundary->size() > 70) {

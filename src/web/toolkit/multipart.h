@@ -17,10 +17,6 @@ class FormDataError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// "%41" -> "A"; with plus_as_space "+" -> " ". A "%" not followed by two hex digits is
-// kept as it is.
-std::string PercentDecode(std::string_view text, bool plus_as_space);
-
 // "a=1&b=2" into pairs in order; a pair without "=" gets an empty value.
 std::vector<std::pair<std::string, std::string>> ParseUrlEncoded(std::string_view text);
 

@@ -7,7 +7,7 @@ namespace kestrune {
 
 const UploadedFile* PostedForm::FindFile(std::string_view field_name) const {
   for (const auto& file : files) {
-    if (EqualsIgnoreCase(file.field_name, field_name)) return &file;
+    if (EqualsIgnoringAsciiCase(file.field_name, field_name)) return &file;
   }
   return nullptr;
 }

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/atomic_file.h"
+#include "platform/base64.h"
 #include "platform/escape.h"
 #include "platform/random.h"
 #include "web/toolkit/app_form.h"
@@ -68,38 +69,13 @@ HttpResponse Unauthorized(const TIWServerController& controller) {
   return response;
 }
 
-std::string Base64Decode(std::string_view text) {
-  auto value = [](char c) -> int {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-  };
-  std::string out;
-  unsigned bits = 0;
-  int count = 0;
-  for (char c : text) {
-    const int v = value(c);
-    if (v < 0) continue;  // padding and blanks
-    bits = bits << 6 | static_cast<unsigned>(v);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out += static_cast<char>((bits >> count) & 0xFF);
-    }
-  }
-  return out;
-}
-
 // The value of one cookie of the "Cookie" header.
 std::string CookieValue(const HttpRequest& request, std::string_view name) {
   const std::string header = request.Header("Cookie");
   std::string_view rest = header;
   while (!rest.empty()) {
     const auto semicolon = rest.find(';');
-    const std::string_view pair = TrimSpaces(rest.substr(0, semicolon));
+    const std::string_view pair = TrimBlanks(rest.substr(0, semicolon));
     const auto equals = pair.find('=');
     if (equals != std::string_view::npos && pair.substr(0, equals) == name) {
       return std::string(pair.substr(equals + 1));
@@ -148,9 +124,9 @@ std::string HostWithoutPort(std::string_view host) {
 std::string AuthorityOf(std::string_view url) {
   const auto scheme_end = url.find("://");
   if (scheme_end == std::string_view::npos) return {};
-  const std::string scheme = LowerAscii(url.substr(0, scheme_end));
+  const std::string scheme = AsciiLower(url.substr(0, scheme_end));
   std::string_view rest = url.substr(scheme_end + 3);
-  std::string authority = LowerAscii(rest.substr(0, rest.find_first_of("/?#")));
+  std::string authority = AsciiLower(rest.substr(0, rest.find_first_of("/?#")));
   if (scheme == "http" && authority.ends_with(":80")) authority.resize(authority.size() - 3);
   if (scheme == "https" && authority.ends_with(":443")) authority.resize(authority.size() - 4);
   return authority;
@@ -158,7 +134,7 @@ std::string AuthorityOf(std::string_view url) {
 
 // Whether an Origin or Referer names another host than the one the request was sent to.
 bool ForeignSource(const HttpRequest& request, std::string_view source) {
-  std::string host = LowerAscii(TrimSpaces(request.Header("Host")));
+  std::string host = AsciiLower(TrimBlanks(request.Header("Host")));
   if (!request.secure && host.ends_with(":80")) host.resize(host.size() - 3);
   if (request.secure && host.ends_with(":443")) host.resize(host.size() - 4);
   return host.empty() || AuthorityOf(source) != host;
@@ -167,7 +143,7 @@ bool ForeignSource(const HttpRequest& request, std::string_view source) {
 // A POST is same-site when its Origin (or, without one, its Referer) names the host the
 // request was sent to. Requests that carry neither come from non-browser clients.
 bool CrossSitePost(const HttpRequest& request) {
-  if (!EqualsIgnoreCase(request.method, "POST")) return false;
+  if (!EqualsIgnoringAsciiCase(request.method, "POST")) return false;
   std::string source = request.Header("Origin");
   if (source.empty()) source = request.Header("Referer");
   if (source.empty()) return false;
@@ -178,7 +154,7 @@ bool CrossSitePost(const HttpRequest& request) {
 // (SameSite=Lax) come with top-level links, so such a request may show a page but must
 // not act on it.
 bool CrossSiteGet(const HttpRequest& request) {
-  const std::string fetch_site = LowerAscii(TrimSpaces(request.Header("Sec-Fetch-Site")));
+  const std::string fetch_site = AsciiLower(TrimBlanks(request.Header("Sec-Fetch-Site")));
   if (fetch_site == "cross-site" || fetch_site == "same-site") return true;
   const std::string referer = request.Header("Referer");
   return !referer.empty() && ForeignSource(request, referer);
@@ -242,7 +218,7 @@ class PendingPost {
   void Parse() {
     if (parsed_) return;
     parsed_ = true;
-    if (!EqualsIgnoreCase(request_.method, "POST")) {
+    if (!EqualsIgnoringAsciiCase(request_.method, "POST")) {
       form_.fields = ParseUrlEncoded(request_.Query());
       StripActionsOfCrossSiteGet(request_, form_);
       return;
@@ -296,12 +272,13 @@ struct RequestDispatcher::Route {
 };
 
 BasicCredentials ParseBasicAuthorization(std::string_view header) {
-  header = TrimSpaces(header);
+  header = TrimBlanks(header);
   const auto space = header.find(' ');
-  if (space == std::string_view::npos || !EqualsIgnoreCase(header.substr(0, space), "Basic")) {
+  if (space == std::string_view::npos ||
+      !EqualsIgnoringAsciiCase(header.substr(0, space), "Basic")) {
     return {};
   }
-  const std::string decoded = Base64Decode(TrimSpaces(header.substr(space + 1)));
+  const std::string decoded = Base64Decode(TrimBlanks(header.substr(space + 1)));
   const auto colon = decoded.find(':');
   if (colon == std::string::npos) return {decoded, {}};
   return {decoded.substr(0, colon), decoded.substr(colon + 1)};
@@ -310,7 +287,7 @@ BasicCredentials ParseBasicAuthorization(std::string_view header) {
 std::string ClientAddressOf(const HttpRequest& request, const TIWServerController& controller) {
   bool trusted = false;
   for (const auto& proxy : controller.TrustedProxies) {
-    if (EqualsIgnoreCase(proxy, request.peer_address)) trusted = true;
+    if (EqualsIgnoringAsciiCase(proxy, request.peer_address)) trusted = true;
   }
   if (!trusted) return request.peer_address;
   auto plausible = [](std::string_view text) {
@@ -326,9 +303,9 @@ std::string ClientAddressOf(const HttpRequest& request, const TIWServerControlle
   if (const auto comma = last.rfind(','); comma != std::string_view::npos) {
     last.remove_prefix(comma + 1);
   }
-  last = TrimSpaces(last);
+  last = TrimBlanks(last);
   if (plausible(last)) return std::string(last);
-  const std::string client_ip(TrimSpaces(request.Header("Client-IP")));
+  const std::string client_ip(TrimBlanks(request.Header("Client-IP")));
   if (plausible(client_ip)) return client_ip;
   return request.peer_address;
 }
@@ -428,7 +405,7 @@ HttpResponse RequestDispatcher::Dispatch(const HttpRequest& request) {
     route.html32 = true;
     route.command = next_segment();
   }
-  const std::string command = UpperAscii(route.command);
+  const std::string command = AsciiUpper(route.command);
   const bool whole_rest = command == "CACHE" || command == "FILES" ||
                           (command == "FILESNC" && controller_.AllowSubFolders);
   if (whole_rest) {
@@ -441,13 +418,13 @@ HttpResponse RequestDispatcher::Dispatch(const HttpRequest& request) {
 
   PendingPost post(request, controller_.CacheDir);
 
-  if (EqualsIgnoreCase(route.command, controller_.ExecCmd) || command == "CALL") {
+  if (EqualsIgnoringAsciiCase(route.command, controller_.ExecCmd) || command == "CALL") {
     return SessionRequest(request, route, post);
   }
   if (controller_.SessionTrackingMethod == TrackingMethod::tmHidden &&
-      EqualsIgnoreCase(request.method, "POST")) {
+      EqualsIgnoringAsciiCase(request.method, "POST")) {
     if (post.Fields().HasField("IW_SessionID_")) return SessionRequest(request, route, post);
-    if (EqualsIgnoreCase(route.command, controller_.StartCmd)) {
+    if (EqualsIgnoringAsciiCase(route.command, controller_.StartCmd)) {
       return NewSession(request, route, post);
     }
   }
@@ -469,7 +446,7 @@ HttpResponse RequestDispatcher::Dispatch(const HttpRequest& request) {
     }
     return ServeBuiltin(request, builtins_.Script(name), "application/x-javascript");
   }
-  if (EqualsIgnoreCase(route.command, controller_.StartCmd)) {
+  if (EqualsIgnoringAsciiCase(route.command, controller_.StartCmd)) {
     return NewSession(request, route, post);
   }
   if (command == "STOP") return Stop(request, route);
@@ -673,7 +650,7 @@ RequestDispatcher::Refusal RequestDispatcher::CheckOwner(const HttpRequest& requ
     }
   }
   if (controller_.RestrictIPs &&
-      !EqualsIgnoreCase(ClientAddressOf(request, controller_), owner.client_address)) {
+      !EqualsIgnoringAsciiCase(ClientAddressOf(request, controller_), owner.client_address)) {
     return Refusal::kOtherAddress;
   }
   const std::string agent = html32 ? "HTML 3.2" : request.Header("User-Agent");

@@ -125,11 +125,12 @@ std::size_t SessionTable::AnonymousFromLocked(std::string_view client_address) c
   std::size_t count = 0;
   for (const auto& [key, entry] : sessions_) {
     if (!entry.session->LoggedIn() &&
-        EqualsIgnoreCase(entry.session->ClientAddress(), client_address)) {
+        EqualsIgnoringAsciiCase(entry.session->ClientAddress(), client_address)) {
       ++count;
     }
   }
-  for (const auto& [key, address] : reserved_) count += EqualsIgnoreCase(address, client_address);
+  for (const auto& [key, address] : reserved_)
+    count += EqualsIgnoringAsciiCase(address, client_address);
   return count;
 }
 

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/internet_date.h"
 #include "platform/mime_types.h"
 #include "web/toolkit/multipart.h"
 
@@ -36,7 +37,7 @@ long long HundredThousandthsOfDay(SystemTime when) {
 
 std::optional<fs::path> ResolveServedFile(const fs::path& dir, std::string_view argument,
                                           bool allow_sub_folders) {
-  const std::string decoded = PercentDecode(argument, false);
+  const std::string decoded = DecodePercentEscapes(argument, false);
   fs::path relative;
   int segments = 0;
   std::string_view rest = decoded;
@@ -65,10 +66,10 @@ std::optional<fs::path> ResolveServedFile(const fs::path& dir, std::string_view 
 
 std::string ContentTypeForFile(std::string_view file_name) {
   const fs::path path{std::string(file_name)};
-  std::string extension = UpperAscii(path.extension().string());
+  std::string extension = AsciiUpper(path.extension().string());
   if (extension == ".TMP") {
     const std::string stem = path.filename().string();
-    extension = "." + UpperAscii(stem.substr(0, 3));
+    extension = "." + AsciiUpper(stem.substr(0, 3));
   }
   if (extension == ".JPG" || extension == ".JPEG") return "image/jpeg";
   if (extension == ".GIF") return "image/gif";
@@ -83,37 +84,12 @@ std::string ContentTypeForFile(std::string_view file_name) {
 }
 
 std::string FormatHttpDate(SystemTime when) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm parts{};
-  gmtime_r(&seconds, &parts);
-  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  char text[40];
-  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[parts.tm_wday],
-                parts.tm_mday, kMonths[parts.tm_mon], parts.tm_year + 1900, parts.tm_hour,
-                parts.tm_min, parts.tm_sec);
-  return text;
-}
-
-std::optional<SystemTime> ParseHttpDate(std::string_view text) {
-  const std::string value(TrimSpaces(text));
-  std::tm parts{};
-  // The preferred form and the two obsolete ones browsers may still send.
-  for (const char* format :
-       {"%a, %d %b %Y %H:%M:%S GMT", "%A, %d-%b-%y %H:%M:%S GMT", "%a %b %d %H:%M:%S %Y"}) {
-    parts = {};
-    const char* end = strptime(value.c_str(), format, &parts);
-    if (end != nullptr && *end == '\0') {
-      return std::chrono::system_clock::from_time_t(timegm(&parts));
-    }
-  }
-  return std::nullopt;
+  return FormatRfc1123Date(std::chrono::floor<std::chrono::seconds>(when));
 }
 
 bool NotModifiedSince(SystemTime modified, std::string_view if_modified_since) {
-  if (TrimSpaces(if_modified_since).empty()) return false;
-  const auto since = ParseHttpDate(if_modified_since);
+  if (TrimBlanks(if_modified_since).empty()) return false;
+  const auto since = ParseInternetDate(if_modified_since);
   if (!since) return false;
   // Last-Modified goes out in whole seconds; compare the file's time at that precision
   // so that a browser echoing it back gets its 304.

@@ -27,8 +27,8 @@ std::optional<std::filesystem::path> ResolveServedFile(const std::filesystem::pa
 // three letters of its name (cache files are named after what they hold).
 std::string ContentTypeForFile(std::string_view file_name);
 
+// The header form of a time ("Sun, 06 Nov 1994 08:49:37 GMT"), whole seconds.
 std::string FormatHttpDate(SystemTime when);
-std::optional<SystemTime> ParseHttpDate(std::string_view text);
 
 // True when `modified` is not newer than the If-Modified-Since text (compared at a
 // resolution of 1/100000 day); false when the text is empty or not a date.

@@ -30,7 +30,7 @@ std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem:
   if (std::filesystem::is_regular_file(exact, error)) return exact;
   for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
        it.increment(error)) {
-    if (EqualsIgnoreCase(it->path().filename().string(), name) &&
+    if (EqualsIgnoringAsciiCase(it->path().filename().string(), name) &&
         std::filesystem::is_regular_file(it->path(), error)) {
       return it->path();
     }
@@ -44,12 +44,15 @@ bool IsNameChar(char c) {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 
-std::string EscapeApostrophes(std::string_view text) {
+// Template text and attribute values are markup already (their entities stay as
+// written); only the given quote characters are turned into the one escaper's entities,
+// so that the text can stand inside a double-quoted attribute or a script's quotes.
+std::string QuotesAsEntities(std::string_view text, std::string_view quotes) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    if (c == '\'') {
-      out += "&#39;";
+  for (const char c : text) {
+    if (quotes.find(c) != std::string_view::npos) {
+      out += HtmlEscape(std::string_view(&c, 1));
     } else {
       out += c;
     }
@@ -86,9 +89,8 @@ std::vector<TemplateAttribute> ParseAttributes(std::string_view text) {
         while (i < text.size() && !IsSpace(text[i])) ++i;
         raw = text.substr(start, i - start);
       }
-      std::string value = EscapeApostrophes(raw);
-      if (quote == '\'') value = ReplaceIgnoreCase(value, "\"", "&quot;");
-      attribute.value = std::move(value);
+      // A value that was in single quotes is written in double ones.
+      attribute.value = QuotesAsEntities(raw, quote == '\'' ? "'\"" : "'");
     }
     if (!attribute.name.empty()) attributes.push_back(std::move(attribute));
   }
@@ -118,7 +120,11 @@ class TemplateParser {
       const char c = text_[pos_];
       if (c == '{' && Next(1) == '%' && ParseControlTag()) continue;
       if (c == '<' && ParseMarkup()) continue;
-      text_piece_ += c == '\'' ? std::string("&#39;") : std::string(1, c);
+      if (c == '\'') {
+        text_piece_ += HtmlEscape("'");
+      } else {
+        text_piece_ += c;
+      }
       ++pos_;
     }
     FlushText();
@@ -139,7 +145,7 @@ class TemplateParser {
   bool ParseControlTag() {
     const std::size_t close = text_.find("%}", pos_ + 2);
     if (close == std::string_view::npos || close - pos_ - 2 > kMaxTagNameLength) return false;
-    const std::string_view name = TrimSpaces(text_.substr(pos_ + 2, close - pos_ - 2));
+    const std::string_view name = TrimBlanks(text_.substr(pos_ + 2, close - pos_ - 2));
     if (name.find_first_of("<>{\r\n") != std::string_view::npos) return false;
     FlushText();
     pieces_.push_back({TemplatePiece::Kind::kControl, std::string(name), {}});
@@ -192,9 +198,10 @@ class TemplateParser {
     if (!closing) piece.attributes = ParseAttributes(text_.substr(i, end - i));
     pieces_.push_back(std::move(piece));
     pos_ = end + 1;
-    if (!closing && (EqualsIgnoreCase(name, "script") || EqualsIgnoreCase(name, "style"))) {
+    if (!closing &&
+        (EqualsIgnoringAsciiCase(name, "script") || EqualsIgnoringAsciiCase(name, "style"))) {
       const std::string close_tag = "</" + std::string(name);
-      const std::size_t close = FindIgnoreCase(text_, close_tag, pos_);
+      const std::size_t close = FindIgnoringAsciiCase(text_, close_tag, pos_);
       CopyRaw(close == std::string_view::npos ? text_.size() : close);
     }
     return true;
@@ -233,10 +240,11 @@ std::optional<std::string> FindElementAttribute(const std::vector<TemplatePiece>
                                                 std::string_view element,
                                                 std::string_view attribute) {
   for (const auto& piece : pieces) {
-    if (piece.kind != TemplatePiece::Kind::kElement || !EqualsIgnoreCase(piece.text, element))
+    if (piece.kind != TemplatePiece::Kind::kElement ||
+        !EqualsIgnoringAsciiCase(piece.text, element))
       continue;
     for (const auto& candidate : piece.attributes) {
-      if (EqualsIgnoreCase(candidate.name, attribute)) return candidate.value;
+      if (EqualsIgnoringAsciiCase(candidate.name, attribute)) return candidate.value;
     }
     return std::nullopt;
   }
@@ -313,21 +321,21 @@ std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_
         break;
     }
     const std::string& name = piece.text;
-    if (EqualsIgnoreCase(name, "head") && !head_written) {
+    if (EqualsIgnoringAsciiCase(name, "head") && !head_written) {
       out += "<HEAD>\r\n" + host.HeadContent();
       head_written = true;
-    } else if (EqualsIgnoreCase(name, "title")) {
+    } else if (EqualsIgnoringAsciiCase(name, "title")) {
       if (auto title = host.Title()) {
         out += "<TITLE>" + HtmlEscape(*title) + "</TITLE>";
         while (i + 1 < pieces.size() && !(pieces[i + 1].kind == TemplatePiece::Kind::kElement &&
-                                          EqualsIgnoreCase(pieces[i + 1].text, "/title"))) {
+                                          EqualsIgnoringAsciiCase(pieces[i + 1].text, "/title"))) {
           ++i;
         }
         ++i;  // the closing tag
       } else {
         out += "<" + name + ">";
       }
-    } else if (EqualsIgnoreCase(name, "body")) {
+    } else if (EqualsIgnoringAsciiCase(name, "body")) {
       if (!head_written) {
         out += "<HEAD>\r\n" + host.HeadContent() + "</HEAD>\r\n";
         head_written = true;
@@ -338,7 +346,7 @@ std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_
             ReplaceIgnoreCase(attribute.value, "../files/", std::string(url_base) + "/files/");
       }
       out += host.BodyOpen(attributes);
-    } else if (EqualsIgnoreCase(name, "/body")) {
+    } else if (EqualsIgnoringAsciiCase(name, "/body")) {
       out += host.BodyClose();
     } else {
       const std::string attributes = AttributesText(piece.attributes, url_base);

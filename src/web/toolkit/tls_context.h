@@ -15,9 +15,11 @@ class context;
 namespace kestrune {
 
 // When none of the three files exists, writes a new private key (encrypted with the
-// password, mode 0600), a self-signed certificate for the host name, "localhost" and
-// 127.0.0.1, and root.pem (the same certificate, which is its own authority). Returns
-// true when it generated them. Files that exist are never touched.
+// password, mode 0600), a leaf certificate (no authority) for the host name,
+// "localhost" and 127.0.0.1, and root.pem, the certificate of a throw-away root that
+// signed it and whose key is not kept. The files are written under temporary names and
+// renamed into place at the end, so a failure leaves none of them. Returns true when it
+// generated them. Files that exist are never touched.
 bool EnsureCertificateFiles(const std::filesystem::path& dir, std::string_view password,
                             std::string_view host_name);
 

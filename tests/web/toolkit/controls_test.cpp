@@ -63,13 +63,25 @@ TEST(ControlDecoration, TemplateClassStyleStatusTextAndHintAreEscaped) {
             "OnMouseOver=\"return Status(&#39;It\\&#39;s \\x3Chere\\x3E&#39;)\" "
             "OnFocus=\"return Status(&#39;It\\&#39;s \\x3Chere\\x3E&#39;)\" "
             "OnMouseOut=\"return Status(&#39;&#39;)\" OnBlur=\"return Status(&#39;&#39;)\" "
-            "title=\"Say \\&quot;hi\\&quot;\">x</span>");
+            "title=\"Say &quot;hi&quot;\">x</span>");
   label.Font.CSSStyle = "caption";
   label.StatusText.clear();
   label.ShowHint = false;
   EXPECT_EQ(
       Write(label, true),
       "<span ID=\"IWNAME\" CLASS=\"caption\" STYLE=\"color:#FF0000;font-weight:bold;\">x</span>");
+}
+
+TEST(ControlDecoration, ExtraTagParamsNamesMustBeTokensAndValuesAreEscaped) {
+  TIWLabel label("IWName");
+  label.Caption = "x";
+  label.ExtraTagParams = {"data-row=3\"><script>", "NOWRAP"};
+  EXPECT_EQ(Write(label),
+            "<span ID=\"IWNAME\" data-row=\"3&quot;&gt;&lt;script&gt;\" NOWRAP>x</span>");
+  for (const char* param : {"a><script>alert(1)</script", "", "x y=1", "on\"x=1", "=1"}) {
+    label.ExtraTagParams = {param};
+    EXPECT_THROW(Write(label), std::invalid_argument) << param;
+  }
 }
 
 TEST(ControlDecoration, OnHTMLTagSeesTheFinishedElementAndItsStyleFollowsTheToolkits) {

@@ -1,6 +1,7 @@
 // Form bodies, browser detection and content types: the parsing edges of requests.
 #include <gtest/gtest.h>
 
+#include "platform/internet_date.h"
 #include "web/toolkit/browser.h"
 #include "web/toolkit/multipart.h"
 #include "web/toolkit/request_dispatcher.h"
@@ -78,13 +79,14 @@ TEST(BasicAuthorizationTest, SplitsAtFirstColon) {
 }
 
 TEST(HttpDateTest, RoundTripsAndComparesAtSecondPrecision) {
-  const auto when = ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT");
-  ASSERT_TRUE(when.has_value());
-  EXPECT_EQ(FormatHttpDate(*when), "Sun, 06 Nov 1994 08:49:37 GMT");
+  const auto parsed = ParseInternetDate("Sun, 06 Nov 1994 08:49:37 GMT");
+  ASSERT_TRUE(parsed.has_value());
+  const SystemTime when(*parsed);
+  EXPECT_EQ(FormatHttpDate(when), "Sun, 06 Nov 1994 08:49:37 GMT");
   EXPECT_TRUE(
-      NotModifiedSince(*when + std::chrono::milliseconds(500), "Sun, 06 Nov 1994 08:49:37 GMT"));
-  EXPECT_FALSE(NotModifiedSince(*when + std::chrono::seconds(2), "Sun, 06 Nov 1994 08:49:37 GMT"));
-  EXPECT_FALSE(NotModifiedSince(*when, "yesterday"));
+      NotModifiedSince(when + std::chrono::milliseconds(500), "Sun, 06 Nov 1994 08:49:37 GMT"));
+  EXPECT_FALSE(NotModifiedSince(when + std::chrono::seconds(2), "Sun, 06 Nov 1994 08:49:37 GMT"));
+  EXPECT_FALSE(NotModifiedSince(when, "yesterday"));
 }
 
 }  // namespace

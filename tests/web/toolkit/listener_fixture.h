@@ -100,7 +100,7 @@ inline TIWServerController MakeController(const std::filesystem::path& home) {
 // The value of a Set-Cookie header's cookie, or empty.
 inline std::string CookieFrom(const HttpResponse& response, std::string_view name) {
   for (const auto& [header, value] : response.headers) {
-    if (!EqualsIgnoreCase(header, "Set-Cookie")) continue;
+    if (!EqualsIgnoringAsciiCase(header, "Set-Cookie")) continue;
     if (value.starts_with(std::string(name) + "=")) {
       const auto start = name.size() + 1;
       return value.substr(start, value.find(';') - start);
