@@ -11,6 +11,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/file_lock.h"
+#include "platform/read_file.h"
 #include "store/zlb_archive.h"
 
 namespace kestrune {
@@ -62,39 +63,19 @@ FileStamp StampOf(const std::filesystem::path& file) {
   return StampFromStat(info);
 }
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& file,
-                                                       FileStamp* stamp) {
+std::optional<std::vector<std::uint8_t>> ReadDataFile(const std::filesystem::path& file,
+                                                      FileStamp* stamp) {
   if (stamp != nullptr) *stamp = FileStamp{};
-  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-    ThrowErrno(errno, "Cannot open " + file.string());
-  }
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) ThrowErrno(errno, "Cannot examine " + file.string());
-  if (!S_ISREG(info.st_mode)) ThrowErrno(EINVAL, file.string() + " is not a regular file");
-  if (static_cast<std::uint64_t>(info.st_size) > kMaxDataFileBytes) {
-    throw DamagedFileError(file.string() + " is too large");
+  std::optional<std::string> content;
+  try {
+    content = ReadFileIfExists(file, kMaxDataFileBytes, &info);
+  } catch (const FileTooLargeError& error) {
+    throw DamagedFileError(error.what());
   }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
-  std::size_t filled = 0;
-  for (;;) {
-    if (filled == bytes.size()) {
-      if (bytes.size() >= kMaxDataFileBytes)
-        throw DamagedFileError(file.string() + " is too large");
-      bytes.resize(bytes.size() + 4096);
-    }
-    const ssize_t result = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
-    if (result < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(errno, "Cannot read " + file.string());
-    }
-    if (result == 0) break;
-    filled += static_cast<std::size_t>(result);
-  }
-  bytes.resize(filled);
+  if (!content) return std::nullopt;
   if (stamp != nullptr) *stamp = StampFromStat(info);
-  return bytes;
+  return std::vector<std::uint8_t>(content->begin(), content->end());
 }
 
 bool CreatePrivateDirectories(const std::filesystem::path& directory) {
@@ -111,7 +92,7 @@ bool CreatePrivateDirectories(const std::filesystem::path& directory) {
 
 std::optional<std::vector<std::uint8_t>> DataFile::Read() {
   FileStamp stamp;
-  auto bytes = ReadWholeFile(file_, &stamp);
+  auto bytes = ReadDataFile(file_, &stamp);
   stamp_ = stamp;
   return bytes;
 }
@@ -121,7 +102,7 @@ void DataFile::Modify(const ChangeFunction& change) {
   CurrentFile current;
   if (StampOf(file_) != stamp_) {
     current.changed = true;
-    current.bytes = ReadWholeFile(file_);
+    current.bytes = ReadDataFile(file_);
   }
   const std::vector<std::uint8_t> image = change(current);
   stamp_ = StampFromStat(ReplaceFileAtomically(file_, image, 0600));

@@ -79,8 +79,8 @@ FileStamp StampOf(const std::filesystem::path& file);
 
 // Reads the whole file and the stamp of exactly the version read; nullopt when the
 // file does not exist. Errors as DataFile::Read.
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& file,
-                                                       FileStamp* stamp = nullptr);
+std::optional<std::vector<std::uint8_t>> ReadDataFile(const std::filesystem::path& file,
+                                                      FileStamp* stamp = nullptr);
 
 // Creates directory and its missing parents, each new one mode 0700 (mail stores and
 // the users directory hold private mail). True when the directory exists afterwards.

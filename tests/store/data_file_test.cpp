@@ -39,14 +39,14 @@ TEST(DataFile, ModifyInAMissingDirectoryThrowsAndCreatesNothing) {
   EXPECT_TRUE(DirectoryEntries(dir.path()).empty());
 }
 
-TEST(ReadWholeFile, MissingFileIsNulloptAndADirectoryIsAnError) {
+TEST(ReadDataFile, MissingFileIsNulloptAndADirectoryIsAnError) {
   TempDir dir;
   FileStamp stamp;
-  EXPECT_EQ(ReadWholeFile(dir / "none", &stamp), std::nullopt);
+  EXPECT_EQ(ReadDataFile(dir / "none", &stamp), std::nullopt);
   EXPECT_FALSE(stamp.exists);
-  EXPECT_THROW(ReadWholeFile(dir.path()), std::system_error);
+  EXPECT_THROW(ReadDataFile(dir.path()), std::system_error);
   WriteBytes(dir / "f", Text("abc"));
-  EXPECT_EQ(ReadWholeFile(dir / "f", &stamp), Text("abc"));
+  EXPECT_EQ(ReadDataFile(dir / "f", &stamp), Text("abc"));
   EXPECT_EQ(stamp, StampOf(dir / "f"));
 }
 

@@ -1,6 +1,7 @@
 // Loading of the built-in images and scripts, keyed by upper-cased base name.
 #include "web/toolkit/builtin_files.h"
 
+#include "platform/read_file.h"
 #include "web/toolkit/http_message.h"
 #include "web/toolkit/static_files.h"
 

@@ -12,6 +12,7 @@
 #include "platform/base64.h"
 #include "platform/escape.h"
 #include "platform/random.h"
+#include "platform/read_file.h"
 #include "web/toolkit/app_form.h"
 #include "web/toolkit/multipart.h"
 #include "web/toolkit/page_errors.h"

@@ -102,13 +102,4 @@ SystemTime FileModificationTime(const fs::path& file) {
       std::chrono::file_clock::to_sys(fs::last_write_time(file)));
 }
 
-std::string ReadWholeFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot read " + file.string());
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) throw std::runtime_error("Cannot read " + file.string());
-  return std::move(content).str();
-}
-
 }  // namespace kestrune

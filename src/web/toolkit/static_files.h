@@ -36,7 +36,4 @@ bool NotModifiedSince(SystemTime modified, std::string_view if_modified_since);
 
 SystemTime FileModificationTime(const std::filesystem::path& file);
 
-// Reads a whole file; throws std::runtime_error when it cannot be read.
-std::string ReadWholeFile(const std::filesystem::path& file);
-
 }  // namespace kestrune

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "listener_fixture.h"
+#include "platform/read_file.h"
 #include "web/toolkit/listener_error.h"
 #include "web/toolkit/standalone_server.h"
 #include "web/toolkit/static_files.h"

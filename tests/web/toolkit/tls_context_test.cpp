@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "listener_fixture.h"
+#include "platform/read_file.h"
 #include "web/toolkit/static_files.h"
 
 namespace kestrune::testing {
