@@ -141,13 +141,14 @@ std::string PasswordFromFile(const Arguments& arguments, const std::string& opti
 }
 
 // A field for the TAB-separated output: TAB, CR and LF inside a value would break the
-// line format, so they are shown as spaces.
+// line format, so they are shown as spaces; other control characters (a subject from
+// outside mail may carry terminal escapes) are shown as visible escapes.
 std::string Field(std::string_view text) {
   std::string field(text);
   for (char& c : field) {
     if (c == '\t' || c == '\r' || c == '\n') c = ' ';
   }
-  return field;
+  return VisibleText(field);
 }
 
 // The passwords among the settings: never shown, never taken from the command line.

@@ -4,8 +4,8 @@
 // password shown.
 #include "host/command_line.h"
 
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -237,7 +237,7 @@ TEST_F(CommandLineTest, IndexAndContactsListEveryRecord) {
     TUserEmailDB emails;
     ASSERT_TRUE(emails.Open(store));
     TEmailRecord first;
-    first.Subject = "Hello\tthere";
+    first.Subject = "Hello\tthere \x1b[31mred";
     first.Sender = "alice@example.org";
     first.Recipient = "bob@example.org";
     first.DateText = "01/02/26 10:00:00";
@@ -261,7 +261,7 @@ TEST_F(CommandLineTest, IndexAndContactsListEveryRecord) {
   EXPECT_EQ(index.status, 0);
   EXPECT_EQ(index.out,
             "1\t1\t1\tabcd1234.eml\t01/02/26 10:00:00\talice@example.org\tbob@example.org\t"
-            "Hello there\n"
+            "Hello there \\x1b[31mred\n"
             "2\t99\t0\tzzzz9999.eml\t01/02/26 10:00:00\talice@example.org\tbob@example.org\t"
             "Gone\n");
   Result contacts = Run({"contacts", "bob"});
