@@ -1,0 +1,133 @@
+// The session controller: the first page of each session, the end of a session, HTTP
+// Basic authentication and the entry of a known user.
+#include "web/app/session_controller.h"
+
+#include "log/debug_log.h"
+#include "mail/id_message.h"
+#include "mail/id_pop3.h"
+#include "mail/id_smtp.h"
+#include "platform/ascii.h"
+#include "platform/date_time.h"
+#include "settings/program_config.h"
+#include "store/contacts_db.h"
+#include "store/email_db.h"
+#include "store/text_utils.h"
+#include "web/app/session_mail.h"
+#include "web/toolkit/app_form.h"
+
+namespace kestrune {
+
+void LogAuthorization(std::string_view kind, std::string_view name, bool accepted) {
+  if (!accepted && name.empty()) return;
+  AddDebugLine(std::string(kind) + " Authorization Request for: " + ProperCase(name) +
+               (accepted ? " Accepted." : " Declined."));
+}
+
+bool FindCurrentUser(TUserSession& state, std::string_view name, TUserRecord& user) {
+  TUserList& list = *state.UserList;
+  if (!list.IsOpen() && !list.Open(state.App().Config().UserDirectories)) return false;
+  // Accounts added, removed or changed since this copy was read count at once.
+  if (!list.Reload()) return false;
+  TUserRecord found;
+  if (!list.FindUser(name, found)) return false;
+  // A record without a mail store would let pages work in the working directory.
+  if (found.UserDir.empty()) return false;
+  user = std::move(found);
+  return true;
+}
+
+TIWAppForm& EnterSession(TIWApplication& session, TUserSession& state) {
+  state.LoggedIn = true;
+  session.MarkLoggedIn();
+  state.OpenContactsDB();
+  state.HideContacts = !state.ContactsDB || state.ContactsDB->CountActive() == 0;
+  TIWAppForm* main = session.FindPage(state.App().Pages().Main.ObjectName);
+  if (main == nullptr) main = &session.CreatePage(state.App().Pages().Main);
+  session.ShowPage(main);
+  // After the home page is on top, so that what the fetch reports appears there.
+  if (state.User.EmailCheckOnLogin) {
+    state.OpenEmailDB();
+    SessionReceive(session, state);
+  }
+  return *main;
+}
+
+void TSessionController::Install(TIWServerController& controller) {
+  controller.Events = this;
+  controller.MainFormClass = app_.Pages().Login;
+  controller.AuthBeforeNewSession = app_.Config().LoginType != 0;
+}
+
+TIWAppForm* TSessionController::OnNewSession(TIWApplication& session) {
+  ++active_sessions_;
+  const TProgramConfig& config = app_.Config();
+  auto owned = std::make_unique<TUserSession>(app_);
+  TUserSession& state = *owned;
+  state.UserList->Open(config.UserDirectories);
+  session.SetData(std::move(owned));
+
+  const bool over_limit = config.LimitConnections && active_sessions_ > config.MaxConnections;
+  if (!app_.ServerReady() || over_limit) {
+    TIWAppForm& busy = session.CreatePage(app_.Pages().Busy);
+    session.EndSession("");
+    return &busy;
+  }
+  if (config.BanIP && app_.FailedLogins().CheckBanned(session.ClientAddress())) {
+    TIWAppForm& bad = session.CreatePage(app_.Pages().BadLogin);
+    session.EndSession("");
+    return &bad;
+  }
+  if (config.LoginType != 0 && !session.AuthUser().empty()) {
+    TUserRecord user;
+    if (!FindCurrentUser(state, session.AuthUser(), user)) {
+      // Never a page with an empty user record: that would be an administrator whose
+      // mail store is the working directory.
+      TIWAppForm& bad = session.CreatePage(app_.Pages().BadLogin);
+      session.EndSession("");
+      return &bad;
+    }
+    state.User = std::move(user);
+    state.LoginName = ProperCase(session.AuthUser());
+    return &EnterSession(session, state);
+  }
+  return nullptr;
+}
+
+void TSessionController::OnCloseSession(TIWApplication& session) {
+  --active_sessions_;
+  TUserSession* state = SessionOf(session);
+  if (state == nullptr) return;
+  // Nothing is saved: every change was saved when it was made.
+  state->EmailDB.reset();
+  state->Pop.reset();
+  state->ContactsDB.reset();
+  state->Smtp.reset();
+  state->Msg.reset();
+  if (state->UserList) {
+    if (state->UserList->IsOpen()) state->UserList->Close();
+    state->UserList.reset();
+  }
+}
+
+bool TSessionController::Authorize(std::string_view user_name, std::string_view password) {
+  bool accepted = false;
+  try {
+    TUserList users;
+    if (users.Open(app_.Config().UserDirectories)) {
+      TUserRecord user;
+      accepted = users.FindUser(user_name, user) && !user.UserDir.empty() &&
+                 EqualsIgnoringAsciiCase(password, user.Password);
+      users.Close();
+    }
+  } catch (const std::exception&) {
+    accepted = false;
+  }
+  if (accepted) {
+    DebugLog().SetLastUser(user_name, DateTimeText(NowAsDateValue()));
+    DebugLog().UpdateStats();
+  }
+  LogAuthorization("HTTP", user_name, accepted);
+  return accepted;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,23 @@
+// The mail operations a web session runs on its own request thread: fetch the logged-in
+// user's mail, send the user's Outbox, test a POP3 account. They use the session's own
+// clients and report to the browser user with the language pack's messages.
+#pragma once
+
+#include <string_view>
+
+namespace kestrune {
+
+class TIWApplication;
+class TUserSession;
+
+// Fetches the user's POP3 mail into the mail store. True when no error occurred.
+bool SessionReceive(TIWApplication& session, TUserSession& state);
+// Sends every Outbox message through the installation's SMTP server. True when no error
+// occurred (its callers ignore it).
+bool SessionSend(TIWApplication& session, TUserSession& state);
+// Connects and logs in to a POP3 server, nothing more; true only when the server accepted
+// the user name and password (a server that closes the connection is a failure).
+bool TestPopConnection(TIWApplication& session, TUserSession& state, std::string_view host,
+                       int port, std::string_view password, std::string_view user);
+
+}  // namespace kestrune

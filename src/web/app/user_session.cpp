@@ -1,0 +1,88 @@
+// The per-session state and the state all sessions share.
+#include "web/app/user_session.h"
+
+#include "mail/id_message.h"
+#include "mail/id_pop3.h"
+#include "mail/id_smtp.h"
+#include "settings/program_config.h"
+#include "store/contacts_db.h"
+#include "store/data_file.h"
+#include "store/email_db.h"
+
+namespace kestrune {
+
+TWebApp::TWebApp(const TProgramConfig& config, std::shared_ptr<const LanguagePack> language,
+                 SessionPages pages, TFailedLogins::Clock clock)
+    : config_(config),
+      language_(language ? std::move(language)
+                         : std::make_shared<const LanguagePack>(LanguagePack::EnglishDefaults())),
+      pages_(std::move(pages)),
+      failed_logins_(config.LoginAttempts, clock),
+      clock_(std::move(clock)) {}
+
+bool TWebApp::AllowConnectionTest(std::string_view client_address) {
+  const auto now = clock_();
+  std::lock_guard guard(test_lock_);
+  std::erase_if(last_tests_,
+                [&](const auto& entry) { return now - entry.second >= kConnectionTestInterval; });
+  return last_tests_.emplace(ClientAddressKey(client_address), now).second;
+}
+
+TUserSession::TUserSession(TWebApp& app)
+    : Pop(std::make_unique<TIdPOP3>()),
+      Smtp(std::make_unique<TIdSMTP>()),
+      Msg(std::make_unique<TIdMessage>()),
+      UserList(std::make_unique<TUserList>()),
+      app_(app) {}
+
+TUserSession::~TUserSession() = default;
+
+namespace {
+
+// Which version of a mail store file a session's copy was read from.
+FileStamp StoreFileStamp(const TUserRecord& user, const char* file_name) {
+  return StampOf(std::filesystem::path(user.UserDir) / file_name);
+}
+
+}  // namespace
+
+bool TUserSession::OpenEmailDB() {
+  if (User.UserDir.empty()) return false;
+  const FileStamp now = StoreFileStamp(User, TUserEmailDB::kFileName);
+  if (EmailDB && EmailDB->IsOpen() && now == email_db_stamp_) return true;
+  // Every change a page makes is saved at once, so a copy that is behind the file holds
+  // nothing of its own and is read again.
+  auto fresh = std::make_unique<TUserEmailDB>();
+  try {
+    if (!fresh->Open(User.UserDir)) return false;
+  } catch (const std::exception&) {
+    return false;  // damaged or unreadable: the pages show no counts
+  }
+  EmailDB = std::move(fresh);
+  email_db_stamp_ = now;
+  return true;
+}
+
+bool TUserSession::OpenContactsDB() {
+  if (User.UserDir.empty()) return false;
+  if (ContactsDB && ContactsDB->IsOpen()) return true;
+  auto fresh = std::make_unique<TContactsDB>();
+  try {
+    if (!fresh->Open(User.UserDir)) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  ContactsDB = std::move(fresh);
+  return true;
+}
+
+TUserSession* SessionOf(const TIWApplication& session) {
+  return dynamic_cast<TUserSession*>(session.Data());
+}
+
+TUserSession* CurrentSession() {
+  TIWApplication* application = CurrentApplication();
+  return application == nullptr ? nullptr : SessionOf(*application);
+}
+
+}  // namespace kestrune

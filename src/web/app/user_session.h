@@ -1,0 +1,123 @@
+// TUserSession: what every browser session carries (its mail clients, the logged-in user's
+// record and data files, its own copy of the user database, and the values pages hand to
+// each other), and TWebApp, the state all sessions share (settings, language texts, the
+// failed-login list, the page classes). Both are reached from page code through
+// CurrentSession(), or a page's session through SessionOf().
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "store/data_file.h"
+#include "store/user_list.h"
+#include "web/app/failed_logins.h"
+#include "web/app/language_pack.h"
+#include "web/toolkit/application.h"
+#include "web/toolkit/page_class.h"
+
+namespace kestrune {
+
+struct TProgramConfig;
+class TIdPOP3;
+class TIdSMTP;
+class TIdMessage;
+class TUserEmailDB;
+class TContactsDB;
+
+// The pages the controller itself sends a session to (they live above this layer).
+struct SessionPages {
+  TIWPageClass Login;
+  TIWPageClass BadLogin;
+  TIWPageClass Busy;
+  TIWPageClass Main;
+};
+
+// Shared by every session; made once at start, before the listener runs.
+class TWebApp {
+ public:
+  TWebApp(const TProgramConfig& config, std::shared_ptr<const LanguagePack> language,
+          SessionPages pages, TFailedLogins::Clock clock = std::chrono::steady_clock::now);
+
+  const TProgramConfig& Config() const { return config_; }
+  const LanguagePack& Language() const { return *language_; }
+  // A text of the language pack by section and key.
+  const std::string& Text(std::string_view section, std::string_view key) const {
+    return language_->Text(section, key);
+  }
+  TFailedLogins& FailedLogins() { return failed_logins_; }
+  const SessionPages& Pages() const { return pages_; }
+
+  // Whether the console finished starting; until then every new session is turned away.
+  bool ServerReady() const { return server_ready_.load(); }
+  void SetServerReady(bool ready) { server_ready_.store(ready); }
+
+  // Whether a client address may test a POP3 account now: one test per address every
+  // kConnectionTestInterval, so the page cannot be used to probe servers or passwords in
+  // bulk.
+  static constexpr std::chrono::seconds kConnectionTestInterval{10};
+  bool AllowConnectionTest(std::string_view client_address);
+
+ private:
+  const TProgramConfig& config_;
+  std::shared_ptr<const LanguagePack> language_;
+  SessionPages pages_;
+  TFailedLogins failed_logins_;
+  std::atomic<bool> server_ready_{false};
+  TFailedLogins::Clock clock_;
+  std::mutex test_lock_;
+  std::map<std::string, std::chrono::steady_clock::time_point> last_tests_;
+};
+
+class TUserSession : public TIWSessionData {
+ public:
+  explicit TUserSession(TWebApp& app);
+  ~TUserSession() override;
+
+  TWebApp& App() const { return app_; }
+
+  std::unique_ptr<TIdPOP3> Pop;
+  std::unique_ptr<TIdSMTP> Smtp;
+  std::unique_ptr<TIdMessage> Msg;
+  std::string LoginName;  // proper case, set at login
+  std::unique_ptr<TUserEmailDB> EmailDB;
+  std::unique_ptr<TContactsDB> ContactsDB;
+  TUserRecord User;  // all zero before login
+  std::unique_ptr<TUserList> UserList;
+
+  // Whether a user logged in through this session (User holds a real record only then).
+  bool LoggedIn = false;
+
+  // Values handed from page to page.
+  bool InboxSelectAll = false;
+  bool SavedSelectAll = false;
+  bool OutboxSelectAll = false;
+  bool SentSelectAll = false;
+  bool DeletedSelectAll = false;
+  bool HideContacts = false;  // the contacts panel is collapsed while on
+  int ViewedMessage = 0;      // index record of the message on the view page
+  int ReplySource = 0;        // index record the compose page replies to or forwards
+  int ComposeMode = 0;        // 0 new, 1 reply, 2 reply to all, 3 forward
+  std::string EditedUser;     // the user name an administrator's settings page edits
+
+  // Opens the user's message index (once) on UserDir; reloads it when another holder
+  // saved it since. False when it cannot be opened.
+  bool OpenEmailDB();
+  // Opens the user's contacts (once) on UserDir.
+  bool OpenContactsDB();
+
+ private:
+  TWebApp& app_;
+  FileStamp email_db_stamp_;
+};
+
+// The session state of the request the calling thread serves, or nullptr.
+TUserSession* CurrentSession();
+// The session state of a session (nullptr when it has none).
+TUserSession* SessionOf(const TIWApplication& session);
+
+}  // namespace kestrune
