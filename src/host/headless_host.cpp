@@ -25,8 +25,11 @@
 #include "platform/program_dir.h"
 #include "settings/program_config.h"
 #include "store/user_list.h"
+#include "web/app/session_controller.h"
+#include "web/pages/session_pages.h"
 #include "web/toolkit/listener_error.h"
 #include "web/toolkit/server_controller.h"
+#include "web/toolkit/show_message.h"
 #include "web/toolkit/standalone_server.h"
 
 namespace kestrune {
@@ -206,6 +209,12 @@ int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::o
   ConfigureController(config, home, controller);
   ListenerLog listener_log;
   controller.Listener = &listener_log;
+  const auto language = LoadLanguagePack(config.LangDirectory, config.StringsLanguage);
+  for (const std::string& problem : language->problems()) AddDebugLine(problem);
+  TWebApp web_app(config, language, KestruneSessionPages());
+  TSessionController session_controller(web_app);
+  session_controller.Install(controller);
+  controller.MessagePage = MakeShowMessagePage;
   log.StartLog(controller.BoundIP, controller.Port, NowAsDateValue());
 
   TIWStandAloneServer server(controller);
@@ -250,6 +259,7 @@ int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::o
     AddDebugLine("The first-start options are not used: the user database already holds users.");
   }
   config.ServerReady = true;
+  web_app.SetServerReady(true);
 
   TimedMailJob mail_job(settings, users);
   MailTimers* timers_pointer = nullptr;
@@ -279,6 +289,7 @@ int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::o
                (received == SIGINT ? "SIGINT" : "SIGTERM") + ") at " +
                DateTimeText(NowAsDateValue()));
   config.ServerReady = false;
+  web_app.SetServerReady(false);
   timers.Stop();
   server.Stop();
   ExitWindowState window;

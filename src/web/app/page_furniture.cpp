@@ -1,0 +1,203 @@
+// Toolbar, folder navigation, clock and contacts side panel of the mail pages.
+#include "web/app/page_furniture.h"
+
+#include <utility>
+#include <vector>
+
+#include "settings/program_config.h"
+#include "store/contacts_db.h"
+#include "store/email_db.h"
+#include "web/app/session_mail.h"
+#include "web/app/user_session.h"
+#include "web/toolkit/application.h"
+
+namespace kestrune {
+namespace {
+
+TIWImageFile& ToolImage(TIWAppForm& page, const char* name, const char* image) {
+  auto& control = page.AddControl<TIWImageFile>(name);
+  control.ImageFile = std::string("/Files/") + image + ".gif";
+  control.UseSize = true;
+  control.Width = 24;
+  control.Height = 24;
+  return control;
+}
+
+TIWControl& FolderEntry(TIWAppForm& page, const std::string& name, std::string_view own) {
+  if (name == own) return page.AddControl<TIWLabel>(name);
+  return page.AddControl<TIWLink>(name);
+}
+
+TIWLabel& LayoutLabel(TIWAppForm& page, const char* name, const char* markup) {
+  auto& label = page.AddControl<TIWLabel>(name);
+  label.Caption = markup;
+  label.RawText = true;
+  // The label writes its markup bare, without an element of its own.
+  label.OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) { tag.SetTagName(""); };
+  return label;
+}
+
+void SetCaption(TIWControl& control, const std::string& caption) {
+  if (auto* link = dynamic_cast<TIWLink*>(&control)) link->Caption = caption;
+  if (auto* label = dynamic_cast<TIWLabel*>(&control)) label->Caption = caption;
+}
+
+}  // namespace
+
+PageFurniture::PageFurniture(TIWAppForm& page, std::string_view own_folder)
+    : IWCreateEmail(ToolImage(page, "IWCreateEmail", "createmail")),
+      IWSendRecv(ToolImage(page, "IWSendRecv", "sendrecv")),
+      IWFind(ToolImage(page, "IWFind", "find")),
+      IWEditContacts(ToolImage(page, "IWEditContacts", "contacts")),
+      IWSettings(ToolImage(page, "IWSettings", "settings")),
+      IWLogout(ToolImage(page, "IWLogout", "logout")),
+      IWClose(ToolImage(page, "IWClose", "close")),
+      IWHomeLink(FolderEntry(page, "IWHomeLink", own_folder)),
+      IWInboxLink(FolderEntry(page, "IWInboxLink", own_folder)),
+      IWSavedLink(FolderEntry(page, "IWSavedLink", own_folder)),
+      IWOutboxLink(FolderEntry(page, "IWOutboxLink", own_folder)),
+      IWSentLink(FolderEntry(page, "IWSentLink", own_folder)),
+      IWDelLink(FolderEntry(page, "IWDelLink", own_folder)),
+      IWSuggest(page.AddControl<TIWLink>("IWSuggest")),
+      IWHideContacts(page.AddControl<TIWImageFile>("IWHideContacts")),
+      IWContactsLink(page.AddControl<TIWLink>("IWContactsLink")),
+      IWContacts(page.AddControl<TIWGrid>("IWContacts")),
+      IWNoContacts(LayoutLabel(page, "IWNoContacts", "")),
+      IWTableOpen(LayoutLabel(page, "IWTableOpen",
+                              "<td height=\"50%\" width=\"150\" colspan=\"2\" valign=\"top\">")),
+      IWDivOpen(
+          LayoutLabel(page, "IWDivOpen", "<div style=\"height=100%;width=150;overflow=auto\">")),
+      IWDivClose(LayoutLabel(page, "IWDivClose", "</div>")),
+      IWTableClose(LayoutLabel(page, "IWTableClose",
+                               "<td height=\"50%\" width=\"150\" colspan=\"2\" valign=\"top\">")),
+      page_(page) {
+  IWContacts.SetColumnCount(2);
+  IWContacts.OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) {
+    tag.SetAttribute("width", "100%");
+    tag.SetAttribute("style", "width:100%;z-index:100;font: 13px;");
+  };
+  IWHideContacts.UseSize = true;
+  IWHideContacts.Width = 16;
+  IWHideContacts.Height = 16;
+  IWHideContacts.OnClick = [this](TIWBaseControl&) {
+    // Works also while the session ends, like the send/receive link.
+    if (TUserSession* state = SessionOf(page_.WebApplication())) {
+      state->HideContacts = !state->HideContacts;
+    }
+  };
+  IWSendRecv.OnClick = [this](TIWBaseControl&) {
+    TIWApplication& session = page_.WebApplication();
+    if (TUserSession* state = SessionOf(session); state && state->LoggedIn) {
+      SessionSend(session, *state);
+      SessionReceive(session, *state);
+    }
+  };
+  const auto close = [this](TIWBaseControl&) {
+    TIWApplication& session = page_.WebApplication();
+    if (session.SessionEnding()) return;
+    session.EndSessionAndRedirect("/files/logout.htm");
+  };
+  IWLogout.OnClick = close;
+  IWClose.OnClick = close;
+}
+
+void PageFurniture::FillContacts(TUserSession& state) {
+  const TWebApp& app = state.App();
+  std::vector<std::pair<int, TContactRecord>> active;
+  if (state.ContactsDB) {
+    for (int i = 1; i <= state.ContactsDB->GetCount(); ++i) {
+      TContactRecord contact;
+      if (state.ContactsDB->GetContact(i, contact) && contact.Active == 1) {
+        active.emplace_back(i, std::move(contact));
+      }
+    }
+  }
+  IWContacts.SetRowCount(0);  // the links of the last render go with their cells
+  IWContacts.SetRowCount(static_cast<int>(active.size()));
+  for (std::size_t k = 0; k < active.size(); ++k) {
+    const auto& [position, contact] = active[k];
+    const int row = static_cast<int>(k);
+    TIWGridCell& icon = IWContacts.Cell(row, 0);
+    icon.Text =
+        "<div valign=\"middle\"><img border=\"0\" src=\"/Files/user.gif\" width=\"16\" "
+        "height=\"16\"></div>";
+    icon.RawText = true;
+    icon.Width = "16";
+    auto& link = IWContacts.Cell(row, 1).SetControl(std::make_unique<TIWLink>(""));
+    link.Caption = contact.ContactName.empty() ? contact.ContactEmail : contact.ContactName;
+    link.Tag = position;
+    link.StatusText = app.Text(kHtmlDialogStrings, "ContactSendMail") + contact.ContactName;
+    link.Hint = link.StatusText;
+    link.OnClick = [this](TIWBaseControl& sender) { ContactClick(sender.Tag); };
+  }
+
+  const bool collapsed = state.HideContacts;
+  const bool none = active.empty();
+  IWTableOpen.Caption = collapsed
+                            ? "<td width=\"150\" height=\"100%\" colspan=\"2\" valign=\"top\">"
+                            : "<td height=\"50%\" width=\"150\" colspan=\"2\" valign=\"top\">";
+  IWTableClose.Caption = collapsed ? "<td width=\"150\" colspan=\"2\" valign=\"top\">"
+                         : none ? "<td height=\"50%\"  width=\"150\" colspan=\"2\" valign=\"top\">"
+                                : "<td height=\"50%\" width=\"150\" colspan=\"2\" valign=\"top\">";
+  IWDivOpen.Visible = IWDivClose.Visible = !collapsed;
+  IWContacts.Visible = !collapsed && !none;
+  IWNoContacts.Visible = !collapsed && none;
+  IWHideContacts.ImageFile = collapsed ? "/Files/co.gif" : "/Files/cc.gif";
+}
+
+void PageFurniture::ContactClick(int position) {
+  TIWApplication& session = page_.WebApplication();
+  if (session.SessionEnding()) return;
+  TUserSession* state = SessionOf(session);
+  TContactRecord contact;
+  if (state == nullptr || !state->ContactsDB || !state->ContactsDB->GetContact(position, contact) ||
+      contact.Active != 1) {
+    session.ShowUserMessage(state ? state->App().Text(kHtmlDialogStrings, "ContactFindError")
+                                  : std::string());
+    return;
+  }
+  if (OnContactClick) OnContactClick(position);
+}
+
+void PageFurniture::OnClick(TIWControl& control, std::function<void()> action) {
+  control.OnClick = [action = std::move(action)](TIWBaseControl&) { action(); };
+}
+
+void PageFurniture::SetFolderCaption(TIWControl& control, const TWebApp& app, int count) {
+  const std::string& caption = app.Text(kGlobalStrings, control.Name() + ".Caption");
+  SetCaption(control, count > 0 ? caption + " (" + std::to_string(count) + ")" : caption);
+  control.Font.Bold = count > 0;
+}
+
+void PageFurniture::Render(TUserSession& state) {
+  const TWebApp& app = state.App();
+  for (TIWControl* control : std::initializer_list<TIWControl*>{
+           &IWCreateEmail, &IWSendRecv, &IWFind, &IWEditContacts, &IWSettings, &IWLogout, &IWClose,
+           &IWHomeLink, &IWInboxLink, &IWSavedLink, &IWOutboxLink, &IWSentLink, &IWDelLink,
+           &IWSuggest, &IWContactsLink, &IWHideContacts}) {
+    const std::string hint_key = control->Name() + ".StatusText";
+    if (LanguagePack::IsKnown(kGlobalStrings, hint_key)) {
+      control->Hint = app.Text(kGlobalStrings, hint_key);
+      control->StatusText = control->Hint;
+    }
+    if (auto* image = dynamic_cast<TIWImageFile*>(control)) image->AltText = control->Hint;
+  }
+  SetCaption(IWHomeLink, app.Text(kGlobalStrings, "IWHomeLink.Caption"));
+  IWSuggest.Caption = app.Text(kGlobalStrings, "IWSuggest.Caption");
+  IWContactsLink.Caption = app.Text(kGlobalStrings, "IWContactsLink.Caption");
+  IWNoContacts.Caption = app.Text(kGlobalStrings, "IWNoContacts.Caption");
+
+  const bool have_index = state.OpenEmailDB();
+  const TUserEmailDB* index = have_index ? state.EmailDB.get() : nullptr;
+  SetFolderCaption(IWInboxLink, app, index ? index->CountInboxUnread() : 0);
+  SetFolderCaption(IWSavedLink, app, index ? index->CountSavedUnread() : 0);
+  SetFolderCaption(IWOutboxLink, app, index ? index->CountOutbox() : 0);
+  SetFolderCaption(IWSentLink, app, 0);
+  SetFolderCaption(IWDelLink, app, 0);
+  IWSuggest.Visible = app.Config().ShowSuggestions;
+
+  FillContacts(state);
+  page_.AddToInitProc("tick();");
+}
+
+}  // namespace kestrune

@@ -1,0 +1,68 @@
+// The parts every mail page shares: the toolbar image links, the folder navigation with
+// its counters, the clock and the contacts side panel. A page makes one PageFurniture in
+// its constructor, binds the actions it needs and calls Render from its OnRender.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "web/toolkit/app_form.h"
+#include "web/toolkit/controls_text.h"
+#include "web/toolkit/grid.h"
+
+namespace kestrune {
+
+class TUserSession;
+class TWebApp;
+
+class PageFurniture {
+ public:
+  // own_folder: the control name of the page's own folder entry, made a label instead of
+  // a link ("IWHomeLink" on the home page).
+  PageFurniture(TIWAppForm& page, std::string_view own_folder);
+
+  // Toolbar.
+  TIWImageFile& IWCreateEmail;
+  TIWImageFile& IWSendRecv;
+  TIWImageFile& IWFind;
+  TIWImageFile& IWEditContacts;
+  TIWImageFile& IWSettings;
+  TIWImageFile& IWLogout;
+  TIWImageFile& IWClose;
+  // Navigation.
+  TIWControl& IWHomeLink;
+  TIWControl& IWInboxLink;
+  TIWControl& IWSavedLink;
+  TIWControl& IWOutboxLink;
+  TIWControl& IWSentLink;
+  TIWControl& IWDelLink;
+  TIWLink& IWSuggest;
+  // Contacts side panel.
+  TIWImageFile& IWHideContacts;
+  TIWLink& IWContactsLink;
+  TIWGrid& IWContacts;
+  TIWLabel& IWNoContacts;
+  TIWLabel& IWTableOpen;
+  TIWLabel& IWDivOpen;
+  TIWLabel& IWDivClose;
+  TIWLabel& IWTableClose;
+
+  // What a click on a contact of the side panel does with the contact's position in
+  // Contacts.Dat (the compose page binds it); the contact is known to exist.
+  std::function<void(int position)> OnContactClick;
+
+  // Binds a click to a navigation or toolbar control (links and images alike).
+  static void OnClick(TIWControl& control, std::function<void()> action);
+
+  // Texts, counters of the current index, the panel and the clock.
+  void Render(TUserSession& state);
+
+ private:
+  void FillContacts(TUserSession& state);
+  void ContactClick(int position);
+  void SetFolderCaption(TIWControl& control, const TWebApp& app, int count);
+  TIWAppForm& page_;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,388 @@
+// Login, registration, bad-login and busy pages.
+#include "web/pages/login_pages.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+
+#include "log/debug_log.h"
+#include "platform/ascii.h"
+#include "platform/date_time.h"
+#include "platform/file_lock.h"
+#include "settings/program_config.h"
+#include "store/text_utils.h"
+#include "web/app/session_controller.h"
+#include "web/app/session_mail.h"
+#include "web/app/user_session.h"
+#include "web/pages/page_texts.h"
+#include "web/toolkit/application.h"
+
+namespace kestrune {
+namespace {
+
+constexpr const char* kLoginFieldStyle =
+    "width:80%;height:21;z-index:100;font: 13px;text-align:left";
+constexpr const char* kFormFieldStyle =
+    "width:100%;height:21;z-index:100;font: 13px;text-align:left";
+constexpr std::size_t kMaxFieldLength = 255;
+// Taken around a registration's check and add ("Registration.lock" in the users directory).
+constexpr const char* kRegistrationLock = "Registration";
+
+void SetStyle(TIWControl& control, const char* style) {
+  control.OnHTMLTag = [style](TIWBaseControl&, TIWHTMLTag& tag) {
+    tag.SetAttribute("style", style);
+  };
+}
+
+// A whole number in 1..65535, or none.
+std::optional<int> PortNumber(std::string_view text) {
+  int port = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return {};
+  if (port < 1 || port > 65535) return {};
+  return port;
+}
+
+// A field a stored record and the mail servers can take: one line, at most 255 bytes.
+bool UsableField(std::string_view text) {
+  return text.size() <= kMaxFieldLength && std::none_of(text.begin(), text.end(), [](char c) {
+           return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+         });
+}
+
+// local@domain with no blanks: enough to catch a name typed into the address field.
+bool PlausibleEmailAddress(std::string_view text) {
+  const auto at = text.find('@');
+  return at != std::string_view::npos && at > 0 && at + 1 < text.size() &&
+         text.find('@', at + 1) == std::string_view::npos &&
+         text.find(' ') == std::string_view::npos;
+}
+
+}  // namespace
+
+std::string FreshUserDirectory(const std::string& users_directory, const std::string& name) {
+  std::string base = users_directory;
+  if (!base.empty() && base.back() != '/') base += '/';
+  std::string candidate = name;
+  std::error_code error;
+  for (int n = 2; std::filesystem::exists(base + candidate, error); ++n) {
+    candidate = name + "-" + std::to_string(n);
+  }
+  return base + candidate + "/";
+}
+
+TIWTemplatePage::TIWTemplatePage(TIWApplication& session, std::string name, std::string class_name,
+                                 std::string template_name)
+    : TIWAppForm(session, std::move(name), std::move(class_name)) {
+  TemplateProcessor.Templates.Default = std::move(template_name);
+}
+
+TIWPageClass TIWBadLogin::PageClass() {
+  return PageClassOf<TIWBadLogin>("TIWBadLogin", "IWBadLogin");
+}
+TIWPageClass TIWBusy::PageClass() { return PageClassOf<TIWBusy>("TIWBusy", "IWBusy"); }
+
+// --- Login page ---------------------------------------------------------------------
+
+TIWPageClass TIWLogin::PageClass() { return PageClassOf<TIWLogin>("TIWLogin", "IWLogin"); }
+
+TIWLogin::TIWLogin(TIWApplication& session, std::string name, std::string class_name)
+    : TIWAppForm(session, std::move(name), std::move(class_name)),
+      IWUserName(AddControl<TIWEdit>("IWUserName")),
+      IWPassword(AddControl<TIWEdit>("IWPassword")),
+      IWSubmit(AddControl<TIWButton>("IWSubmit")),
+      IWWebReg(AddControl<TIWLink>("IWWebReg")) {
+  TemplateProcessor.Templates.Default = "login.htm";
+  IWPassword.PasswordPrompt = true;
+  SetStyle(IWUserName, kLoginFieldStyle);
+  SetStyle(IWPassword, kLoginFieldStyle);
+  OnRender = [this](TIWAppForm&) { Render(); };
+  IWSubmit.OnClick = [this](TIWBaseControl&) { Login(); };
+  IWPassword.OnSubmit = [this](TIWBaseControl&) { Login(); };
+  OnDefaultAction = [this](TIWAppForm&) { Login(); };
+  IWWebReg.OnClick = [this](TIWBaseControl&) { WebRegClick(); };
+  SetActiveControl(IWUserName);
+}
+
+TUserSession& TIWLogin::State() const { return *SessionOf(WebApplication()); }
+
+void TIWLogin::Render() {
+  const TWebApp& app = State().App();
+  IWUserName.Hint = app.Text(kLoginStrings, "IWUserName.StatusText");
+  IWPassword.Hint = app.Text(kLoginStrings, "IWUserPass.StatusText");
+  SetTexts(app, kLoginStrings, IWSubmit);
+  SetTexts(app, kLoginStrings, IWWebReg);
+  IWWebReg.Visible = app.Config().AllowWebReg && app.Config().LoginType == 0;
+}
+
+void TIWLogin::Login() {
+  TIWApplication& session = WebApplication();
+  if (session.SessionEnding()) return;
+  TUserSession& state = State();
+  TWebApp& app = state.App();
+  const TProgramConfig& config = app.Config();
+  // One user per session: a second log-in would mix two users' state.
+  if (state.LoggedIn) {
+    session.ShowUserMessage(app.Text(kHtmlDialogStrings, "IncorrectUserPassError"));
+    return;
+  }
+  const std::string name = IWUserName.Text;
+  // The attempt is counted before the password is looked at, and a banned address gets
+  // no look at all.
+  if (config.BanIP && app.FailedLogins().BeginAttempt(session.ClientAddress(), name) ==
+                          TFailedLogins::Attempt::kBanned) {
+    session.SwitchToPage("IWBadLogin", app.Pages().BadLogin);
+    session.EndSession("");
+    return;
+  }
+  TUserRecord user;
+  if (!FindCurrentUser(state, name, user) ||
+      !EqualsIgnoringAsciiCase(IWPassword.Text, user.Password)) {
+    session.ShowUserMessage(app.Text(kHtmlDialogStrings, "IncorrectUserPassError"));
+    IWPassword.Text.clear();
+    LogAuthorization("HTML", name, false);
+    return;
+  }
+  DebugLog().SetLastUser(name, DateTimeText(NowAsDateValue()));
+  LogAuthorization("HTML", name, true);
+  DebugLog().UpdateStats();
+  if (config.BanIP) app.FailedLogins().RegisterLogin(session.ClientAddress(), name);
+  state.LoginName = ProperCase(name);
+  state.User = std::move(user);
+  EnterSession(session, state);
+  session.DiscardPage(this);
+}
+
+void TIWLogin::WebRegClick() {
+  TIWApplication& session = WebApplication();
+  if (session.SessionEnding()) return;
+  const TProgramConfig& config = State().App().Config();
+  if (!config.AllowWebReg || config.LoginType != 0) return;
+  auto* page = dynamic_cast<TIWNewUser*>(session.FindPage("IWNewUser"));
+  if (page == nullptr)
+    page = dynamic_cast<TIWNewUser*>(&session.CreatePage(TIWNewUser::PageClass()));
+  session.ShowPage(page);
+  page->Clear();
+  session.DiscardPage(this);
+}
+
+// --- Registration page ----------------------------------------------------------------
+
+TIWPageClass TIWNewUser::PageClass() { return PageClassOf<TIWNewUser>("TIWNewUser", "IWNewUser"); }
+
+TIWNewUser::TIWNewUser(TIWApplication& session, std::string name, std::string class_name)
+    : TIWAppForm(session, std::move(name), std::move(class_name)),
+      IWUserName(AddControl<TIWEdit>("IWUserName")),
+      IWUserPass(AddControl<TIWEdit>("IWUserPass")),
+      IWUserConfirm(AddControl<TIWEdit>("IWUserConfirm")),
+      IWSameUserPass(AddControl<TIWCheckBox>("IWSameUserPass")),
+      IWLogonCheckEmail(AddControl<TIWCheckBox>("IWLogonCheckEmail")),
+      IWDisplayName(AddControl<TIWEdit>("IWDisplayName")),
+      IWEmailAddress(AddControl<TIWEdit>("IWEmailAddress")),
+      IWServerAddress(AddControl<TIWEdit>("IWServerAddress")),
+      IWServerPort(AddControl<TIWEdit>("IWServerPort")),
+      IWLeaveMsgs(AddControl<TIWCheckBox>("IWLeaveMsgs")),
+      IWServerUserName(AddControl<TIWEdit>("IWServerUserName")),
+      IWServerUserPass(AddControl<TIWEdit>("IWServerUserPass")),
+      IWTestConnection(AddControl<TIWButton>("IWTestConnection")),
+      IWReadTerms(AddControl<TIWCheckBox>("IWReadTerms")),
+      IWTerms(AddControl<TIWLink>("IWTerms")),
+      IWRegister(AddControl<TIWButton>("IWRegister")),
+      IWCancel(AddControl<TIWButton>("IWCancel")) {
+  TemplateProcessor.Templates.Default = "newuser.htm";
+  IWUserPass.PasswordPrompt = true;
+  IWUserConfirm.PasswordPrompt = true;
+  IWServerUserPass.PasswordPrompt = true;
+  IWServerPort.Text = "110";
+  IWServerPort.ExtraTagParams = {"size=6"};
+  IWServerPort.MaxLength = 5;
+  for (TIWEdit* field : {&IWUserName, &IWUserPass, &IWUserConfirm, &IWDisplayName, &IWEmailAddress,
+                         &IWServerAddress, &IWServerUserName, &IWServerUserPass}) {
+    SetStyle(*field, kFormFieldStyle);
+  }
+  OnRender = [this](TIWAppForm&) { Render(); };
+  IWCancel.OnClick = [this](TIWBaseControl&) {
+    if (WebApplication().SessionEnding() || !RegistrationAllowed()) return;
+    WebApplication().SwitchToPage("IWLogin", State().App().Pages().Login);
+  };
+  IWTerms.OnClick = [this](TIWBaseControl&) {
+    if (WebApplication().SessionEnding() || !RegistrationAllowed()) return;
+    AddToInitProc("NewWindow(\"" + WebApplication().URLBase() + "/Files/terms.htm\",\"\",\"\");");
+  };
+  IWSameUserPass.OnClick = [this](TIWBaseControl&) { SameUserPassClick(); };
+  IWTestConnection.OnClick = [this](TIWBaseControl&) { TestConnectionClick(); };
+  IWRegister.OnClick = [this](TIWBaseControl&) { RegisterClick(); };
+  SetActiveControl(IWUserName);
+}
+
+TUserSession& TIWNewUser::State() const { return *SessionOf(WebApplication()); }
+
+bool TIWNewUser::RegistrationAllowed() const {
+  const TProgramConfig& config = State().App().Config();
+  return config.AllowWebReg && config.LoginType == 0;
+}
+
+void TIWNewUser::Clear() {
+  for (TIWEdit* field : {&IWUserName, &IWUserPass, &IWDisplayName, &IWEmailAddress,
+                         &IWServerAddress, &IWServerUserName, &IWServerUserPass}) {
+    field->Text.clear();
+  }
+  IWServerPort.Text = "110";
+  IWLeaveMsgs.Checked = false;
+  IWLogonCheckEmail.Checked = false;
+  IWReadTerms.Checked = false;
+}
+
+void TIWNewUser::Render() {
+  const TWebApp& app = State().App();
+  for (TIWControl* control : std::initializer_list<TIWControl*>{
+           &IWUserName, &IWUserPass, &IWUserConfirm, &IWSameUserPass, &IWLogonCheckEmail,
+           &IWDisplayName, &IWEmailAddress, &IWServerAddress, &IWServerPort, &IWLeaveMsgs,
+           &IWServerUserName, &IWServerUserPass, &IWTestConnection, &IWReadTerms, &IWTerms,
+           &IWRegister}) {
+    SetTexts(app, kNewUserStrings, *control);
+  }
+  SetTexts(app, kGlobalStrings, IWCancel);
+}
+
+void TIWNewUser::Refuse(const char* key, const TIWBaseControl& control) {
+  WebApplication().ShowUserMessage(State().App().Text(kHtmlDialogStrings, key));
+  SetActiveControl(control);
+}
+
+void TIWNewUser::RegisterClick() {
+  TIWApplication& session = WebApplication();
+  if (session.SessionEnding() || !RegistrationAllowed()) return;
+  struct Required {
+    const TIWEdit& field;
+    const char* key;
+  };
+  const Required required[] = {
+      {IWUserName, "EnterUserNameError"},        {IWUserPass, "EnterPasswordError"},
+      {IWUserConfirm, "ConfirmPasswordError"},   {IWDisplayName, "EnterDisplayName"},
+      {IWEmailAddress, "EnterEmailAddress"},     {IWServerAddress, "EnterServerAddress"},
+      {IWServerPort, "EnterServerPort"},         {IWServerUserName, "EnterServerUserName"},
+      {IWServerUserPass, "EnterServerUserPass"},
+  };
+  if (!IWReadTerms.Checked) return Refuse("ReadTermsError", IWReadTerms);
+  for (const Required& item : required) {
+    if (item.field.Text.empty()) return Refuse(item.key, item.field);
+  }
+  const auto port = PortNumber(IWServerPort.Text);
+  if (!port) return Refuse("ServerPortError", IWServerPort);
+  for (const Required& item : required) {
+    if (!UsableField(item.field.Text)) return Refuse("NewUserAddError", item.field);
+  }
+  // The name is also the mail store directory's name.
+  if (!IsValidUserDirectoryName(IWUserName.Text)) return Refuse("NewUserAddError", IWUserName);
+  if (!PlausibleEmailAddress(IWEmailAddress.Text)) {
+    return Refuse("EnterEmailAddress", IWEmailAddress);
+  }
+
+  TUserSession& state = State();
+  TWebApp& app = state.App();
+  const TProgramConfig& config = app.Config();
+  {
+    // The name is checked and the account added on freshly read data in one step, also
+    // against registrations in other processes on the same users directory.
+    std::optional<FileLock> registering;
+    try {
+      registering.emplace(std::filesystem::path(config.UserDirectories) / kRegistrationLock);
+    } catch (const std::exception&) {
+      return Refuse("NewUserAddError", IWUserName);
+    }
+    TUserList& users = *state.UserList;
+    if (!users.IsOpen() && !users.Open(config.UserDirectories)) {
+      return Refuse("NewUserAddError", IWUserName);
+    }
+    if (!users.Reload()) return Refuse("NewUserAddError", IWUserName);
+    if (users.UserExists(IWUserName.Text)) return Refuse("UserNameExists", IWUserName);
+    if (!EqualsIgnoringAsciiCase(IWUserPass.Text, IWUserConfirm.Text)) {
+      return Refuse("PasswordMatchError", IWUserPass);
+    }
+    TUserRecord user;
+    user.UserName = IWUserName.Text;
+    user.Password = IWUserPass.Text;
+    user.PermissionLevel = 1;
+    user.UserDir = FreshUserDirectory(config.UserDirectories, IWUserName.Text);
+    if (user.UserDir.size() > TUserRecord::kUserDirCapacity) {
+      return Refuse("NewUserAddError", IWUserName);
+    }
+    user.EmailCheckOnLogin = IWLogonCheckEmail.Checked;
+    user.LeaveEmails = IWLeaveMsgs.Checked;
+    user.EmailDisplayName = IWDisplayName.Text;
+    user.EmailAddress = IWEmailAddress.Text;
+    user.PopServer = IWServerAddress.Text;
+    user.PopPort = *port;
+    user.PopUserName = IWServerUserName.Text;
+    user.PopPassword = IWServerUserPass.Text;
+    if (!users.AddUser(user)) return Refuse("NewUserAddError", IWUserName);
+    try {
+      users.Save();
+    } catch (const std::exception&) {
+      users.Reload();
+      return Refuse("NewUserAddError", IWUserName);
+    }
+    users.Reload();
+  }
+  // The new user is not logged in: the session's user record stays empty until a log-in.
+  TIWAppForm* login = session.FindPage("IWLogin");
+  if (login == nullptr) login = &session.CreatePage(app.Pages().Login);
+  session.ShowPage(login);
+  session.ShowUserMessage(app.Text(kHtmlDialogStrings, "RegistrationSuccess"));
+  session.DiscardPage(this);
+}
+
+void TIWNewUser::SameUserPassClick() {
+  if (!RegistrationAllowed()) return;
+  if (!IWSameUserPass.Checked) {
+    if (EqualsIgnoringAsciiCase(IWServerUserName.Text, IWUserName.Text)) {
+      IWServerUserName.Text.clear();
+    }
+    if (EqualsIgnoringAsciiCase(IWServerUserPass.Text, IWUserPass.Text)) {
+      IWServerUserPass.Text.clear();
+    }
+    return;
+  }
+  if (IWUserName.Text.empty()) {
+    Refuse("EnterUserNameError", IWUserName);
+  } else if (IWUserPass.Text.empty()) {
+    Refuse("EnterPasswordError", IWUserPass);
+  } else if (IWUserConfirm.Text.empty()) {
+    Refuse("ConfirmPasswordError", IWUserConfirm);
+  } else if (!EqualsIgnoringAsciiCase(IWUserPass.Text, IWUserConfirm.Text)) {
+    Refuse("PasswordMatchError", IWUserConfirm);
+  } else {
+    IWServerUserName.Text = IWUserName.Text;
+    IWServerUserPass.Text = IWUserPass.Text;
+    return;
+  }
+  IWSameUserPass.Checked = false;
+}
+
+void TIWNewUser::TestConnectionClick() {
+  if (!RegistrationAllowed()) return;
+  if (IWServerAddress.Text.empty()) return Refuse("EnterServerAddress", IWServerAddress);
+  if (IWServerPort.Text.empty()) return Refuse("EnterServerPort", IWServerPort);
+  if (IWServerUserName.Text.empty()) return Refuse("EnterServerUserName", IWServerUserName);
+  if (IWServerUserPass.Text.empty()) return Refuse("EnterServerUserPass", IWServerUserPass);
+  const auto port = PortNumber(IWServerPort.Text);
+  if (!port) return Refuse("ServerPortError", IWServerPort);
+  // Line breaks would let a field inject POP3 commands.
+  for (TIWEdit* field : {&IWServerAddress, &IWServerUserName, &IWServerUserPass}) {
+    if (!UsableField(field->Text)) return Refuse("ServerErrorUnexpected", *field);
+  }
+  TUserSession& state = State();
+  if (!state.App().AllowConnectionTest(WebApplication().ClientAddress())) {
+    WebApplication().ShowUserMessage("Please wait a few seconds before testing again.");
+    return;
+  }
+  if (TestPopConnection(WebApplication(), state, IWServerAddress.Text, *port, IWServerUserPass.Text,
+                        IWServerUserName.Text)) {
+    WebApplication().ShowUserMessage(state.App().Text(kHtmlDialogStrings, "ServerTestCorrect"));
+  }
+}
+
+}  // namespace kestrune

@@ -1,0 +1,10 @@
+// The page classes the session controller sends sessions to.
+#pragma once
+
+#include "web/app/user_session.h"
+
+namespace kestrune {
+
+SessionPages KestruneSessionPages();
+
+}  // namespace kestrune
