@@ -1,0 +1,113 @@
+// Shared by the browser tests of the real server: a headless kestrune on a fresh home
+// with Admin created unattended, Chromium, alerts collected in order, screenshots at a
+// desktop and a phone size.
+import { execFileSync, spawn } from "node:child_process";
+import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { createServer } from "node:net";
+import { tmpdir } from "node:os";
+import path from "node:path";
+import { chromium } from "playwright-core";
+
+export const sizes = { desktop: { width: 1280, height: 800 }, phone: { width: 390, height: 844 } };
+
+function freePort() {
+  return new Promise((resolve) => {
+    const probe = createServer().listen(0, "127.0.0.1", () => {
+      const { port } = probe.address();
+      probe.close(() => resolve(port));
+    });
+  });
+}
+
+// Starts the server with the settings given (name -> value) and resolves to its address.
+export async function startServer(serverPath, settings, smtp) {
+  const home = mkdtempSync(path.join(tmpdir(), "kst-e2e-home-"));
+  const passwordFile = path.join(home, "admin-password.txt");
+  writeFileSync(passwordFile, "Pa55word\n", { mode: 0o600 });
+  const values = { Port: String(await freePort()), EnableSSL: "0", ...settings };
+  for (const [name, value] of Object.entries(values)) {
+    execFileSync(serverPath, ["--home", home, "settings", "set", name, value]);
+  }
+  const process = spawn(
+    serverPath,
+    ["--headless", "--home", home, "--admin-password-file", passwordFile,
+     "--smtp-server", smtp.host, "--smtp-port", String(smtp.port)],
+    { stdio: ["ignore", "pipe", "inherit"] });
+  const base = await new Promise((resolve, reject) => {
+    let output = "";
+    const timer = setTimeout(() => reject(new Error(`server did not start:\n${output}`)), 15000);
+    process.stdout.on("data", (chunk) => {
+      output += chunk;
+      const port = output.match(/HTTP Port: (\d+)/);
+      if (port && output.includes("Kestrune Server ready")) {
+        clearTimeout(timer);
+        resolve(`http://127.0.0.1:${port[1]}/`);
+      }
+    });
+    process.on("exit", (code) => reject(new Error(`server exited with ${code}:\n${output}`)));
+  });
+  return {
+    base,
+    home,
+    // Ends the server (it saves its settings and users on the way out), then its home.
+    async stop() {
+      if (process.exitCode === null && process.signalCode === null) {
+        const exited = new Promise((resolve) => process.once("exit", resolve));
+        process.kill("SIGTERM");
+        await exited;
+      }
+      rmSync(home, { recursive: true, force: true });
+    },
+  };
+}
+
+// Chromium with one page whose alerts are collected (and accepted) in order.
+export async function openBrowser(outputDir) {
+  mkdirSync(outputDir, { recursive: true });
+  const profile = mkdtempSync(path.join(tmpdir(), "kst-e2e-profile-"));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: "/usr/bin/chromium",
+    headless: true,
+    args: ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+           "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+  });
+  const page = context.pages()[0] ?? (await context.newPage());
+  const dialogs = [];
+  page.on("dialog", async (dialog) => {
+    dialogs.push(dialog.message());
+    await dialog.accept();
+  });
+  await page.setViewportSize(sizes.desktop);
+  return {
+    page,
+    dialogs,
+    async nextDialog(count) {
+      const deadline = Date.now() + 15000;
+      while (dialogs.length < count) {
+        if (Date.now() > deadline) throw new Error(`expected ${count} alerts, got ${dialogs}`);
+        await new Promise((resolve) => setTimeout(resolve, 50));
+      }
+      return dialogs[count - 1];
+    },
+    // Clicks something that posts the page and waits for the answer to load.
+    async submitBy(action) {
+      await Promise.all([page.waitForNavigation({ waitUntil: "load" }), action()]);
+    },
+    async shoot(name) {
+      for (const [label, size] of Object.entries(sizes)) {
+        await page.setViewportSize(size);
+        await page.screenshot({ path: path.join(outputDir, `${name}-${label}.png`), fullPage: true });
+      }
+      await page.setViewportSize(sizes.desktop);
+    },
+    async close() {
+      await context.close();
+      rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// Label and link texts may hold non-breaking spaces; compare them as plain ones.
+export async function textOf(page, selector) {
+  return (await page.textContent(selector)).replaceAll("\u00a0", " ");
+}

@@ -1,0 +1,87 @@
+// A user with "check mail at log-in" against the real Dovecot and SMTP peers: registers
+// with the connection test, logs in and sees the fetched mail counted, fetches more with
+// send/receive. Starts its own peers with scripts/peers.
+// Usage: node mail_login_test.mjs <kestrune> <output dir>
+import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
+import { chownSync, mkdirSync, mkdtempSync, readFileSync, renameSync, rmSync, writeFileSync }
+  from "node:fs";
+import { tmpdir } from "node:os";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
+import { openBrowser, startServer, textOf } from "./kestrune_server.mjs";
+
+const [serverPath, outputDir] = process.argv.slice(2);
+if (!serverPath || !outputDir) {
+  console.error("usage: node mail_login_test.mjs <kestrune> <output dir>");
+  process.exit(2);
+}
+const peersScript = path.join(path.dirname(fileURLToPath(import.meta.url)), "../../scripts/peers");
+const peersDir = mkdtempSync(path.join(tmpdir(), "kst-e2e-peers-"));
+execFileSync(peersScript, ["start", peersDir], { stdio: ["ignore", "ignore", "inherit"] });
+const env = Object.fromEntries(
+  readFileSync(path.join(peersDir, "peers.env"), "utf8").trim().split("\n")
+    .map((line) => [line.slice(0, line.indexOf("=")), line.slice(line.indexOf("=") + 1)]));
+
+// The first mailbox of the pool, claimed as the peers' users expect.
+const box = "box001";
+mkdirSync(path.join(env.POP3_MAIL_ROOT, ".claims", box), { recursive: true });
+const maildir = path.join(env.POP3_MAIL_ROOT, box, "Maildir");
+let delivered = 0;
+function deliver(subject) {
+  ++delivered;
+  const name = `${1000000000 + delivered}.M${delivered}P${process.pid}.test`;
+  const temp = path.join(maildir, "tmp", name);
+  writeFileSync(temp, `From: Sender <sender@example.test>\nTo: ${box}@example.test\n` +
+                      `Subject: ${subject}\nMessage-ID: <${name}@example.test>\n\nHello.\n`);
+  chownSync(temp, Number(env.POP3_UID), Number(env.POP3_GID));
+  renameSync(temp, path.join(maildir, "new", name));
+}
+
+const server = await startServer(serverPath, { AllowWebReg: "1" },
+                                 { host: "127.0.0.1", port: Number(env.SMTP_PORT) });
+let browser;
+try {
+  deliver("First");
+  deliver("Second");
+  browser = await openBrowser(outputDir);
+  const { page, dialogs } = browser;
+  await page.goto(server.base, { waitUntil: "load" });
+  await browser.submitBy(() => page.click("#IWWEBREG"));
+  const fields = {
+    IWUSERNAME: "reader", IWUSERPASS: "pw", IWUSERCONFIRM: "pw", IWDISPLAYNAME: "Reader",
+    IWEMAILADDRESS: "reader@example.test", IWSERVERADDRESS: "127.0.0.1",
+    IWSERVERPORT: env.POP3_PORT, IWSERVERUSERNAME: box, IWSERVERUSERPASS: `pw-${box}`,
+  };
+  for (const [id, value] of Object.entries(fields)) await page.fill(`#${id}`, value);
+  await browser.submitBy(() => page.click("#IWTESTCONNECTION"));
+  assert.equal(await browser.nextDialog(1), "Your Pop server tested correctly.");
+  await page.check("#IWLOGONCHECKEMAIL");
+  await page.check("#IWLEAVEMSGS");
+  await page.check("#IWREADTERMS");
+  await browser.submitBy(() => page.click("#IWREGISTER"));
+  assert.match(await browser.nextDialog(2), /^Registration was successful/);
+
+  await page.fill("#IWUSERNAME", "reader");
+  await page.fill("#IWPASSWORD", "pw");
+  await browser.submitBy(() => page.click("#IWSUBMIT"));
+  assert.equal(await page.title(), "Kestrune - Home");
+  assert.equal(await textOf(page, "#IWINBOXSTATS"), "2 unread Mail messages");
+  assert.equal(await textOf(page, "#IWINBOXLINK"), "Inbox (2)");
+  assert.equal(dialogs.length, 2, `no alert at log-in: ${dialogs}`);
+  await browser.shoot("home-unread");
+
+  deliver("Third");
+  await browser.submitBy(() => page.click("#IWSENDRECV"));
+  assert.equal(await textOf(page, "#IWINBOXSTATS"), "3 unread Mail messages");
+  // Messages are kept on the server: a second send/receive files nothing twice.
+  await browser.submitBy(() => page.click("#IWSENDRECV"));
+  assert.equal(await textOf(page, "#IWINBOXSTATS"), "3 unread Mail messages");
+  assert.equal(dialogs.length, 2, `no alerts from send/receive: ${dialogs}`);
+  console.log("mail log-in test passed");
+} finally {
+  if (browser) await browser.close();
+  await server.stop();
+  execFileSync(peersScript, ["stop", peersDir], { stdio: "ignore" });
+  rmSync(peersDir, { recursive: true, force: true });
+}
