@@ -99,6 +99,25 @@ PageFurniture::PageFurniture(TIWAppForm& page, std::string_view own_folder)
   };
   IWLogout.OnClick = close;
   IWClose.OnClick = close;
+  const std::pair<TIWControl*, const char*> destinations[] = {
+      {&IWInboxLink, "IWInbox"},           {&IWSavedLink, "IWSaved"},
+      {&IWOutboxLink, "IWOutbox"},         {&IWSentLink, "IWSent"},
+      {&IWDelLink, "IWDeleted"},           {&IWFind, "IWFind"},
+      {&IWContactsLink, "IWEditContacts"}, {&IWEditContacts, "IWEditContacts"},
+  };
+  for (const auto& [control, page_name] : destinations) {
+    if (control->Name() == own_folder) continue;  // the page's own entry is a label
+    OnClick(*control, [this, page_name = std::string(page_name)] { Navigate(page_name); });
+  }
+}
+
+void PageFurniture::Navigate(std::string_view object_name) {
+  TIWApplication& session = page_.WebApplication();
+  TUserSession* state = SessionOf(session);
+  if (session.SessionEnding() || state == nullptr || !state->LoggedIn) return;
+  if (const TIWPageClass* page_class = state->App().Pages().Named(object_name)) {
+    session.SwitchToPage(object_name, *page_class);
+  }
 }
 
 void PageFurniture::FillContacts(TUserSession& state) {

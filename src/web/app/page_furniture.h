@@ -52,6 +52,11 @@ class PageFurniture {
   // Contacts.Dat (the compose page binds it); the contact is known to exist.
   std::function<void(int position)> OnContactClick;
 
+  // Goes to the session's page of that object name (a live one, else a new one) and
+  // discards the page left behind; nothing while the session ends or when the program has
+  // no such page.
+  void Navigate(std::string_view object_name);
+
   // Binds a click to a navigation or toolbar control (links and images alike).
   static void OnClick(TIWControl& control, std::function<void()> action);
 

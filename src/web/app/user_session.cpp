@@ -4,12 +4,23 @@
 #include "mail/id_message.h"
 #include "mail/id_pop3.h"
 #include "mail/id_smtp.h"
+#include "platform/ascii.h"
 #include "settings/program_config.h"
 #include "store/contacts_db.h"
 #include "store/data_file.h"
 #include "store/email_db.h"
 
 namespace kestrune {
+
+const TIWPageClass* SessionPages::Named(std::string_view object_name) const {
+  for (const TIWPageClass* page : {&Login, &BadLogin, &Busy, &Main}) {
+    if (EqualsIgnoringAsciiCase(page->ObjectName, object_name)) return page;
+  }
+  for (const TIWPageClass& page : Others) {
+    if (EqualsIgnoringAsciiCase(page.ObjectName, object_name)) return &page;
+  }
+  return nullptr;
+}
 
 TWebApp::TWebApp(const TProgramConfig& config, std::shared_ptr<const LanguagePack> language,
                  SessionPages pages, TFailedLogins::Clock clock)

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/data_file.h"
 #include "store/user_list.h"
@@ -35,6 +36,11 @@ struct SessionPages {
   TIWPageClass BadLogin;
   TIWPageClass Busy;
   TIWPageClass Main;
+  // The other pages the shared toolbar and navigation lead to ("IWInbox", "IWFind" ...).
+  std::vector<TIWPageClass> Others;
+
+  // The page class with that object name (ASCII letter case ignored), or nullptr.
+  const TIWPageClass* Named(std::string_view object_name) const;
 };
 
 // Shared by every session; made once at start, before the listener runs.

@@ -20,6 +20,9 @@ TIWMain::TIWMain(TIWApplication& session, std::string name, std::string class_na
       Furniture(*this, "IWHomeLink") {
   TemplateProcessor.Templates.Default = "main.htm";
   OnRender = [this](TIWAppForm&) { Render(); };
+  PageFurniture::OnClick(IWInboxStats, [this] { Furniture.Navigate("IWInbox"); });
+  PageFurniture::OnClick(IWReadMailLink, [this] { Furniture.Navigate("IWInbox"); });
+  PageFurniture::OnClick(IWFindMsg, [this] { Furniture.Navigate("IWFind"); });
 }
 
 void TIWMain::Render() {

@@ -4,6 +4,7 @@
 
 #include "store/contacts_db.h"
 #include "store/email_db.h"
+#include "web/toolkit/application.h"
 #include "web_app_fixture.h"
 
 namespace kestrune::testing {
@@ -119,14 +120,32 @@ TEST_F(HomePageTest, ContactsPanelListsActiveContactsOpenAtLogIn) {
   const Answer home = Home();
   EXPECT_NE(Element(home, "IWHIDECONTACTS").find("cc.gif"), std::string::npos);
   EXPECT_NE(home.body.find("ID=\"IWCONTACTS\""), std::string::npos);
-  EXPECT_NE(home.body.find(">Anna &lt;b&gt;Berg&lt;/b&gt;</a>"), std::string::npos)
-      << home.body;
+  EXPECT_NE(home.body.find(">Anna &lt;b&gt;Berg&lt;/b&gt;</a>"), std::string::npos) << home.body;
   EXPECT_EQ(home.body.find("<b>Berg"), std::string::npos);
   EXPECT_NE(home.body.find("nameless@x.test"), std::string::npos);
   EXPECT_EQ(home.body.find("gone@x.test"), std::string::npos);
   EXPECT_EQ(home.body.find("There are no Contacts"), std::string::npos);
   const Answer collapsed = browser_->Post("IWMain", "IWHIDECONTACTS");
   EXPECT_EQ(collapsed.body.find("nameless@x.test"), std::string::npos);
+}
+
+// A stand-in for a folder page.
+class FolderPage : public TIWAppForm {
+ public:
+  using TIWAppForm::TIWAppForm;
+};
+
+TEST_F(HomePageTest, FolderLinksAndTheSummaryGoToTheirPages) {
+  pages_.Others.push_back(PageClassOf<FolderPage>("TIWInbox", "IWInbox"));
+  pages_.Others.push_back(PageClassOf<FolderPage>("TIWSent", "IWSent"));
+  Start();
+  Home();
+  EXPECT_EQ(browser_->Post("IWMain", "IWINBOXSTATS").PageName(), "IWInbox");
+  Home();
+  EXPECT_EQ(browser_->Post("IWMain", "IWSENTLINK").PageName(), "IWSent");
+  // A page the program does not have yet leaves the home page in place.
+  Home();
+  EXPECT_EQ(browser_->Post("IWMain", "IWFINDMSG").PageName(), "IWMain");
 }
 
 TEST_F(HomePageTest, LogoutEndsTheSessionAndGoesToTheLogoutPage) {
