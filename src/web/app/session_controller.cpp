@@ -80,11 +80,12 @@ TIWAppForm* TSessionController::OnNewSession(TIWApplication& session) {
   if (config.LoginType != 0 && !session.AuthUser().empty()) {
     TUserRecord user;
     if (!FindCurrentUser(state, session.AuthUser(), user)) {
-      // Never a page with an empty user record: that would be an administrator whose
-      // mail store is the working directory.
-      TIWAppForm& bad = session.CreatePage(app_.Pages().BadLogin);
-      session.EndSession("");
-      return &bad;
+      // The account went away since the credentials were checked. Never a page with an
+      // empty user record: that would be an administrator whose mail store is the working
+      // directory. The browser gets the message instead of a page.
+      TIWAppForm& login = session.CreatePage(app_.Pages().Login);
+      session.EndSession(app_.Text(kHtmlDialogStrings, "IncorrectUserPassError"));
+      return &login;
     }
     state.User = std::move(user);
     state.LoginName = ProperCase(session.AuthUser());

@@ -416,5 +416,13 @@ TEST_F(WebAppTest, BasicCredentialsInOtherCaseEnterTheHomePage) {
   EXPECT_TRUE(LogHas("HTTP Authorization Request for: Nobody Declined."));
 }
 
+TEST_F(WebAppTest, BannedAddressGetsTheBadLoginPageAlsoWithBasicCredentials) {
+  config_.LoginType = 1;
+  Start();
+  app_->FailedLogins().BeginAttempt("127.0.0.1", "admin");
+  app_->FailedLogins().BeginAttempt("127.0.0.1", "admin");
+  EXPECT_EQ(NewBrowser("Basic YWRtaW46U0VDUkVUUFc=").Get("/").PageName(), "IWBadLogin");
+}
+
 }  // namespace
 }  // namespace kestrune::testing
