@@ -110,7 +110,16 @@ void TSessionController::OnCloseSession(TIWApplication& session) {
   }
 }
 
-bool TSessionController::Authorize(std::string_view user_name, std::string_view password) {
+bool TSessionController::Authorize(std::string_view user_name, std::string_view password,
+                                   std::string_view client_address) {
+  // Basic credentials are guesses like the login page's: with BanIP they are counted
+  // before they are checked, and a banned address gets no check at all.
+  const bool throttled = app_.Config().BanIP;
+  if (throttled && app_.FailedLogins().BeginAttempt(client_address, user_name) ==
+                       TFailedLogins::Attempt::kBanned) {
+    LogAuthorization("HTTP", user_name, false);
+    return false;
+  }
   bool accepted = false;
   try {
     TUserList users;
@@ -124,6 +133,7 @@ bool TSessionController::Authorize(std::string_view user_name, std::string_view 
     accepted = false;
   }
   if (accepted) {
+    if (throttled) app_.FailedLogins().RegisterLogin(client_address, user_name);
     DebugLog().SetLastUser(user_name, DateTimeText(NowAsDateValue()));
     DebugLog().UpdateStats();
   }

@@ -23,7 +23,8 @@ class TSessionController : public ControllerEvents {
   TIWAppForm* OnNewSession(TIWApplication& session) override;
   void OnCloseSession(TIWApplication& session) override;
   // UserAuth: the HTTP Basic credentials of a request that would start a session.
-  bool Authorize(std::string_view user_name, std::string_view password) override;
+  bool Authorize(std::string_view user_name, std::string_view password,
+                 std::string_view client_address) override;
 
   int ActiveSessions() const { return active_sessions_.load(); }
 

@@ -467,10 +467,11 @@ std::string RequestDispatcher::StartURL(const TIWApplication& session) const {
 HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Route& route,
                                            PendingPost& post) {
   const BasicCredentials credentials = ParseBasicAuthorization(request.Header("Authorization"));
+  const std::string client = ClientAddressOf(request, controller_);
   if (controller_.AuthBeforeNewSession) {
     const bool accepted =
         controller_.Events != nullptr &&
-        controller_.Events->Authorize(credentials.user_name, credentials.password);
+        controller_.Events->Authorize(credentials.user_name, credentials.password, client);
     if (!accepted) return Unauthorized(controller_);
   }
   const std::string agent = route.html32 ? "HTML 3.2" : request.Header("User-Agent");
@@ -486,7 +487,6 @@ HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Rou
   if (!Supports(controller_.SupportedBrowsers, browser)) {
     Fail(UnsupportedBrowserMessage(browser, controller_.SupportedBrowsers));
   }
-  const std::string client = ClientAddressOf(request, controller_);
   const auto reserved = table_.ReserveKey(
       client, {static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessionsPerAddress, 0)),
                static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessions, 0))});

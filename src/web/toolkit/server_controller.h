@@ -42,8 +42,12 @@ class ControllerEvents {
   // session.CreatePage) and return it; nullptr lets the toolkit create the main page.
   virtual TIWAppForm* OnNewSession(TIWApplication& session) { return nullptr; }
   virtual void OnCloseSession(TIWApplication& session) {}
-  // The authorization hook: consulted only while AuthBeforeNewSession is on.
-  virtual bool Authorize(std::string_view user_name, std::string_view password) { return false; }
+  // The authorization hook: consulted only while AuthBeforeNewSession is on. The client
+  // address lets the program throttle guessing by address as its login page does.
+  virtual bool Authorize(std::string_view user_name, std::string_view password,
+                         std::string_view client_address) {
+    return false;
+  }
 };
 
 // Events of the listener component, handled by the console (log lines, statistics).

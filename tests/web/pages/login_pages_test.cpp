@@ -416,12 +416,26 @@ TEST_F(WebAppTest, BasicCredentialsInOtherCaseEnterTheHomePage) {
   EXPECT_TRUE(LogHas("HTTP Authorization Request for: Nobody Declined."));
 }
 
-TEST_F(WebAppTest, BannedAddressGetsTheBadLoginPageAlsoWithBasicCredentials) {
+TEST_F(WebAppTest, BasicCredentialsAreThrottledByTheFailedLoginList) {
   config_.LoginType = 1;
   Start();
-  app_->FailedLogins().BeginAttempt("127.0.0.1", "admin");
-  app_->FailedLogins().BeginAttempt("127.0.0.1", "admin");
-  EXPECT_EQ(NewBrowser("Basic YWRtaW46U0VDUkVUUFc=").Get("/").PageName(), "IWBadLogin");
+  // admin:wrong, twice: the address is then banned (LoginAttempts 3).
+  EXPECT_EQ(NewBrowser("Basic YWRtaW46d3Jvbmc=").Get("/").status, 401);
+  EXPECT_EQ(NewBrowser("Basic YWRtaW46d3Jvbmc=").Get("/").status, 401);
+  EXPECT_EQ(app_->FailedLogins().AttemptCount("127.0.0.1"), 2);
+  // A banned address gets no check at all: the right password is refused like a wrong
+  // one, so the answer tells a guesser nothing.
+  EXPECT_EQ(NewBrowser("Basic YWRtaW46U0VDUkVUUFc=").Get("/").status, 401);
+  EXPECT_TRUE(app_->FailedLogins().CheckBanned("127.0.0.1"));
+}
+
+TEST_F(WebAppTest, BasicSuccessClearsOnlyTheSameUsersFailures) {
+  config_.LoginType = 1;
+  Start();
+  EXPECT_EQ(NewBrowser("Basic YWRtaW46d3Jvbmc=").Get("/").status, 401);  // admin:wrong
+  EXPECT_EQ(app_->FailedLogins().AttemptCount("127.0.0.1"), 1);
+  EXPECT_EQ(NewBrowser("Basic YWRtaW46U0VDUkVUUFc=").Get("/").PageName(), "IWMain");
+  EXPECT_EQ(app_->FailedLogins().AttemptCount("127.0.0.1"), -1);
 }
 
 }  // namespace

@@ -360,7 +360,8 @@ TEST_F(DispatcherTest, HttpsRedirectTextNamesTlsPort) {
 
 class AcceptOneUser : public ControllerEvents {
  public:
-  bool Authorize(std::string_view user, std::string_view password) override {
+  bool Authorize(std::string_view user, std::string_view password,
+                 std::string_view client_address) override {
     return user == "ann" && password == "pw";
   }
 };
