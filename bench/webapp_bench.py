@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""The web application as a user meets it, measured on loopback against the real server:
+
+  - start to listening: `kestrune --headless` started until its port accepts (10 starts);
+  - the login page and the home page of one live session under wrk, next to nginx serving
+    a static file in the same run (a session serves one request at a time: one connection);
+  - memory per idle session: RSS growth of the server over 1,000 new sessions, each shown
+    its login page once (spread over 25 loopback addresses, under the per-address cap).
+
+Not run by CI. Usage: bench/webapp_bench.py [BUILD_DIR] (default build/release);
+BENCH_SECONDS sets the wrk duration (default 10). Needs wrk and nginx (apt installs them).
+"""
+import http.client
+import os
+import re
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+
+AGENT = "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0"
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build/release"))
+KESTRUNE = os.path.join(BUILD, "kestrune")
+SECONDS = os.environ.get("BENCH_SECONDS", "10")
+PASSWORD = "bench-password"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def kestrune(home, *args):
+    subprocess.run([KESTRUNE, "--home", home, *args], check=True, stdout=subprocess.DEVNULL)
+
+
+def wait_listening(port, process, limit=10.0):
+    end = time.monotonic() + limit
+    while time.monotonic() < end:
+        if process.poll() is not None:
+            raise SystemExit(f"kestrune ended with status {process.returncode}")
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=0.05).close()
+            return
+        except OSError:
+            time.sleep(0.001)
+    raise SystemExit("kestrune did not listen in time")
+
+
+def start_server(home, port):
+    process = subprocess.Popen([KESTRUNE, "--headless", "--home", home],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    started = time.monotonic()
+    wait_listening(port, process)
+    return process, time.monotonic() - started
+
+
+def request(port, method, path, cookie="", body=None, source="127.0.0.1"):
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10,
+                                            source_address=(source, 0))
+    headers = {"User-Agent": AGENT}
+    if cookie:
+        headers["Cookie"] = cookie
+    if body is not None:
+        headers["Content-Type"] = "application/x-www-form-urlencoded"
+        body = urllib.parse.urlencode(body)
+    connection.request(method, path, body=body, headers=headers)
+    response = connection.getresponse()
+    data = response.read()
+    cookies = [c.split(";", 1)[0] for k, c in response.getheaders() if k == "Set-Cookie"]
+    connection.close()
+    return response.status, data, "; ".join(cookies)
+
+
+def new_session(port, source="127.0.0.1"):
+    """Opens a session and renders its login page; returns the session cookie."""
+    _, _, cookie = request(port, "GET", "/", source=source)
+    status, page, _ = request(port, "GET", "/index", cookie, source=source)
+    if status != 200 or b"IWLogin" not in page:
+        raise SystemExit(f"no login page (status {status})")
+    return cookie
+
+
+def log_in(port):
+    cookie = new_session(port)
+    status, page, _ = request(port, "POST", "/index", cookie, {
+        "IWUSERNAME": "Admin", "IWPASSWORD": PASSWORD, "IW_Action": "IWSUBMIT",
+        "IW_ActionParam": "", "IW_FormName": "IWLogin", "IW_FormClass": "TIWLogin"})
+    if status != 200 or b"Kestrune - Home" not in page:
+        raise SystemExit("log-in failed")
+    return cookie
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as status:
+        return int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
+
+
+def wrk(label, url, connections, cookie=""):
+    args = ["wrk", f"-d{SECONDS}s", "--latency", f"-t{min(2, connections)}", f"-c{connections}",
+            "-H", f"User-Agent: {AGENT}"]
+    if cookie:
+        args += ["-H", f"Cookie: {cookie}"]
+    out = subprocess.run(args + [url], check=True, capture_output=True, text=True).stdout
+    rps = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
+    p50 = re.search(r"50%\s+(\S+)", out).group(1)
+    p99 = re.search(r"99%\s+(\S+)", out).group(1)
+    print(f"{label:44s} {rps:10.0f} req/s   p50 {p50:>8s}   p99 {p99:>8s}")
+    return rps
+
+
+def main():
+    for tool in ("wrk", "nginx"):
+        if shutil.which(tool) is None:
+            subprocess.run(["apt-get", "install", "-y", "-q", tool], check=True)
+    subprocess.run(["cmake", "--build", BUILD, "--target", "kestrune"], check=True,
+                   stdout=subprocess.DEVNULL)
+    work = tempfile.mkdtemp(prefix="kestrune-webapp-bench-")
+    home = os.path.join(work, "home")
+    port = free_port()
+    kestrune(home, "settings", "set", "Port", str(port))
+    kestrune(home, "settings", "set", "EnableSSL", "0")
+    with open(os.path.join(work, "pw"), "w") as f:
+        f.write(PASSWORD + "\n")
+    kestrune(home, "setup", "--admin-password-file", os.path.join(work, "pw"),
+             "--smtp-server", "127.0.0.1")
+
+    starts = []
+    for _ in range(10):
+        process, seconds = start_server(home, port)
+        starts.append(seconds * 1000)
+        process.terminate()
+        process.wait()
+    print(f"start to listening: median {statistics.median(starts):.1f} ms, "
+          f"min {min(starts):.1f}, max {max(starts):.1f} (10 starts)")
+
+    process, _ = start_server(home, port)
+    nginx = None
+    try:
+        time.sleep(0.5)
+        idle = rss_kib(process.pid)
+        for n in range(1000):
+            new_session(port, source=f"127.0.1.{1 + n % 25}")
+        grown = rss_kib(process.pid)
+        print(f"idle server RSS {idle} KiB; after 1,000 sessions {grown} KiB: "
+              f"{(grown - idle) / 1000:.1f} KiB per session")
+
+        static = os.path.join(work, "static")
+        os.makedirs(static)
+        shutil.copy(os.path.join(ROOT, "res/Files/kestrune.css"), static)
+        nginx_port = free_port()
+        os.makedirs(os.path.join(work, "nginx/logs"))
+        with open(os.path.join(work, "nginx/nginx.conf"), "w") as conf:
+            conf.write(f"""worker_processes 1;
+error_log {work}/nginx/logs/error.log;
+pid {work}/nginx/nginx.pid;
+events {{ worker_connections 1024; }}
+http {{ access_log off; server {{ listen 127.0.0.1:{nginx_port}; root {static}; }} }}
+""")
+        nginx = subprocess.Popen(["nginx", "-p", f"{work}/nginx", "-c", f"{work}/nginx/nginx.conf",
+                                  "-g", "daemon off;"])
+        time.sleep(0.5)
+        login = wrk("login page, live session (c1)", f"http://127.0.0.1:{port}/index", 1,
+                    new_session(port))
+        home_page = wrk("home page, live session (c1)", f"http://127.0.0.1:{port}/index", 1,
+                        log_in(port))
+        ours = wrk("static file, Kestrune (c32)", f"http://127.0.0.1:{port}/files/kestrune.css", 32)
+        theirs = wrk("static file, nginx (c32)", f"http://127.0.0.1:{nginx_port}/kestrune.css", 32)
+        print(f"ratios to nginx's static file: login page {login / theirs:.3f}, "
+              f"home page {home_page / theirs:.3f}, Kestrune static file {ours / theirs:.3f}")
+    finally:
+        if nginx is not None:
+            nginx.terminate()
+        process.terminate()
+        process.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
