@@ -81,20 +81,27 @@ def request(port, method, path, cookie="", body=None, source="127.0.0.1"):
 def new_session(port, source="127.0.0.1"):
     """Opens a session and renders its login page; returns the session cookie."""
     _, _, cookie = request(port, "GET", "/", source=source)
-    status, page, _ = request(port, "GET", "/index", cookie, source=source)
+    status, page, update = request(port, "GET", "/index", cookie, source=source)
     if status != 200 or b"IWLogin" not in page:
         raise SystemExit(f"no login page (status {status})")
-    return cookie
+    return merge_cookies(cookie, update)
+
+
+def merge_cookies(old, new):
+    """The cookie header after a response's Set-Cookie lines (the page tracking counter)."""
+    jar = dict(part.split("=", 1) for part in old.split("; ") if "=" in part)
+    jar.update(dict(part.split("=", 1) for part in new.split("; ") if "=" in part))
+    return "; ".join(f"{name}={value}" for name, value in jar.items())
 
 
 def log_in(port):
     cookie = new_session(port)
-    status, page, _ = request(port, "POST", "/index", cookie, {
+    status, page, update = request(port, "POST", "/index", cookie, {
         "IWUSERNAME": "Admin", "IWPASSWORD": PASSWORD, "IW_Action": "IWSUBMIT",
         "IW_ActionParam": "", "IW_FormName": "IWLogin", "IW_FormClass": "TIWLogin"})
     if status != 200 or b"Kestrune - Home" not in page:
         raise SystemExit("log-in failed")
-    return cookie
+    return merge_cookies(cookie, update)
 
 
 def rss_kib(pid):
@@ -108,6 +115,8 @@ def wrk(label, url, connections, cookie=""):
     if cookie:
         args += ["-H", f"Cookie: {cookie}"]
     out = subprocess.run(args + [url], check=True, capture_output=True, text=True).stdout
+    if "Non-2xx" in out:
+        raise SystemExit(f"{label}: wrk saw answers other than 2xx")
     rps = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
     p50 = re.search(r"50%\s+(\S+)", out).group(1)
     p99 = re.search(r"99%\s+(\S+)", out).group(1)
@@ -153,6 +162,7 @@ def main():
 
         static = os.path.join(work, "static")
         os.makedirs(static)
+        os.chmod(work, 0o755)  # nginx's workers run as another user
         shutil.copy(os.path.join(ROOT, "res/Files/kestrune.css"), static)
         nginx_port = free_port()
         os.makedirs(os.path.join(work, "nginx/logs"))
@@ -168,8 +178,11 @@ http {{ access_log off; server {{ listen 127.0.0.1:{nginx_port}; root {static}; 
         time.sleep(0.5)
         login = wrk("login page, live session (c1)", f"http://127.0.0.1:{port}/index", 1,
                     new_session(port))
+        session = log_in(port)
         home_page = wrk("home page, live session (c1)", f"http://127.0.0.1:{port}/index", 1,
-                        log_in(port))
+                        session)
+        if b"Kestrune - Home" not in request(port, "GET", "/index", session)[1]:
+            raise SystemExit("the session left the home page during the run")
         ours = wrk("static file, Kestrune (c32)", f"http://127.0.0.1:{port}/files/kestrune.css", 32)
         theirs = wrk("static file, nginx (c32)", f"http://127.0.0.1:{nginx_port}/kestrune.css", 32)
         print(f"ratios to nginx's static file: login page {login / theirs:.3f}, "
