@@ -19,6 +19,7 @@
 
 #include "engines/fetched_uids.h"
 #include "engines/mail_store_lock.h"
+#include "engines/user_store_lock.h"
 #include "mail/id_message.h"
 #include "mail/id_pop3.h"
 #include "mail/socket_error.h"
@@ -424,25 +425,9 @@ class MailboxFetch {
 FetchResult FetchUserMail(const TUserRecord& user, const FetchOptions& options, TIdPOP3& client,
                           FetchReporter& reporter) {
   FetchResult result;
-  if (user.UserDir.empty()) {  // never fall back to the working directory
-    result.store_failed = true;
-    reporter.StoreFailed({MailErrorKind::kStore, "the user has no mail store directory"});
-    return result;
-  }
-  std::optional<MailStoreLock> lock;
-  try {
-    lock =
-        MailStoreLock::Take(fs::path(user.UserDir), MailStoreActivity::kFetch, options.lock_wait);
-  } catch (...) {
-    result.store_failed = true;
-    reporter.StoreFailed(CurrentMailError());
-    return result;
-  }
-  if (!lock) {
-    result.busy = true;
-    reporter.Busy();
-    return result;
-  }
+  const std::optional<MailStoreLock> lock =
+      TakeUserStoreLock(user, MailStoreActivity::kFetch, options.lock_wait, result, reporter);
+  if (!lock) return result;
   // A session left open by someone else is in an unknown state: never commit it.
   if (client.Connected()) client.Abort();
   client.Host = user.PopServer;

@@ -16,6 +16,7 @@
 #include "engines/fetched_uids.h"
 #include "engines/mail_store_lock.h"
 #include "engines/outgoing_message.h"
+#include "engines/user_store_lock.h"
 #include "mail/id_message.h"
 #include "mail/id_smtp.h"
 #include "mail/socket_error.h"
@@ -284,24 +285,9 @@ SendResult SendUserOutbox(const TUserRecord& user, TIdSMTP& client,
                           std::chrono::milliseconds lock_wait, const std::atomic<bool>* stop,
                           SendReporter& reporter) {
   SendResult result;
-  if (user.UserDir.empty()) {  // never fall back to the working directory
-    result.store_failed = true;
-    reporter.StoreFailed({MailErrorKind::kStore, "the user has no mail store directory"});
-    return result;
-  }
-  std::optional<MailStoreLock> lock;
-  try {
-    lock = MailStoreLock::Take(fs::path(user.UserDir), MailStoreActivity::kSend, lock_wait);
-  } catch (...) {
-    result.store_failed = true;
-    reporter.StoreFailed(CurrentMailError());
-    return result;
-  }
-  if (!lock) {
-    result.busy = true;
-    reporter.Busy();
-    return result;
-  }
+  const std::optional<MailStoreLock> lock =
+      TakeUserStoreLock(user, MailStoreActivity::kSend, lock_wait, result, reporter);
+  if (!lock) return result;
   OutboxSend(user, client, stop, reporter, result).Run();
   return result;
 }
