@@ -62,6 +62,9 @@ class DataFile {
   // write throws, the file is left as it was and the exception passes to the caller.
   void Modify(const ChangeFunction& change);
 
+  // The version this object last read or wrote.
+  const FileStamp& Stamp() const { return stamp_; }
+
   // Forgets the version seen (after the owner closed its copy).
   void Forget() { stamp_ = FileStamp{}; }
 

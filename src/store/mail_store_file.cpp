@@ -31,6 +31,15 @@ std::vector<std::uint8_t> MailStoreFile::BuildImage(const Header& header, Record
   return record_file_.BuildImage(header, records);
 }
 
+void MailStoreFile::LoadCurrent(const std::vector<std::uint8_t>& bytes, Header& header,
+                                RecordArray& records) {
+  if (!record_file_.MagicMatches(bytes)) {
+    throw DamagedFileError(std::string(record_file_.GetLayout().file_name) +
+                           " was replaced by a file of another kind");
+  }
+  record_file_.Load(bytes, header, records);
+}
+
 void MailStoreFile::Save(const std::filesystem::path& directory) {
   if (!open_) return;
   const std::filesystem::path target = directory / record_file_.GetLayout().file_name;
@@ -43,17 +52,36 @@ void MailStoreFile::Save(const std::filesystem::path& directory) {
   file_->Modify([&](const CurrentFile& current) {
     // When the file vanished, this copy is all that is left of it and is written whole.
     if (current.changed && current.bytes) {
-      if (!record_file_.MagicMatches(*current.bytes)) {
-        throw DamagedFileError(std::string(record_file_.GetLayout().file_name) +
-                               " was replaced by a file of another kind");
-      }
-      record_file_.Load(*current.bytes, header, records);
+      LoadCurrent(*current.bytes, header, records);
       MergeInto(records);
     }
     return BuildImage(header, records);
   });
   header_ = std::move(header);
   records_ = std::move(records);
+  base_count_ = RecordCount();
+  ForgetChanges();
+}
+
+void MailStoreFile::ChangeUnderLock(const std::function<void()>& change) {
+  if (!open_) return;
+  RecordArray written;
+  file_->Modify([&](const CurrentFile& current) {
+    if (current.changed && current.bytes) {
+      Header header = header_;
+      RecordArray records;
+      LoadCurrent(*current.bytes, header, records);
+      MergeInto(records);
+      header_ = std::move(header);
+      records_ = std::move(records);
+      base_count_ = RecordCount();
+      ForgetChanges();
+    }
+    change();
+    written = records_;
+    return BuildImage(header_, written);
+  });
+  records_ = std::move(written);
   base_count_ = RecordCount();
   ForgetChanges();
 }

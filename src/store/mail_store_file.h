@@ -6,6 +6,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "store/data_file.h"
@@ -27,11 +28,19 @@ class MailStoreFile {
   // to another mail store gives that store this copy whole; this copy stays tied to the
   // file it was read from.
   void Save(const std::filesystem::path& directory);
+  // Under the file's lock: brings this copy up to the file's current version (keeping
+  // this copy's unsaved changes), runs change on it, and saves. What change decides from
+  // the records it reads therefore holds when its changes are written: no other holder
+  // can act on the file in between. Errors as Save; the copy then keeps the changes.
+  void ChangeUnderLock(const std::function<void()>& change);
   bool Close();
   // Records in this copy; -1 when it is not open.
   int GetCount() const { return open_ ? RecordCount() : -1; }
 
   bool IsOpen() const { return open_; }
+  // The version of the file this copy last read or wrote (compare with StampOf to learn
+  // whether another holder saved since).
+  FileStamp FileVersion() const { return file_ ? file_->Stamp() : FileStamp{}; }
   const std::filesystem::path& Directory() const { return directory_; }
 
  protected:
@@ -58,6 +67,7 @@ class MailStoreFile {
   RecordArray records_;
 
  private:
+  void LoadCurrent(const std::vector<std::uint8_t>& bytes, Header& header, RecordArray& records);
   std::vector<std::uint8_t> BuildImage(const Header& header, RecordArray& records);
 
   Header header_;

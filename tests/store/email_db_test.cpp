@@ -309,6 +309,60 @@ TEST_F(EmailDbTest, ASaveKeepsWhatAnotherCopySavedInBetween) {
   EXPECT_EQ(statuses, (std::vector<std::int32_t>{1, 6, 7, 0, 4}));
 }
 
+TEST_F(EmailDbTest, AChangeUnderTheLockSeesWhatAnotherCopySavedAndKeepsItsOwnChanges) {
+  SaveIndex({Email("a.eml", 0), Email("b.eml", 4)});
+  TUserEmailDB session;
+  TUserEmailDB other;
+  ASSERT_TRUE(session.Open(Store()));
+  ASSERT_TRUE(other.Open(Store()));
+
+  // Another session purges b and a fetch adds c; this copy has an unsaved change of a.
+  TEmailRecord email;
+  ASSERT_TRUE(other.GetEmail(2, email));
+  email.Status = 99;
+  ASSERT_TRUE(other.SetEmail(2, email));
+  ASSERT_TRUE(other.AddEmail(Email("c.eml", 0)));
+  other.Save(Store());
+  ASSERT_TRUE(session.GetEmail(1, email));
+  email.Status = 1;
+  ASSERT_TRUE(session.SetEmail(1, email));
+
+  // The change reads the file's current state: b is purged, so it is not restored.
+  std::int32_t seen = -1;
+  int count_seen = 0;
+  session.ChangeUnderLock([&] {
+    TEmailRecord b;
+    ASSERT_TRUE(session.GetEmail(2, b));
+    seen = b.Status;
+    count_seen = session.GetCount();
+    if (b.Status == 4) {
+      b.Status = 1;
+      session.SetEmail(2, b);
+    }
+  });
+  EXPECT_EQ(seen, 99);
+  EXPECT_EQ(count_seen, 3);
+
+  TUserEmailDB check;
+  ASSERT_TRUE(check.Open(Store()));
+  std::vector<std::int32_t> statuses;
+  for (int i = 1; check.GetEmail(i, email); ++i) statuses.push_back(email.Status);
+  EXPECT_EQ(statuses, (std::vector<std::int32_t>{1, 99, 0}));
+
+  // A change made under the lock is saved with it, and later saves merge from there.
+  session.ChangeUnderLock([&] {
+    TEmailRecord c;
+    ASSERT_TRUE(session.GetEmail(3, c));
+    c.Status = 4;
+    session.SetEmail(3, c);
+  });
+  ASSERT_TRUE(check.Close());
+  ASSERT_TRUE(check.Open(Store()));
+  statuses.clear();
+  for (int i = 1; check.GetEmail(i, email); ++i) statuses.push_back(email.Status);
+  EXPECT_EQ(statuses, (std::vector<std::int32_t>{1, 99, 4}));
+}
+
 TEST_F(EmailDbTest, AnIndexThatVanishedIsWrittenWholeFromTheCopy) {
   SaveIndex({Email("a.eml"), Email("b.eml")});
   TUserEmailDB db;

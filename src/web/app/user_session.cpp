@@ -60,7 +60,7 @@ FileStamp StoreFileStamp(const TUserRecord& user, const char* file_name) {
 bool TUserSession::OpenEmailDB() {
   if (User.UserDir.empty()) return false;
   const FileStamp now = StoreFileStamp(User, TUserEmailDB::kFileName);
-  if (EmailDB && EmailDB->IsOpen() && now == email_db_stamp_) return true;
+  if (EmailDB && EmailDB->IsOpen() && now == EmailDB->FileVersion()) return true;
   // Every change a page makes is saved at once, so a copy that is behind the file holds
   // nothing of its own and is read again.
   auto fresh = std::make_unique<TUserEmailDB>();
@@ -70,7 +70,6 @@ bool TUserSession::OpenEmailDB() {
     return false;  // damaged or unreadable: the pages show no counts
   }
   EmailDB = std::move(fresh);
-  email_db_stamp_ = now;
   return true;
 }
 

@@ -118,7 +118,6 @@ class TUserSession : public TIWSessionData {
 
  private:
   TWebApp& app_;
-  FileStamp email_db_stamp_;
 };
 
 // The session state of the request the calling thread serves, or nullptr.

@@ -1,0 +1,54 @@
+// What the view page shows of a message: its body as safe HTML (an HTML part sanitised,
+// plain text escaped with its line breaks and web links), and the list of its
+// attachments addressed by position. Everything here treats the message as hostile.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrune {
+
+class TIdMessage;
+
+struct DisplayOptions {
+  // Remote images, style sheets and fonts (http:, https:, protocol-relative URLs) are
+  // kept only when on; otherwise they are removed and `blocked_remote` says so.
+  bool allow_remote = false;
+};
+
+struct DisplayedBody {
+  // An HTML fragment, safe to place into a document: the sanitised HTML part (inline
+  // cid: images as data: URLs), or the escaped plain text.
+  std::string html;
+  bool is_html = false;         // came from an HTML part: shown in the sandboxed frame
+  bool blocked_remote = false;  // remote content was removed (offer to load it)
+};
+
+// The body to show, as the view page fills it: with no text part the message's Body as
+// plain text; for alternatives the last text part; the inline text parts of a mixed
+// message in order. Text of any charset comes out as UTF-8.
+DisplayedBody BuildDisplayedBody(const TIdMessage& message, const DisplayOptions& options);
+
+// Plain text as HTML: escaped, line breaks kept as <br>, http(s) and www. addresses made
+// into links that open in a new tab without a referrer.
+std::string PlainTextToHtml(std::string_view text);
+
+// The whole document for the sandboxed frame (its srcdoc) around a sanitised fragment: a
+// Content-Security-Policy that allows no script and, unless allow_remote, no remote
+// loads; links open in a new tab.
+std::string SandboxedDocument(std::string_view sanitised_html, bool allow_remote);
+
+struct AttachmentEntry {
+  std::size_t part_index = 0;  // position in MessageParts: how a download names it
+  std::string file_name;       // safe to show and to offer as a download name
+  std::string content_type;
+  std::size_t size = 0;  // decoded bytes
+};
+
+// The attachment parts in part order; a part without a usable name gets "attachment" +
+// its number (and an extension from its type when known).
+std::vector<AttachmentEntry> ListAttachments(const TIdMessage& message);
+
+}  // namespace kestrune
