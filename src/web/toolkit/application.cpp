@@ -190,7 +190,20 @@ void TIWApplication::ShowMessagePage(std::string_view text, bool for_exception) 
 }
 
 void TIWApplication::SendDownload(const fs::path& path, bool as_attachment) {
-  download_ = Download{path, as_attachment};
+  Download download;
+  download.path = path;
+  download.as_attachment = as_attachment;
+  download_ = std::move(download);
+}
+
+void TIWApplication::SendDownload(std::string content, std::string_view file_name,
+                                  std::string_view content_type, bool as_attachment) {
+  Download download;
+  download.content = std::move(content);
+  download.file_name = std::string(file_name);
+  download.content_type = std::string(content_type);
+  download.as_attachment = as_attachment;
+  download_ = std::move(download);
 }
 
 void TIWApplication::EndSession(std::string_view message) {

@@ -96,6 +96,11 @@ class TIWApplication {
   TIWAppForm& SwitchToPage(std::string_view name, const TIWPageClass& page_class);
   void ShowUserMessage(std::string_view text);
   void SendDownload(const std::filesystem::path& path, bool as_attachment);
+  // The same with bytes the program holds in memory (an attachment, a message), so that
+  // nothing private is written where a URL could reach it. An empty content type is
+  // taken from the file name's extension.
+  void SendDownload(std::string content, std::string_view file_name, std::string_view content_type,
+                    bool as_attachment);
   void EndSession(std::string_view message);
   void EndSessionAndRedirect(std::string_view url);
   bool SessionEnding() const { return ending_; }
@@ -105,7 +110,10 @@ class TIWApplication {
 
   // --- Used by the request cycle. ---
   struct Download {
-    std::filesystem::path path;
+    std::filesystem::path path;          // the file to send, when content is none
+    std::optional<std::string> content;  // bytes sent from memory
+    std::string file_name;               // offered to the browser (with content)
+    std::string content_type;            // empty: from the file name's extension
     bool as_attachment = false;
   };
   void BeginRequest(PostedForm post, TIWAppForm* handler_page);

@@ -35,6 +35,9 @@ constexpr std::string_view kOtherBrowser =
     "assigned to the specified session.";
 constexpr std::string_view kEmptyPage = "<HTML><BODY></BODY></HTML>";
 constexpr std::string_view kDownloadMark = "IW_Download_";
+constexpr std::string_view kCacheFilePolicy =
+    "default-src 'none'; style-src 'unsafe-inline'; img-src data:; "
+    "sandbox allow-modals allow-popups allow-popups-to-escape-sandbox";
 constexpr std::string_view kBuiltinErrorPage =
     "<HTML><HEAD><TITLE>{%APPNAME%}</TITLE></HEAD>\r\n"
     "<BODY><H2>{%APPNAME%}</H2>\r\n<P>An error occurred while processing your request:</P>\r\n"
@@ -172,6 +175,19 @@ void StripActionsOfCrossSiteGet(const HttpRequest& request, PostedForm& post) {
   });
 }
 
+// What a download may never do in the browser: be sniffed into another type, run
+// script or load anything (an attachment is the sender's content, not ours).
+void AddDownloadSafetyHeaders(HttpResponse& response) {
+  response.SetHeader("X-Content-Type-Options", "nosniff");
+  response.SetHeader("Content-Security-Policy", "sandbox; default-src 'none'");
+}
+
+// RFC 8187 attr-char: what filename* may carry without a percent escape.
+bool IsAttrChar(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
 }  // namespace
 
 // The fields and uploads of one request. The fields are parsed when first asked for;
@@ -271,6 +287,47 @@ struct RequestDispatcher::Route {
   std::string argument;           // next segment, or the whole rest for file commands
   std::vector<std::string> rest;  // every segment after the command
 };
+
+std::string DownloadFileName(std::string_view name) {
+  const auto separator = name.find_last_of("/\\");
+  if (separator != std::string_view::npos) name.remove_prefix(separator + 1);
+  std::string clean;
+  for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) clean += c;
+  }
+  if (clean.empty() || clean == "." || clean == "..") return "download";
+  return clean;
+}
+
+std::string ContentDispositionFor(bool as_attachment, std::string_view file_name) {
+  const std::string name = DownloadFileName(file_name);
+  // The quoted form is for old clients: ASCII only, without the characters that would
+  // end or escape the quoted string; each non-ASCII character becomes one "_".
+  std::string quoted;
+  for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) {
+      if ((byte & 0xC0) != 0x80) quoted += '_';
+    } else if (c != '"' && c != '\\') {
+      quoted += c;
+    }
+  }
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (IsAttrChar(byte)) {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 15];
+    }
+  }
+  return std::string(as_attachment ? "attachment" : "inline") + ";filename=\"" + quoted +
+         "\"; filename*=UTF-8''" + encoded;
+}
 
 BasicCredentials ParseBasicAuthorization(std::string_view header) {
   header = TrimBlanks(header);
@@ -687,6 +744,9 @@ HttpResponse RequestDispatcher::ServeCacheFile(const HttpRequest& request, const
   }
   HttpResponse response = FileAnswer(request, file, false);
   response.SetHeader("Cache-Control", "private, no-store");
+  // A cache file (a print copy, an upload) is shown as a document of its own: it may
+  // style itself and show inline images, but never run script or load anything else.
+  response.SetHeader("Content-Security-Policy", std::string(kCacheFilePolicy));
   return response;
 }
 
@@ -710,37 +770,43 @@ void RequestDispatcher::RunCycle(TIWApplication& session, bool track_matches,
     }
   }
   if (auto download = session.TakeDownload()) {
-    const std::string file_name = download->path.filename().string();
-    std::string content;
-    try {
-      content = ReadWholeFile(download->path);
-    } catch (const std::exception&) {
-      throw RequestFailure{404, "File not found", "File not found"};
-    }
-    std::string type = ContentTypeForFile(file_name);
-    if (type.empty()) type = "application/unknown";
-    response.SetHeader("Content-Type", type);
-    // Quotes and line breaks cannot be part of the quoted file name.
-    std::string quoted;
-    for (char c : file_name) {
-      if (c != '"' && c != '\r' && c != '\n' && c != '\\') quoted += c;
-    }
-    response.SetHeader("Content-Disposition",
-                       std::string(download->as_attachment ? "attachment" : "inline") +
-                           ";filename=\"" + quoted + "\"");
-    response.SetHeader("Expires", FormatHttpDate(system_clock::now()));
-    response.SetHeader("Cache-Control", "private, no-store");
-    response.SetHeader("X-Content-Type-Options", "nosniff");
-    // The browser stays on the page that posted; this mark, readable by the page's
-    // script and holding no secret, tells it that the answer came and it may post again.
-    response.AddHeader("Set-Cookie", std::string(kDownloadMark) + "=1; path=" +
-                                         (session.URLBase().empty() ? "/" : session.URLBase()) +
-                                         "; SameSite=Lax");
-    response.body = std::move(content);
+    SendDownloadAnswer(session, std::move(*download), response);
     return;
   }
   if (!session.PendingRedirect().empty()) return;
   RenderActivePage(session, true, response);
+}
+
+void RequestDispatcher::SendDownloadAnswer(TIWApplication& session,
+                                           TIWApplication::Download download,
+                                           HttpResponse& response) {
+  std::string file_name = download.file_name;
+  std::string content;
+  if (download.content) {
+    content = std::move(*download.content);
+  } else {
+    file_name = download.path.filename().string();
+    try {
+      content = ReadWholeFile(download.path);
+    } catch (const std::exception&) {
+      throw RequestFailure{404, "File not found", "File not found"};
+    }
+  }
+  std::string type = download.content_type;
+  if (type.empty()) type = ContentTypeForFile(DownloadFileName(file_name));
+  if (type.empty()) type = "application/unknown";
+  response.SetHeader("Content-Type", type);
+  response.SetHeader("Content-Disposition",
+                     ContentDispositionFor(download.as_attachment, file_name));
+  response.SetHeader("Expires", FormatHttpDate(system_clock::now()));
+  response.SetHeader("Cache-Control", "private, no-store");
+  AddDownloadSafetyHeaders(response);
+  // The browser stays on the page that posted; this mark, readable by the page's
+  // script and holding no secret, tells it that the answer came and it may post again.
+  response.AddHeader("Set-Cookie", std::string(kDownloadMark) + "=1; path=" +
+                                       (session.URLBase().empty() ? "/" : session.URLBase()) +
+                                       "; SameSite=Lax");
+  response.body = std::move(content);
 }
 
 void RequestDispatcher::RenderActivePage(TIWApplication& session, bool advance_track,

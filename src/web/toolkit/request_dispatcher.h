@@ -35,6 +35,14 @@ std::string ClientAddressOf(const HttpRequest& request, const TIWServerControlle
 // built-in page; the message and the application description are HTML-escaped.
 std::string ErrorPageHtml(const TIWServerController& controller, std::string_view message);
 
+// A download's file name as offered to the browser: without any directory part ("/" or
+// "\\") and control characters; "download" when nothing is left.
+std::string DownloadFileName(std::string_view name);
+
+// The Content-Disposition of a download: attachment or inline, the name quoted in ASCII
+// for old clients and as filename*=UTF-8'' with percent escapes for the others.
+std::string ContentDispositionFor(bool as_attachment, std::string_view file_name);
+
 class RequestDispatcher {
  public:
   RequestDispatcher(const TIWServerController& controller, SessionTable& table);
@@ -69,6 +77,8 @@ class RequestDispatcher {
   HttpResponse ServeBuiltin(const HttpRequest& request, const BuiltinFiles::File* file,
                             std::string content_type);
   void RunCycle(TIWApplication& session, bool track_matches, HttpResponse& response);
+  void SendDownloadAnswer(TIWApplication& session, TIWApplication::Download download,
+                          HttpResponse& response);
   void RenderActivePage(TIWApplication& session, bool advance_track, HttpResponse& response);
   void EndSessionAnswer(TIWApplication& session, HttpResponse& response);
   void SetSessionCookies(const TIWApplication& session, const HttpRequest& request,

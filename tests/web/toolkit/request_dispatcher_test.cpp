@@ -255,7 +255,8 @@ TEST_F(DispatcherTest, SendDownloadKeepsTrackNumber) {
   const HttpResponse download = Click("IWDOWNLOAD");
   EXPECT_EQ(download.body, "%PDF-1.4 data");
   EXPECT_EQ(download.Header("Content-Type"), "application/pdf");
-  EXPECT_EQ(download.Header("Content-Disposition"), "attachment;filename=\"report.pdf\"");
+  EXPECT_EQ(download.Header("Content-Disposition"),
+            "attachment;filename=\"report.pdf\"; filename*=UTF-8''report.pdf");
   EXPECT_EQ(CookieFrom(download, "IW_TrackID_"), "1");
   EXPECT_EQ(CookieFrom(download, "IW_Download_"), "1");
   EXPECT_EQ(CookieFrom(Click("IWHELLO"), "IW_Download_"), "");
