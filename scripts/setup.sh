@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache mold pkg-config git
-  zlib1g-dev libssl-dev openssl libboost1.81-dev libtomlplusplus-dev libgumbo-dev
+  zlib1g-dev libssl-dev openssl libboost1.81-dev libtomlplusplus-dev libgumbo-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   media-types ca-certificates

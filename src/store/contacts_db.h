@@ -84,6 +84,7 @@ class TContactsDB : public MailStoreFile {
   void MergeInto(RecordArray& records) const override;
   void ForgetChanges() override { originals_.clear(); }
   void PrepareForWriting(RecordArray& records) override;
+  bool RearrangesRecordsForWriting() const override { return true; }
 
   // The bytes each base record had when it was read, for the records this copy changed
   // or deleted since (keyed by index).

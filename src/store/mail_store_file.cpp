@@ -1,6 +1,7 @@
 // Opening and merge-saving a record file of a mail store.
 #include "store/mail_store_file.h"
 
+#include <optional>
 #include <string>
 
 namespace kestrune {
@@ -43,29 +44,36 @@ void MailStoreFile::LoadCurrent(const std::vector<std::uint8_t>& bytes, Header& 
 void MailStoreFile::Save(const std::filesystem::path& directory) {
   if (!open_) return;
   const std::filesystem::path target = directory / record_file_.GetLayout().file_name;
-  Header header = header_;
-  RecordArray records = records_;
   if (!IsSameDataFile(target, file_->Path())) {
+    Header header = header_;
+    RecordArray records = records_;
     DataFile(target).Modify([&](const CurrentFile&) { return BuildImage(header, records); });
     return;
   }
+  // Records are written from this copy itself when nobody saved since; a copy of a big
+  // index is made only to merge or when writing rearranges them.
+  Header header = header_;
+  std::optional<RecordArray> merged;
   file_->Modify([&](const CurrentFile& current) {
     // When the file vanished, this copy is all that is left of it and is written whole.
     if (current.changed && current.bytes) {
-      LoadCurrent(*current.bytes, header, records);
-      MergeInto(records);
+      merged.emplace();
+      LoadCurrent(*current.bytes, header, *merged);
+      MergeInto(*merged);
+    } else if (RearrangesRecordsForWriting()) {
+      merged = records_;
     }
-    return BuildImage(header, records);
+    return BuildImage(header, merged ? *merged : records_);
   });
   header_ = std::move(header);
-  records_ = std::move(records);
+  if (merged) records_ = std::move(*merged);
   base_count_ = RecordCount();
   ForgetChanges();
 }
 
 void MailStoreFile::ChangeUnderLock(const std::function<void()>& change) {
   if (!open_) return;
-  RecordArray written;
+  std::optional<RecordArray> written;
   file_->Modify([&](const CurrentFile& current) {
     if (current.changed && current.bytes) {
       Header header = header_;
@@ -78,10 +86,11 @@ void MailStoreFile::ChangeUnderLock(const std::function<void()>& change) {
       ForgetChanges();
     }
     change();
+    if (!RearrangesRecordsForWriting()) return BuildImage(header_, records_);
     written = records_;
-    return BuildImage(header_, written);
+    return BuildImage(header_, *written);
   });
-  records_ = std::move(written);
+  if (written) records_ = std::move(*written);
   base_count_ = RecordCount();
   ForgetChanges();
 }

@@ -55,8 +55,11 @@ class MailStoreFile {
   virtual void MergeInto(RecordArray& records) const = 0;
   // Forgets those changes (after a load or a save).
   virtual void ForgetChanges() = 0;
-  // Last say over the records before they are written.
+  // Last say over the records before they are written; a class that overrides it to
+  // rearrange them says so, and is then given a copy (this copy keeps its order until
+  // the write succeeded).
   virtual void PrepareForWriting(RecordArray& /*records*/) {}
+  virtual bool RearrangesRecordsForWriting() const { return false; }
 
   int RecordCount() const;
   // Records in the version of the file last read or written; records after them were
