@@ -1,11 +1,25 @@
-// The message view page TIWViewMail and the way other pages open a message in it.
+// The message view page TIWViewMail and the way other pages open a message in it. The
+// page shows one message of the signed-in user as data: header texts escaped, an HTML
+// body in a sandboxed frame, attachments addressed by their position in the message.
+// It keeps the shown message (index number and file name) and reads the record again
+// before every action, so it only ever acts on the message it showed.
 #pragma once
 
+#include <cstddef>
+#include <string>
+#include <vector>
+
 #include "web/app/mail_folders.h"
+#include "web/app/page_furniture.h"
 #include "web/toolkit/app_form.h"
+#include "web/toolkit/controls_list.h"
+#include "web/toolkit/controls_text.h"
 #include "web/toolkit/page_class.h"
 
 namespace kestrune {
+
+class TIdMessage;
+class TUserSession;
 
 // The view page's class, registered with the session's pages.
 TIWPageClass ViewMailPageClass();
@@ -14,5 +28,73 @@ TIWPageClass ViewMailPageClass();
 // marks it opened, shows the view page and discards `from`. When the record no longer is
 // that message, the user is told EmailLocateError + the index number and `from` stays.
 void ShowMessageInViewPage(TIWAppForm& from, const ShownMessage& message);
+
+// The filled print template: in each line the first [To], [From], [Subject] and
+// [EMAILBODY] (any letter case) are replaced in one pass, so a value never becomes part
+// of the template. The header values are escaped; the body is safe HTML already.
+std::string FillPrintTemplate(const std::vector<std::string>& lines, const std::string& to,
+                              const std::string& from, const std::string& subject,
+                              const std::string& body_html);
+
+// A download name for a message: its subject without the characters file systems or
+// headers refuse, cut to a readable length, + ".eml"; "message.eml" for an empty one.
+std::string MessageDownloadName(const std::string& subject);
+
+// The message file as a mail program reads it: the stored file without its line
+// stuffing (".." at a line start back to ".") and without its end line ".".
+std::string StoredMessageAsRfc822(const std::string& stored);
+
+class TIWViewMail : public TIWAppForm {
+ public:
+  TIWViewMail(TIWApplication& session, std::string name, std::string class_name);
+  static TIWPageClass PageClass();
+
+  TIWLabel& IWUserName;
+  TIWLabel& IWFrom;
+  TIWLabel& IWTo;
+  TIWLabel& IWSubject;
+  TIWLabel& IWEmailBody;
+  TIWLabel& IWAttachLbl;
+  TIWComboBox& IWAttachments;
+  TIWButton& IWSaveAttach;
+  TIWImageFile& IWReply;
+  TIWImageFile& IWForward;
+  TIWImageFile& IWPrint;
+  TIWImageFile& IWSave;
+  TIWImageFile& IWDelete;
+  // Beyond the toolbar: load the blocked remote content of this message, download the
+  // message itself, and open the print copy when the browser blocked its window.
+  TIWLabel& IWRemoteNote;
+  TIWLink& IWShowRemote;
+  TIWLink& IWDownloadMessage;
+  TIWLabel& IWPrintLink;
+  PageFurniture Furniture;
+
+  // Fills the page from a loaded message whose record is `record`.
+  void Fill(const TIdMessage& message, const TEmailRecord& record, const ShownMessage& shown);
+
+  const ShownMessage& Shown() const { return shown_; }
+  // Whether the shown message lies in Saved (the page then offers no Save).
+  bool ViewedFromSaved() const { return from_saved_; }
+
+ private:
+  void Render();
+  void FillBody(const TIdMessage& message);
+  // The shown message as it is now: reloaded from its file after checking that the
+  // record still names it; false (and the user told `error_key` + n) when it does not.
+  bool LoadShown(TUserSession& state, TIdMessage& message, const char* error_key);
+  void DeleteClick();
+  void SaveClick();
+  void SaveAttachClick();
+  void PrintClick();
+  void ShowRemoteClick();
+  void DownloadMessageClick();
+
+  ShownMessage shown_;
+  bool from_saved_ = false;
+  bool allow_remote_ = false;
+  // The message part of each drop-down item, in item order.
+  std::vector<std::size_t> attachment_parts_;
+};
 
 }  // namespace kestrune
