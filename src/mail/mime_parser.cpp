@@ -151,7 +151,7 @@ class BodyDecoder {
     if (type.rfind("multipart/", 0) == 0) {
       std::string boundary = ParamOfTop("boundary");
       if (!boundary.empty() && HasDelimiter(body, "--" + boundary)) {
-        DecodeMultipart(body, "--" + boundary, 1);
+        DecodeMultipart(body, "--" + boundary, 1, GroupFor(type, 0));
         return;
       }
       // No usable boundary: the body stays readable as text.
@@ -193,23 +193,30 @@ class BodyDecoder {
     return name;
   }
 
-  void DecodeMultipart(Lines body, const std::string& delimiter, int depth) {
+  // The alternative group of the parts of a multipart of `type` inside `group`: an
+  // alternative outside any other starts a new group.
+  std::size_t GroupFor(std::string_view type, std::size_t group) {
+    if (group == 0 && type == "multipart/alternative") return ++alternative_groups_;
+    return group;
+  }
+
+  void DecodeMultipart(Lines body, const std::string& delimiter, int depth, std::size_t group) {
     if (depth > TMimeReader::kMaxNesting) throw MessageError("Unknown Message Part Type.");
     std::size_t part_start = 0;
     bool in_part = false;
     for (std::size_t i = 0; i < body.size(); ++i) {
       BoundaryLine kind = ClassifyLine(body[i], delimiter);
       if (kind == BoundaryLine::kNone) continue;
-      if (in_part) DecodePart(body.subspan(part_start, i - part_start), depth);
+      if (in_part) DecodePart(body.subspan(part_start, i - part_start), depth, group);
       if (kind == BoundaryLine::kClose) return;  // the epilogue follows
       in_part = true;
       part_start = i + 1;
     }
     // No closing delimiter (a truncated message): the last part runs to the end.
-    if (in_part) DecodePart(body.subspan(part_start), depth);
+    if (in_part) DecodePart(body.subspan(part_start), depth, group);
   }
 
-  void DecodePart(Lines lines, int depth) {
+  void DecodePart(Lines lines, int depth, std::size_t group) {
     TIdHeaderList headers;
     std::size_t body_start = 0;
     if (!lines.empty() && LooksLikeField(lines[0])) {
@@ -232,7 +239,7 @@ class BodyDecoder {
       if (boundary.empty() || !HasDelimiter(body, "--" + boundary)) {
         throw MessageError("Unknown Message Part Type.");
       }
-      DecodeMultipart(body, "--" + boundary, depth + 1);
+      DecodeMultipart(body, "--" + boundary, depth + 1, GroupFor(type, group));
       return;
     }
 
@@ -260,6 +267,7 @@ class BodyDecoder {
     }
     part->CharSet = MimeParam(content_type, "charset");
     part->ContentID = headers.Value("Content-Id");
+    part->AlternativeGroup = group;
     for (const auto& field : headers) {
       static constexpr std::string_view kOwnFields[] = {"Content-Type", "Content-Transfer-Encoding",
                                                         "Content-Disposition", "Content-Id",
@@ -307,6 +315,7 @@ class BodyDecoder {
   }
 
   TIdMessage& message_;
+  std::size_t alternative_groups_ = 0;
 };
 
 bool HasControlCharacter(std::string_view text) {

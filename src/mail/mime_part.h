@@ -29,6 +29,11 @@ class TIdMessagePart {
   std::string ContentDisposition;       // "attachment", "inline" or "" (text parts)
   std::string ContentID;                // value of "Content-Id", as written
   TIdHeaderList ExtraHeaders;           // written after the standard part fields
+  // Where the part sat when it was read: 0 outside any "multipart/alternative", else the
+  // number (from 1, in reading order) of the outermost alternative that holds it, so
+  // the versions of one text share a number. Not written; a part made by the program
+  // is 0.
+  std::size_t AlternativeGroup = 0;
 
  protected:
   explicit TIdMessagePart(TIdPartKind kind) : kind_(kind) {}
