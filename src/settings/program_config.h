@@ -70,6 +70,9 @@ struct TProgramConfig {
   bool ShowSuggestions = false;
   bool BanIP = false;
   std::int32_t LoginAttempts = 0;
+  // Rows of a mail folder page at most (older and newer messages are a click away); 0
+  // lists the whole folder on one page.
+  std::int32_t FolderPageSize = 0;
   std::string SmtpServer;
   std::int32_t SmtpPort = 0;
   std::int32_t SmtpAuthType = 0;

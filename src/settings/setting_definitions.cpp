@@ -90,6 +90,7 @@ const std::array kDefinitions = {
     Boolean("ShowSuggestions", kMail, &C::ShowSuggestions, true),
     Boolean("BanIP", kMail, &C::BanIP, true),
     Integer("LoginAttempts", kMail, &C::LoginAttempts, 3, 0, 15),
+    Integer("FolderPageSize", kMail, &C::FolderPageSize, 100, 0, 10000),
 
     Text("SmtpServer", kSmtp, &C::SmtpServer, kDefaultSmtpServer),
     Integer("SmtpPort", kSmtp, &C::SmtpPort, 25, 1, 65535),

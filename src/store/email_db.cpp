@@ -171,6 +171,11 @@ bool TUserEmailDB::GetEmail(int index, TEmailRecord& email) const {
   return true;
 }
 
+std::optional<std::int32_t> TUserEmailDB::GetStatus(int index) const {
+  if (!open_ || index < 1 || index > RecordCount()) return std::nullopt;
+  return StatusAt(index);
+}
+
 bool TUserEmailDB::AddEmail(const TEmailRecord& email) {
   if (!open_) return false;
   const auto bytes = email.ToBytes();

@@ -93,6 +93,9 @@ class TUserEmailDB : public MailStoreFile {
   explicit TUserEmailDB(MessageIdReader message_id_reader = ReadMessageIdOfFile);
 
   bool GetEmail(int index, TEmailRecord& email) const;
+  // The Status of record index without decoding the rest of the record (listings that
+  // pick the few records they show out of a large index); nullopt outside the index.
+  std::optional<std::int32_t> GetStatus(int index) const;
   bool AddEmail(const TEmailRecord& email);
   bool SetEmail(int index, const TEmailRecord& email);
   bool FindByMsgId(std::string_view message_id) const;

@@ -146,6 +146,7 @@ TEST_F(ProgramConfigTest, FirstStartWritesEveryDefault) {
   EXPECT_FALSE(c.AllowWebReg);
   EXPECT_TRUE(c.ShowSuggestions && c.BanIP);
   EXPECT_EQ(c.LoginAttempts, 3);
+  EXPECT_EQ(c.FolderPageSize, 100);
   EXPECT_EQ(c.SmtpServer, "smtp.example.invalid");
   EXPECT_EQ(c.SmtpPort, 25);
   EXPECT_EQ(c.SmtpAuthType, 0);
@@ -225,6 +226,25 @@ TEST_F(ProgramConfigTest, UnreadableStoreShowsCode99AndIsLeftAlone) {
   EXPECT_EQ(FileText(), damaged);
   settings.SaveOnExit({});
   EXPECT_EQ(TakeMessages(), Messages{"Error opening registry. Code:200"});
+}
+
+TEST_F(ProgramConfigTest, FolderPageSizeIsAWebMailValueAddedToOlderFiles) {
+  // A file written before the value existed gets it with its default, in its key.
+  WriteFileText("[Software.Kestrune.WebMail]\nLoginAttempts = 4\n");
+  ProgramSettings settings(Host());
+  settings.LoadSettings();
+  EXPECT_EQ(TakeMessages(), Messages{});
+  EXPECT_EQ(settings.Config().LoginAttempts, 4);
+  EXPECT_EQ(settings.Config().FolderPageSize, 100);
+  EXPECT_EQ(StoredInteger(File(), "Software/Kestrune/WebMail", "FolderPageSize"), 100);
+
+  // 0 (the whole folder on one page) is kept as stored; the command line's set writes it.
+  settings.StoreSetting(*FindSettingDefinition("WebMail.FolderPageSize"), std::int32_t{0});
+  EXPECT_EQ(settings.Config().FolderPageSize, 0);
+  ProgramSettings next(Host());
+  next.LoadSettings();
+  EXPECT_EQ(next.Config().FolderPageSize, 0);
+  EXPECT_EQ(StoredInteger(File(), "Software/Kestrune/WebMail", "FolderPageSize"), 0);
 }
 
 TEST_F(ProgramConfigTest, KeyThatCannotBeOpenedIsSkipped) {
@@ -424,6 +444,8 @@ TEST(SettingTextTest, ChecksAsTheDialogDoes) {
   EXPECT_EQ(check("Port", "80a").error, "'80a' is not a valid integer value");
   EXPECT_EQ(check("SessionTimeout", "61").error, "SessionTimeout must be between 0 and 60");
   EXPECT_EQ(check("LoginAttempts", "15").error, "");
+  EXPECT_EQ(std::get<std::int32_t>(*check("WebMail.FolderPageSize", "0").value), 0);
+  EXPECT_EQ(check("FolderPageSize", "-1").error, "FolderPageSize must be between 0 and 10000");
   EXPECT_EQ(std::get<bool>(*check("enablessl", "false").value), false);
   EXPECT_EQ(check("EnableSSL", "2").error, "EnableSSL must be 0 or 1");
   EXPECT_EQ(std::get<std::string>(*check("Root.LogDirectory", "/var/log/k").value), "/var/log/k/");
