@@ -518,6 +518,38 @@ TEST_F(FolderPagesTest, MessageTextsAreDataInEveryCell) {
   EXPECT_EQ(Rows(outbox, "IWOUTBOX")[0].address, "&lt;i&gt;Eve&lt;/i&gt; &amp; co");
 }
 
+TEST_F(FolderPagesTest, OpeningAMessageMarksOnlyUnreadOnesReadAndShowsTheViewPage) {
+  AddStatuses({0, 0, 6, 7});
+  Start();
+  Inbox();
+  const Answer view = browser_->Post("IWInbox", "IWINBOX", {}, "2_2");
+  EXPECT_EQ(view.PageName(), "IWViewMail");
+  EXPECT_EQ(Status(2), 1);
+  EXPECT_EQ(Status(1), 0);
+  const Answer inbox = browser_->Post("IWViewMail", "IWINBOXLINK");
+  ASSERT_EQ(inbox.PageName(), "IWInbox");
+  EXPECT_NE(Element(inbox, "IWINBOXLINK").find(">Inbox&nbsp;(1)<"), std::string::npos);
+  EXPECT_NE(Rows(inbox, "IWINBOX")[1].icon.find("re.gif"), std::string::npos);
+
+  browser_->Post("IWInbox", "IWSENTLINK");
+  EXPECT_EQ(browser_->Post("IWSent", "IWSENT", {}, "1_2").PageName(), "IWViewMail");
+  EXPECT_EQ(Status(3), 6);
+  browser_->Post("IWViewMail", "IWSAVEDLINK");
+  EXPECT_EQ(browser_->Post("IWSaved", "IWSAVED", {}, "1_2").PageName(), "IWViewMail");
+  EXPECT_EQ(Status(4), 8);
+}
+
+TEST_F(FolderPagesTest, OpeningAMessageAnotherHolderReplacedSaysSoAndStays) {
+  AddStatuses({0});
+  Start();
+  Inbox();
+  ChangeRecord(1, [](TEmailRecord& record) { record.FileName = "other.eml"; });
+  const Answer after = browser_->Post("IWInbox", "IWINBOX", {}, "1_2");
+  EXPECT_EQ(after.PageName(), "IWInbox");
+  EXPECT_TRUE(after.HasAlert("Unable to view email with the index of: 1"));
+  EXPECT_EQ(Status(1), 0);
+}
+
 TEST_F(FolderPagesTest, AMessageWithoutAnAddressCanStillBeOpened) {
   AddMessages({{0, "no sender", ""}});
   Start();

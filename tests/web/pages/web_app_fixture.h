@@ -77,11 +77,13 @@ class TestBrowser {
 
   Answer Get(const std::string& path) { return Follow(Send("GET", path, {})); }
 
-  // Posts the page's form with the given action control and fields.
+  // Posts the page's form with the given action control, fields and action parameter
+  // (a grid cell's "row_column").
   Answer Post(const std::string& form, const std::string& action,
-              const std::vector<std::pair<std::string, std::string>>& fields = {}) {
+              const std::vector<std::pair<std::string, std::string>>& fields = {},
+              const std::string& param = {}) {
     std::string body = "IW_FormName=" + FormEncode(form) + "&IW_FormClass=T" + FormEncode(form) +
-                       "&IW_Action=" + FormEncode(action) + "&IW_ActionParam=";
+                       "&IW_Action=" + FormEncode(action) + "&IW_ActionParam=" + FormEncode(param);
     for (const auto& [name, value] : fields) body += "&" + name + "=" + FormEncode(value);
     return Follow(Send("POST", "/index", body));
   }
