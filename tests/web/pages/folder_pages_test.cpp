@@ -383,7 +383,10 @@ TEST_F(FolderPagesTest, SelectAllIsOffWhenThePageIsVisitedAgain) {
   Start();
   Inbox();
   browser_->Post("IWInbox", "IWSELECTALL", {{"IWSELECTALL", "On"}});
-  browser_->Post("IWInbox", "IWHOMELINK");
+  // Pages the program does not have yet leave the folder page in place.
+  EXPECT_EQ(browser_->Post("IWInbox", "IWCREATEEMAIL").PageName(), "IWInbox");
+  EXPECT_EQ(browser_->Post("IWInbox", "IWSETTINGS").PageName(), "IWInbox");
+  EXPECT_EQ(browser_->Post("IWInbox", "IWHOMELINK").PageName(), "IWMain");
   const Answer inbox = browser_->Post("IWMain", "IWINBOXLINK");
   ASSERT_EQ(Rows(inbox, "IWINBOX").size(), 1u);
   EXPECT_FALSE(Rows(inbox, "IWINBOX")[0].checked);
