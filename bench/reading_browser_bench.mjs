@@ -1,0 +1,33 @@
+// The time in Chromium from a click on "Inbox" to a list the user can use (the new page
+// loaded and its rows laid out), median of ROUNDS clicks from the home page. Run by
+// bench/reading_bench.py against its server; not run by CI.
+// Usage: node reading_browser_bench.mjs <base URL> <Admin password>
+import { chromium } from "playwright-core";
+
+const [base, password] = process.argv.slice(2);
+const rounds = Number(process.env.ROUNDS ?? "20");
+const browser = await chromium.launch({
+  executablePath: "/usr/bin/chromium",
+  args: ["--headless", "--no-sandbox", "--disable-gpu"],
+});
+try {
+  const page = await browser.newPage({ viewport: { width: 1280, height: 800 } });
+  await page.goto(base, { waitUntil: "load" });
+  await page.fill("#IWUSERNAME", "Admin");
+  await page.fill("#IWPASSWORD", password);
+  await Promise.all([page.waitForNavigation({ waitUntil: "load" }), page.click("#IWSUBMIT")]);
+  const samples = [];
+  for (let i = 0; i < rounds; ++i) {
+    const started = performance.now();
+    await Promise.all([page.waitForNavigation({ waitUntil: "load" }), page.click("#IWINBOXLINK")]);
+    // Usable: the rows are there and laid out (reading a box forces the layout).
+    await page.evaluate(() => document.querySelector("#IWINBOX tr:last-child").getBoundingClientRect());
+    samples.push(performance.now() - started);
+    await Promise.all([page.waitForNavigation({ waitUntil: "load" }), page.click("#IWHOMELINK")]);
+  }
+  samples.sort((a, b) => a - b);
+  console.log(`Chromium: click on Inbox to a usable list ${samples[samples.length >> 1].toFixed(1)} ms ` +
+              `(p90 ${samples[Math.floor(samples.length * 0.9)].toFixed(1)})`);
+} finally {
+  await browser.close();
+}
