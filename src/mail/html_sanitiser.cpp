@@ -114,8 +114,10 @@ constexpr std::array kElementRules = {
     NamedRule{"img", ElementRule::kVoid},
     NamedRule{"wbr", ElementRule::kVoid},
     NamedRule{"style", ElementRule::kStyle},
+    // The sandboxed frame runs no script, so it shows what <noscript> holds; gumbo reads
+    // that content as markup too, and it is written without the element around it.
     // Script, plug-ins, frames, forms' controls, document metadata, media that loads by
-    // itself, and elements whose content the browser reads differently from gumbo.
+    // itself, and elements whose content is raw text to the parser go with their content.
     NamedRule{"applet", ElementRule::kDrop},
     NamedRule{"area", ElementRule::kDrop},
     NamedRule{"audio", ElementRule::kDrop},
@@ -142,7 +144,7 @@ constexpr std::array kElementRules = {
     NamedRule{"meter", ElementRule::kDrop},
     NamedRule{"noembed", ElementRule::kDrop},
     NamedRule{"noframes", ElementRule::kDrop},
-    NamedRule{"noscript", ElementRule::kDrop},
+    NamedRule{"noscript", ElementRule::kUnwrap},
     NamedRule{"object", ElementRule::kDrop},
     NamedRule{"optgroup", ElementRule::kDrop},
     NamedRule{"option", ElementRule::kDrop},
@@ -366,6 +368,191 @@ bool CssSegmentAllowed(std::string_view segment, bool allow_remote, bool& blocke
 }
 
 // ---------------------------------------------------------------------------------
+// Nesting before the parse
+
+// The parser checks the stack of open elements for most tags, so its work grows with
+// the square of the nesting: 40,000 nested <div> take seconds. Before parsing, a scan
+// that follows the nesting from above (it may count more open elements than the parser
+// has, never fewer) takes out the start tags that would open more than
+// kMaxParseDepth elements; their text stays.
+constexpr std::size_t kMaxParseDepth = 4 * kMaxSanitiseDepth;
+
+// Elements that never nest in themselves without a counted element between: void
+// elements, those an equal start tag closes, and those that exist once.
+bool OpensNoLevel(GumboTag tag) {
+  switch (tag) {
+    case GUMBO_TAG_AREA:
+    case GUMBO_TAG_BASE:
+    case GUMBO_TAG_BASEFONT:
+    case GUMBO_TAG_BGSOUND:
+    case GUMBO_TAG_BR:
+    case GUMBO_TAG_COL:
+    case GUMBO_TAG_EMBED:
+    case GUMBO_TAG_FRAME:
+    case GUMBO_TAG_HR:
+    case GUMBO_TAG_IMAGE:
+    case GUMBO_TAG_IMG:
+    case GUMBO_TAG_INPUT:
+    case GUMBO_TAG_ISINDEX:
+    case GUMBO_TAG_KEYGEN:
+    case GUMBO_TAG_LINK:
+    case GUMBO_TAG_META:
+    case GUMBO_TAG_PARAM:
+    case GUMBO_TAG_SOURCE:
+    case GUMBO_TAG_TRACK:
+    case GUMBO_TAG_WBR:
+    case GUMBO_TAG_P:
+    case GUMBO_TAG_LI:
+    case GUMBO_TAG_DD:
+    case GUMBO_TAG_DT:
+    case GUMBO_TAG_OPTION:
+    case GUMBO_TAG_OPTGROUP:
+    case GUMBO_TAG_TR:
+    case GUMBO_TAG_TD:
+    case GUMBO_TAG_TH:
+    case GUMBO_TAG_THEAD:
+    case GUMBO_TAG_TBODY:
+    case GUMBO_TAG_TFOOT:
+    case GUMBO_TAG_COLGROUP:
+    case GUMBO_TAG_CAPTION:
+    case GUMBO_TAG_RB:
+    case GUMBO_TAG_RT:
+    case GUMBO_TAG_RP:
+    case GUMBO_TAG_RTC:
+    case GUMBO_TAG_HTML:
+    case GUMBO_TAG_HEAD:
+    case GUMBO_TAG_BODY:
+    case GUMBO_TAG_A:
+    case GUMBO_TAG_NOBR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The parser's "special" elements: an end tag of another name does not close past them.
+bool IsSpecial(GumboTag tag) {
+  switch (tag) {
+    case GUMBO_TAG_ADDRESS:
+    case GUMBO_TAG_APPLET:
+    case GUMBO_TAG_ARTICLE:
+    case GUMBO_TAG_ASIDE:
+    case GUMBO_TAG_BLOCKQUOTE:
+    case GUMBO_TAG_BUTTON:
+    case GUMBO_TAG_CENTER:
+    case GUMBO_TAG_DETAILS:
+    case GUMBO_TAG_DIR:
+    case GUMBO_TAG_DIV:
+    case GUMBO_TAG_DL:
+    case GUMBO_TAG_FIELDSET:
+    case GUMBO_TAG_FIGCAPTION:
+    case GUMBO_TAG_FIGURE:
+    case GUMBO_TAG_FOOTER:
+    case GUMBO_TAG_FORM:
+    case GUMBO_TAG_FRAMESET:
+    case GUMBO_TAG_H1:
+    case GUMBO_TAG_H2:
+    case GUMBO_TAG_H3:
+    case GUMBO_TAG_H4:
+    case GUMBO_TAG_H5:
+    case GUMBO_TAG_H6:
+    case GUMBO_TAG_HEADER:
+    case GUMBO_TAG_HGROUP:
+    case GUMBO_TAG_IFRAME:
+    case GUMBO_TAG_LISTING:
+    case GUMBO_TAG_MAIN:
+    case GUMBO_TAG_MARQUEE:
+    case GUMBO_TAG_MENU:
+    case GUMBO_TAG_NAV:
+    case GUMBO_TAG_NOEMBED:
+    case GUMBO_TAG_NOFRAMES:
+    case GUMBO_TAG_NOSCRIPT:
+    case GUMBO_TAG_OBJECT:
+    case GUMBO_TAG_OL:
+    case GUMBO_TAG_PLAINTEXT:
+    case GUMBO_TAG_PRE:
+    case GUMBO_TAG_SCRIPT:
+    case GUMBO_TAG_SECTION:
+    case GUMBO_TAG_SELECT:
+    case GUMBO_TAG_STYLE:
+    case GUMBO_TAG_SUMMARY:
+    case GUMBO_TAG_TABLE:
+    case GUMBO_TAG_TEMPLATE:
+    case GUMBO_TAG_TEXTAREA:
+    case GUMBO_TAG_TITLE:
+    case GUMBO_TAG_UL:
+    case GUMBO_TAG_XMP:
+    case GUMBO_TAG_MI:
+    case GUMBO_TAG_MO:
+    case GUMBO_TAG_MN:
+    case GUMBO_TAG_MS:
+    case GUMBO_TAG_MTEXT:
+    case GUMBO_TAG_ANNOTATION_XML:
+    case GUMBO_TAG_FOREIGNOBJECT:
+    case GUMBO_TAG_DESC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// `html` with the start tags removed that would open elements beyond max_depth. Every
+// "<" followed by a letter counts as a tag, also inside comments and raw text, so the
+// scan never sees fewer tags than the parser.
+std::string LimitNesting(std::string_view html, std::size_t max_depth) {
+  std::string out;
+  out.reserve(html.size());
+  std::vector<GumboTag> open;
+  std::size_t i = 0;
+  while (i < html.size()) {
+    std::size_t lt = html.find('<', i);
+    if (lt == std::string_view::npos) {
+      out += html.substr(i);
+      break;
+    }
+    out += html.substr(i, lt - i);
+    std::size_t name_start = lt + 1;
+    bool closing = name_start < html.size() && html[name_start] == '/';
+    if (closing) ++name_start;
+    if (name_start >= html.size() || !IsAsciiLetter(html[name_start])) {
+      out += '<';
+      i = lt + 1;
+      continue;
+    }
+    std::size_t name_end = name_start;
+    while (name_end < html.size() &&
+           std::string_view(" \t\n\f\r/>").find(html[name_end]) == std::string_view::npos) {
+      ++name_end;
+    }
+    std::size_t gt = html.find('>', name_end);
+    std::size_t end = gt == std::string_view::npos ? html.size() : gt + 1;
+    std::string name = AsciiLower(html.substr(name_start, name_end - name_start));
+    GumboTag tag = gumbo_tagn_enum(name.data(), static_cast<unsigned>(name.size()));
+    bool keep = true;
+    if (closing) {
+      for (std::size_t depth = open.size(); depth > 0; --depth) {
+        if (open[depth - 1] == tag) {
+          open.resize(depth - 1);
+          break;
+        }
+        if (IsSpecial(open[depth - 1])) break;
+      }
+    } else if (!OpensNoLevel(tag)) {
+      if (open.size() >= max_depth) {
+        keep = false;
+      } else {
+        open.push_back(tag);
+      }
+    }
+    if (keep) out += html.substr(lt, end - lt);
+    i = end;
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------
 // The tree walk
 
 class FragmentWriter {
@@ -469,7 +656,7 @@ class FragmentWriter {
         if (kept.empty()) continue;
       } else if (attr == "style") {
         kept = SanitiseCss(value, options_.allow_remote, &blocked_remote_);
-        if (TrimBlanks(kept).empty()) continue;
+        if (kept.find_first_not_of(" \t;") == std::string::npos) continue;
       } else if (IsPlainAttribute(attr)) {
         kept = std::string(value);
       } else {
@@ -495,7 +682,7 @@ class FragmentWriter {
       }
     }
     std::string kept = SanitiseCss(css, options_.allow_remote, &blocked_remote_);
-    if (TrimBlanks(kept).empty()) return;
+    if (kept.find_first_not_of(" \t\r\n;") == std::string::npos) return;
     out_ += "<style>";
     out_ += kept;
     out_ += "</style>";
@@ -591,10 +778,16 @@ SanitisedHtml SanitiseHtml(std::string_view html, const SanitiseOptions& options
     valid = BytesToUtf8(html);
     html = valid;
   }
-  GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), html.size());
+  // Parse errors are not wanted, and gumbo copies the stack of open elements into each
+  // one it records: unlimited, a few thousand unclosed elements cost gigabytes.
+  std::string limited = LimitNesting(html, kMaxParseDepth);
+  html = limited;
+  GumboOptions parse_options = kGumboDefaultOptions;
+  parse_options.max_errors = 0;
+  GumboOutput* output = gumbo_parse_with_options(&parse_options, html.data(), html.size());
   FragmentWriter writer(options);
   writer.Write(output->document);
-  gumbo_destroy_output(&kGumboDefaultOptions, output);
+  gumbo_destroy_output(&parse_options, output);
   result.html = writer.Take();
   result.blocked_remote = writer.BlockedRemote();
   return result;

@@ -201,6 +201,12 @@ TEST(HtmlSanitiserTest, TextIsEscapedAndDocumentPartsGo) {
   EXPECT_EQ(Clean("<form action=\"http://x.example/\">in <input value=v>form</form>"), "in form");
   EXPECT_EQ(Clean("<custom-tag onclick=x>kept text</custom-tag>"), "kept text");
   EXPECT_EQ(Clean("<svg><text>hidden</text></svg>visible"), "visible");
+  // The frame runs no script, so it shows the script-less fallback, as markup.
+  EXPECT_EQ(
+      Clean("<noscript><p title=\"</noscript><img src=x onerror=alert(1)>\"></noscript>"
+            "<div>after</div>"),
+      "<p title=\"&lt;/noscript&gt;&lt;img src=x onerror=alert(1)&gt;\"></p><div>after</div>");
+  EXPECT_EQ(Clean("<div style=\" ; ;\">x</div><style>;</style>"), "<div>x</div>");
   EXPECT_EQ(Clean("<a href=\"jav&#x09;ascript:alert(1)\">x</a>"), "<a>x</a>");
   EXPECT_EQ(Clean("<a href=\"/app?delete=1\">x</a>"), "<a>x</a>");
   EXPECT_EQ(Clean("<a href=\"//example.org/p\">x</a>"),
@@ -301,6 +307,21 @@ TEST(HtmlSanitiserTest, BoundsHostileInput) {
   for (std::size_t at = 0; (at = out.find("<div>", at)) != std::string::npos; ++at) ++opened;
   EXPECT_EQ(opened, kMaxSanitiseDepth);
   EXPECT_TRUE(UnsafeParts(out, false).empty());
+
+  // Nesting to the input limit (the parser's work would grow with its square): the
+  // start tags beyond the parse depth are taken out before parsing, the text stays.
+  std::string deepest;
+  while (deepest.size() + 8 <= kMaxSanitiseInput) deepest += "<div>";
+  deepest += "end";
+  out = Clean(deepest);
+  EXPECT_EQ(out.substr(out.size() - 6 * kMaxSanitiseDepth - 3, 8), "end</div");
+  EXPECT_EQ(out.size(), 11 * kMaxSanitiseDepth + 3);
+
+  // Comments, end tags of elements not open and self-closing syntax do not hide tags
+  // from the nesting scan.
+  std::string hidden;
+  for (int i = 0; i < 20000; ++i) hidden += "<span/></b><!--><div>";
+  EXPECT_TRUE(UnsafeParts(Clean(hidden), false).empty());
 
   std::string huge(kMaxSanitiseInput + 100, 'a');
   huge.replace(kMaxSanitiseInput - 1, 2, "\xC3\xA9");  // a character across the limit
