@@ -2,10 +2,12 @@
 // with Admin created unattended, Chromium, alerts collected in order, screenshots at a
 // desktop and a phone size.
 import { execFileSync, spawn } from "node:child_process";
-import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { chownSync, mkdirSync, mkdtempSync, readFileSync, renameSync, rmSync, writeFileSync }
+  from "node:fs";
 import { createServer } from "node:net";
 import { tmpdir } from "node:os";
 import path from "node:path";
+import { fileURLToPath } from "node:url";
 import { chromium } from "playwright-core";
 
 export const sizes = { desktop: { width: 1280, height: 800 }, phone: { width: 390, height: 844 } };
@@ -110,4 +112,37 @@ export async function openBrowser(outputDir) {
 // Label and link texts may hold non-breaking spaces; compare them as plain ones.
 export async function textOf(page, selector) {
   return (await page.textContent(selector)).replaceAll("\u00a0", " ");
+}
+
+// Starts Dovecot and the SMTP recorders with scripts/peers and claims the pool's first
+// mailbox, box001 (its POP3 password is "pw-box001"). deliver(text) puts one message into
+// it as a mail server would.
+export function startPeers() {
+  const script = path.join(path.dirname(fileURLToPath(import.meta.url)), "../../scripts/peers");
+  const dir = mkdtempSync(path.join(tmpdir(), "kst-e2e-peers-"));
+  execFileSync(script, ["start", dir], { stdio: ["ignore", "ignore", "inherit"] });
+  const env = Object.fromEntries(
+    readFileSync(path.join(dir, "peers.env"), "utf8").trim().split("\n")
+      .map((line) => [line.slice(0, line.indexOf("=")), line.slice(line.indexOf("=") + 1)]));
+  const box = "box001";
+  mkdirSync(path.join(env.POP3_MAIL_ROOT, ".claims", box), { recursive: true });
+  const maildir = path.join(env.POP3_MAIL_ROOT, box, "Maildir");
+  let delivered = 0;
+  return {
+    env,
+    box,
+    deliver(text) {
+      ++delivered;
+      const name = `${1000000000 + delivered}.M${delivered}P${process.pid}.test`;
+      const temp = path.join(maildir, "tmp", name);
+      writeFileSync(temp, text);
+      chownSync(temp, Number(env.POP3_UID), Number(env.POP3_GID));
+      renameSync(temp, path.join(maildir, "new", name));
+      return delivered;
+    },
+    stop() {
+      execFileSync(script, ["stop", dir], { stdio: "ignore" });
+      rmSync(dir, { recursive: true, force: true });
+    },
+  };
 }

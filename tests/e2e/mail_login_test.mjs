@@ -3,39 +3,19 @@
 // send/receive. Starts its own peers with scripts/peers.
 // Usage: node mail_login_test.mjs <kestrune> <output dir>
 import assert from "node:assert/strict";
-import { execFileSync } from "node:child_process";
-import { chownSync, mkdirSync, mkdtempSync, readFileSync, renameSync, rmSync, writeFileSync }
-  from "node:fs";
-import { tmpdir } from "node:os";
-import path from "node:path";
-import { fileURLToPath } from "node:url";
-import { openBrowser, startServer, textOf } from "./kestrune_server.mjs";
+import { openBrowser, startPeers, startServer, textOf } from "./kestrune_server.mjs";
 
 const [serverPath, outputDir] = process.argv.slice(2);
 if (!serverPath || !outputDir) {
   console.error("usage: node mail_login_test.mjs <kestrune> <output dir>");
   process.exit(2);
 }
-const peersScript = path.join(path.dirname(fileURLToPath(import.meta.url)), "../../scripts/peers");
-const peersDir = mkdtempSync(path.join(tmpdir(), "kst-e2e-peers-"));
-execFileSync(peersScript, ["start", peersDir], { stdio: ["ignore", "ignore", "inherit"] });
-const env = Object.fromEntries(
-  readFileSync(path.join(peersDir, "peers.env"), "utf8").trim().split("\n")
-    .map((line) => [line.slice(0, line.indexOf("=")), line.slice(line.indexOf("=") + 1)]));
-
-// The first mailbox of the pool, claimed as the peers' users expect.
-const box = "box001";
-mkdirSync(path.join(env.POP3_MAIL_ROOT, ".claims", box), { recursive: true });
-const maildir = path.join(env.POP3_MAIL_ROOT, box, "Maildir");
-let delivered = 0;
+const peers = startPeers();
+const { env, box } = peers;
 function deliver(subject) {
-  ++delivered;
-  const name = `${1000000000 + delivered}.M${delivered}P${process.pid}.test`;
-  const temp = path.join(maildir, "tmp", name);
-  writeFileSync(temp, `From: Sender <sender@example.test>\nTo: ${box}@example.test\n` +
-                      `Subject: ${subject}\nMessage-ID: <${name}@example.test>\n\nHello.\n`);
-  chownSync(temp, Number(env.POP3_UID), Number(env.POP3_GID));
-  renameSync(temp, path.join(maildir, "new", name));
+  peers.deliver(`From: Sender <sender@example.test>\nTo: ${box}@example.test\n` +
+                `Subject: ${subject}\nMessage-ID: <${subject}.${process.pid}@example.test>\n` +
+                "\nHello.\n");
 }
 
 const server = await startServer(serverPath, { AllowWebReg: "1" },
@@ -82,6 +62,5 @@ try {
 } finally {
   if (browser) await browser.close();
   await server.stop();
-  execFileSync(peersScript, ["stop", peersDir], { stdio: "ignore" });
-  rmSync(peersDir, { recursive: true, force: true });
+  peers.stop();
 }

@@ -6,13 +6,11 @@
 // Usage: node reading_mail_test.mjs <kestrune> <output dir>
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
-import { chownSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, renameSync,
-         rmSync, writeFileSync } from "node:fs";
+import { existsSync, readdirSync, readFileSync } from "node:fs";
 import { createServer } from "node:http";
-import { tmpdir } from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
-import { openBrowser, startServer, textOf } from "./kestrune_server.mjs";
+import { openBrowser, startPeers, startServer, textOf } from "./kestrune_server.mjs";
 
 const [serverPath, outputDir] = process.argv.slice(2);
 if (!serverPath || !outputDir) {
@@ -21,7 +19,6 @@ if (!serverPath || !outputDir) {
 }
 const here = path.dirname(fileURLToPath(import.meta.url));
 const hostileDir = path.join(here, "../data/hostile");
-const peersScript = path.join(here, "../../scripts/peers");
 
 // A web server standing for the rest of the world: every request a message makes it
 // receive is a fault unless the user allowed remote content.
@@ -34,22 +31,11 @@ const outside = createServer((request, response) => {
 await new Promise((resolve) => outside.listen(0, "127.0.0.1", resolve));
 const outsideOrigin = `127.0.0.1:${outside.address().port}`;
 
-const peersDir = mkdtempSync(path.join(tmpdir(), "kst-e2e-peers-"));
-execFileSync(peersScript, ["start", peersDir], { stdio: ["ignore", "ignore", "inherit"] });
-const env = Object.fromEntries(
-  readFileSync(path.join(peersDir, "peers.env"), "utf8").trim().split("\n")
-    .map((line) => [line.slice(0, line.indexOf("=")), line.slice(line.indexOf("=") + 1)]));
-const box = "box001";
-mkdirSync(path.join(env.POP3_MAIL_ROOT, ".claims", box), { recursive: true });
-const maildir = path.join(env.POP3_MAIL_ROOT, box, "Maildir");
+const peers = startPeers();
+const { env, box } = peers;
 let delivered = 0;
 function deliver(text) {
-  ++delivered;
-  const name = `${1000000000 + delivered}.M${delivered}P${process.pid}.test`;
-  const temp = path.join(maildir, "tmp", name);
-  writeFileSync(temp, text);
-  chownSync(temp, Number(env.POP3_UID), Number(env.POP3_GID));
-  renameSync(temp, path.join(maildir, "new", name));
+  delivered = peers.deliver(text);
 }
 function plainMessage(subject, body, extraHeaders = "") {
   return `From: Ann Example <ann@example.test>\r\nTo: ${box}@example.test\r\n` +
@@ -245,6 +231,5 @@ try {
   if (browser) await browser.close();
   await server.stop();
   outside.close();
-  execFileSync(peersScript, ["stop", peersDir], { stdio: "ignore" });
-  rmSync(peersDir, { recursive: true, force: true });
+  peers.stop();
 }

@@ -14,15 +14,6 @@
 namespace kestrune {
 namespace {
 
-TIWImageFile& ToolImage(TIWAppForm& page, const char* name, const char* image) {
-  auto& control = page.AddControl<TIWImageFile>(name);
-  control.ImageFile = std::string("/Files/") + image + ".gif";
-  control.UseSize = true;
-  control.Width = 24;
-  control.Height = 24;
-  return control;
-}
-
 TIWControl& FolderEntry(TIWAppForm& page, const std::string& name, std::string_view own) {
   if (name == own) return page.AddControl<TIWLabel>(name);
   return page.AddControl<TIWLink>(name);
@@ -176,6 +167,15 @@ void PageFurniture::ContactClick(int position) {
     return;
   }
   if (OnContactClick) OnContactClick(position);
+}
+
+TIWImageFile& PageFurniture::ToolImage(TIWAppForm& page, const char* name, const char* image) {
+  auto& control = page.AddControl<TIWImageFile>(name);
+  control.ImageFile = std::string("/Files/") + image + ".gif";
+  control.UseSize = true;
+  control.Width = 24;
+  control.Height = 24;
+  return control;
 }
 
 void PageFurniture::OnClick(TIWControl& control, std::function<void()> action) {

@@ -57,6 +57,9 @@ class PageFurniture {
   // no such page.
   void Navigate(std::string_view object_name);
 
+  // Adds a toolbar image control showing "/Files/" + image + ".gif" at the toolbar's size.
+  static TIWImageFile& ToolImage(TIWAppForm& page, const char* name, const char* image);
+
   // Binds a click to a navigation or toolbar control (links and images alike).
   static void OnClick(TIWControl& control, std::function<void()> action);
 

@@ -127,15 +127,6 @@ bool IsUnread(std::int32_t status) {
 std::int32_t ToDeleted(std::int32_t) { return st::kDeleted; }
 std::int32_t ToInboxRead(std::int32_t) { return st::kInboxRead; }
 
-TIWImageFile& ActionImage(TIWAppForm& page, const char* name, const char* image) {
-  auto& control = page.AddControl<TIWImageFile>(name);
-  control.ImageFile = std::string("/Files/") + image;
-  control.UseSize = true;
-  control.Width = 24;
-  control.Height = 24;
-  return control;
-}
-
 void SetHint(TIWImageFile& image, const TWebApp& app, const char* key) {
   image.Hint = app.Text(kGlobalStrings, key);
   image.StatusText = image.Hint;
@@ -151,7 +142,7 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
       IWUserName(AddControl<TIWLabel>("IWUserName")),
       Grid(AddControl<TIWGrid>(kind.object_name)),
       IWNoMsgs(AddControl<TIWLabel>("IWNoMsgs")),
-      IWDelete(ActionImage(*this, "IWDelete", "delete.gif")),
+      IWDelete(PageFurniture::ToolImage(*this, "IWDelete", "delete")),
       IWOlder(AddControl<TIWLink>("IWOlder")),
       IWNewer(AddControl<TIWLink>("IWNewer")),
       IWPageInfo(AddControl<TIWLabel>("IWPageInfo")),
@@ -173,11 +164,11 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
   };
 
   if (kind.can_save) {
-    IWSave = &ActionImage(*this, "IWSave", "save.gif");
+    IWSave = &PageFurniture::ToolImage(*this, "IWSave", "save");
     IWSave->OnClick = [this](TIWBaseControl&) { MoveCheckedTo(SavedStatus, "SaveLocateError"); };
   }
   if (kind.can_undelete) {
-    IWUnDelete = &ActionImage(*this, "IWUnDelete", "undelete.gif");
+    IWUnDelete = &PageFurniture::ToolImage(*this, "IWUnDelete", "undelete");
     IWUnDelete->OnClick = [this](TIWBaseControl&) {
       MoveCheckedTo(ToInboxRead, "RestoreLocateError");
     };

@@ -31,15 +31,6 @@ constexpr std::string_view kPrintTemplate = "printmail.htm";
 // Longest subject part of a message download name, in bytes.
 constexpr std::size_t kMaxNameBytes = 80;
 
-TIWImageFile& ToolImage(TIWAppForm& page, const char* name, const char* image) {
-  auto& control = page.AddControl<TIWImageFile>(name);
-  control.ImageFile = std::string("/Files/") + image + ".gif";
-  control.UseSize = true;
-  control.Width = 24;
-  control.Height = 24;
-  return control;
-}
-
 // A label whose caption is markup this page builds itself from escaped or sanitised
 // parts; written as an element of the given kind.
 TIWLabel& MarkupLabel(TIWAppForm& page, const char* name, const char* element) {
@@ -173,11 +164,11 @@ TIWViewMail::TIWViewMail(TIWApplication& session, std::string name, std::string 
       IWAttachLbl(AddControl<TIWLabel>("IWAttachLbl")),
       IWAttachments(AddControl<TIWComboBox>("IWAttachments")),
       IWSaveAttach(AddControl<TIWButton>("IWSaveAttach")),
-      IWReply(ToolImage(*this, "IWReply", "reply")),
-      IWForward(ToolImage(*this, "IWForward", "forward")),
-      IWPrint(ToolImage(*this, "IWPrint", "print")),
-      IWSave(ToolImage(*this, "IWSave", "save")),
-      IWDelete(ToolImage(*this, "IWDelete", "delete")),
+      IWReply(PageFurniture::ToolImage(*this, "IWReply", "reply")),
+      IWForward(PageFurniture::ToolImage(*this, "IWForward", "forward")),
+      IWPrint(PageFurniture::ToolImage(*this, "IWPrint", "print")),
+      IWSave(PageFurniture::ToolImage(*this, "IWSave", "save")),
+      IWDelete(PageFurniture::ToolImage(*this, "IWDelete", "delete")),
       IWRemoteNote(AddControl<TIWLabel>("IWRemoteNote")),
       IWShowRemote(AddControl<TIWLink>("IWShowRemote")),
       IWDownloadMessage(AddControl<TIWLink>("IWDownloadMessage")),
