@@ -789,6 +789,9 @@ SanitisedHtml SanitiseHtml(std::string_view html, const SanitiseOptions& options
   writer.Write(output->document);
   gumbo_destroy_output(&parse_options, output);
   result.html = writer.Take();
+  // Blanks before the first element are dropped by every parser; writing none keeps a
+  // second pass over the output equal to the first.
+  result.html.erase(0, result.html.find_first_not_of(" \t\n\f\r"));
   result.blocked_remote = writer.BlockedRemote();
   return result;
 }

@@ -40,19 +40,19 @@ inline bool SafeImageUrl(std::string_view url, bool allow_remote) {
     }
   }
   return allow_remote &&
-         (s.rfind("http://", 0) == 0 || s.rfind("https://", 0) == 0 || s.rfind("//", 0) == 0);
+         (s.rfind("http:", 0) == 0 || s.rfind("https:", 0) == 0 || s.rfind("//", 0) == 0);
 }
 
 inline bool SafeLinkUrl(std::string_view url) {
   std::string s = Squeezed(url);
-  return s.rfind("http://", 0) == 0 || s.rfind("https://", 0) == 0 || s.rfind("mailto:", 0) == 0 ||
+  return s.rfind("http:", 0) == 0 || s.rfind("https:", 0) == 0 || s.rfind("mailto:", 0) == 0 ||
          s.rfind("#", 0) == 0;
 }
 
 // Problems with style text ("" when none).
 inline std::string CssProblem(std::string_view css, bool allow_remote) {
   std::string s = Lower(css);
-  for (std::string_view bad : {"expression", "javascript", "vbscript", "@import", "behavior",
+  for (std::string_view bad : {"expression", "javascript:", "vbscript:", "@import", "behavior",
                                "binding", "\\", "/*", "<", "image-set(", "image("}) {
     if (s.find(bad) != std::string::npos) return "style holds " + std::string(bad);
   }
