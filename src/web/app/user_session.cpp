@@ -46,7 +46,7 @@ TUserSession::TUserSession(TWebApp& app)
       UserList(std::make_unique<TUserList>()),
       app_(app) {}
 
-TUserSession::~TUserSession() = default;
+TUserSession::~TUserSession() { ResetCompose(Compose, User.UserDir); }
 
 namespace {
 

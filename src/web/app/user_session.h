@@ -16,6 +16,7 @@
 
 #include "store/data_file.h"
 #include "store/user_list.h"
+#include "web/app/compose_state.h"
 #include "web/app/failed_logins.h"
 #include "web/app/language_pack.h"
 #include "web/toolkit/application.h"
@@ -106,8 +107,7 @@ class TUserSession : public TIWSessionData {
   bool DeletedSelectAll = false;
   bool HideContacts = false;  // the contacts panel is collapsed while on
   int ViewedMessage = 0;      // index record of the message on the view page
-  int ReplySource = 0;        // index record the compose page replies to or forwards
-  int ComposeMode = 0;        // 0 new, 1 reply, 2 reply to all, 3 forward
+  ComposeState Compose;       // the message being written (its folder goes with the session)
   std::string EditedUser;     // the user name an administrator's settings page edits
 
   // Opens the user's message index (once) on UserDir; reloads it when another holder

@@ -2,6 +2,9 @@
 // the pages the toolbar and navigation lead to.
 #include "web/pages/session_pages.h"
 
+#include "web/pages/attachments_page.h"
+#include "web/pages/compose_page.h"
+#include "web/pages/contacts_pages.h"
 #include "web/pages/folder_pages.h"
 #include "web/pages/login_pages.h"
 #include "web/pages/main_page.h"
@@ -13,8 +16,9 @@ SessionPages KestruneSessionPages() {
   SessionPages pages{TIWLogin::PageClass(), TIWBadLogin::PageClass(), TIWBusy::PageClass(),
                      TIWMain::PageClass()};
   for (TIWPageClass& folder : FolderPageClasses()) pages.Others.push_back(std::move(folder));
-  if (TIWPageClass view = ViewMailPageClass(); view.Factory) {
-    pages.Others.push_back(std::move(view));
+  for (TIWPageClass page : {ViewMailPageClass(), NewEmailPageClass(), AttachmentsPageClass(),
+                            EditContactsPageClass(), SelContactsPageClass()}) {
+    if (page.Factory) pages.Others.push_back(std::move(page));  // pages still to come have none
   }
   return pages;
 }
