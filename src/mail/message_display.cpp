@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
+#include <map>
 
 #include "mail/charset.h"
 #include "mail/html_sanitiser.h"
@@ -57,38 +57,50 @@ std::string_view BareContentId(std::string_view value) {
   return TrimBlanks(value);
 }
 
+// The data: URLs of a message's inline images, by content id. Each image is encoded once
+// however often the HTML names it, and all references together stay within
+// kMaxInlineImageBytes.
 class CidResolver {
  public:
   explicit CidResolver(const TIdMessage& message) : message_(message) {}
 
   std::string operator()(std::string_view id) {
-    const TIdAttachment* found = nullptr;
-    for (std::size_t i = 0; i < message_.MessageParts.Count() && found == nullptr; ++i) {
-      const TIdMessagePart& part = message_.MessageParts[i];
-      if (!part.IsAttachment() || part.ContentID.empty()) continue;
-      if (BareContentId(part.ContentID) == id) found = static_cast<const TIdAttachment*>(&part);
-    }
-    if (found == nullptr) {
-      // Content ids are compared exactly first; some senders change the letter case.
-      for (std::size_t i = 0; i < message_.MessageParts.Count() && found == nullptr; ++i) {
-        const TIdMessagePart& part = message_.MessageParts[i];
-        if (!part.IsAttachment() || part.ContentID.empty()) continue;
-        if (EqualsIgnoringAsciiCase(BareContentId(part.ContentID), id)) {
-          found = static_cast<const TIdAttachment*>(&part);
-        }
-      }
-    }
-    if (found == nullptr) return {};
-    std::string_view type = SniffImageType(found->Content);
-    if (type.empty()) return {};
-    std::string url = "data:" + std::string(type) + ";base64," + Base64Encode(found->Content);
-    if (url.size() > kMaxInlineImageBytes - std::min(used_, kMaxInlineImageBytes)) return {};
+    auto cached = urls_.find(std::string(id));
+    if (cached == urls_.end()) cached = urls_.emplace(std::string(id), Encode(id)).first;
+    const std::string& url = cached->second;
+    if (url.empty() || url.size() > kMaxInlineImageBytes - used_) return {};
     used_ += url.size();
     return url;
   }
 
  private:
+  const TIdAttachment* Find(std::string_view id) const {
+    const TIdMessageParts& parts = message_.MessageParts;
+    // Content ids are compared exactly first; some senders change the letter case.
+    for (bool exact : {true, false}) {
+      for (std::size_t i = 0; i < parts.Count(); ++i) {
+        const TIdMessagePart& part = parts[i];
+        if (!part.IsAttachment() || part.ContentID.empty()) continue;
+        std::string_view bare = BareContentId(part.ContentID);
+        if (exact ? bare == id : EqualsIgnoringAsciiCase(bare, id)) {
+          return static_cast<const TIdAttachment*>(&part);
+        }
+      }
+    }
+    return nullptr;
+  }
+
+  std::string Encode(std::string_view id) const {
+    const TIdAttachment* found = Find(id);
+    if (found == nullptr) return {};
+    std::string_view type = SniffImageType(found->Content);
+    // An image that could never fit is not encoded at all.
+    if (type.empty() || found->Content.size() / 3 * 4 > kMaxInlineImageBytes) return {};
+    return "data:" + std::string(type) + ";base64," + Base64Encode(found->Content);
+  }
+
   const TIdMessage& message_;
+  std::map<std::string, std::string, std::less<>> urls_;
   std::size_t used_ = 0;
 };
 
@@ -97,7 +109,7 @@ struct Piece {
   bool is_html = false;
 };
 
-Piece RenderText(std::string_view utf8, bool as_html, const TIdMessage& message,
+Piece RenderText(std::string_view utf8, bool as_html, CidResolver& images,
                  const DisplayOptions& options, bool& blocked_remote) {
   Piece piece;
   piece.is_html = as_html;
@@ -107,20 +119,22 @@ Piece RenderText(std::string_view utf8, bool as_html, const TIdMessage& message,
   }
   SanitiseOptions sanitise;
   sanitise.allow_remote = options.allow_remote;
-  auto resolver = std::make_shared<CidResolver>(message);
-  sanitise.resolve_cid = [resolver](std::string_view id) { return (*resolver)(id); };
+  sanitise.resolve_cid = [&images](std::string_view id) { return images(id); };
   SanitisedHtml clean = SanitiseHtml(utf8, sanitise);
   blocked_remote = blocked_remote || clean.blocked_remote;
   piece.html = std::move(clean.html);
   return piece;
 }
 
-// Of the versions of one alternative, the last one a reader can show as text or HTML;
-// the last of all when none is plain or HTML.
+// Of the versions of one alternative, the last HTML one, else the last plain one, else
+// the last of all. Senders put the richest version last; preferring HTML also picks the
+// right text when a version itself nests an alternative (its inner parts come after
+// the HTML part they belong with).
 const TIdText* ChooseAlternative(const std::vector<const TIdText*>& versions) {
-  for (auto it = versions.rbegin(); it != versions.rend(); ++it) {
-    std::string type = AsciiLower((*it)->ContentType);
-    if (type == "text/plain" || type == "text/html") return *it;
+  for (std::string_view wanted : {"text/html", "text/plain"}) {
+    for (auto it = versions.rbegin(); it != versions.rend(); ++it) {
+      if (EqualsIgnoringAsciiCase((*it)->ContentType, wanted)) return *it;
+    }
   }
   return versions.back();
 }
@@ -242,11 +256,12 @@ DisplayedBody BuildDisplayedBody(const TIdMessage& message, const DisplayOptions
   DisplayedBody result;
   const TIdMessageParts& parts = message.MessageParts;
   std::vector<Piece> pieces;
+  CidResolver images(message);
   if (parts.TextPartCount() == 0) {
     std::string text = CharsetToUtf8(JoinCrLf(message.Body), message.CharSet);
     // A message that is one HTML document is shown as HTML, not as its source.
     bool as_html = AsciiLower(message.ContentType) == "text/html";
-    pieces.push_back(RenderText(text, as_html, message, options, result.blocked_remote));
+    pieces.push_back(RenderText(text, as_html, images, options, result.blocked_remote));
   } else {
     std::vector<bool> done(parts.Count(), false);
     for (std::size_t i = 0; i < parts.Count(); ++i) {
@@ -265,7 +280,7 @@ DisplayedBody BuildDisplayedBody(const TIdMessage& message, const DisplayOptions
       }
       std::string text = chosen->TextAsUtf8();
       if (!text.empty() || !chosen->Body.empty()) text += "\r\n";
-      pieces.push_back(RenderText(text, IsHtmlType(chosen->ContentType), message, options,
+      pieces.push_back(RenderText(text, IsHtmlType(chosen->ContentType), images, options,
                                   result.blocked_remote));
     }
   }
@@ -323,6 +338,7 @@ std::string SandboxedDocument(std::string_view sanitised_html, bool allow_remote
   std::string remote = allow_remote ? " http: https:" : "";
   std::string out =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
+      "<meta name=\"referrer\" content=\"no-referrer\">\n"
       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src data:" +
       remote + "; style-src 'unsafe-inline'" + remote + "; font-src data:" + remote +
       "; base-uri 'none'; form-action 'none'\">\n"

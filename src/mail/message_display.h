@@ -26,9 +26,11 @@ struct DisplayedBody {
   bool blocked_remote = false;  // remote content was removed (offer to load it)
 };
 
-// The body to show, as the view page fills it: with no text part the message's Body as
-// plain text; for alternatives the last text part; the inline text parts of a mixed
-// message in order. Text of any charset comes out as UTF-8.
+// The body to show, as the view page fills it: with no text part the message's Body (as
+// HTML when the message itself is text/html, else as plain text); of each alternative
+// one version (the last HTML one, else the last plain one, else the last text part);
+// the inline text parts of a mixed message in order, each in its own <div>. Text of any
+// charset comes out as UTF-8. All inline images together add at most 16 MiB.
 DisplayedBody BuildDisplayedBody(const TIdMessage& message, const DisplayOptions& options);
 
 // Plain text as HTML: escaped, line breaks kept as <br>, http(s) and www. addresses made

@@ -114,6 +114,53 @@ TEST(BuildDisplayedBodyTest, CidImagesNeedAnImagePart) {
   EXPECT_EQ(body.html, "<img><img>\n");
 }
 
+TEST(BuildDisplayedBodyTest, InlineImagesStayWithinTheirBudget) {
+  // A 5 MiB image named three times: each reference costs its 6.7 MiB data: URL, so two fit
+  // into the 16 MB the inline images of a message may add, and the third goes.
+  TIdMessage message;
+  message.ContentType = "multipart/related";
+  message.MessageParts.AddText("text/html").Body = {
+      "<img src=\"cid:big\"><img src=\"cid:BIG\"><img src=\"cid:big\">"};  // any case
+  std::string png("\x89PNG\r\n\x1A\n", 8);
+  png.resize(5u * 1024u * 1024u, 'x');
+  auto& image = message.MessageParts.AddAttachment("big.png", png);
+  image.ContentType = "image/png";
+  image.ContentID = "<big>";
+  DisplayedBody body = BuildDisplayedBody(message, {});
+  std::size_t images = 0;
+  for (std::size_t at = 0;
+       (at = body.html.find("src=\"data:image/png;base64,", at)) != std::string::npos; ++at) {
+    ++images;
+  }
+  EXPECT_EQ(images, 2u);
+  EXPECT_EQ(body.html.substr(body.html.size() - 6), "<img>\n");
+}
+
+TEST(BuildDisplayedBodyTest, ReaderRecordsTheAlternativeOfEachPart) {
+  TIdMessage message;
+  Load(message,
+       "Content-Type: multipart/mixed; boundary=\"M\"\n\n"
+       "--M\nContent-Type: text/plain\n\nintro\n"
+       "--M\nContent-Type: multipart/alternative; boundary=\"A\"\n\n"
+       "--A\nContent-Type: text/plain\n\np\n"
+       "--A\nContent-Type: multipart/related; boundary=\"R\"\n\n"
+       "--R\nContent-Type: text/html\n\nh\n"
+       "--R\nContent-Type: multipart/alternative; boundary=\"I\"\n\n"
+       "--I\nContent-Type: text/plain\n\ninner\n--I--\n"
+       "--R--\n--A--\n"
+       "--M\nContent-Type: multipart/alternative; boundary=\"B\"\n\n"
+       "--B\nContent-Type: text/plain\n\nsecond\n--B--\n"
+       "--M--\n");
+  std::vector<std::size_t> groups;
+  for (std::size_t i = 0; i < message.MessageParts.Count(); ++i) {
+    groups.push_back(message.MessageParts[i].AlternativeGroup);
+  }
+  // The nested alternative belongs to the outer one: they are versions of one text.
+  EXPECT_EQ(groups, (std::vector<std::size_t>{0, 1, 1, 1, 2}));
+  EXPECT_EQ(BuildDisplayedBody(message, {}).html,
+            "<div>intro<br>\n</div><div>h\n</div><div>second<br>\n</div>");
+}
+
 TEST(BuildDisplayedBodyTest, RemoteImagesBlockedUntilAllowed) {
   constexpr std::string_view kRemote =
       "Content-Type: text/html\n\n<p>hi<img src=\"http://127.0.0.1:9/tracker.png\"></p>\n";
@@ -197,6 +244,9 @@ TEST(SandboxedDocumentTest, PolicyFollowsTheRemoteOption) {
                          "base-uri 'none'; form-action 'none'\">"),
             std::string::npos);
   EXPECT_NE(blocked.find("<base target=\"_blank\">"), std::string::npos);
+  // Remote loads, once allowed, must not tell the sender the address of this server's
+  // page (which names the session).
+  EXPECT_NE(blocked.find("<meta name=\"referrer\" content=\"no-referrer\">"), std::string::npos);
   EXPECT_NE(blocked.find("<body><p>x</p></body></html>"), std::string::npos);
   EXPECT_EQ(blocked.rfind("<!DOCTYPE html>", 0), 0u);
 
