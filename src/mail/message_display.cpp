@@ -169,25 +169,26 @@ std::size_t WebAddressLength(std::string_view text, std::size_t at) {
   std::size_t end = prefix;
   while (end < rest.size() && IsUrlChar(static_cast<unsigned char>(rest[end]))) ++end;
   // Punctuation after an address belongs to the sentence; a closing bracket stays when
-  // the address opened it (as in Wikipedia links).
+  // the address opened it (as in Wikipedia links). The brackets are counted once.
+  const auto count = [&](char c) { return std::count(rest.begin(), rest.begin() + end, c); };
+  std::ptrdiff_t round = count('(') - count(')');
+  std::ptrdiff_t square = count('[') - count(']');
   while (end > prefix) {
     char last = rest[end - 1];
     if (std::string_view(".,;:!?'*").find(last) != std::string_view::npos) {
       --end;
       continue;
     }
-    if (last == ')' || last == ']') {
-      char open = last == ')' ? '(' : '[';
-      std::string_view body = rest.substr(0, end);
-      if (std::count(body.begin(), body.end(), open) < std::count(body.begin(), body.end(), last)) {
-        --end;
-        continue;
-      }
+    std::ptrdiff_t& balance = last == ')' ? round : square;
+    if ((last == ')' || last == ']') && balance < 0) {
+      ++balance;  // this bracket closes nothing inside the address
+      --end;
+      continue;
     }
     break;
   }
+  // "http://" or "www." alone is no address.
   if (end == prefix) return 0;
-  // "www." needs a name after it.
   return end;
 }
 

@@ -223,6 +223,13 @@ TEST(PlainTextToHtmlTest, MakesWebAddressesLinks) {
   EXPECT_EQ(PlainTextToHtml("http://en.wikipedia.org/wiki/A_(b)!"),
             "<a href=\"http://en.wikipedia.org/wiki/A_(b)" + std::string(kRel) +
                 "http://en.wikipedia.org/wiki/A_(b)</a>!");
+  EXPECT_EQ(
+      PlainTextToHtml("(see http://x.example/(a)))."),
+      "(see <a href=\"http://x.example/(a)" + std::string(kRel) + "http://x.example/(a)</a>)).");
+  // Brackets are counted once per address, not once per bracket at its end.
+  std::string brackets = "http://x.example/a" + std::string(200000, ')');
+  EXPECT_EQ(PlainTextToHtml(brackets), "<a href=\"http://x.example/a" + std::string(kRel) +
+                                           "http://x.example/a</a>" + std::string(200000, ')'));
   // A quote or angle bracket ends the address: it can never leave the attribute.
   EXPECT_EQ(PlainTextToHtml("http://x.example/\"onmouseover=\"alert(1)"),
             "<a href=\"http://x.example/" + std::string(kRel) +
