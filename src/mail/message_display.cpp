@@ -110,7 +110,7 @@ struct Piece {
 };
 
 Piece RenderText(std::string_view utf8, bool as_html, CidResolver& images,
-                 const DisplayOptions& options, bool& blocked_remote) {
+                 const DisplayOptions& options, DisplayedBody& result) {
   Piece piece;
   piece.is_html = as_html;
   if (!as_html) {
@@ -121,7 +121,8 @@ Piece RenderText(std::string_view utf8, bool as_html, CidResolver& images,
   sanitise.allow_remote = options.allow_remote;
   sanitise.resolve_cid = [&images](std::string_view id) { return images(id); };
   SanitisedHtml clean = SanitiseHtml(utf8, sanitise);
-  blocked_remote = blocked_remote || clean.blocked_remote;
+  result.blocked_remote = result.blocked_remote || clean.blocked_remote;
+  result.truncated = result.truncated || clean.truncated;
   piece.html = std::move(clean.html);
   return piece;
 }
@@ -262,7 +263,7 @@ DisplayedBody BuildDisplayedBody(const TIdMessage& message, const DisplayOptions
     std::string text = CharsetToUtf8(JoinCrLf(message.Body), message.CharSet);
     // A message that is one HTML document is shown as HTML, not as its source.
     bool as_html = AsciiLower(message.ContentType) == "text/html";
-    pieces.push_back(RenderText(text, as_html, images, options, result.blocked_remote));
+    pieces.push_back(RenderText(text, as_html, images, options, result));
   } else {
     std::vector<bool> done(parts.Count(), false);
     for (std::size_t i = 0; i < parts.Count(); ++i) {
@@ -281,8 +282,7 @@ DisplayedBody BuildDisplayedBody(const TIdMessage& message, const DisplayOptions
       }
       std::string text = chosen->TextAsUtf8();
       if (!text.empty() || !chosen->Body.empty()) text += "\r\n";
-      pieces.push_back(RenderText(text, IsHtmlType(chosen->ContentType), images, options,
-                                  result.blocked_remote));
+      pieces.push_back(RenderText(text, IsHtmlType(chosen->ContentType), images, options, result));
     }
   }
   for (const auto& piece : pieces) result.is_html = result.is_html || piece.is_html;

@@ -24,6 +24,7 @@ struct DisplayedBody {
   std::string html;
   bool is_html = false;         // came from an HTML part: shown in the sandboxed frame
   bool blocked_remote = false;  // remote content was removed (offer to load it)
+  bool truncated = false;       // an HTML part was longer than the sanitiser reads (1 MiB)
 };
 
 // The body to show, as the view page fills it: with no text part the message's Body (as

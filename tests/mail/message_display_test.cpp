@@ -181,11 +181,26 @@ TEST(BuildDisplayedBodyTest, SinglePartMessages) {
   // A message that is one HTML document is shown as HTML, sanitised.
   body = Show("Content-Type: text/html\n\n<b>x</b><script>alert(1)</script>\n");
   EXPECT_TRUE(body.is_html);
+  EXPECT_FALSE(body.truncated);
   EXPECT_EQ(body.html, "<b>x</b>\n");
   // Nothing at all.
   body = Show("Subject: empty\n\n");
   EXPECT_FALSE(body.is_html);
   EXPECT_EQ(body.html, "");
+}
+
+TEST(BuildDisplayedBodyTest, OverlongHtmlIsCutAndSaysSo) {
+  TIdMessage message;
+  message.ContentType = "text/html";
+  message.Body = {"<p>" + std::string(2u * 1024u * 1024u, 'x')};
+  DisplayedBody body = BuildDisplayedBody(message, {});
+  EXPECT_TRUE(body.truncated);
+  EXPECT_EQ(body.html, "<p>" + std::string(1024u * 1024u - 3, 'x') + "</p>");
+  // Plain text of that length is shown whole.
+  message.ContentType = "text/plain";
+  body = BuildDisplayedBody(message, {});
+  EXPECT_FALSE(body.truncated);
+  EXPECT_EQ(body.html, "&lt;p&gt;" + std::string(2u * 1024u * 1024u, 'x') + "<br>\n");
 }
 
 TEST(BuildDisplayedBodyTest, CharsetsComeOutAsUtf8) {
