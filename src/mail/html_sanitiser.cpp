@@ -340,8 +340,13 @@ constexpr std::array<std::string_view, 5> kLoaderFunctions = {
 };
 
 // Whether one declaration, selector or at-rule prelude may stay.
-bool CssSegmentAllowed(std::string_view segment, bool allow_remote, bool& blocked_remote) {
+bool CssSegmentAllowed(std::string_view segment, bool allow_remote, bool allow_positioning,
+                       bool& blocked_remote) {
   std::string lower = AsciiLower(segment);
+  if (!allow_positioning) {
+    std::string_view property = TrimBlanks(std::string_view(lower).substr(0, lower.find(':')));
+    if (lower.find(':') != std::string::npos && property == "position") return false;
+  }
   for (auto banned : kBannedCss) {
     if (lower.find(banned) != std::string::npos) return false;
   }
@@ -655,7 +660,7 @@ class FragmentWriter {
         kept = SafeUrl(value, UrlUse::kImage, options_, &blocked_remote_);
         if (kept.empty()) continue;
       } else if (attr == "style") {
-        kept = SanitiseCss(value, options_.allow_remote, &blocked_remote_);
+        kept = SanitiseCss(value, options_.allow_remote, &blocked_remote_, options_.own_frame);
         if (kept.find_first_not_of(" \t;") == std::string::npos) continue;
       } else if (IsPlainAttribute(attr)) {
         kept = std::string(value);
@@ -673,6 +678,7 @@ class FragmentWriter {
   }
 
   void WriteStyleSheet(const GumboElement& element) {
+    if (!options_.own_frame) return;
     std::string css;
     for (unsigned i = 0; i < element.children.length; ++i) {
       const auto* child = static_cast<const GumboNode*>(element.children.data[i]);
@@ -729,7 +735,8 @@ std::string SafeUrl(std::string_view url, UrlUse use, const SanitiseOptions& opt
   return {};
 }
 
-std::string SanitiseCss(std::string_view css, bool allow_remote, bool* blocked_remote) {
+std::string SanitiseCss(std::string_view css, bool allow_remote, bool* blocked_remote,
+                        bool allow_positioning) {
   std::string text = NormaliseCss(css);
   std::string out;
   out.reserve(text.size());
@@ -753,7 +760,7 @@ std::string SanitiseCss(std::string_view css, bool allow_remote, bool* blocked_r
       if (parens > 0 || (c != ';' && c != '{' && c != '}')) continue;
     }
     std::string_view segment = std::string_view(text).substr(start, i - start);
-    if (CssSegmentAllowed(segment, allow_remote, blocked)) {
+    if (CssSegmentAllowed(segment, allow_remote, allow_positioning, blocked)) {
       out += segment;
     } else if (c == '{') {
       out += "x-removed";  // keeps the braces of the rule in step

@@ -18,6 +18,10 @@ struct SanitiseOptions {
   // The data: URL for the content id of a "cid:" reference (percent-decoded, without
   // the "cid:"), or "" when the message holds no such image. Unset: cid: images go.
   std::function<std::string(std::string_view content_id)> resolve_cid;
+  // The fragment is shown in a frame of its own (the sandboxed view). Off, it goes
+  // straight into a page (a print copy): then no style sheet and no "position"
+  // declaration is kept, so the mail cannot restyle or cover the page's own parts.
+  bool own_frame = true;
 };
 
 struct SanitisedHtml {
@@ -38,7 +42,9 @@ SanitisedHtml SanitiseHtml(std::string_view html, const SanitiseOptions& options
 // A style attribute's value or a style sheet with every declaration that could load a
 // resource not allowed by allow_remote, run script or bind behaviour removed.
 // CSS escapes and comments are resolved first, so what is checked is what is written.
-std::string SanitiseCss(std::string_view css, bool allow_remote, bool* blocked_remote = nullptr);
+// With allow_positioning off, "position" declarations go too.
+std::string SanitiseCss(std::string_view css, bool allow_remote, bool* blocked_remote = nullptr,
+                        bool allow_positioning = true);
 
 // What an href, src or CSS url() may hold, after entity decoding (done by the parser)
 // and with the blanks and control characters browsers ignore taken out. "" = drop it.

@@ -119,6 +119,7 @@ Piece RenderText(std::string_view utf8, bool as_html, CidResolver& images,
   }
   SanitiseOptions sanitise;
   sanitise.allow_remote = options.allow_remote;
+  sanitise.own_frame = options.own_frame;
   sanitise.resolve_cid = [&images](std::string_view id) { return images(id); };
   SanitisedHtml clean = SanitiseHtml(utf8, sanitise);
   result.blocked_remote = result.blocked_remote || clean.blocked_remote;

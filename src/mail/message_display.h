@@ -16,6 +16,9 @@ struct DisplayOptions {
   // Remote images, style sheets and fonts (http:, https:, protocol-relative URLs) are
   // kept only when on; otherwise they are removed and `blocked_remote` says so.
   bool allow_remote = false;
+  // The body is shown in the sandboxed frame. Off (a print copy, where the body goes
+  // straight into the page): HTML keeps no style sheets and no "position" declarations.
+  bool own_frame = true;
 };
 
 struct DisplayedBody {

@@ -297,6 +297,18 @@ TEST(HtmlSanitiserTest, CssFilter) {
   EXPECT_TRUE(blocked);
 }
 
+TEST(HtmlSanitiserTest, OutsideAFrameNoStyleSheetOrPositioning) {
+  const std::string html =
+      "<style>body{display:none}</style><div style=\"position: fixed; top:0; color:red\">"
+      "fake header</div>";
+  EXPECT_EQ(Clean(html), html);
+  SanitiseOptions page;
+  page.own_frame = false;
+  EXPECT_EQ(SanitiseHtml(html, page).html, "<div style=\"; top:0; color:red\">fake header</div>");
+  EXPECT_EQ(SanitiseCss("POSITION : absolute;positioned:1", false, nullptr, false),
+            ";positioned:1");
+}
+
 TEST(HtmlSanitiserTest, BoundsHostileInput) {
   std::string deep;
   for (int i = 0; i < 5000; ++i) deep += "<div>";

@@ -173,6 +173,18 @@ TEST(BuildDisplayedBodyTest, RemoteImagesBlockedUntilAllowed) {
   EXPECT_EQ(body.html, "<p>hi<img src=\"http://127.0.0.1:9/tracker.png\"></p>\n");
 }
 
+TEST(BuildDisplayedBodyTest, PrintCopyKeepsNoStyleSheet) {
+  TIdMessage message;
+  Load(message,
+       "Content-Type: text/html\n\n<style>p{color:red}</style><p style=\"position:"
+       "absolute\">x</p>\n");
+  DisplayOptions print;
+  print.own_frame = false;
+  EXPECT_EQ(BuildDisplayedBody(message, print).html, "<p>x</p>\n");
+  EXPECT_EQ(BuildDisplayedBody(message, {}).html,
+            "<style>p{color:red}</style><p style=\"position:absolute\">x</p>\n");
+}
+
 TEST(BuildDisplayedBodyTest, SinglePartMessages) {
   // No text part: the Body as plain text, escaped, with its line breaks.
   DisplayedBody body = Show("Subject: s\n\na\nb <script>\n");
