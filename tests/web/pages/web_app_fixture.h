@@ -88,6 +88,29 @@ class TestBrowser {
     return Follow(Send("POST", "/index", body));
   }
 
+  // The same as a "multipart/form-data" post carrying one file under file_field with the
+  // browser-side name file_name (an upload form).
+  Answer PostFile(const std::string& form, const std::string& action, const std::string& file_field,
+                  const std::string& file_name, const std::string& content,
+                  const std::vector<std::pair<std::string, std::string>>& fields = {}) {
+    const std::string boundary = "KstBoundary7f3a";
+    std::string body;
+    const auto part = [&](const std::string& name, const std::string& value) {
+      body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name +
+              "\"\r\n\r\n" + value + "\r\n";
+    };
+    part("IW_FormName", form);
+    part("IW_FormClass", "T" + form);
+    part("IW_Action", action);
+    part("IW_ActionParam", "");
+    for (const auto& [name, value] : fields) part(name, value);
+    body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + file_field +
+            "\"; filename=\"" + file_name + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" +
+            content + "\r\n";
+    body += "--" + boundary + "--\r\n";
+    return Follow(Send("POST", "/index", body, "multipart/form-data; boundary=" + boundary));
+  }
+
  private:
   Answer Follow(Answer answer) {
     for (int hops = 0; hops < 5 && answer.status == 302; ++hops) {
@@ -100,7 +123,8 @@ class TestBrowser {
     return answer;
   }
 
-  Answer Send(const std::string& method, const std::string& path, const std::string& body) {
+  Answer Send(const std::string& method, const std::string& path, const std::string& body,
+              const std::string& content_type = "application/x-www-form-urlencoded") {
     std::string request = method + " " + path +
                           " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
                           "\r\nUser-Agent: " + kChrome + "\r\nConnection: close\r\n";
@@ -115,8 +139,8 @@ class TestBrowser {
       request += "\r\n";
     }
     if (method == "POST") {
-      request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-                 std::to_string(body.size()) + "\r\n";
+      request += "Content-Type: " + content_type +
+                 "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
     }
     request += "\r\n" + body;
     const std::string raw = Exchange(request);
