@@ -1,12 +1,19 @@
-// The compose page TIWNewEmail and the ways other pages put a message on it.
+// The compose page TIWNewEmail and the ways other pages put a message on it. The page
+// keeps nothing of the message itself: every post is read into the session's
+// ComposeState and every render fills the controls from it, so the recipient picker, the
+// attachments page and reply / forward change the message the page then shows.
 #pragma once
 
+#include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "web/toolkit/app_form.h"
 #include "web/toolkit/page_class.h"
 
 namespace kestrune {
+
+class PageFurniture;
 
 // The compose page's class, registered with the session's pages.
 TIWPageClass NewEmailPageClass();
@@ -16,9 +23,29 @@ TIWPageClass NewEmailPageClass();
 // discards `from` unless it is the compose page itself.
 void StartNewMessage(TIWAppForm& from, std::string_view to = {});
 
+// Starts the suggestions message: the product's suggestions address and subject, both
+// fixed (the server ignores posted changes), no attachments, no signature.
+void StartSuggestions(TIWAppForm& from);
+
+// Starts a new message to the active contact at that position of Contacts.Dat (the side
+// panel's click); tells the user ContactFindError when there is none.
+void StartMessageToContact(TIWAppForm& from, int position);
+
+// Binds a page's toolbar image IWCreateEmail, its IWSuggest link and its side panel's
+// contact click to the three openers above.
+void BindComposeOpeners(PageFurniture& furniture, TIWAppForm& page);
+
 // Shows the compose page with the session's compose state as it is (after the picker or
 // the attachments page changed it, or after reply and forward filled it), discarding
 // `from` unless it is the compose page itself.
 void ShowComposePage(TIWAppForm& from);
+
+// A single-line field as it may go into a message header: CR, LF and tab become spaces,
+// NUL and every other control character (C0, DEL, C1) are removed, blanks trimmed.
+std::string ComposeLine(std::string_view text);
+
+// A name for a file added to a composition folder: `name` itself when no file of that
+// name is there, else "name-2.ext", "name-3.ext" ... (the first one free).
+std::string FreeAttachmentName(const std::filesystem::path& folder, std::string_view name);
 
 }  // namespace kestrune

@@ -14,6 +14,7 @@
 #include "settings/program_config.h"
 #include "store/email_db.h"
 #include "web/app/user_session.h"
+#include "web/pages/compose_page.h"
 #include "web/pages/view_page.h"
 #include "web/toolkit/application.h"
 
@@ -192,13 +193,26 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
       {&Furniture.IWFind, "IWFind"},
       {&Furniture.IWContactsLink, "IWEditContacts"},
       {&Furniture.IWEditContacts, "IWEditContacts"},
-      {&Furniture.IWCreateEmail, "IWNewEmail"},
-      {&Furniture.IWSuggest, "IWNewEmail"},
   };
   for (const auto& [control, page_name] : destinations) {
     if (control->Name() == kind.own_entry) continue;  // the page's own entry is a label
     PageFurniture::OnClick(*control, [this, page_name = page_name] { Navigate(page_name); });
   }
+  // The compose openers start a message of their own; the flag goes off first here too.
+  PageFurniture::OnClick(Furniture.IWCreateEmail, [this] {
+    if (WebApplication().SessionEnding()) return;
+    SelectAll() = false;
+    StartNewMessage(*this);
+  });
+  PageFurniture::OnClick(Furniture.IWSuggest, [this] {
+    if (WebApplication().SessionEnding()) return;
+    SelectAll() = false;
+    StartSuggestions(*this);
+  });
+  Furniture.OnContactClick = [this](int position) {
+    SelectAll() = false;
+    StartMessageToContact(*this, position);
+  };
   PageFurniture::OnClick(Furniture.IWSettings, [this] {
     TUserSession* state = SessionOf(WebApplication());
     if (state == nullptr) return;

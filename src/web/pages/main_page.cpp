@@ -3,6 +3,7 @@
 
 #include "store/email_db.h"
 #include "web/app/user_session.h"
+#include "web/pages/compose_page.h"
 #include "web/pages/page_texts.h"
 #include "web/toolkit/application.h"
 
@@ -23,6 +24,8 @@ TIWMain::TIWMain(TIWApplication& session, std::string name, std::string class_na
   PageFurniture::OnClick(IWInboxStats, [this] { Furniture.Navigate("IWInbox"); });
   PageFurniture::OnClick(IWReadMailLink, [this] { Furniture.Navigate("IWInbox"); });
   PageFurniture::OnClick(IWFindMsg, [this] { Furniture.Navigate("IWFind"); });
+  PageFurniture::OnClick(IWCreateEmailLink, [this] { StartNewMessage(*this); });
+  BindComposeOpeners(Furniture, *this);
 }
 
 void TIWMain::Render() {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <optional>
 #include <span>
+#include <stdexcept>
 
 #include "mail/id_message.h"
 #include "mail/message_display.h"
@@ -17,7 +18,9 @@
 #include "platform/random.h"
 #include "platform/read_file.h"
 #include "store/email_db.h"
+#include "web/app/compose_state.h"
 #include "web/app/user_session.h"
+#include "web/pages/compose_page.h"
 #include "web/pages/page_texts.h"
 #include "web/toolkit/application.h"
 #include "web/toolkit/server_controller.h"
@@ -188,12 +191,15 @@ TIWViewMail::TIWViewMail(TIWApplication& session, std::string name, std::string 
   IWPrintLink.Visible = false;
   IWSaveAttach.OnClick = [this](TIWBaseControl&) { SaveAttachClick(); };
   IWPrint.OnClick = [this](TIWBaseControl&) { PrintClick(); };
+  IWReply.OnClick = [this](TIWBaseControl&) { ReplyClick(); };
+  IWForward.OnClick = [this](TIWBaseControl&) { ForwardClick(); };
   IWSave.OnClick = [this](TIWBaseControl&) { SaveClick(); };
   IWDelete.OnClick = [this](TIWBaseControl&) { DeleteClick(); };
   IWShowRemote.OnClick = [this](TIWBaseControl&) { ShowRemoteClick(); };
   IWDownloadMessage.OnClick = [this](TIWBaseControl&) { DownloadMessageClick(); };
   // Home is a link here too; the furniture binds the folder links.
   PageFurniture::OnClick(Furniture.IWHomeLink, [this] { Furniture.Navigate("IWMain"); });
+  BindComposeOpeners(Furniture, *this);
 }
 
 void TIWViewMail::Fill(const TIdMessage& message, const TEmailRecord& record,
@@ -369,6 +375,100 @@ void TIWViewMail::PrintClick() {
   IWPrintLink.Caption = "<a href=\"" + AttributeEscape(url) +
                         "\" target=\"_blank\" rel=\"noopener\">Open the printable copy</a>";
   IWPrintLink.Visible = true;
+}
+
+// The quote block a reply starts with: the original's sender, the user, the date and the
+// subject as escaped text in quoted attributes, then the shown body (safe HTML already).
+static std::string ReplyQuote(const TIdMessage& message, const TEmailRecord& record,
+                              const TUserRecord& user, const std::string& body_html) {
+  const auto person = [](const std::string& address, const std::string& name) {
+    const std::string shown = name.empty() ? address : name;
+    return "<A title=\"" + AttributeEscape(address) +
+           "\" href=\"mailto:" + AttributeEscape(address) + "\">" + HtmlEscape(shown) + "</A>";
+  };
+  const std::string lines[] = {
+      "<DIV>&nbsp;</DIV>",
+      "<BLOCKQUOTE style=\"PADDING-RIGHT: 0px; PADDING-LEFT: 5px; MARGIN-LEFT: 5px; "
+      "BORDER-LEFT: #000000 2px solid; MARGIN-RIGHT: 0px\">",
+      "  <DIV style=\"FONT: 10pt arial\">----- Original Message ----- </DIV>",
+      "  <DIV style=\"BACKGROUND: #e4e4e4; FONT: 10pt arial; font-color: "
+      "black\"><B>From:&nbsp;</B>" +
+          person(ComposeLine(message.From.Address), ComposeLine(message.From.Name)) + "</DIV>",
+      "<DIV style=\"FONT: 10pt arial\"><B>To:&nbsp;</B>" +
+          person(user.EmailAddress, user.EmailDisplayName) + "</DIV>",
+      "<DIV style=\"FONT: 10pt arial\"><B>Sent:&nbsp;</B>" + HtmlEscape(record.DateText) + "</DIV>",
+      "<DIV style=\"FONT: 10pt arial\"><B>Subject:&nbsp;</B>" +
+          HtmlEscape(ComposeLine(message.Subject)) + "</DIV>",
+      body_html,
+      "</BLOCKQUOTE>",
+  };
+  std::string out;
+  for (const std::string& line : lines) out += line + "\r\n";
+  return out;
+}
+
+void TIWViewMail::ReplyClick() {
+  TIWApplication& session = WebApplication();
+  if (session.SessionEnding()) return;
+  TUserSession& state = *SessionOf(session);
+  ComposeState& compose = state.Compose;
+  // A reply starts from nothing: no recipient, file or flag of an earlier message.
+  ResetCompose(compose, state.User.UserDir);
+  const std::optional<ShownMessage> current = CurrentMessage(state, shown_.index);
+  TEmailRecord record;
+  if (!current || current->file_name != shown_.file_name || !state.EmailDB ||
+      !state.EmailDB->GetEmail(shown_.index, record)) {
+    ShowComposePage(*this);
+    session.ShowUserMessage(state.App().Text(kHtmlDialogStrings, "ReplyGenerateError"));
+    return;
+  }
+  TIdMessage message;
+  message.NoDecode = false;
+  message.LoadFromFile(fs::path(state.User.UserDir) / shown_.file_name);
+  compose.To = ComposeLine(message.From.Address);
+  compose.Subject = ComposeLine("Re: " + message.Subject);
+  compose.ReplySource = shown_.index;
+  compose.Reply = true;
+  compose.Forward = false;
+  const DisplayedBody body = BuildDisplayedBody(message, DisplayOptions{false});
+  compose.Body = ReplyQuote(message, record, state.User, body.html);
+  ShowComposePage(*this);
+}
+
+void TIWViewMail::ForwardClick() {
+  TIWApplication& session = WebApplication();
+  if (session.SessionEnding()) return;
+  TUserSession& state = *SessionOf(session);
+  ComposeState& compose = state.Compose;
+  const fs::path store = state.User.UserDir;
+  ResetCompose(compose, store);
+  const std::optional<ShownMessage> current = CurrentMessage(state, shown_.index);
+  if (!current || current->file_name != shown_.file_name) {
+    ShowComposePage(*this);
+    session.ShowUserMessage(state.App().Text(kHtmlDialogStrings, "ForwardGenerateError"));
+    return;
+  }
+  TIdMessage message;
+  message.NoDecode = false;
+  message.LoadFromFile(store / shown_.file_name);
+  compose.Subject = ComposeLine("Fwd: " + message.Subject);
+  compose.Body = BuildDisplayedBody(message, DisplayOptions{false}).html;
+  // The attachments go into the composition's own folder; two of one name stay apart.
+  for (const AttachmentEntry& entry : ListAttachments(message)) {
+    const auto* part = dynamic_cast<const TIdAttachment*>(&message.MessageParts[entry.part_index]);
+    if (part == nullptr) continue;
+    const fs::path folder = ComposeFolder(compose, store);
+    const std::string name = FreeAttachmentName(folder, SafeAttachmentFileName(entry.file_name));
+    if (!part->SaveToFile(folder / name)) {
+      throw std::runtime_error("Cannot write the forwarded attachment " + name + ".");
+    }
+    compose.Attachments.push_back(ComposeAttachment{name, part->Content.size()});
+  }
+  compose.AttachmentsFlag = !compose.Attachments.empty();
+  compose.ReplySource = shown_.index;
+  compose.Forward = true;
+  compose.Reply = false;
+  ShowComposePage(*this);
 }
 
 void TIWViewMail::ShowRemoteClick() {

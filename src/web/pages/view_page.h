@@ -87,6 +87,9 @@ class TIWViewMail : public TIWAppForm {
   void SaveClick();
   void SaveAttachClick();
   void PrintClick();
+  // Fill the session's composition from the shown message and show the compose page.
+  void ReplyClick();
+  void ForwardClick();
   void ShowRemoteClick();
   void DownloadMessageClick();
 

@@ -383,8 +383,13 @@ TEST_F(FolderPagesTest, SelectAllIsOffWhenThePageIsVisitedAgain) {
   Start();
   Inbox();
   browser_->Post("IWInbox", "IWSELECTALL", {{"IWSELECTALL", "On"}});
+  // A new message leaves the folder page, and the flag goes off with it.
+  EXPECT_EQ(browser_->Post("IWInbox", "IWCREATEEMAIL").PageName(), "IWNewEmail");
+  const Answer back = browser_->Post("IWNewEmail", "IWINBOXLINK");
+  ASSERT_EQ(Rows(back, "IWINBOX").size(), 1u);
+  EXPECT_FALSE(Rows(back, "IWINBOX")[0].checked);
+  browser_->Post("IWInbox", "IWSELECTALL", {{"IWSELECTALL", "On"}});
   // Pages the program does not have yet leave the folder page in place.
-  EXPECT_EQ(browser_->Post("IWInbox", "IWCREATEEMAIL").PageName(), "IWInbox");
   EXPECT_EQ(browser_->Post("IWInbox", "IWSETTINGS").PageName(), "IWInbox");
   EXPECT_EQ(browser_->Post("IWInbox", "IWHOMELINK").PageName(), "IWMain");
   const Answer inbox = browser_->Post("IWMain", "IWINBOXLINK");

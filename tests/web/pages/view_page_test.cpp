@@ -161,9 +161,9 @@ TEST_F(ViewPageTest, PlainMessageIsShownAsDataWithItsLineBreaks) {
   EXPECT_EQ(Record(n).Status, 1);
   EXPECT_EQ(view.body.find("ID=\"IWATTACHMENTS\""), std::string::npos);
   EXPECT_EQ(view.body.find("ID=\"IWSHOWREMOTE\""), std::string::npos);
-  // No compose page in the program: no reply or forward.
-  EXPECT_EQ(view.body.find("ID=\"IWREPLY\""), std::string::npos);
-  EXPECT_EQ(view.body.find("ID=\"IWFORWARD\""), std::string::npos);
+  // The program's compose page makes reply and forward available.
+  EXPECT_NE(view.body.find("ID=\"IWREPLY\""), std::string::npos);
+  EXPECT_NE(view.body.find("ID=\"IWFORWARD\""), std::string::npos);
   EXPECT_NE(view.body.find("ID=\"IWPRINT\""), std::string::npos);
   EXPECT_NE(view.body.find("tick();"), std::string::npos);
 }
