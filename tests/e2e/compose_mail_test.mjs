@@ -1,0 +1,113 @@
+// Writing mail in Chromium against the real peers: a new message with To, Cc and Bcc and a
+// UTF-8 subject waits in the Outbox, send/receive delivers it through the recording SMTP
+// server (one RCPT per recipient, no Bcc in the data, an encoded subject, a Message-Id)
+// and it moves to Sent. Screenshots of the compose page at desktop and phone size.
+// Usage: node compose_mail_test.mjs <kestrune> <output dir>
+import assert from "node:assert/strict";
+import { existsSync, readdirSync, readFileSync } from "node:fs";
+import path from "node:path";
+import { openBrowser, startPeers, startServer, textOf } from "./kestrune_server.mjs";
+
+const [serverPath, outputDir] = process.argv.slice(2);
+if (!serverPath || !outputDir) {
+  console.error("usage: node compose_mail_test.mjs <kestrune> <output dir>");
+  process.exit(2);
+}
+const peers = startPeers();
+const { env, box } = peers;
+
+// The recorded messages whose envelope sender is `from`: { rcpt, data } each.
+function recorded(from) {
+  const dir = env.SMTP_RECORD_DIR;
+  const out = [];
+  for (const name of readdirSync(dir)) {
+    if (name.startsWith(".")) continue;
+    const envelope = readFileSync(path.join(dir, name, "envelope"), "utf8").split("\n");
+    if (!envelope.includes(`mail_from ${from}`)) continue;
+    out.push({
+      rcpt: envelope.filter((line) => line.startsWith("rcpt_to ")).map((line) => line.slice(8)),
+      data: readFileSync(path.join(dir, name, "data"), "latin1"),
+    });
+  }
+  return out;
+}
+
+const server = await startServer(serverPath, { AllowWebReg: "1" },
+                                 { host: "127.0.0.1", port: Number(env.SMTP_PORT) });
+let browser;
+try {
+  browser = await openBrowser(outputDir);
+  const { page, dialogs } = browser;
+  const problems = [];
+  page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
+  await page.goto(server.base, { waitUntil: "load" });
+  await browser.submitBy(() => page.click("#IWWEBREG"));
+  const fields = {
+    IWUSERNAME: "writer", IWUSERPASS: "pw", IWUSERCONFIRM: "pw", IWDISPLAYNAME: "Writer",
+    IWEMAILADDRESS: "writer@example.test", IWSERVERADDRESS: "127.0.0.1",
+    IWSERVERPORT: env.POP3_PORT, IWSERVERUSERNAME: box, IWSERVERUSERPASS: `pw-${box}`,
+  };
+  for (const [id, value] of Object.entries(fields)) await page.fill(`#${id}`, value);
+  await page.check("#IWREADTERMS");
+  await browser.submitBy(() => page.click("#IWREGISTER"));
+  assert.match(await browser.nextDialog(1), /^Registration was successful/);
+  dialogs.length = 0;
+  await page.fill("#IWUSERNAME", "writer");
+  await page.fill("#IWPASSWORD", "pw");
+  await browser.submitBy(() => page.click("#IWSUBMIT"));
+
+  await browser.submitBy(() => page.click("#IWCREATEEMAIL"));
+  assert.equal(await page.title(), "Kestrune - New message");
+  assert.equal(await textOf(page, "#IWFROM"), "writer@example.test");
+  await page.fill("#IWTO", "Ann <ann@example.test>; bob@example.test;");
+  await page.fill("#IWCCLIST", "carol@example.test");
+  await page.fill("#IWBCCLIST", "hidden@example.test");
+  await page.fill("#IWSUBJECT", "Grüße aus Köln");
+  // The body: the rich-text editor's area when it runs, else the plain text area.
+  if (await page.isVisible("#IWEMAILBODY")) {
+    await page.fill("#IWEMAILBODY", "Hello all,\nsee you soon.");
+  } else {
+    await page.locator("[contenteditable=true]").first().click();
+    await page.keyboard.type("Hello all, see you soon.");
+  }
+  await browser.shoot("compose");
+
+  // A bad address is refused with the focus on its field, the text kept.
+  await page.fill("#IWCCLIST", "carol at example");
+  await browser.submitBy(() => page.click("#IWSEND"));
+  assert.equal(await browser.nextDialog(1),
+               "Please enter the email address of the person who you wish to send this message to.");
+  assert.equal(await page.evaluate(() => document.activeElement.id), "IWCCLIST");
+  assert.equal(await page.inputValue("#IWSUBJECT"), "Grüße aus Köln");
+  dialogs.length = 0;
+  await page.fill("#IWCCLIST", "carol@example.test");
+  await browser.submitBy(() => page.click("#IWSEND"));
+  assert.equal(await page.title(), "Kestrune - Home");
+  assert.equal(await textOf(page, "#IWOUTBOXLINK"), "Outbox (1)");
+
+  await browser.submitBy(() => page.click("#IWSENDRECV"));
+  assert.equal(await textOf(page, "#IWOUTBOXLINK"), "Outbox");
+  const sent = recorded("writer@example.test");
+  assert.equal(sent.length, 1, "one message reached the relay");
+  assert.deepEqual(sent[0].rcpt, ["ann@example.test", "bob@example.test", "carol@example.test",
+                                  "hidden@example.test"]);
+  const data = sent[0].data;
+  const head = data.slice(0, data.indexOf("\r\n\r\n"));
+  assert.doesNotMatch(head, /^Bcc:/im, "no Bcc in the data");
+  assert.doesNotMatch(data, /hidden@example\.test/, "the Bcc address is nowhere in the data");
+  assert.match(head, /^Subject: =\?utf-8\?[BQ]\?/im, "the subject is an encoded word");
+  assert.match(head, /^Message-Id: <[^<>\s]+@example\.test>\r?$/im);
+  assert.match(head, /^To: .*ann@example\.test.*bob@example\.test/im);
+  assert.match(data, /Hello all,/);
+
+  await browser.submitBy(() => page.click("#IWSENTLINK"));
+  assert.match(await page.locator("#IWSENT").textContent(), /Grüße aus Köln/);
+  await browser.submitBy(() => page.click("#IWOUTBOXLINK"));
+  assert.doesNotMatch(await page.locator("body").textContent(), /Grüße aus Köln/);
+  assert.deepEqual(problems, []);
+  console.log("compose mail test passed");
+} finally {
+  if (browser) await browser.close();
+  await server.stop();
+  peers.stop();
+}
