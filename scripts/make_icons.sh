@@ -38,6 +38,7 @@ icons=(
   "rpe 16 actions/mail-reply-sender"      # replied to or forwarded
   "atm 16 status/mail-attachment"         # has an attachment
   "user 16 apps/system-users"             # a contact or an account
+  "left 16 actions/go-previous"           # a quick-list contact: take it as a recipient
   # Contacts side panel: open it (shown while collapsed) and collapse it.
   "co 16 actions/list-add"
   "cc 16 actions/list-remove"
