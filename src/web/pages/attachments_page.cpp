@@ -153,10 +153,8 @@ TIWAttachments::TIWAttachments(TIWApplication& session, std::string name, std::s
   for (const auto& [control, page_name] : destinations) {
     PageFurniture::OnClick(*control, [this, page_name = page_name] { Leave(page_name); });
   }
-  PageFurniture::OnClick(Furniture.IWCreateEmail, [this] {
-    if (WebApplication().SessionEnding()) return;
-    StartNewMessage(*this);  // a new message: the whole composition starts again
-  });
+  // A new message, the suggestions or a contact's click start the composition again.
+  BindComposeOpeners(Furniture, *this);
   PageFurniture::OnClick(Furniture.IWSettings, [this] {
     TUserSession* state = SessionOf(WebApplication());
     if (state == nullptr) return;

@@ -178,7 +178,10 @@ TEST_F(AttachmentsPageTest, OkayKeepsTheListForTheMessage) {
   Open();
   Upload("a.txt", "a");
   Upload("b.txt", "b");
-  browser_->Post("IWAttachments", "IWOKAY");
+  const Answer compose = browser_->Post("IWAttachments", "IWOKAY");
+  EXPECT_EQ(compose.PageName(), "IWNewEmail");
+  EXPECT_NE(compose.body.find("a.txt&nbsp;(&nbsp;0k&nbsp;);&nbsp;b.txt&nbsp;(&nbsp;0k&nbsp;);"),
+            std::string::npos);
   EXPECT_TRUE(Compose().AttachmentsFlag);
   ASSERT_EQ(Compose().Attachments.size(), 2u);
   EXPECT_EQ(Compose().Attachments[1].file_name, "b.txt");
