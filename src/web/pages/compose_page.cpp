@@ -734,7 +734,8 @@ void TIWNewEmail::PrintClick() {
   if (session.SessionEnding()) return;
   TUserSession& state = State();
   const ComposeState& compose = state.Compose;
-  const SanitisedHtml html = SanitiseHtml(compose.Body, SanitiseOptions{false, {}});
+  const SanitisedHtml html =
+      SanitiseHtml(compose.Body, SanitiseOptions{.allow_remote = false, .own_frame = false});
   std::vector<std::string> lines =
       TextLines(ReadWholeFile(session.Controller().TemplateDir / "printmail.htm"));
   const std::string filled =

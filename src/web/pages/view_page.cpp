@@ -357,7 +357,8 @@ void TIWViewMail::PrintClick() {
   TIdMessage message;
   if (!LoadShown(state, message, "EmailLocateError")) return;
   // The copy is a page of its own: its body never loads anything remote.
-  const DisplayedBody body = BuildDisplayedBody(message, DisplayOptions{false});
+  const DisplayedBody body =
+      BuildDisplayedBody(message, DisplayOptions{.allow_remote = false, .own_frame = false});
   const std::string body_html = body.is_html ? "<div class=\"mail-html\">" + body.html + "</div>"
                                              : "<div class=\"mail-text\">" + body.html + "</div>";
   const fs::path template_file = session.Controller().TemplateDir / kPrintTemplate;
@@ -430,7 +431,8 @@ void TIWViewMail::ReplyClick() {
   compose.ReplySource = shown_.index;
   compose.Reply = true;
   compose.Forward = false;
-  const DisplayedBody body = BuildDisplayedBody(message, DisplayOptions{false});
+  const DisplayedBody body =
+      BuildDisplayedBody(message, DisplayOptions{.allow_remote = false, .own_frame = false});
   compose.Body = ReplyQuote(message, record, state.User, body.html);
   ShowComposePage(*this);
 }
@@ -452,7 +454,8 @@ void TIWViewMail::ForwardClick() {
   message.NoDecode = false;
   message.LoadFromFile(store / shown_.file_name);
   compose.Subject = ComposeLine("Fwd: " + message.Subject);
-  compose.Body = BuildDisplayedBody(message, DisplayOptions{false}).html;
+  compose.Body =
+      BuildDisplayedBody(message, DisplayOptions{.allow_remote = false, .own_frame = false}).html;
   // The attachments go into the composition's own folder; two of one name stay apart.
   for (const AttachmentEntry& entry : ListAttachments(message)) {
     const auto* part = dynamic_cast<const TIdAttachment*>(&message.MessageParts[entry.part_index]);

@@ -396,6 +396,20 @@ TEST_F(ViewPageTest, PrintCopyIsEscapedPrivateToTheSessionAndGoesWithIt) {
   EXPECT_EQ(browser_->Get(url).status, 404);
 }
 
+TEST_F(ViewPageTest, APrintCopyKeepsNoStyleOfTheMessageThatCouldHideOrFakeItsFields) {
+  const int n = AddMessage(
+      "From: a@x.test\r\nTo: b@x.test\r\nSubject: Styled\r\nContent-Type: text/html\r\n\r\n"
+      "<style>td { color: rgb(1, 2, 3) }</style>"
+      "<div style=\"position: fixed; top: 0\">From: bank@example.test</div><p>Body text</p>\r\n",
+      1);
+  Open(n);
+  const Answer copy = browser_->Get(PrintURL(Click("IWPRINT")));
+  ASSERT_EQ(copy.status, 200);
+  EXPECT_NE(copy.body.find("Body text"), std::string::npos) << copy.body;
+  EXPECT_EQ(copy.body.find("rgb(1, 2, 3)"), std::string::npos) << copy.body;
+  EXPECT_EQ(copy.body.find("position"), std::string::npos) << copy.body;
+}
+
 TEST(PrintTemplate, EachTagOnceInALineAndValuesNeverReadAsTags) {
   const std::vector<std::string> lines = {
       "<p>[To] and [to]</p>",
