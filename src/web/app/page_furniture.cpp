@@ -1,6 +1,7 @@
 // Toolbar, folder navigation, clock and contacts side panel of the mail pages.
 #include "web/app/page_furniture.h"
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -114,7 +115,8 @@ void PageFurniture::Navigate(std::string_view object_name) {
 void PageFurniture::FillContacts(TUserSession& state) {
   const TWebApp& app = state.App();
   std::vector<std::pair<int, TContactRecord>> active;
-  if (state.ContactsDB) {
+  shown_contacts_.clear();
+  if (state.OpenContactsDB()) {
     for (int i = 1; i <= state.ContactsDB->GetCount(); ++i) {
       TContactRecord contact;
       if (state.ContactsDB->GetContact(i, contact) && contact.Active == 1) {
@@ -126,6 +128,7 @@ void PageFurniture::FillContacts(TUserSession& state) {
   IWContacts.SetRowCount(static_cast<int>(active.size()));
   for (std::size_t k = 0; k < active.size(); ++k) {
     const auto& [position, contact] = active[k];
+    shown_contacts_[position] = {contact.ContactName, contact.ContactEmail};
     const int row = static_cast<int>(k);
     TIWGridCell& icon = IWContacts.Cell(row, 0);
     icon.Text =
@@ -159,14 +162,24 @@ void PageFurniture::ContactClick(int position) {
   TIWApplication& session = page_.WebApplication();
   if (session.SessionEnding()) return;
   TUserSession* state = SessionOf(session);
-  TContactRecord contact;
-  if (state == nullptr || !state->ContactsDB || !state->ContactsDB->GetContact(position, contact) ||
-      contact.Active != 1) {
-    session.ShowUserMessage(state ? state->App().Text(kHtmlDialogStrings, "ContactFindError")
-                                  : std::string());
+  if (state == nullptr) return;
+  const auto shown = shown_contacts_.find(position);
+  std::optional<TContactRecord> found;
+  if (shown != shown_contacts_.end() && state->OpenContactsDB()) {
+    TContactRecord contact;
+    for (int i = 1; state->ContactsDB->GetContact(i, contact); ++i) {
+      if (contact.Active == 1 && contact.ContactName == shown->second.first &&
+          contact.ContactEmail == shown->second.second) {
+        found = contact;
+        break;
+      }
+    }
+  }
+  if (!found) {
+    session.ShowUserMessage(state->App().Text(kHtmlDialogStrings, "ContactFindError"));
     return;
   }
-  if (OnContactClick) OnContactClick(position);
+  if (OnContactClick) OnContactClick(*found);
 }
 
 TIWImageFile& PageFurniture::ToolImage(TIWAppForm& page, const char* name, const char* image) {

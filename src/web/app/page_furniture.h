@@ -4,8 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "web/toolkit/app_form.h"
 #include "web/toolkit/controls_text.h"
@@ -14,6 +16,7 @@
 namespace kestrune {
 
 class TUserSession;
+struct TContactRecord;
 class TWebApp;
 
 class PageFurniture {
@@ -48,9 +51,9 @@ class PageFurniture {
   TIWLabel& IWDivClose;
   TIWLabel& IWTableClose;
 
-  // What a click on a contact of the side panel does with the contact's position in
-  // Contacts.Dat (the compose page binds it); the contact is known to exist.
-  std::function<void(int position)> OnContactClick;
+  // What a click on a contact of the side panel does with that contact (the compose page
+  // binds it): the contact the link showed, found again in Contacts.Dat as it is now.
+  std::function<void(const TContactRecord& contact)> OnContactClick;
 
   // Goes to the session's page of that object name (a live one, else a new one) and
   // discards the page left behind; nothing while the session ends or when the program has
@@ -69,6 +72,9 @@ class PageFurniture {
  private:
   void FillContacts(TUserSession& state);
   void ContactClick(int position);
+  // Name and address of each contact the last render listed, by its position then (every
+  // save compacts and sorts the file, so a position may name another contact later).
+  std::map<int, std::pair<std::string, std::string>> shown_contacts_;
   void SetFolderCaption(TIWControl& control, const TWebApp& app, int count);
   TIWAppForm& page_;
 };

@@ -75,7 +75,10 @@ bool TUserSession::OpenEmailDB() {
 
 bool TUserSession::OpenContactsDB() {
   if (User.UserDir.empty()) return false;
-  if (ContactsDB && ContactsDB->IsOpen()) return true;
+  const FileStamp now = StoreFileStamp(User, TContactsDB::kFileName);
+  if (ContactsDB && ContactsDB->IsOpen() && now == ContactsDB->FileVersion()) return true;
+  // As with the index: pages save every change at once, so a copy behind the file (another
+  // session or the command line saved) holds nothing of its own and is read again.
   auto fresh = std::make_unique<TContactsDB>();
   try {
     if (!fresh->Open(User.UserDir)) return false;

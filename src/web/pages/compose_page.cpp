@@ -870,23 +870,12 @@ void StartSuggestions(TIWAppForm& from) {
   ShowComposePage(from);
 }
 
-void StartMessageToContact(TIWAppForm& from, int position) {
-  TIWApplication& session = from.WebApplication();
-  TUserSession* state = SessionOf(session);
-  if (session.SessionEnding() || state == nullptr || !state->LoggedIn) return;
-  TContactRecord contact;
-  if (!state->OpenContactsDB() || !state->ContactsDB->GetContact(position, contact) ||
-      contact.Active != 1) {
-    session.ShowUserMessage(state->App().Text(kHtmlDialogStrings, "ContactFindError"));
-    return;
-  }
-  StartNewMessage(from, contact.ContactEmail);
-}
-
 void BindComposeOpeners(PageFurniture& furniture, TIWAppForm& page) {
   PageFurniture::OnClick(furniture.IWCreateEmail, [&page] { StartNewMessage(page); });
   PageFurniture::OnClick(furniture.IWSuggest, [&page] { StartSuggestions(page); });
-  furniture.OnContactClick = [&page](int position) { StartMessageToContact(page, position); };
+  furniture.OnContactClick = [&page](const TContactRecord& contact) {
+    StartNewMessage(page, contact.ContactEmail);
+  };
 }
 
 }  // namespace kestrune

@@ -27,12 +27,8 @@ void StartNewMessage(TIWAppForm& from, std::string_view to = {});
 // fixed (the server ignores posted changes), no attachments, no signature.
 void StartSuggestions(TIWAppForm& from);
 
-// Starts a new message to the active contact at that position of Contacts.Dat (the side
-// panel's click); tells the user ContactFindError when there is none.
-void StartMessageToContact(TIWAppForm& from, int position);
-
 // Binds a page's toolbar image IWCreateEmail, its IWSuggest link and its side panel's
-// contact click to the three openers above.
+// contact click to the openers above.
 void BindComposeOpeners(PageFurniture& furniture, TIWAppForm& page);
 
 // Shows the compose page with the session's compose state as it is (after the picker or

@@ -12,6 +12,7 @@
 
 #include "platform/ascii.h"
 #include "settings/program_config.h"
+#include "store/contacts_db.h"
 #include "store/email_db.h"
 #include "web/app/user_session.h"
 #include "web/pages/compose_page.h"
@@ -209,9 +210,9 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
     SelectAll() = false;
     StartSuggestions(*this);
   });
-  Furniture.OnContactClick = [this](int position) {
+  Furniture.OnContactClick = [this](const TContactRecord& contact) {
     SelectAll() = false;
-    StartMessageToContact(*this, position);
+    StartNewMessage(*this, contact.ContactEmail);
   };
   PageFurniture::OnClick(Furniture.IWSettings, [this] {
     TUserSession* state = SessionOf(WebApplication());

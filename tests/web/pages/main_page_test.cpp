@@ -129,6 +129,42 @@ TEST_F(HomePageTest, ContactsPanelListsActiveContactsOpenAtLogIn) {
   EXPECT_EQ(collapsed.body.find("nameless@x.test"), std::string::npos);
 }
 
+TEST_F(HomePageTest, AContactClickStartsAMessageToTheContactTheLinkShowed) {
+  const std::string store = config_.UserDirectories + "Admin/";
+  {
+    TContactsDB contacts;
+    ASSERT_TRUE(contacts.Open(store));
+    ASSERT_TRUE(contacts.AddContact("Bob", "bob@x.test"));
+    ASSERT_TRUE(contacts.AddContact("Carl", "carl@x.test"));
+    contacts.Save(store);
+  }
+  Start();
+  const Answer home = Home();
+  // The action of the link showing Bob, as the browser would post it.
+  const auto bob = home.body.find(">Bob</a>");
+  ASSERT_NE(bob, std::string::npos) << home.body;
+  const auto call = home.body.rfind("SubmitClickConfirm(&#39;", bob);
+  ASSERT_NE(call, std::string::npos);
+  const auto name_start = call + std::string("SubmitClickConfirm(&#39;").size();
+  const std::string control =
+      home.body.substr(name_start, home.body.find("&#39;", name_start) - name_start);
+  const auto param_start = home.body.find("&#39;", home.body.find("&#39;", name_start) + 5) + 5;
+  const std::string param =
+      home.body.substr(param_start, home.body.find("&#39;", param_start) - param_start);
+
+  // Meanwhile another session adds Anna: the file is sorted again and Bob's position moves.
+  {
+    TContactsDB contacts;
+    ASSERT_TRUE(contacts.Open(store));
+    ASSERT_TRUE(contacts.AddContact("Anna", "anna@x.test"));
+    contacts.Save(store);
+  }
+  const Answer compose = browser_->Post("IWMain", control, {}, param);
+  EXPECT_EQ(compose.PageName(), "IWNewEmail") << compose.body.substr(0, 2000);
+  EXPECT_NE(compose.body.find("VALUE=\"bob@x.test\""), std::string::npos) << compose.body;
+  EXPECT_EQ(compose.body.find("anna@x.test\""), std::string::npos);
+}
+
 // A stand-in for a folder page.
 class FolderPage : public TIWAppForm {
  public:
