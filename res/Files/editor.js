@@ -314,7 +314,9 @@
     // The area is named like the field it stands for; a click on the field's label focuses it.
     Label(area) {
       const textarea = this.textarea;
-      const label = textarea.id ? document.querySelector('label[for="' + CSS.escape(textarea.id) + '"]') : null;
+      const label = textarea.id
+        ? document.querySelector('label[for="' + CSS.escape(textarea.id) + '"]')
+        : null;
       if (label) {
         if (!label.id) {
           label.id = "kst-editor-label-" + this.number;
@@ -436,7 +438,14 @@
     ToggleQuote() {
       const quote = this.Enclosing("blockquote");
       if (!quote) {
-        this.Exec("formatBlock", "blockquote");
+        // Browsers differ in the value form they take; the first that quotes the line wins.
+        for (const [command, value] of [["formatBlock", "blockquote"],
+          ["formatBlock", "<blockquote>"], ["indent", undefined]]) {
+          this.Exec(command, value);
+          if (this.Enclosing("blockquote")) {
+            break;
+          }
+        }
         return;
       }
       // Unquote by putting the quote's content in a plain block in its place (it stays on
@@ -455,7 +464,8 @@
       // Run() put the selection in the area; the dialog may take it away, so keep it.
       const range = this.SelectionInside() ? window.getSelection().getRangeAt(0).cloneRange()
         : null;
-      const answer = window.prompt(kTexts.linkPrompt, current ? current.getAttribute("href") : "https://");
+      const answer =
+        window.prompt(kTexts.linkPrompt, current ? current.getAttribute("href") : "https://");
       this.Focus();
       if (range && this.area.contains(range.commonAncestorContainer)) {
         const selection = window.getSelection();

@@ -346,6 +346,21 @@ Test("paste: hostile HTML cleaned, images as data dropped, plain text kept", asy
   assert.equal(await Body(page), html.replace(/<div><div>a b<\/div><\/div>$/,
     "<div><div>a bline &lt;1&gt;</div>line 2</div>"));
   assert.notEqual(await Body(page), html);
+  // HTML dropped in from outside is cleaned the same way.
+  await page.evaluate(() => {
+    const area = document.querySelector(".kst-editor-area");
+    area.replaceChildren("Drop here:");
+    const transfer = new DataTransfer();
+    transfer.setData("text/html",
+      '<img src="/beacon/drop.gif" onerror="window.pwned=5"><i style="color:red">dropped</i>');
+    const box = area.getBoundingClientRect();
+    area.dispatchEvent(new DragEvent("drop", {
+      dataTransfer: transfer, bubbles: true, cancelable: true,
+      clientX: box.right - 5, clientY: box.bottom - 5,
+    }));
+  });
+  await page.waitForTimeout(300);
+  assert.equal(await Body(page), "Drop here:<i>dropped</i>");
   assert.equal(await page.evaluate(() => window.pwned), undefined);
   assert.deepEqual(unexpected, []);
   assert.deepEqual(problems, []);
@@ -389,11 +404,14 @@ Test("form.submit() from script posts the area's HTML and KstBodyIsHtml=1", asyn
   // A change the browser reports with no input event (a spelling fix, say) still goes out.
   await page.evaluate(() => {
     const area = document.querySelector(".kst-editor-area");
-    area.insertAdjacentHTML("beforeend", '<div style="color:red">See <u onclick="x()">you</u></div>');
+    area.insertAdjacentHTML("beforeend",
+      '<div style="color:red">See <u onclick="x()">you</u></div>');
   });
   await Promise.all([
     page.waitForNavigation({ waitUntil: "load" }),
-    page.click("#IWSEND"),  // the toolkit's SubmitClick: form.submit(), no submit event
+    // The toolkit's SubmitClick (form.submit(), no submit event) while the area keeps the
+    // focus, as when a shortcut or a timer posts the page.
+    page.evaluate(() => SubmitClick("IWSEND", "", false)),
   ]);
   assert.equal(await page.textContent("p"), "Posted");
   assert.equal(posts.length, 1);
