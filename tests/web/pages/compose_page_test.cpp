@@ -5,9 +5,11 @@
 // openers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "mail/id_message.h"
+#include "platform/ascii.h"
 #include "store/contacts_db.h"
 #include "store/email_db.h"
 #include "web_app_fixture.h"
@@ -459,6 +461,46 @@ TEST_F(ComposePageTest, TypedTextSurvivesAnActionThatKeepsThePage) {
   // A script-less browser's text comes back as typed, still marked plain.
   EXPECT_NE(page.body.find("a &lt; b\r\nnext</textarea>"), std::string::npos) << page.body;
   EXPECT_NE(page.body.find("name=\"KstBodyIsHtml\" value=\"0\""), std::string::npos);
+}
+
+TEST_F(ComposePageTest, TheQuickListShowsTheMostUsedFirstAndAClickAddressesThatContact) {
+  {
+    TContactsDB contacts;
+    ASSERT_TRUE(contacts.Open(store_));
+    for (int use = 1; use <= 6; ++use) {
+      const std::string name(1, static_cast<char>('A' + use - 1));
+      ASSERT_TRUE(contacts.AddContact(name + " Person", AsciiLower(name) + "@x.test"));
+    }
+    for (int i = 1; i <= contacts.GetCount(); ++i) {
+      TContactRecord contact;
+      ASSERT_TRUE(contacts.GetContact(i, contact));
+      contact.UseCount = contact.ContactName[0] - 'A' + 1;  // A used once ... F six times
+      ASSERT_TRUE(contacts.SetContact(i, contact));
+    }
+    contacts.Save(store_);
+  }
+  SignIn();
+  const Answer compose = NewMessage();
+  const auto grid_at = compose.body.find("ID=\"IWQUICKLIST\"");
+  ASSERT_NE(grid_at, std::string::npos);
+  const std::string grid =
+      compose.body.substr(grid_at, compose.body.find("</table>", grid_at) - grid_at);
+  std::vector<std::size_t> at;
+  for (const char* name : {">F Person<", ">E Person<", ">D Person<", ">C Person<", ">B Person<"}) {
+    at.push_back(grid.find(name));
+    ASSERT_NE(at.back(), std::string::npos) << name;
+  }
+  EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << "most used first";
+  EXPECT_EQ(grid.find(">A Person<"), std::string::npos) << "five rows only";
+
+  const Answer picked = browser_->Post("IWNewEmail", "IWQUICKLIST", {}, "1_1");
+  EXPECT_EQ(InputValue(picked, "IWTO"), "e@x.test");
+  TContactsDB contacts;
+  ASSERT_TRUE(contacts.Open(store_));
+  TContactRecord contact;
+  for (int i = 1; contacts.GetContact(i, contact); ++i) {
+    if (contact.ContactEmail == "e@x.test") EXPECT_EQ(contact.UseCount, 6);
+  }
 }
 
 }  // namespace
