@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <system_error>
 
@@ -163,24 +164,36 @@ std::string TIdMessage::Text(THeaderTarget target) const {
   return out;
 }
 
+namespace {
+
+// The text of a message file, piece by piece: every line dot-stuffed and ended by CR LF,
+// then the "." line.
+void WriteFileText(const TIdMessage& message, const std::function<void(std::string_view)>& append) {
+  message.WriteLines(THeaderTarget::kStore, [&append](std::string_view line) {
+    if (!line.empty() && line.front() == '.') append(".");
+    append(line);
+    append("\r\n");
+  });
+  append(".\r\n");
+}
+
+}  // namespace
+
 std::string TIdMessage::FileText() const {
   std::string out;
-  WriteLines(THeaderTarget::kStore, [&out](std::string_view line) {
-    if (!line.empty() && line.front() == '.') out += '.';
-    out.append(line);
-    out.append("\r\n");
-  });
-  out.append(".\r\n");
+  WriteFileText(*this, [&out](std::string_view piece) { out.append(piece); });
   return out;
 }
 
 void TIdMessage::SaveToFile(const std::filesystem::path& path) const {
-  std::string text = FileText();
   std::error_code ec;
   std::filesystem::remove(path, ec);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw MessageError("Cannot save message to file " + path.string());
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  // Written as it is made: a big message is never held whole a second time.
+  WriteFileText(*this, [&out](std::string_view piece) {
+    out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+  });
   out.close();
   if (!out) throw MessageError("Cannot save message to file " + path.string());
 }

@@ -40,18 +40,34 @@ void AppendAddresses(const TIdEmailAddressList& list, std::vector<std::string>& 
 }
 
 // The DATA section: the message's lines, dot-stuffed, each ended by CR LF, then ".".
-std::string DataSection(const TIdMessage& message) {
-  std::string data;
-  message.WriteLines(THeaderTarget::kTransmit, [&data](std::string_view line) {
+// `write` gets it in pieces of about kDataPiece bytes, so a big message is never held
+// whole a second time. A line holding CR or LF is refused by the first pass, before
+// anything is sent.
+constexpr std::size_t kDataPiece = 64 * 1024;
+
+void CheckDataLines(const TIdMessage& message) {
+  message.WriteLines(THeaderTarget::kTransmit, [](std::string_view line) {
     if (line.find_first_of("\r\n") != std::string_view::npos) {
       throw TransportError("Refused to send a message line holding CR or LF.");
     }
-    if (!line.empty() && line.front() == '.') data += '.';
-    data += line;
-    data += "\r\n";
   });
-  data += ".\r\n";
-  return data;
+}
+
+template <class Write>
+void WriteDataSection(const TIdMessage& message, Write&& write) {
+  std::string piece;
+  piece.reserve(kDataPiece + 1024);
+  message.WriteLines(THeaderTarget::kTransmit, [&](std::string_view line) {
+    if (!line.empty() && line.front() == '.') piece += '.';
+    piece += line;
+    piece += "\r\n";
+    if (piece.size() >= kDataPiece) {
+      write(piece);
+      piece.clear();
+    }
+  });
+  piece += ".\r\n";
+  write(piece);
 }
 
 }  // namespace
@@ -199,7 +215,7 @@ void TIdSMTP::Send(const TIdMessage& message) {
   AppendAddresses(message.Recipients, recipients);
   AppendAddresses(message.CCList, recipients);
   AppendAddresses(message.BccList, recipients);
-  const std::string data = DataSection(message);
+  CheckDataLines(message);
 
   SendCmd("RSET", {});
   AuthenticateIfOffered();
@@ -208,7 +224,7 @@ void TIdSMTP::Send(const TIdMessage& message) {
     SendCmd("RCPT TO:<" + recipient + ">", {250, 251});
   }
   SendCmd("DATA", {354});
-  connection_.Write(data);
+  WriteDataSection(message, [this](std::string_view piece) { connection_.Write(piece); });
   ReadReply();
   CheckReply({250});
 }

@@ -131,13 +131,19 @@ std::size_t Utf8SequenceLength(unsigned char lead) {
 
 }  // namespace
 
-std::vector<std::string> Base64EncodeLines(std::string_view bytes) {
-  std::string text = Base64Encode(bytes);
-  std::vector<std::string> lines;
-  lines.reserve(text.size() / kBase64LineLength + 1);
-  for (std::size_t pos = 0; pos < text.size(); pos += kBase64LineLength) {
-    lines.push_back(text.substr(pos, kBase64LineLength));
+void ForEachBase64Line(std::string_view bytes, const std::function<void(std::string_view)>& line) {
+  // 57 bytes are one line of 76 characters; every slice but the last is a multiple of 3,
+  // so the lines are those of the whole encoding cut every 76 characters.
+  constexpr std::size_t kBytesPerLine = kBase64LineLength / 4 * 3;
+  for (std::size_t pos = 0; pos < bytes.size(); pos += kBytesPerLine) {
+    line(Base64Encode(bytes.substr(pos, kBytesPerLine)));
   }
+}
+
+std::vector<std::string> Base64EncodeLines(std::string_view bytes) {
+  std::vector<std::string> lines;
+  lines.reserve(bytes.size() / (kBase64LineLength / 4 * 3) + 1);
+  ForEachBase64Line(bytes, [&lines](std::string_view text) { lines.emplace_back(text); });
   return lines;
 }
 

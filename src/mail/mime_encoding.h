@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,6 +16,9 @@ namespace kestrune {
 
 // Base64 of `bytes`, in lines of 76 characters.
 std::vector<std::string> Base64EncodeLines(std::string_view bytes);
+// The same lines handed to `line` one at a time, so that a big attachment is never held a
+// second time as its whole encoding.
+void ForEachBase64Line(std::string_view bytes, const std::function<void(std::string_view)>& line);
 
 // Decodes quoted-printable lines: "=XX" becomes the byte, "=" at a line end joins the
 // line with the next, trailing blanks are dropped, other lines end with CR LF (none after

@@ -330,7 +330,7 @@ void TMimeWriter::WriteBody(LimitedSink& out) const {
     } else if (!m.body_is_raw_ && encoding == "base64") {
       std::string text = JoinCrLf(m.Body);
       if (!m.Body.empty()) text += "\r\n";
-      for (const auto& line : Base64EncodeLines(text)) out.Line(line);
+      ForEachBase64Line(text, [&out](std::string_view line) { out.Line(line); });
     } else {
       for (const auto& line : m.Body) out.Line(line);
     }
@@ -401,7 +401,8 @@ void TMimeWriter::WriteTextPart(LimitedSink& out, const TIdText& part) const {
   if (encoding == "quoted-printable") {
     for (const auto& line : QuotedPrintableEncodeLines(JoinCrLf(part.Body))) out.Line(line);
   } else if (encoding == "base64") {
-    for (const auto& line : Base64EncodeLines(JoinCrLf(part.Body) + "\r\n")) out.Line(line);
+    ForEachBase64Line(JoinCrLf(part.Body) + "\r\n",
+                      [&out](std::string_view line) { out.Line(line); });
   } else {
     for (const auto& line : part.Body) out.Line(line);
   }
@@ -430,7 +431,7 @@ void TMimeWriter::WriteAttachment(LimitedSink& out, const TIdAttachment& part) c
   for (const auto& line : part.ExtraHeaders.Lines()) out.HeaderLine(line);
   out.Line("");
   if (encoding == "base64") {
-    for (const auto& line : Base64EncodeLines(part.Content)) out.Line(line);
+    ForEachBase64Line(part.Content, [&out](std::string_view line) { out.Line(line); });
     out.Line("");
   } else if (encoding == "quoted-printable") {
     // No empty line after the content here: it would become part of the content.

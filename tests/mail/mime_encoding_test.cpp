@@ -16,6 +16,24 @@ TEST(Base64, EncodesInLinesOf76) {
   EXPECT_EQ(Base64Decode(lines[0] + lines[1]), bytes);
 }
 
+TEST(Base64, LinesMadePieceByPieceAreTheWholeEncodingCutEvery76Characters) {
+  for (std::size_t size : {0u, 1u, 56u, 57u, 58u, 113u, 114u, 115u, 1000u}) {
+    std::string bytes;
+    for (std::size_t i = 0; i < size; ++i) bytes += static_cast<char>(i * 37 + 11);
+    const std::string whole = Base64Encode(bytes);
+    std::string joined;
+    std::size_t count = 0;
+    ForEachBase64Line(bytes, [&](std::string_view line) {
+      EXPECT_LE(line.size(), 76u);
+      if (joined.size() + line.size() < whole.size()) EXPECT_EQ(line.size(), 76u) << size;
+      joined += line;
+      ++count;
+    });
+    EXPECT_EQ(joined, whole) << size;
+    EXPECT_EQ(count, (whole.size() + 75) / 76) << size;
+  }
+}
+
 TEST(QuotedPrintable, DecodesSoftBreaksAndKeepsMalformedEscapes) {
   EXPECT_EQ(QuotedPrintableDecode(std::vector<std::string>{"a=3Db =", "c  ", "d=4", "=ZZ"}),
             "a=b c\r\nd=4\r\n=ZZ");
