@@ -140,11 +140,15 @@ void TIdMessage::LoadFromFile(const std::filesystem::path& path) {
     throw MessageError(TooLargeText(max_message_size_));
   }
   std::ifstream in(path, std::ios::binary);
-  std::string text(static_cast<std::size_t>(size), '\0');
-  if (!in || !in.read(text.data(), static_cast<std::streamsize>(size))) {
-    throw MessageError("Cannot load message from file " + path.string());
-  }
-  LoadFromText(text);
+  if (!in) throw MessageError("Cannot load message from file " + path.string());
+  // Line by line as LoadFromText splits a text, without holding the whole file as well.
+  ReadFromLines([&in]() -> std::optional<std::string> {
+    std::string line;
+    if (!std::getline(in, line)) return std::nullopt;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  });
+  if (in.bad()) throw MessageError("Cannot load message from file " + path.string());
 }
 
 TIdHeaderList TIdMessage::GenerateHeader(THeaderTarget target) const {

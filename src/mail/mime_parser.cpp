@@ -76,10 +76,43 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
+// Base64 lines decoded as Base64Decode would decode them joined, without joining them:
+// alphabet characters are gathered and decoded in whole groups of four as they come, so a
+// big attachment is not held a second time as one text.
+std::string DecodeBase64Lines(Lines lines) {
+  constexpr std::size_t kPiece = 64 * 1024;
+  const auto in_alphabet = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/';
+  };
+  std::size_t size = 0;
+  for (const auto& line : lines) size += line.size();
+  std::string out;
+  out.reserve(size / 4 * 3 + 3);
+  std::string pending;
+  for (const auto& line : lines) {
+    for (char c : line) {
+      if (c == '=') {  // the first "=" ends the data
+        pending += c;
+        out += Base64Decode(pending);
+        return out;
+      }
+      if (in_alphabet(c)) pending += c;
+    }
+    if (pending.size() >= kPiece) {
+      const std::size_t whole = pending.size() / 4 * 4;
+      out += Base64Decode(std::string_view(pending).substr(0, whole));
+      pending.erase(0, whole);
+    }
+  }
+  out += Base64Decode(pending);
+  return out;
+}
+
 std::string DecodeContent(Lines lines, std::string_view encoding) {
   std::string lower = AsciiLower(encoding);
   if (lower == "base64") {
-    return Base64Decode(JoinLines(lines));
+    return DecodeBase64Lines(lines);
   }
   if (lower == "quoted-printable") {
     return QuotedPrintableDecode(lines);
