@@ -92,15 +92,21 @@ PageFurniture::PageFurniture(TIWAppForm& page, std::string_view own_folder)
   IWLogout.OnClick = close;
   IWClose.OnClick = close;
   const std::pair<TIWControl*, const char*> destinations[] = {
-      {&IWInboxLink, "IWInbox"},           {&IWSavedLink, "IWSaved"},
-      {&IWOutboxLink, "IWOutbox"},         {&IWSentLink, "IWSent"},
-      {&IWDelLink, "IWDeleted"},           {&IWFind, "IWFind"},
-      {&IWContactsLink, "IWEditContacts"}, {&IWEditContacts, "IWEditContacts"},
+      {&IWHomeLink, "IWMain"},
+      {&IWInboxLink, "IWInbox"},
+      {&IWSavedLink, "IWSaved"},
+      {&IWOutboxLink, "IWOutbox"},
+      {&IWSentLink, "IWSent"},
+      {&IWDelLink, "IWDeleted"},
+      {&IWFind, "IWFind"},
+      {&IWContactsLink, "IWEditContacts"},
+      {&IWEditContacts, "IWEditContacts"},
   };
   for (const auto& [control, page_name] : destinations) {
     if (control->Name() == own_folder) continue;  // the page's own entry is a label
     OnClick(*control, [this, page_name = std::string(page_name)] { Navigate(page_name); });
   }
+  OnClick(IWSettings, [this] { NavigateToSettings(); });
 }
 
 void PageFurniture::Navigate(std::string_view object_name) {
@@ -108,8 +114,18 @@ void PageFurniture::Navigate(std::string_view object_name) {
   TUserSession* state = SessionOf(session);
   if (session.SessionEnding() || state == nullptr || !state->LoggedIn) return;
   if (const TIWPageClass* page_class = state->App().Pages().Named(object_name)) {
+    if (OnLeave) OnLeave();
     session.SwitchToPage(object_name, *page_class);
   }
+}
+
+void PageFurniture::NavigateToSettings() {
+  const TUserSession* state = SessionOf(page_.WebApplication());
+  if (state == nullptr) return;
+  static constexpr const char* kSettingsPages[] = {"IWAdminSettings", "IWUserSettings",
+                                                   "IWGenUserSet"};
+  const int level = state->User.PermissionLevel;
+  if (level >= 0 && level <= 2) Navigate(kSettingsPages[level]);
 }
 
 void PageFurniture::FillContacts(TUserSession& state) {

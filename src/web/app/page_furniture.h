@@ -55,10 +55,16 @@ class PageFurniture {
   // binds it): the contact the link showed, found again in Contacts.Dat as it is now.
   std::function<void(const TContactRecord& contact)> OnContactClick;
 
+  // Runs just before the page is left for another through Navigate (toolbar, folder links,
+  // settings): what the page holds for itself (a select-all flag, a composition) goes.
+  std::function<void()> OnLeave;
+
   // Goes to the session's page of that object name (a live one, else a new one) and
   // discards the page left behind; nothing while the session ends or when the program has
   // no such page.
   void Navigate(std::string_view object_name);
+  // Goes to the settings page of the user's permission level.
+  void NavigateToSettings();
 
   // Adds a toolbar image control showing "/Files/" + image + ".gif" at the toolbar's size.
   static TIWImageFile& ToolImage(TIWAppForm& page, const char* name, const char* image);

@@ -138,40 +138,12 @@ TIWAttachments::TIWAttachments(TIWApplication& session, std::string name, std::s
   IWOkay.OnClick = [this](TIWBaseControl&) { OkayClick(); };
   IWCancel.OnClick = [this](TIWBaseControl&) { CancelClick(); };
 
-  const std::pair<TIWControl*, const char*> destinations[] = {
-      {&Furniture.IWHomeLink, "IWMain"},
-      {&Furniture.IWInboxLink, "IWInbox"},
-      {&Furniture.IWSavedLink, "IWSaved"},
-      {&Furniture.IWOutboxLink, "IWOutbox"},
-      {&Furniture.IWSentLink, "IWSent"},
-      {&Furniture.IWDelLink, "IWDeleted"},
-      {&Furniture.IWFind, "IWFind"},
-      {&Furniture.IWContactsLink, "IWEditContacts"},
-      {&Furniture.IWEditContacts, "IWEditContacts"},
-      {&Furniture.IWSuggest, kNewEmailPage},
+  // Leaving through the toolbar or navigation drops a list that was never accepted.
+  Furniture.OnLeave = [this] {
+    if (TUserSession* state = SessionOf(WebApplication())) DropAttachments(*state);
   };
-  for (const auto& [control, page_name] : destinations) {
-    PageFurniture::OnClick(*control, [this, page_name = page_name] { Leave(page_name); });
-  }
   // A new message, the suggestions or a contact's click start the composition again.
   BindComposeOpeners(Furniture, *this);
-  PageFurniture::OnClick(Furniture.IWSettings, [this] {
-    TUserSession* state = SessionOf(WebApplication());
-    if (state == nullptr) return;
-    switch (state->User.PermissionLevel) {
-      case 0:
-        Leave("IWAdminSettings");
-        break;
-      case 1:
-        Leave("IWUserSettings");
-        break;
-      case 2:
-        Leave("IWGenUserSet");
-        break;
-      default:
-        break;
-    }
-  });
 }
 
 void TIWAttachments::Render() {
@@ -270,15 +242,6 @@ void TIWAttachments::CancelClick() {
   // Without an accepted list the files chosen here are not the message's.
   if (!state.Compose.AttachmentsFlag) DropAttachments(state);
   ShowComposePage(*this);
-}
-
-void TIWAttachments::Leave(const char* object_name) {
-  TIWApplication& session = WebApplication();
-  TUserSession* state = SessionOf(session);
-  if (session.SessionEnding() || state == nullptr || !state->LoggedIn) return;
-  if (state->App().Pages().Named(object_name) == nullptr) return;  // no such page yet
-  DropAttachments(*state);
-  Furniture.Navigate(object_name);
 }
 
 void ShowAttachmentsPage(TIWAppForm& from) {

@@ -63,7 +63,6 @@ class TIWAttachments : public TIWAppForm {
   void OkayClick();
   void CancelClick();
   // Leaves through a navigation or toolbar control: the list goes with the page.
-  void Leave(const char* object_name);
 
   // The file names of list items 1..n as the last render wrote them.
   std::vector<std::string> shown_;

@@ -321,7 +321,6 @@ class TIWNewEmail : public TIWAppForm {
   void MarkSource(TUserSession& state);
   void PrintClick();
   void QuickListClick(int row);
-  void LeaveTo(const char* object_name);
 
   // The plain text a script-less browser last posted and the HTML made of it: while the
   // state's body is that HTML, the text area shows the text as typed.
@@ -384,7 +383,7 @@ TIWNewEmail::TIWNewEmail(TIWApplication& session, std::string name, std::string 
   IWPrintLink.Visible = false;
 
   IWSend.OnClick = [this](TIWBaseControl&) { SendClick(); };
-  IWCancel.OnClick = [this](TIWBaseControl&) { LeaveTo("IWMain"); };
+  IWCancel.OnClick = [this](TIWBaseControl&) { Furniture.Navigate("IWMain"); };
   IWPrint.OnClick = [this](TIWBaseControl&) { PrintClick(); };
   IWAddEditAttachments.OnClick = [this](TIWBaseControl&) {
     if (WebApplication().SessionEnding() || State().Compose.ReadOnly) return;
@@ -393,35 +392,7 @@ TIWNewEmail::TIWNewEmail(TIWApplication& session, std::string name, std::string 
   IWQuickList.OnCellClick = [this](TIWGrid&, int row, int) { QuickListClick(row); };
 
   // Leaving the page by a link drops the message with its files.
-  const std::pair<TIWControl*, const char*> destinations[] = {
-      {&Furniture.IWHomeLink, "IWMain"},
-      {&Furniture.IWInboxLink, "IWInbox"},
-      {&Furniture.IWSavedLink, "IWSaved"},
-      {&Furniture.IWOutboxLink, "IWOutbox"},
-      {&Furniture.IWSentLink, "IWSent"},
-      {&Furniture.IWDelLink, "IWDeleted"},
-      {&Furniture.IWFind, "IWFind"},
-      {&Furniture.IWContactsLink, "IWEditContacts"},
-      {&Furniture.IWEditContacts, "IWEditContacts"},
-  };
-  for (const auto& [control, page_name] : destinations) {
-    PageFurniture::OnClick(*control, [this, page_name = page_name] { LeaveTo(page_name); });
-  }
-  PageFurniture::OnClick(Furniture.IWSettings, [this] {
-    switch (State().User.PermissionLevel) {
-      case 0:
-        LeaveTo("IWAdminSettings");
-        break;
-      case 1:
-        LeaveTo("IWUserSettings");
-        break;
-      case 2:
-        LeaveTo("IWGenUserSet");
-        break;
-      default:
-        break;
-    }
-  });
+  Furniture.OnLeave = [this] { ResetCompose(State().Compose, State().User.UserDir); };
   BindComposeOpeners(Furniture, *this);
 
   // Every action first takes what the browser posted into the compose state, so that a
@@ -778,18 +749,6 @@ void TIWNewEmail::QuickListClick(int row) {
   state.Compose.To = ComposeLine(contact.ContactEmail);
   ++contact.UseCount;
   if (state.ContactsDB->SetContact(position, contact)) state.ContactsDB->Save(state.User.UserDir);
-}
-
-void TIWNewEmail::LeaveTo(const char* object_name) {
-  TIWApplication& session = WebApplication();
-  TUserSession* state = SessionOf(session);
-  if (session.SessionEnding() || state == nullptr || !state->LoggedIn) return;
-  const TIWPageClass* page_class = std::string_view(object_name) == "IWMain"
-                                       ? &state->App().Pages().Main
-                                       : state->App().Pages().Named(object_name);
-  if (page_class == nullptr) return;  // a page the program does not have: stay
-  ResetCompose(state->Compose, state->User.UserDir);
-  session.SwitchToPage(object_name, *page_class);
 }
 
 // Resets the session's composition for a new opener; nullptr when the session has no

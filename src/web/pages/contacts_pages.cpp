@@ -88,18 +88,9 @@ bool BoxChecked(TIWGrid& grid, int row, int column) {
   return box != nullptr && box->Checked;
 }
 
-// The toolbar and navigation of both pages: the furniture's folder links, and home,
-// settings and the compose openers bound here.
+// The toolbar and navigation of both pages: the furniture's own, and the compose openers
+// bound here.
 void BindNavigation(TIWAppForm& page, PageFurniture& furniture) {
-  PageFurniture::OnClick(furniture.IWHomeLink, [&furniture] { furniture.Navigate("IWMain"); });
-  PageFurniture::OnClick(furniture.IWSettings, [&page, &furniture] {
-    TUserSession* state = SessionOf(page.WebApplication());
-    if (state == nullptr) return;
-    static constexpr const char* kSettings[] = {"IWAdminSettings", "IWUserSettings",
-                                                "IWGenUserSet"};
-    const int level = state->User.PermissionLevel;
-    if (level >= 0 && level <= 2) furniture.Navigate(kSettings[level]);
-  });
   BindComposeOpeners(furniture, page);
 }
 

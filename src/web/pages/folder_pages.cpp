@@ -184,21 +184,8 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
   PageFurniture::OnClick(IWNewer, [this] { TurnPage(-1); });
 
   // Every way off the page turns its select-all flag off first.
-  const std::pair<TIWControl*, const char*> destinations[] = {
-      {&Furniture.IWHomeLink, "IWMain"},
-      {&Furniture.IWInboxLink, "IWInbox"},
-      {&Furniture.IWSavedLink, "IWSaved"},
-      {&Furniture.IWOutboxLink, "IWOutbox"},
-      {&Furniture.IWSentLink, "IWSent"},
-      {&Furniture.IWDelLink, "IWDeleted"},
-      {&Furniture.IWFind, "IWFind"},
-      {&Furniture.IWContactsLink, "IWEditContacts"},
-      {&Furniture.IWEditContacts, "IWEditContacts"},
-  };
-  for (const auto& [control, page_name] : destinations) {
-    if (control->Name() == kind.own_entry) continue;  // the page's own entry is a label
-    PageFurniture::OnClick(*control, [this, page_name = page_name] { Navigate(page_name); });
-  }
+  // Every way off the page turns its select-all flag off first.
+  Furniture.OnLeave = [this] { SelectAll() = false; };
   // The compose openers start a message of their own; the flag goes off first here too.
   PageFurniture::OnClick(Furniture.IWCreateEmail, [this] {
     if (WebApplication().SessionEnding()) return;
@@ -214,23 +201,6 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
     SelectAll() = false;
     StartNewMessage(*this, contact.ContactEmail);
   };
-  PageFurniture::OnClick(Furniture.IWSettings, [this] {
-    TUserSession* state = SessionOf(WebApplication());
-    if (state == nullptr) return;
-    switch (state->User.PermissionLevel) {
-      case 0:
-        Navigate("IWAdminSettings");
-        break;
-      case 1:
-        Navigate("IWUserSettings");
-        break;
-      case 2:
-        Navigate("IWGenUserSet");
-        break;
-      default:
-        break;
-    }
-  });
   for (TIWImageFile* quit : {&Furniture.IWLogout, &Furniture.IWClose}) {
     quit->OnClick = [this, end = quit->OnClick](TIWBaseControl& sender) {
       if (!WebApplication().SessionEnding()) SelectAll() = false;
@@ -422,12 +392,6 @@ void TIWFolderPage::DeleteClick() {
   std::vector<int> skipped;
   if (!checked.empty()) skipped = PurgeMessages(state, checked);
   FinishAction(skipped, "DeleteLocateError");
-}
-
-void TIWFolderPage::Navigate(const char* object_name) {
-  if (WebApplication().SessionEnding()) return;
-  SelectAll() = false;
-  Furniture.Navigate(object_name);
 }
 
 std::vector<TIWPageClass> FolderPageClasses() {

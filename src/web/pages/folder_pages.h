@@ -72,7 +72,6 @@ class TIWFolderPage : public TIWAppForm {
   void FinishAction(const std::vector<int>& skipped, const char* error_key);
   void MoveCheckedTo(std::int32_t (*new_status)(std::int32_t), const char* error_key);
   void DeleteClick();
-  void Navigate(const char* object_name);
   bool& SelectAll() const;
 
   const FolderPageKind& kind_;

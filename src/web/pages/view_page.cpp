@@ -198,7 +198,6 @@ TIWViewMail::TIWViewMail(TIWApplication& session, std::string name, std::string 
   IWShowRemote.OnClick = [this](TIWBaseControl&) { ShowRemoteClick(); };
   IWDownloadMessage.OnClick = [this](TIWBaseControl&) { DownloadMessageClick(); };
   // Home is a link here too; the furniture binds the folder links.
-  PageFurniture::OnClick(Furniture.IWHomeLink, [this] { Furniture.Navigate("IWMain"); });
   BindComposeOpeners(Furniture, *this);
 }
 
