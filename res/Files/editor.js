@@ -237,24 +237,24 @@
       this.toolbar = toolbar;
       this.buttons = new Map();
       const shortcut = IsMac() ? "\u2318" : "Ctrl+";
-      for (const spec of kButtons) {
+      for (const entry of kButtons) {
         const button = document.createElement("button");
         button.type = "button";
-        button.className = "kst-editor-button kst-editor-" + spec.id;
-        button.textContent = spec.face;
-        button.setAttribute("aria-label", kTexts[spec.id]);
-        button.title = kTexts[spec.id] + (spec.key ? " (" + shortcut + spec.key + ")" : "");
-        if (spec.key) {
-          button.setAttribute("aria-keyshortcuts", (IsMac() ? "Meta+" : "Control+") + spec.key);
+        button.className = "kst-editor-button kst-editor-" + entry.id;
+        button.textContent = entry.face;
+        button.setAttribute("aria-label", kTexts[entry.id]);
+        button.title = kTexts[entry.id] + (entry.key ? " (" + shortcut + entry.key + ")" : "");
+        if (entry.key) {
+          button.setAttribute("aria-keyshortcuts", (IsMac() ? "Meta+" : "Control+") + entry.key);
         }
-        if (spec.toggle) {
+        if (entry.toggle) {
           button.setAttribute("aria-pressed", "false");
         }
         button.tabIndex = this.buttons.size === 0 ? 0 : -1;
         // The area keeps the focus and its selection when a button is clicked.
         button.addEventListener("mousedown", (event) => event.preventDefault());
-        button.addEventListener("click", () => this.Run(spec.id));
-        this.buttons.set(spec.id, button);
+        button.addEventListener("click", () => this.Run(entry.id));
+        this.buttons.set(entry.id, button);
         toolbar.appendChild(button);
       }
       toolbar.addEventListener("keydown", (event) => this.ToolbarKey(event));
