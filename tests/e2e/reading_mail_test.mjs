@@ -162,12 +162,16 @@ try {
   const names = await page.locator("#IWATTACHMENTS option").allTextContents();
   assert.ok(names.length >= 3, `attachments listed: ${names}`);
   for (const name of names) assert.doesNotMatch(name, /[/\\]|[\u0000-\u001f]/, name);
+  // Where a name "../../x" could land; something of that name may be there already (the
+  // temporary directory's parent is shared), so what counts is that nothing new appears.
+  const outsidePlaces = [path.join(server.home, "x"), path.join(server.home, "..", "x")];
+  const existedBefore = outsidePlaces.map((place) => existsSync(place));
   await page.selectOption("#IWATTACHMENTS", { index: 0 });
   const [hostileDownload] = await Promise.all([page.waitForEvent("download"),
                                                page.click("#IWSAVEATTACH")]);
   await page.waitForFunction(() => !window.GSubmitting);
   assert.doesNotMatch(hostileDownload.suggestedFilename(), /[/\\]/);
-  assert.ok(!existsSync(path.join(server.home, "x")) && !existsSync(path.join(server.home, "..", "x")));
+  assert.deepEqual(outsidePlaces.map((place) => existsSync(place)), existedBefore);
   checkNothingRan("hostile attachment names");
   await backToInbox();
 
