@@ -13,19 +13,120 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// The text of a quoted string or comment without its delimiters and backslash escapes.
-std::string Unquote(std::string_view text) {
-  text = Trim(text);
-  if (text.size() >= 2 && ((text.front() == '"' && text.back() == '"') ||
-                           (text.front() == '(' && text.back() == ')'))) {
-    text = text.substr(1, text.size() - 2);
-  }
-  std::string out;
+bool IsBlankOrBreak(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// One address read the way RFC 5322 reads it: comments (nested, with backslash escapes)
+// are no part of the address or the display name, quoted strings lose their quotes and
+// escapes. What lies outside the angle brackets is the display name; the comments are
+// kept aside, the last of them naming an address written without one ("a@b (Name)").
+struct AddressTokens {
+  std::string phrase;   // the display name as written, comments removed
+  std::string address;  // inside the angle brackets, or the whole addr-spec
+  std::string comment;  // the last comment's text
+  bool has_angle = false;
+};
+
+AddressTokens Tokenise(std::string_view text) {
+  AddressTokens tokens;
+  bool quoted = false;
+  int depth = 0;
+  bool in_angle = false;
+  std::string comment;
+  std::string outside;      // outside the angle brackets, quotes removed
+  std::string outside_raw;  // the same with its quoted strings as written
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size()) ++i;
-    out += text[i];
+    char c = text[i];
+    // Quoted strings keep their quotes in an address ("a b"@x.test), not in a name.
+    std::string& target = in_angle ? tokens.address : outside;
+    const auto keep = [&](std::string_view piece, std::string_view raw) {
+      target += piece;
+      if (!in_angle) outside_raw += raw;
+    };
+    if (depth > 0) {
+      if (c == '\\' && i + 1 < text.size()) {
+        comment += text[++i];
+      } else if (c == '(') {
+        ++depth;
+        comment += c;
+      } else if (c == ')') {
+        if (--depth == 0) {
+          tokens.comment = std::move(comment);
+          comment.clear();
+        } else {
+          comment += c;
+        }
+      } else {
+        comment += c;
+      }
+      continue;
+    }
+    if (quoted) {
+      if (c == '\\' && i + 1 < text.size()) {
+        if (in_angle) target += c;
+        keep(text.substr(i + 1, 1), text.substr(i, 2));
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+        if (in_angle) target += c;
+        outside_raw += in_angle ? "" : "\"";
+      } else {
+        keep(text.substr(i, 1), text.substr(i, 1));
+      }
+      continue;
+    }
+    if (c == '"') {
+      quoted = true;
+      if (in_angle) target += c;
+      outside_raw += in_angle ? "" : "\"";
+    } else if (c == '(') {
+      depth = 1;
+      keep(" ", " ");  // a comment separates what it stands between
+    } else if (c == '<' && !in_angle && !tokens.has_angle) {
+      in_angle = true;
+      tokens.has_angle = true;
+    } else if (c == '>' && in_angle) {
+      in_angle = false;
+    } else {
+      keep(text.substr(i, 1), text.substr(i, 1));
+    }
   }
-  return std::string(Trim(out));
+  if (depth > 0) tokens.comment = std::move(comment);  // an unclosed comment
+  if (tokens.has_angle) {
+    tokens.phrase = std::move(outside);
+  } else {
+    tokens.address = std::move(outside_raw);
+  }
+  return tokens;
+}
+
+// Runs of blanks made one blank, and none at either end.
+std::string Collapse(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (IsBlankOrBreak(c)) {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += c;
+    }
+  }
+  if (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+// An addr-spec without the blanks folding or comments left in it ("pete @ silly.test").
+std::string CompactAddress(std::string_view text) {
+  std::string collapsed = Collapse(text);
+  std::string out;
+  for (std::size_t i = 0; i < collapsed.size(); ++i) {
+    char c = collapsed[i];
+    if (c == ' ') {
+      char before = out.empty() ? '\0' : out.back();
+      char after = i + 1 < collapsed.size() ? collapsed[i + 1] : '\0';
+      if (before == '@' || before == '.' || after == '@' || after == '.') continue;
+    }
+    out += c;
+  }
+  return out;
 }
 
 }  // namespace
@@ -38,35 +139,12 @@ std::string TIdEmailAddressItem::Text() const {
 void TIdEmailAddressItem::SetText(std::string_view text) {
   Name.clear();
   Address.clear();
-  text = Trim(text);
-  // The last "<" outside quotes starts the address.
-  std::size_t angle = std::string_view::npos;
-  bool quoted = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && quoted) {
-      ++i;
-    } else if (text[i] == '"') {
-      quoted = !quoted;
-    } else if (text[i] == '<' && !quoted) {
-      angle = i;
-    }
-  }
-  if (angle != std::string_view::npos) {
-    std::size_t close = text.find('>', angle);
-    std::string_view address = text.substr(
-        angle + 1, close == std::string_view::npos ? std::string_view::npos : close - angle - 1);
-    Address = std::string(Trim(address));
-    Name = DecodeHeaderWords(Unquote(text.substr(0, angle)));
-    return;
-  }
-  // "a@b (Name)": the comment is the display name.
-  std::size_t paren = text.find('(');
-  if (paren != std::string_view::npos && text.back() == ')') {
-    Name = DecodeHeaderWords(Unquote(text.substr(paren)));
-    Address = std::string(Trim(text.substr(0, paren)));
-    return;
-  }
-  Address = std::string(text);
+  AddressTokens tokens = Tokenise(text);
+  Address = CompactAddress(tokens.address);
+  std::string name = Collapse(tokens.phrase);
+  // "a@b (Name)": a comment names an address written without a display name.
+  if (name.empty() && !tokens.has_angle) name = Collapse(tokens.comment);
+  Name = DecodeHeaderWords(name);
 }
 
 TIdEmailAddressItem& TIdEmailAddressList::Add() { return items_.emplace_back(); }
@@ -117,8 +195,14 @@ std::vector<std::string> SplitAddressList(std::string_view text) {
         quoted = false;
       }
     } else if (comment_depth > 0) {
-      if (c == '(') ++comment_depth;
-      if (c == ')') --comment_depth;
+      if (c == '\\' && i + 1 < text.size()) {
+        current += c;
+        c = text[++i];
+      } else if (c == '(') {
+        ++comment_depth;
+      } else if (c == ')') {
+        --comment_depth;
+      }
     } else if (c == '"') {
       quoted = true;
     } else if (c == '(') {

@@ -5,6 +5,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <memory>
@@ -64,7 +65,32 @@ IconvHandle* Converter(const std::string& name) {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-std::string Convert(IconvHandle& handle, std::string_view bytes) {
+// Whether an ISO-2022 text is in a two-byte character set at `pos`: the last designation
+// before it ("ESC $ ..." two bytes, "ESC ( ..." one byte) and the shift bytes decide.
+bool InTwoByteSet(std::string_view bytes, std::size_t pos) {
+  bool two_byte = false;
+  for (std::size_t i = 0; i < pos; ++i) {
+    if (bytes[i] == '\x1B' && i + 1 < pos) {
+      two_byte = bytes[i + 1] == '$';
+    } else if (bytes[i] == '\x0E' || bytes[i] == '\x0F') {
+      two_byte = bytes[i] == '\x0E';  // shift out, shift in (ISO-2022-KR)
+    }
+  }
+  return two_byte;
+}
+
+// How many bytes the invalid character at `pos` of an ISO-2022 text takes: a pair of
+// graphic bytes in a two-byte set, else one byte.
+std::size_t BadCharacterLength(std::string_view bytes, std::size_t pos) {
+  const auto graphic = [](char c) { return c >= 0x21 && c <= 0x7E; };
+  if (pos + 1 < bytes.size() && graphic(bytes[pos]) && graphic(bytes[pos + 1]) &&
+      InTwoByteSet(bytes, pos)) {
+    return 2;
+  }
+  return 1;
+}
+
+std::string Convert(IconvHandle& handle, std::string_view bytes, bool stateful) {
   iconv(handle.Get(), nullptr, nullptr, nullptr, nullptr);  // initial shift state
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 2 + 16);
@@ -82,12 +108,14 @@ std::string Convert(IconvHandle& handle, std::string_view bytes) {
       continue;
     }
     if (errno == E2BIG) continue;
-    // EILSEQ or EINVAL (a truncated sequence at the end): one replacement, skip a byte.
+    // EILSEQ or EINVAL (a truncated sequence at the end): one replacement for the bad
+    // character, which is skipped; the converter keeps its shift state, so the text after
+    // it is read in the character set it is written in.
     out.append(kReplacement);
-    iconv(handle.Get(), nullptr, nullptr, nullptr, nullptr);
     if (in_left == 0) break;
-    ++in_ptr;
-    --in_left;
+    const std::size_t skip = stateful ? BadCharacterLength(bytes, in_ptr - bytes.data()) : 1;
+    in_ptr += std::min(skip, in_left);
+    in_left -= std::min(skip, in_left);
   }
   return out;
 }
@@ -99,7 +127,7 @@ std::string CharsetToUtf8(std::string_view bytes, std::string_view charset) {
   if (name.empty() || name == "utf-8") return BytesToUtf8(bytes);
   IconvHandle* handle = Converter(name);
   if (handle == nullptr) return BytesToUtf8(bytes);
-  return Convert(*handle, bytes);
+  return Convert(*handle, bytes, name.starts_with("iso-2022") || name.starts_with("iso2022"));
 }
 
 bool IsKnownCharset(std::string_view charset) {

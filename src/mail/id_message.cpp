@@ -10,6 +10,7 @@
 
 #include "mail/mime_parser.h"
 #include "mail/mime_writer.h"
+#include "platform/ascii.h"
 
 namespace kestrune {
 namespace {
@@ -86,6 +87,18 @@ void TIdMessage::ReadFromLines(const TMessageLineSource& next_line) {
     if (in_header) {
       if (line->empty()) {
         in_header = false;
+        continue;
+      }
+      // A sender that leaves out the empty line after the header section: the first line
+      // that neither starts a field nor continues one is the first line of the body (a
+      // mailbox "From " line at the very top stays in the header, as it always did). It
+      // is read as it will be written after the empty line that follows the header.
+      const bool continues = IsBlank(line->front()) && !Headers.Empty();
+      const bool mailbox_line = Headers.Empty() && line->starts_with("From ");
+      if (!continues && !mailbox_line && !StartsHeaderField(*line)) {
+        in_header = false;
+        for (char& c : *line) c = AsWritten(c);
+        body.push_back(std::move(*line));
         continue;
       }
       header_size += line->size() + 2;

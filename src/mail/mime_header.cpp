@@ -23,6 +23,8 @@ std::string FieldName(std::string_view line) {
 
 }  // namespace
 
+bool StartsHeaderField(std::string_view line) { return !FieldName(line).empty(); }
+
 std::string THeaderField::Value() const {
   std::string joined;
   for (std::size_t i = 0; i < Lines.size(); ++i) {

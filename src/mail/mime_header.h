@@ -65,6 +65,10 @@ class TIdHeaderList {
   std::vector<THeaderField> fields_;
 };
 
+// Whether a raw header line starts a field: a name of visible characters (blanks around
+// it allowed) before a colon.
+bool StartsHeaderField(std::string_view line);
+
 // CR, LF and NUL replaced by a blank: what keeps a value from starting another field.
 std::string SafeHeaderValue(std::string_view value);
 

@@ -14,6 +14,7 @@
 #include "mail/mime_date.h"
 #include "mail/mime_encoding.h"
 #include "mail/mime_header.h"
+#include "mail/uu_decoding.h"
 #include "platform/text_encoding.h"
 
 namespace kestrune {
@@ -117,6 +118,9 @@ std::string DecodeContent(Lines lines, std::string_view encoding) {
   if (lower == "quoted-printable") {
     return QuotedPrintableDecode(lines);
   }
+  if (IsUuTransferEncoding(lower)) {
+    return DecodeUuPart(lines).Content;
+  }
   return JoinLines(lines);
 }
 
@@ -141,9 +145,12 @@ BoundaryLine ClassifyLine(std::string_view line, std::string_view delimiter) {
 }
 
 // A media type "type/subtype" of token characters, lower-cased; "" for anything else,
-// so that a mangled Content-Type reads as absent rather than as a strange type.
+// so that a mangled Content-Type reads as absent rather than as a strange type. A type
+// without its subtype, as some mailers write it, is read with the usual one.
 std::string MediaType(std::string_view value) {
-  std::string type = AsciiLower(value);
+  std::string type = AsciiLower(TrimBlanks(value));
+  if (type == "text") return "text/plain";
+  if (type == "multipart") return "multipart/mixed";
   std::size_t slash = type.find('/');
   if (slash == 0 || slash == std::string::npos || slash + 1 == type.size()) return {};
   for (std::size_t i = 0; i < type.size(); ++i) {
@@ -175,6 +182,9 @@ bool LooksLikeField(std::string_view line) {
   return true;
 }
 
+// The header fields of an enclosed message shown above its text, as readers show them.
+constexpr std::string_view kEnclosedFields[] = {"From", "To", "Cc", "Date", "Subject"};
+
 class BodyDecoder {
  public:
   explicit BodyDecoder(TIdMessage& message) : message_(message) {}
@@ -192,26 +202,32 @@ class BodyDecoder {
       return;
     }
     std::string encoding = AsciiLower(message_.ContentTransferEncoding);
+    if (type == "message/rfc822") {
+      // A message that is one enclosed message is shown as that message.
+      DecodeEnclosed(body, encoding, 1);
+      return;
+    }
     bool text = type.empty() || type.rfind("text/", 0) == 0;
-    if (!text) {
-      auto& part =
-          message_.MessageParts.AddAttachment(TopFileName(), DecodeContent(body, encoding));
+    if (!text || IsUuTransferEncoding(encoding)) {
+      auto& part = AddAttachment(TopFileName(), body, encoding);
       part.ContentType = message_.ContentType;
       if (!encoding.empty()) part.ContentTransferEncoding = encoding;
       return;
     }
     if (encoding == "base64" || encoding == "quoted-printable") {
-      message_.Body = TextLines(body, encoding);
+      std::vector<std::string> lines = TextLines(body, encoding);
+      if (!HasUuBeginLine(lines)) {
+        message_.Body = std::move(lines);
+        return;
+      }
+      message_.Body = ExtractUuBlocks(lines);
       return;
     }
-    const bool has_uu_block = std::any_of(body.begin(), body.end(), [](const std::string& line) {
-      return ParseUuBeginLine(line).has_value();
-    });
-    if (!has_uu_block) {
+    if (!HasUuBeginLine(body)) {
       message_.Body = std::move(body);  // a plain body, as it came
       return;
     }
-    ExtractUuBlocks(body);
+    message_.Body = ExtractUuBlocks(body);
   }
 
  private:
@@ -224,6 +240,17 @@ class BodyDecoder {
         MimeParam(ParseHeaderParams(message_.Headers.Value("Content-Disposition")), "filename");
     if (name.empty()) name = ParamOfTop("name");
     return name;
+  }
+
+  // An attachment part of the decoded content; uuencoded content without a name of its
+  // own is named by its "begin" line.
+  TIdAttachment& AddAttachment(std::string file_name, Lines body, const std::string& encoding) {
+    if (IsUuTransferEncoding(encoding)) {
+      TUuBlock block = DecodeUuPart(body);
+      if (file_name.empty()) file_name = BytesToUtf8(block.FileName);
+      return message_.MessageParts.AddAttachment(file_name, std::move(block.Content));
+    }
+    return message_.MessageParts.AddAttachment(file_name, DecodeContent(body, encoding));
   }
 
   // The alternative group of the parts of a multipart of `type` inside `group`: an
@@ -249,8 +276,8 @@ class BodyDecoder {
     if (in_part) DecodePart(body.subspan(part_start), depth, group);
   }
 
-  void DecodePart(Lines lines, int depth, std::size_t group) {
-    TIdHeaderList headers;
+  // The header lines at the start of a part or enclosed message, and where its body starts.
+  static std::size_t ReadPartHeader(Lines lines, TIdHeaderList& headers) {
     std::size_t body_start = 0;
     if (!lines.empty() && LooksLikeField(lines[0])) {
       while (body_start < lines.size() && !lines[body_start].empty()) {
@@ -261,38 +288,57 @@ class BodyDecoder {
     } else if (!lines.empty() && lines[0].empty()) {
       body_start = 1;  // no header fields
     }
-    Lines body = lines.subspan(body_start);
+    return body_start;
+  }
+
+  void DecodePart(Lines lines, int depth, std::size_t group) {
+    TIdHeaderList headers;
+    Lines body = lines.subspan(ReadPartHeader(lines, headers));
 
     HeaderParams content_type = ParseHeaderParams(headers.Value("Content-Type"));
     std::string type = MediaType(content_type.Value);
     if (type.empty()) type = "text/plain";
-    content_type.Value = type;
     if (type.rfind("multipart/", 0) == 0) {
       std::string boundary = MimeParam(content_type, "boundary");
-      if (boundary.empty() || !HasDelimiter(body, "--" + boundary)) {
-        throw MessageError("Unknown Message Part Type.");
+      if (!boundary.empty() && HasDelimiter(body, "--" + boundary)) {
+        DecodeMultipart(body, "--" + boundary, depth + 1, GroupFor(type, group));
+        return;
       }
-      DecodeMultipart(body, "--" + boundary, depth + 1, GroupFor(type, group));
-      return;
+      // No usable boundary (none named, or the parent's own, which already split the
+      // parts): what the part holds is read as text, and an empty one is nothing.
+      if (std::all_of(body.begin(), body.end(),
+                      [](const std::string& line) { return TrimRight(line).empty(); })) {
+        return;
+      }
+      type = "text/plain";
     }
+    content_type.Value = type;
 
     HeaderParams disposition = ParseHeaderParams(headers.Value("Content-Disposition"));
     std::string disposition_type = AsciiLower(disposition.Value);
     std::string file_name = MimeParam(disposition, "filename");
     if (file_name.empty()) file_name = MimeParam(content_type, "name");
     std::string encoding = AsciiLower(headers.Value("Content-Transfer-Encoding"));
-    bool is_text =
-        type.rfind("text/", 0) == 0 && disposition_type != "attachment" && file_name.empty();
+    // A text part is shown unless it is offered as a file: marked as an attachment, or
+    // named without being marked inline (a named plain or HTML text marked inline is
+    // meant to be read).
+    const bool readable_text = type == "text/plain" || type == "text/html";
+    bool is_text = type.rfind("text/", 0) == 0 && disposition_type != "attachment" &&
+                   (file_name.empty() || (disposition_type == "inline" && readable_text)) &&
+                   !IsUuTransferEncoding(encoding);
     TIdMessagePart* part;
     if (is_text) {
       TIdText& text = message_.MessageParts.AddText(content_type.Value);
       text.Body = TextLines(body, encoding);
       text.ContentTransferEncoding = encoding.empty() ? "7bit" : encoding;
       part = &text;
+      if (type == "text/plain" && HasUuBeginLine(text.Body)) {
+        // Blocks follow the text they were found in.
+        text.Body = ExtractUuBlocks(text.Body);
+      }
     } else {
       if (file_name.empty() && type == "message/rfc822") file_name = "message.eml";
-      TIdAttachment& attachment =
-          message_.MessageParts.AddAttachment(file_name, DecodeContent(body, encoding));
+      TIdAttachment& attachment = AddAttachment(file_name, body, encoding);
       attachment.ContentType = content_type.Value;
       if (!encoding.empty()) attachment.ContentTransferEncoding = encoding;
       if (!disposition_type.empty()) attachment.ContentDisposition = disposition_type;
@@ -311,40 +357,44 @@ class BodyDecoder {
     }
   }
 
-  // A plain body: uuencoded or xxencoded blocks become attachment parts, every other
-  // line goes to Body. A "begin" line not followed by a well-formed block is text.
-  void ExtractUuBlocks(Lines body) {
-    for (std::size_t i = 0; i < body.size(); ++i) {
-      auto begin = ParseUuBeginLine(body[i]);
-      if (!begin) {
-        message_.Body.push_back(body[i]);
-        continue;
-      }
-      std::size_t j = i + 1;
-      TUuAlphabet alphabet =
-          GuessUuAlphabet(j < body.size() ? std::string_view(body[j]) : std::string_view());
-      std::string content;
-      bool valid = true;
-      for (; j < body.size(); ++j) {
-        std::string_view line = TrimRight(body[j]);
-        if (line == "end") break;
-        if (line.empty()) continue;
-        auto decoded = UuDecodeLine(line, alphabet);
-        if (!decoded) {
-          valid = false;
-          break;
-        }
-        content += *decoded;
-      }
-      // A block cut off by the end of the message still yields what it holds.
-      if (!valid || j == i + 1) {
-        message_.Body.push_back(body[i]);
-        continue;
-      }
-      // The name is raw bytes from the body; read it as header text is read.
-      message_.MessageParts.AddAttachment(BytesToUtf8(begin->FileName), std::move(content));
-      i = j;  // the "end" line (or past the last line)
+  // A message enclosed as the whole body: a text part with its main header fields, then
+  // its own body read as a part is (an enclosed message in turn enclosing one is read
+  // the same way, within the nesting bound).
+  void DecodeEnclosed(Lines raw, const std::string& encoding, int depth) {
+    if (depth > TMimeReader::kMaxNesting) throw MessageError("Unknown Message Part Type.");
+    std::vector<std::string> decoded;
+    Lines lines = raw;
+    if (encoding == "base64" || encoding == "quoted-printable") {
+      decoded = TextLines(raw, encoding);
+      lines = decoded;
     }
+    TIdHeaderList headers;
+    const std::size_t body_start = ReadPartHeader(lines, headers);
+    TIdText& summary = message_.MessageParts.AddText("text/plain");
+    summary.CharSet = "utf-8";
+    for (std::string_view name : kEnclosedFields) {
+      std::string value = DecodeHeaderWords(headers.Value(name));
+      if (!value.empty()) summary.Body.push_back(std::string(name) + ": " + value);
+    }
+    HeaderParams content_type = ParseHeaderParams(headers.Value("Content-Type"));
+    if (MediaType(content_type.Value) == "message/rfc822") {
+      DecodeEnclosed(lines.subspan(body_start),
+                     AsciiLower(headers.Value("Content-Transfer-Encoding")), depth + 1);
+      return;
+    }
+    // The enclosed header section is its own part header: only its Content fields count.
+    DecodePart(lines, depth, 0);
+  }
+
+  // Plain text lines with the uuencoded or xxencoded blocks in them made attachment
+  // parts; returns the text that is left.
+  std::vector<std::string> ExtractUuBlocks(Lines lines) {
+    TUuSplit split = SplitUuBlocks(lines);
+    for (TUuBlock& block : split.Blocks) {
+      // The name is raw bytes from the body; read it as header text is read.
+      message_.MessageParts.AddAttachment(BytesToUtf8(block.FileName), std::move(block.Content));
+    }
+    return std::move(split.Text);
   }
 
   TIdMessage& message_;
