@@ -217,7 +217,20 @@ std::optional<TUuBegin> ParseUuBeginLine(std::string_view line) {
 }
 
 TUuAlphabet GuessUuAlphabet(std::string_view first_line) {
-  return !first_line.empty() && first_line[0] == 'h' ? TUuAlphabet::kXx : TUuAlphabet::kUu;
+  first_line = TrimTrailingBlanksAndCr(first_line);
+  if (first_line.empty()) return TUuAlphabet::kUu;
+  // The first character counts the line's bytes: the alphabet whose count matches the
+  // characters that follow it wins (a uuencoded line may have lost trailing blanks).
+  const auto groups = [](std::size_t bytes) { return (bytes + 2) / 3 * 4; };
+  const std::size_t data = first_line.size() - 1;
+  const char count = first_line[0];
+  std::size_t xx_index = kXxAlphabet.find(count);
+  if (xx_index != std::string_view::npos && groups(xx_index) == data) return TUuAlphabet::kXx;
+  if (count >= 32 && count <= 96) {
+    std::size_t uu_bytes = static_cast<std::size_t>((count - 32) & 63);
+    if (data <= groups(uu_bytes) && data + 4 >= groups(uu_bytes)) return TUuAlphabet::kUu;
+  }
+  return xx_index != std::string_view::npos ? TUuAlphabet::kXx : TUuAlphabet::kUu;
 }
 
 std::optional<std::string> UuDecodeLine(std::string_view line, TUuAlphabet alphabet) {

@@ -111,6 +111,12 @@ TEST(RealWorldMime, UuencodedBlockInsideAPlainTextPartBecomesAnAttachment) {
          {"Before the block.", "After the block."},
          {{"hello.txt", kUuBytes}}});
   EXPECT_EQ(Read(text).body.find("begin 644"), std::string::npos);
+  // xxencoded, with a short first line ("X" counts 35 bytes in that alphabet).
+  Check({"xx in body",
+         "Subject: xx\n\nBefore.\nbegin 644 notes.dat\n"
+         "XS5UUN43oMHcUA12mAnEpBXQsCG-VPaEUPKxmNG-WSLFZQkc+\n+\nend\nAfter.\n",
+         {"Before.", "After."},
+         {{"notes.dat", "xx data: 0123456789 and more bytes\n"}}});
 }
 
 TEST(RealWorldMime, InlineTextPartWithAFileNameIsShown) {
