@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "platform/ascii.h"
 #include "store/email_db.h"
@@ -281,6 +282,38 @@ TEST_F(ViewPageTest, AttachmentsAreDownloadedByPositionFromMemory) {
   const Answer none = download(9);
   EXPECT_EQ(none.PageName(), "IWViewMail");
   EXPECT_TRUE(none.HasAlert("Please select a file to upload.")) << none.body.substr(0, 300);
+}
+
+// Messages of other mailers' habits (tests/data/realworld) as the page shows them: the
+// text that is there, and the file a uuencoded part holds rather than its encoding.
+TEST_F(ViewPageTest, MessagesOfOtherMailersShowTheirTextAndOfferTheirFiles) {
+  const auto add = [this](const std::string& name) {
+    std::ifstream in(fs::path(KESTRUNE_TEST_DATA) / "realworld" / name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return AddMessage(text.str(), 1, true);
+  };
+  const int outlook = add("outlook2000_alternative_related.eml");
+  const int enclosed = add("forwarded_message_is_the_body.eml");
+  const int eudora = add("eudora_x_uuencode_part.eml");
+
+  const std::string frame = FrameDocument(Open(outlook));
+  EXPECT_NE(frame.find("Greetings from Outlook 2000 \u00e9t\u00e9."), std::string::npos) << frame;
+  EXPECT_NE(frame.find("src=\"data:image/gif;base64,"), std::string::npos) << frame;
+
+  const Answer view = Open(enclosed);
+  const auto body_at = view.body.find("ID=\"IWEMAILBODY\"");
+  ASSERT_NE(body_at, std::string::npos);
+  const std::string body = view.body.substr(body_at, 800);
+  EXPECT_NE(body.find("From: Original Author &lt;author@origin.test&gt;"), std::string::npos)
+      << body;
+  EXPECT_NE(body.find("Meet at the caf\u00e9 at ten."), std::string::npos) << body;
+  EXPECT_NE(Element(view, "IWATTACHMENTS").find("agenda.csv"), std::string::npos);
+
+  Open(eudora);
+  const Answer file = Click("IWSAVEATTACH", {{"IWATTACHMENTS", "0"}});
+  EXPECT_EQ(file.body.substr(0, 6), "GIF89a");
+  EXPECT_EQ(file.body.size(), 43u);
 }
 
 TEST_F(ViewPageTest, FlaggedMessageWithoutAttachmentsSaysSoWithTheButtonDisabled) {
