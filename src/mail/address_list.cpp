@@ -26,8 +26,34 @@ struct AddressTokens {
   bool has_angle = false;
 };
 
+// The position of the last "<" outside quoted strings and comments: the one that opens
+// the address when a display name holds a "<" of its own; npos when there is none.
+std::size_t AddressAngle(std::string_view text) {
+  std::size_t angle = std::string_view::npos;
+  bool quoted = false;
+  int depth = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if ((quoted || depth > 0) && c == '\\') {
+      ++i;
+    } else if (quoted) {
+      quoted = c != '"';
+    } else if (depth > 0) {
+      depth += c == '(' ? 1 : c == ')' ? -1 : 0;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == '(') {
+      depth = 1;
+    } else if (c == '<') {
+      angle = i;
+    }
+  }
+  return angle;
+}
+
 AddressTokens Tokenise(std::string_view text) {
   AddressTokens tokens;
+  const std::size_t angle = AddressAngle(text);
   bool quoted = false;
   int depth = 0;
   bool in_angle = false;
@@ -81,7 +107,7 @@ AddressTokens Tokenise(std::string_view text) {
     } else if (c == '(') {
       depth = 1;
       keep(" ", " ");  // a comment separates what it stands between
-    } else if (c == '<' && !in_angle && !tokens.has_angle) {
+    } else if (i == angle) {
       in_angle = true;
       tokens.has_angle = true;
     } else if (c == '>' && in_angle) {

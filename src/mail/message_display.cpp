@@ -141,6 +141,16 @@ const TIdText* ChooseAlternative(const std::vector<const TIdText*>& versions) {
   return versions.back();
 }
 
+// Whether a part is text the body shows: a text part, or a plain or HTML file marked
+// inline outside any alternative (RFC 2183: an inline part is meant to be displayed; such
+// a file is also offered for download, as readers offer it).
+bool IsShownText(const TIdMessagePart& part) {
+  if (part.IsText()) return true;
+  return part.AlternativeGroup == 0 && EqualsIgnoringAsciiCase(part.ContentDisposition, "inline") &&
+         (EqualsIgnoringAsciiCase(part.ContentType, "text/plain") ||
+          EqualsIgnoringAsciiCase(part.ContentType, "text/html"));
+}
+
 bool IsUrlChar(unsigned char c) {
   if (c <= 0x20 || c == 0x7F) return false;
   return c != '<' && c != '>' && c != '"' && c != '`' && c != '{' && c != '}' && c != '|' &&
@@ -260,7 +270,9 @@ DisplayedBody BuildDisplayedBody(const TIdMessage& message, const DisplayOptions
   const TIdMessageParts& parts = message.MessageParts;
   std::vector<Piece> pieces;
   CidResolver images(message);
-  if (parts.TextPartCount() == 0) {
+  bool has_text = false;
+  for (std::size_t i = 0; i < parts.Count(); ++i) has_text = has_text || IsShownText(parts[i]);
+  if (!has_text) {
     std::string text = CharsetToUtf8(JoinCrLf(message.Body), message.CharSet);
     // A message that is one HTML document is shown as HTML, not as its source.
     bool as_html = AsciiLower(message.ContentType) == "text/html";
@@ -268,7 +280,13 @@ DisplayedBody BuildDisplayedBody(const TIdMessage& message, const DisplayOptions
   } else {
     std::vector<bool> done(parts.Count(), false);
     for (std::size_t i = 0; i < parts.Count(); ++i) {
-      if (!parts[i].IsText() || done[i]) continue;
+      if (!IsShownText(parts[i]) || done[i]) continue;
+      if (parts[i].IsAttachment()) {
+        const auto& file = static_cast<const TIdAttachment&>(parts[i]);
+        std::string text = CharsetToUtf8(file.Content, file.CharSet) + "\r\n";
+        pieces.push_back(RenderText(text, IsHtmlType(file.ContentType), images, options, result));
+        continue;
+      }
       const auto* chosen = static_cast<const TIdText*>(&parts[i]);
       std::size_t group = parts[i].AlternativeGroup;
       if (group != 0) {

@@ -165,6 +165,11 @@ std::string MediaType(std::string_view value) {
   return type;
 }
 
+// A boundary parameter as readers use it: a boundary cannot end in a blank, and blanks
+// after it on a delimiter line are padding, so trailing blanks written into the
+// parameter by some mailers are dropped.
+std::string Boundary(std::string_view param) { return std::string(TrimRight(param)); }
+
 bool HasDelimiter(Lines lines, std::string_view delimiter) {
   for (const auto& line : lines) {
     if (ClassifyLine(line, delimiter) != BoundaryLine::kNone) return true;
@@ -192,7 +197,7 @@ class BodyDecoder {
   void DecodeTop(std::vector<std::string>& body) {
     std::string type = AsciiLower(message_.ContentType);
     if (type.rfind("multipart/", 0) == 0) {
-      std::string boundary = ParamOfTop("boundary");
+      std::string boundary = Boundary(ParamOfTop("boundary"));
       if (!boundary.empty() && HasDelimiter(body, "--" + boundary)) {
         DecodeMultipart(body, "--" + boundary, 1, GroupFor(type, 0));
         return;
@@ -299,7 +304,7 @@ class BodyDecoder {
     std::string type = MediaType(content_type.Value);
     if (type.empty()) type = "text/plain";
     if (type.rfind("multipart/", 0) == 0) {
-      std::string boundary = MimeParam(content_type, "boundary");
+      std::string boundary = Boundary(MimeParam(content_type, "boundary"));
       if (!boundary.empty() && HasDelimiter(body, "--" + boundary)) {
         DecodeMultipart(body, "--" + boundary, depth + 1, GroupFor(type, group));
         return;
@@ -319,13 +324,9 @@ class BodyDecoder {
     std::string file_name = MimeParam(disposition, "filename");
     if (file_name.empty()) file_name = MimeParam(content_type, "name");
     std::string encoding = AsciiLower(headers.Value("Content-Transfer-Encoding"));
-    // A text part is shown unless it is offered as a file: marked as an attachment, or
-    // named without being marked inline (a named plain or HTML text marked inline is
-    // meant to be read).
-    const bool readable_text = type == "text/plain" || type == "text/html";
+    // A named text is a file (the view also shows it when it is marked inline).
     bool is_text = type.rfind("text/", 0) == 0 && disposition_type != "attachment" &&
-                   (file_name.empty() || (disposition_type == "inline" && readable_text)) &&
-                   !IsUuTransferEncoding(encoding);
+                   file_name.empty() && !IsUuTransferEncoding(encoding);
     TIdMessagePart* part;
     if (is_text) {
       TIdText& text = message_.MessageParts.AddText(content_type.Value);

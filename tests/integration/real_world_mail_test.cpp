@@ -64,7 +64,10 @@ const std::map<std::string, Expected>& Expectations() {
   static const std::map<std::string, Expected> expected = {
       {"address_comments.eml", {"Comments everywhere", "Pete <pete@silly.test>", {"Testing."}, {}}},
       {"apple_mail_inline_named_text.eml",
-       {"Inline text file", kSender, {"Notes below.", "First note.", "Second note."}, {}}},
+       {"Inline text file",
+        kSender,
+        {"Notes below.", "First note.", "Second note."},
+        {{"notes.txt", "First note.\r\nSecond note.\r\n"}}}},
       {"boundary_with_trailing_blanks.eml",
        {"Blanks after boundaries",
         kSender,

@@ -129,7 +129,7 @@ TEST(RealWorldMime, InlineTextPartWithAFileNameIsShown) {
          "Content-Disposition: attachment; filename=\"data.txt\"\n\n"
          "offered as a file\n--B--\n",
          {"The notes are shown."},
-         {{"data.txt", "offered as a file"}}});
+         {{"notes.txt", "The notes are shown."}, {"data.txt", "offered as a file"}}});
 }
 
 TEST(RealWorldMime, Outlook2000AlternativeWithRelatedHtmlShowsTheText) {
@@ -226,6 +226,8 @@ TEST(RealWorldMime, CommentsInAddressesAreNotPartOfTheAddress) {
       {"\"Giant; \\\"Big\\\" Box\" <sysservices@example.net>", "Giant; \"Big\" Box",
        "sysservices@example.net"},
       {"=?UTF-8?Q?J=C3=B6rg?= <j@x.test> (work)", "Jörg", "j@x.test"},
+      {"Eve <script> <eve@x.test>", "Eve <script>", "eve@x.test"},
+      {"\"a b\"@x.test", "", "\"a b\"@x.test"},
   };
   for (const AddressCase& c : cases) {
     SCOPED_TRACE(c.text);
@@ -315,6 +317,10 @@ TEST(RealWorldMime, TolerantReadingOfBrokenMime) {
        {}},
   };
   for (const Case& c : cases) Check(c);
+  // The closing delimiter of a boundary written with a trailing blank ends the last part.
+  EXPECT_EQ(Read("Content-Type: multipart/mixed; boundary=\"B \"\n\n--B\n\nlast\n--B--\n")
+                .body.find("--B"),
+            std::string::npos);
 }
 
 TEST(RealWorldMime, EightBitHeaderBytesAreUtf8FirstThenWindows1252) {

@@ -139,7 +139,7 @@ def python_reading(path):
 
 
 def attachments(msg, body):
-    """The parts a reader offers as files: not the body, not a text shown inline."""
+    """The parts a reader offers as files: not the body, not an unnamed text."""
     found = []
 
     def visit(part):
@@ -147,19 +147,23 @@ def attachments(msg, body):
             return
         ctype = part.get_content_type()
         if ctype == "message/rfc822":
-            found.append((part.get_filename(), None))
+            found.append((part.get_filename(), None, False))
             return
         if part.is_multipart():
             for sub in part.iter_parts():
                 visit(sub)
             return
         disposition = part.get_content_disposition()
-        named_inline_text = part.get_content_maintype() == "text" and disposition == "inline"
-        is_text = part.get_content_maintype() == "text" and (
-            not part.get_filename() or named_inline_text) and disposition != "attachment"
-        if is_text:
+        if (part.get_content_maintype() == "text" and not part.get_filename()
+                and disposition != "attachment"):
             return
-        found.append((part.get_filename(), part.get_payload(decode=True)))
+        data = part.get_payload(decode=True)
+        is_text = part.get_content_maintype() == "text"
+        if is_text:
+            # Text travels in lines ending in CR LF (RFC 2046 4.1.1), which the program
+            # keeps; Python gives its own line ends. Compared in one form.
+            data = data.replace(b"\r\n", b"\n")
+        found.append((part.get_filename(), data, is_text))
 
     visit(msg)
     return found
@@ -168,7 +172,9 @@ def attachments(msg, body):
 def same_attachments(ours, theirs):
     if len(ours) != len(theirs):
         return False
-    for (our_name, our_bytes), (name, data) in zip(ours, theirs):
+    for (our_name, our_bytes), (name, data, is_text) in zip(ours, theirs):
+        if is_text:
+            our_bytes = our_bytes.replace(b"\r\n", b"\n")
         if data is None and not our_name.endswith(".eml"):
             return False  # an enclosed message
         if name is not None and our_name != name:
