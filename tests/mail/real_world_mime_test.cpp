@@ -98,6 +98,11 @@ TEST(RealWorldMime, UuencodedPartsDownloadAsTheFileNotAsTheEncoding) {
                                   "Content-Transfer-Encoding: x-uuencode\n\n") +
                               std::string(kUuBlock) + "--B--\n";
   Check({"unnamed", unnamed.c_str(), {}, {{"hello.txt", kUuBytes}}});
+  // The whole message one uuencoded file.
+  const std::string whole = "Subject: file\nContent-Type: application/octet-stream\n"
+                            "Content-Transfer-Encoding: uuencode\n\n" +
+                            std::string(kUuBlock);
+  Check({"whole message", whole.c_str(), {}, {{"hello.txt", kUuBytes}}});
 }
 
 TEST(RealWorldMime, UuencodedBlockInsideAPlainTextPartBecomesAnAttachment) {
