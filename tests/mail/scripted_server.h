@@ -23,12 +23,14 @@ class ScriptedPeer {
  public:
   explicit ScriptedPeer(int fd) : fd_(fd) {}
 
-  void Send(std::string_view data) {
+  // False when the client has gone (the rest was not sent).
+  bool Send(std::string_view data) {
     while (!data.empty()) {
       const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-      if (n <= 0) return;
+      if (n <= 0) return false;
       data.remove_prefix(static_cast<std::size_t>(n));
     }
+    return true;
   }
 
   // The next line without CR LF; what was left (often "") when the client closed the
