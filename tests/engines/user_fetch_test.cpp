@@ -337,7 +337,9 @@ TEST_F(ScriptedFetch, AMessageOverTheSizeLimitIsNeverDownloadedAndNamedOnceADay)
             Commands{"skipped 2: the message is 6047 bytes, larger than the limit of 5000 bytes"});
   EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
                                        "DELE 1", "RETR 3", "DELE 3", "QUIT"}));
-  MailboxScript same_day{.messages = {{2, script.messages[2]}}, .has_list = true};
+  MailboxScript same_day;
+  same_day.messages = {{2, script.messages[2]}};
+  same_day.has_list = true;
   EXPECT_TRUE(Fetch(same_day).Ok());
   EXPECT_TRUE(reporter_.events.empty());
   options_.today = "2026-12-02";

@@ -107,6 +107,10 @@ TEST_F(MailEngines, TlsRequiredRefusesAPlainServerAndUsesStls) {
   EXPECT_FALSE(last_result_);
   EXPECT_EQ(Count(lines, "Pop Server: User Ann Error connecting to Pop Server.").size(), 1u)
       << ::testing::PrintToString(lines);
+  EXPECT_EQ(
+      Count(lines, std::string("Pop Server: User Ann Error:") + TIdPOP3::kTlsRequiredText).size(),
+      1u)
+      << ::testing::PrintToString(lines);
   EXPECT_EQ(box.MessageCount(), 1u);
 
   // The same account on the instance that offers STLS: no clear-text warning.
@@ -377,6 +381,18 @@ TEST_F(MailEngines, SendSendsAsStoredWithBccInTheEnvelopeOnlyAndKeepsARefusedMes
   const Lines again = Send();
   EXPECT_EQ(Count(again, s + "Number of Emails waiting: 2").size(), 1u);
   EXPECT_EQ(Count(again, s + "Sending Email To: a@x.test").size(), 0u);
+}
+
+TEST_F(MailEngines, AnOutboxFileThatCannotBeReadFailsTheSendRun) {
+  home_.SaveUsers({home_.User("Ann", nullptr)});
+  const std::string missing = home_.AddOutbox("Ann", "From: x@y\nTo: m@x.test\n\nGone\n");
+  fs::remove(home_.StoreOf("Ann") / missing);
+  TUserList users;
+  ASSERT_TRUE(users.Open(home_.UsersDirText()));
+  MailRunContext context{config_, users, [](std::string_view) {}, &stop_};
+  EXPECT_EQ(RunSendMsgs(context), SendRunEnd::kMessageErrors);  // "mail send" exits 1
+  EXPECT_EQ(SendUser(context, "Ann"), 1);                       // "mail send Ann" too
+  EXPECT_EQ(home_.Records("Ann").at(0).Status, email_status::kOutbox);
 }
 
 TEST_F(MailEngines, SendWithoutUsersOrServerLogsOnlyItsFrame) {
