@@ -60,6 +60,10 @@ std::string LocalDay() {
   return text;
 }
 
+// Sessions one fetch opens at most: each after the first resumes behind a message that
+// ended the one before.
+constexpr int kMaxSessionsPerRun = 4;
+
 // Thrown out of a retrieval that ended the session on purpose (the connection was
 // closed at the size limit or the deadline, or a stop request closed it); the failure
 // has been noted and reported already.
@@ -135,18 +139,27 @@ class MessageFiles {
 
 class MailboxFetch {
  public:
+  // failed_this_run: UIDLs of messages that failed in an earlier session of this run,
+  // left alone for the rest of it; the failures of this session are added.
   MailboxFetch(const TUserRecord& user, const FetchOptions& options, TIdPOP3& client,
-               FetchReporter& reporter, FetchResult& result)
+               FetchReporter& reporter, FetchResult& result,
+               std::unordered_set<std::string>& failed_this_run)
       : user_(user),
         options_(options),
         client_(client),
         reporter_(reporter),
         result_(result),
+        failed_this_run_(failed_this_run),
         store_(fs::path(user.UserDir)),
         account_(AccountKey(user.PopUserName, user.PopServer)),
         trail_(store_) {
     raw_.NoDecode = true;
   }
+
+  // Whether the session ended on one message whose UIDL is known (it was cut at the
+  // size limit or the deadline, or the connection broke inside it): a new session can
+  // then take the mail behind it, leaving that message alone.
+  bool Resumable() const { return resumable_; }
 
   // Stores the waiting messages. True when the session may end with QUIT; a transport
   // error ends the loop and is raised after what was stored is saved.
@@ -257,6 +270,7 @@ class MailboxFetch {
   void OverSize(int number, const std::string& uid, const std::string& reason) {
     ++result_.skipped;
     if (!uid.empty()) {
+      failed_this_run_.insert(uid);
       UnfetchedMessage& entry = unfetched_[uid];
       entry = {account_, uid, entry.attempts + 1, true, today_, reason};
       unfetched_changed_ = true;
@@ -268,6 +282,7 @@ class MailboxFetch {
   void RetrievalFailed(int number, const std::string& uid, const MailError& error) {
     MessageFailed(number, error);
     if (uid.empty()) return;
+    failed_this_run_.insert(uid);
     UnfetchedMessage& entry = unfetched_[uid];
     entry.account = account_;
     entry.uid = uid;
@@ -404,6 +419,7 @@ class MailboxFetch {
       if (!user_.LeaveEmails) MarkDeleted(number);
       return;
     }
+    if (!uid.empty() && failed_this_run_.contains(uid)) return;  // reported already
     if (!uid.empty() && SkipRemembered(number, uid)) return;
     if (message.size && *message.size > options_.max_message_size) {
       OverSize(number, uid, OverSizeText(*message.size));
@@ -453,10 +469,12 @@ class MailboxFetch {
       step();
     } catch (const MessageTooLarge& e) {
       OverSize(number, uid, e.what());
+      resumable_ = !uid.empty() && has_uidl_;
       reporter_.EndedEarly({MailErrorKind::kTransport, e.what()});
       throw SessionAbandoned();
     } catch (const DeadlinePassed& e) {
       RetrievalFailed(number, uid, {MailErrorKind::kReadTimeout, e.what()});
+      resumable_ = !uid.empty() && has_uidl_;
       reporter_.EndedEarly({MailErrorKind::kReadTimeout, e.what()});
       throw SessionAbandoned();
     } catch (const StopRequested&) {
@@ -465,6 +483,7 @@ class MailboxFetch {
       throw;
     } catch (const TransportError&) {
       RetrievalFailed(number, uid, CurrentMailError());
+      resumable_ = !uid.empty() && has_uidl_;
       throw;
     }
   }
@@ -610,6 +629,7 @@ class MailboxFetch {
   TIdPOP3& client_;
   FetchReporter& reporter_;
   FetchResult& result_;
+  std::unordered_set<std::string>& failed_this_run_;
   const fs::path store_;
   const std::string account_;
 
@@ -632,6 +652,7 @@ class MailboxFetch {
   bool top_unsupported_ = false;
   int refusals_in_a_row_ = 0;
   bool ended_early_ = false;
+  bool resumable_ = false;
 
   const std::string today_ = options_.today.empty() ? LocalDay() : options_.today;
   std::unordered_map<std::string, UnfetchedMessage> unfetched_;  // this account's, by UIDL
@@ -660,43 +681,60 @@ FetchResult FetchUserMail(const TUserRecord& user, const FetchOptions& options, 
   client.UseTls = options.tls;
   client.MaxMessageSize = options.max_message_size;
   client.StopFlag = options.stop;
-  reporter.Connecting();
-  try {
-    client.Connect(options.connect_timeout_ms);
-  } catch (const StopRequested&) {
-    result.stopped = true;
-    reporter.Stopped();
-    return result;
-  } catch (...) {
-    client.Abort();
-    result.error = CurrentMailError();
-    reporter.ConnectFailed(result.error);
-    return result;
-  }
-  try {
-    reporter.Connected(client.Secure());
-    result.waiting = client.CheckMessages();
-    reporter.Waiting(result.waiting);
-    bool commit = true;
-    if (result.waiting > 0) {
-      MailboxFetch fetch(user, options, client, reporter, result);
-      commit = fetch.Run();
-    }
-    if (commit) {
-      client.Disconnect();  // QUIT: the deletions take effect
-      reporter.Disconnected();
-    } else {
+  std::unordered_set<std::string> failed_this_run;
+  for (int session = 1;; ++session) {
+    reporter.Connecting();
+    try {
+      client.Connect(options.connect_timeout_ms);
+    } catch (const StopRequested&) {
+      result.stopped = true;
+      reporter.Stopped();
+      return result;
+    } catch (...) {
       client.Abort();
-      if (result.stopped) reporter.Stopped();
+      result.error = CurrentMailError();
+      reporter.ConnectFailed(result.error);
+      return result;
     }
-  } catch (const StopRequested&) {
-    client.Abort();
-    result.stopped = true;
-    reporter.Stopped();
-  } catch (...) {
-    client.Abort();
-    result.error = CurrentMailError();
-    reporter.Failed(result.error);
+    bool resume = false;
+    try {
+      reporter.Connected(client.Secure());
+      const int waiting = client.CheckMessages();
+      if (session == 1) {
+        result.waiting = waiting;
+        reporter.Waiting(waiting);
+      }
+      bool commit = true;
+      if (waiting > 0) {
+        MailboxFetch fetch(user, options, client, reporter, result, failed_this_run);
+        try {
+          commit = fetch.Run();
+        } catch (...) {
+          resume = fetch.Resumable();
+          throw;
+        }
+        resume = fetch.Resumable();
+      }
+      if (commit) {
+        client.Disconnect();  // QUIT: the deletions take effect
+        reporter.Disconnected();
+      } else {
+        client.Abort();
+        if (result.stopped) reporter.Stopped();
+      }
+    } catch (const StopRequested&) {
+      client.Abort();
+      result.stopped = true;
+      reporter.Stopped();
+    } catch (...) {
+      client.Abort();
+      result.error = CurrentMailError();
+      reporter.Failed(result.error);
+    }
+    // The session ended on one message without QUIT: a new one takes the mail behind
+    // it. What the last one stored is recognised by its UIDL and deleted then; the
+    // failed message stays on the server, left alone for the rest of this run.
+    if (!resume || result.stopped || session >= kMaxSessionsPerRun) break;
   }
   return result;
 }

@@ -218,24 +218,28 @@ TEST_F(ScriptedFetch, ACleanErrToOneRetrieveIsThatMessagesErrorOnly) {
                                        "DELE 1", "RETR 2", "RETR 3", "DELE 3", "QUIT"}));
 }
 
-TEST_F(ScriptedFetch, AConnectionBrokenInsideAMessageEndsWithoutQuitAndKeepsWhatWasStored) {
+TEST_F(ScriptedFetch, AConnectionBrokenInsideAMessageEndsWithoutQuitAndANewSessionTakesTheRest) {
   MailboxScript script;
   script.messages = {{1, Message(1, "")}, {2, Message(2, "")}, {3, Message(3, "")}};
   script.broken = 2;
   const FetchResult result = Fetch(script);
   EXPECT_EQ(result.error.kind, MailErrorKind::kConnectionClosed);
-  EXPECT_EQ(result.stored, 1);
-  EXPECT_EQ(Subjects(), Commands{"Scripted 1"});
+  EXPECT_EQ(result.stored, 2);
+  EXPECT_EQ(result.failed, 1);
+  EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 3"}));
+  // The second session recognises message 1 by its UIDL (deleted, not stored again) and
+  // leaves message 2 alone for the rest of the run.
   EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
-                                       "DELE 1", "RETR 2"}));
+                                       "DELE 1", "RETR 2", "USER ann", "PASS pw", "STAT", "UIDL",
+                                       "LIST", "DELE 1", "RETR 3", "DELE 3", "QUIT"}));
 
-  // The next session recognises message 1 by its UIDL: deleted, not stored again.
+  // The next run tries message 2 again.
   MailboxScript next;
-  next.messages = script.messages;
+  next.messages = {{2, script.messages[2]}};
   EXPECT_TRUE(Fetch(next).Ok());
-  EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 2", "Scripted 3"}));
-  EXPECT_EQ(next.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "DELE 1",
-                                     "RETR 2", "DELE 2", "RETR 3", "DELE 3", "QUIT"}));
+  EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 3", "Scripted 2"}));
+  EXPECT_EQ(next.commands,
+            (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 2", "DELE 2", "QUIT"}));
 }
 
 TEST_F(ScriptedFetch, AUserWithoutAMailStoreDirectoryIsNotFetched) {
@@ -357,17 +361,21 @@ TEST_F(ScriptedFetch, AnEndlessMessageUnderAFalseSizeIsCutAtTheLimitAndSkippedNe
   script.claimed_sizes = {{2, 100}};
   script.endless = 2;
   const FetchResult first = Fetch(script);
+  EXPECT_TRUE(first.Ok());
   EXPECT_EQ(first.skipped, 1);
   EXPECT_TRUE(first.ended_early);
-  // Closed at the limit, without QUIT: the DELE of message 1 is not committed.
+  // Closed at the limit, without QUIT; a new session takes message 3.
   EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
-                                       "DELE 1", "RETR 2"}));
-  MailboxScript next = script;
-  next.commands.clear();
-  EXPECT_TRUE(Fetch(next).Ok());
-  EXPECT_EQ(next.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "DELE 1",
-                                     "RETR 3", "DELE 3", "QUIT"}));
+                                       "DELE 1", "RETR 2", "USER ann", "PASS pw", "STAT", "UIDL",
+                                       "LIST", "DELE 1", "RETR 3", "DELE 3", "QUIT"}));
   EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 3"}));
+  MailboxScript next;
+  next.messages = {{2, script.messages[2]}};
+  next.has_list = true;
+  next.claimed_sizes = script.claimed_sizes;
+  next.endless = 2;
+  EXPECT_TRUE(Fetch(next).Ok());
+  EXPECT_EQ(next.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "QUIT"}));
 }
 
 TEST_F(ScriptedFetch, AServerTricklingOneByteAtATimeIsCutOffAtTheMessageDeadline) {
@@ -382,7 +390,8 @@ TEST_F(ScriptedFetch, AServerTricklingOneByteAtATimeIsCutOffAtTheMessageDeadline
   ASSERT_FALSE(reporter_.events.empty());
   EXPECT_EQ(reporter_.events[0],
             "failed 1: The message did not arrive whole within 1 s; the connection was closed.");
-  EXPECT_EQ(script.commands.back(), "RETR 1");
+  EXPECT_EQ(Subjects(), Commands{"Scripted 2"});  // taken by a second session
+  EXPECT_EQ(script.commands.back(), "QUIT");
 }
 
 TEST_F(ScriptedFetch, AStopRequestClosesAStalledConnectionAtOnce) {

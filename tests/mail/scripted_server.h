@@ -1,5 +1,5 @@
-// A one-connection TCP server on 127.0.0.1 for tests of the socket and protocol layers:
-// it accepts one client and plays a script (send lines, read lines, stall, close or
+// A TCP server on 127.0.0.1 for tests of the socket and protocol layers: it accepts a
+// client at a time and plays a script (send lines, read lines, stall, close or
 // reset) on its own thread. Header-only so that it is compiled only where included.
 #pragma once
 
@@ -99,11 +99,15 @@ class ScriptedServer {
       throw std::runtime_error(std::string("scripted server: ") + std::strerror(errno));
     }
     port_ = ntohs(address.sin_port);
+    // One connection at a time, each played with the same script, until the server
+    // is destroyed (a client that connects again gets the script again).
     thread_ = std::thread([this, script = std::move(script)] {
-      const int fd = ::accept(listen_fd_, nullptr, nullptr);
-      if (fd < 0) return;
-      ScriptedPeer peer(fd);
-      script(peer);
+      for (;;) {
+        const int fd = ::accept(listen_fd_, nullptr, nullptr);
+        if (fd < 0) return;
+        ScriptedPeer peer(fd);
+        script(peer);
+      }
     });
   }
 
