@@ -432,7 +432,8 @@ class MailboxFetch {
       raw_.Clear();
       if (!top_unsupported_) {
         try {
-          Guarded(number, uid, [&] { client_.RetrieveHeader(number, raw_); });
+          Guarded(number, uid,
+                  [&] { client_.RetrieveHeader(number, raw_, options_.message_time_floor); });
         } catch (const ProtocolError&) {
           top_unsupported_ = true;  // a server without TOP: the whole message decides
         }

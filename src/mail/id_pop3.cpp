@@ -185,8 +185,8 @@ bool TIdPOP3::Retrieve(int n, TIdMessage& message, std::chrono::milliseconds tim
   return RetrieveInto("RETR " + std::to_string(n), message, time_limit);
 }
 
-bool TIdPOP3::RetrieveHeader(int n, TIdMessage& message) {
-  if (!RetrieveInto("TOP " + std::to_string(n) + " 0", message, std::chrono::milliseconds(0))) {
+bool TIdPOP3::RetrieveHeader(int n, TIdMessage& message, std::chrono::milliseconds time_limit) {
+  if (!RetrieveInto("TOP " + std::to_string(n) + " 0", message, time_limit)) {
     throw ProtocolError(0, last_lines_.front());
   }
   return true;

@@ -71,7 +71,9 @@ class TIdPOP3 {
   bool Retrieve(int n, TIdMessage& message,
                 std::chrono::milliseconds time_limit = std::chrono::milliseconds(0));
   // TOP n 0: the header section of message n into `message`.
-  bool RetrieveHeader(int n, TIdMessage& message);
+  // With a positive `time_limit`, as Retrieve: DeadlinePassed when it is not complete by then.
+  bool RetrieveHeader(int n, TIdMessage& message,
+                      std::chrono::milliseconds time_limit = std::chrono::milliseconds(0));
   // UIDL: message number -> unique id, for every number the reply lists (the id is
   // empty when it is not 1 to 70 printable ASCII characters; a number listed twice
   // keeps an empty id). False when the server answers "-ERR" (it has no UIDL).
