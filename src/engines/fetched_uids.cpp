@@ -1,6 +1,7 @@
-// Text format, one message a line: account TAB uid TAB file name LF, uid "-" when the
-// server gave none. Everything read back is checked: a damaged or planted line is
-// dropped instead of steering a fetch.
+// Text format, one message a line: account TAB uid TAB file name LF; kNoUid when the
+// message had no usable UIDL (a blank inside, so no server's UIDL can be mistaken for it).
+// Everything read back is checked: a damaged or planted line is dropped instead of steering a
+// fetch.
 #include "engines/fetched_uids.h"
 
 #include <fcntl.h>
@@ -17,23 +18,7 @@ namespace kestrune {
 
 namespace {
 
-constexpr std::string_view kNoUid = "-";
-
-bool IsUidText(std::string_view uid) {
-  if (uid.empty() || uid.size() > 70) return false;
-  for (char c : uid) {
-    if (c <= 0x20 || c >= 0x7f) return false;
-  }
-  return true;
-}
-
-bool IsAccountToken(std::string_view account) {
-  if (account.empty()) return false;
-  for (char c : account) {
-    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return false;
-  }
-  return true;
-}
+constexpr std::string_view kNoUid = "<no uid>";
 
 std::string LineOf(const FetchedMessage& message) {
   std::string line = message.account;
@@ -50,6 +35,22 @@ std::system_error SystemError(std::string_view what, const std::filesystem::path
 }
 
 }  // namespace
+
+bool IsPopUid(std::string_view uid) {
+  if (uid.empty() || uid.size() > 70) return false;
+  for (char c : uid) {
+    if (c <= 0x20 || c >= 0x7f) return false;
+  }
+  return true;
+}
+
+bool IsAccountKey(std::string_view account) {
+  if (account.empty()) return false;
+  for (char c : account) {
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
 
 std::string AccountKey(std::string_view pop_user, std::string_view pop_server) {
   const std::string raw = std::string(pop_user) + "@" + std::string(pop_server);
@@ -108,11 +109,11 @@ std::vector<FetchedMessage> FetchedUidFile::Load() const {
     FetchedMessage message{std::string(line.substr(0, first)),
                            std::string(line.substr(first + 1, second - first - 1)),
                            std::string(line.substr(second + 1))};
-    if (!IsAccountToken(message.account) || !IsUidText(message.uid) ||
+    if (message.uid == kNoUid) message.uid.clear();
+    if (!IsAccountKey(message.account) || (!message.uid.empty() && !IsPopUid(message.uid)) ||
         !IsMailStoreFileName(message.file_name)) {
       continue;  // damaged, or not written by a fetch
     }
-    if (message.uid == kNoUid) message.uid.clear();
     messages.push_back(std::move(message));
   }
   return messages;

@@ -14,13 +14,19 @@ namespace kestrune {
 
 struct FetchedMessage {
   std::string account;    // AccountKey of the POP3 account
-  std::string uid;        // empty when the server has no UIDL
+  std::string uid;        // empty when the message had no usable UIDL
   std::string file_name;  // the message file in the mail store
 };
 
 // "user@server" as one token (blanks, tabs, line ends and "%" escaped). The port is
 // left out: moving an account to its TLS port keeps what it knows.
 std::string AccountKey(std::string_view pop_user, std::string_view pop_server);
+
+// Whether uid can be a POP3 unique id: 1 to 70 printable ASCII characters, no blank.
+bool IsPopUid(std::string_view uid);
+
+// Whether account is an AccountKey as written (no blanks or control characters).
+bool IsAccountKey(std::string_view account);
 
 // Whether name is a plain file name of the mail store (no path, no control characters,
 // not hidden), so that a line of the file can never point outside it.

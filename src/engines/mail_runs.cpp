@@ -55,8 +55,17 @@ class FetchLog : public FetchReporter {
   void Stored(int number, const TIdMessage&) override {
     log_(prefix_ + "Email number: " + std::to_string(number) + " successfully retrieved.");
   }
-  void MessageFailed(int number, const MailError&) override {
-    log_(prefix_ + "Error Retrieving Email number: " + std::to_string(number));
+  void MessageFailed(int number, const MailError& error) override {
+    log_(prefix_ + "Error Retrieving Email number: " + std::to_string(number) + " (" + error.text +
+         "); it stays on the Pop Server.");
+  }
+  void MessageSkipped(int number, const MailError& reason) override {
+    log_(prefix_ + "Email number: " + std::to_string(number) + " not retrieved (" + reason.text +
+         "); it stays on the Pop Server.");
+  }
+  void EndedEarly(const MailError& reason) override {
+    log_(prefix_ + "Session ended early: " + reason.text);
+    log_("");
   }
   void StoreFailed(const MailError& error) override {
     log_(prefix_ + "Error in the mail store: " + error.text);
@@ -65,20 +74,27 @@ class FetchLog : public FetchReporter {
     log_(prefix_ + "Disconnected from Pop Server " + server_);
     log_("");
   }
-  void Failed(const MailError& error) override {
+  void ConnectFailed(const MailError& error) override {
     switch (error.kind) {
-      case MailErrorKind::kProtocol:
+      case MailErrorKind::kProtocol:  // the greeting or the log-in refused
       case MailErrorKind::kConnectionClosed:
-        log_(prefix_ + "Error:" + error.text);
-        break;
       case MailErrorKind::kReadTimeout:
-        log_(prefix_ + "Error: Read Time Out.");
-        log_("");
+        Failed(error);
         break;
       default:
         log_(prefix_ + "Error connecting to Pop Server.");
+        log_(prefix_ + "Error:" + error.text);
         break;
     }
+  }
+  // After the log-in, "Error connecting" would mislead: the real reason is logged.
+  void Failed(const MailError& error) override {
+    if (error.kind == MailErrorKind::kReadTimeout) {
+      log_(prefix_ + "Error: Read Time Out.");
+      log_("");
+      return;
+    }
+    log_(prefix_ + "Error:" + error.text);
   }
   void Stopped() override {
     log_(prefix_ + "Fetch stopped; nothing was deleted on the Pop Server.");
@@ -225,7 +241,10 @@ class SendRun {
         login ? TIdSMTPAuthenticationType::atLogin : TIdSMTPAuthenticationType::atNone;
     client_.Username = login ? config.SmtpUserName : "";
     client_.Password = login ? config.SmtpPassword : "";
-    client_.ReadTimeoutMs = 0;  // replies are awaited as long as the connection lives
+    // No limit between two bytes, but every reply must come within the SMTP time-outs,
+    // and a stop request closes the connection: a silent server cannot hold the run.
+    client_.ReadTimeoutMs = 0;
+    client_.StopFlag = context_.stop;
     client_.UseTls = TlsModeFromSetting(config.SmtpTls);
   }
 

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "engines/mail_error.h"
@@ -32,23 +34,46 @@ class FetchReporter {
   virtual void Stored(int number, const TIdMessage& message) {}
   // Message `number` could not be retrieved or stored; it stays on the server.
   virtual void MessageFailed(int number, const MailError& error) {}
+  // Message `number` is not retrieved (too large, or it failed in too many runs) and
+  // stays on the server; told once a day per message, not at every run.
+  virtual void MessageSkipped(int number, const MailError& reason) {}
+  // The session ended before the last message without committing anything on the
+  // server (a message passed the size limit or its deadline, or the server refused
+  // message after message); the rest waits for the next run.
+  virtual void EndedEarly(const MailError& reason) {}
   // The index (or the record of fetched messages) could not be read or written.
   virtual void StoreFailed(const MailError& error) {}
   // The session ended with QUIT.
   virtual void Disconnected() {}
   // The session ended on an error, without QUIT when anything may have been marked.
   virtual void Failed(const MailError& error) {}
+  // The connection or the log-in failed (nothing was fetched). By default a Failed.
+  virtual void ConnectFailed(const MailError& error) { Failed(error); }
   // The stop flag ended the fetch; nothing was committed on the server.
   virtual void Stopped() {}
 };
 
 struct FetchOptions {
+  static constexpr std::size_t kDefaultMaxMessageSize = 50u * 1024u * 1024u;
+
   int connect_timeout_ms = 0;
   int read_timeout_ms = 20000;
   TlsMode tls = TlsMode::kAuto;
   // How long to wait for another holder of the user's mail store (zero: skip at once).
   std::chrono::milliseconds lock_wait{0};
-  const std::atomic<bool>* stop = nullptr;
+  const std::atomic<bool>* stop = nullptr;  // also closes a waiting connection at once
+  // The largest message taken; a larger one stays on the server and is remembered.
+  std::size_t max_message_size = kDefaultMaxMessageSize;
+  // Each message must arrive whole within max(message_time_floor, its size divided by
+  // message_min_rate bytes a second), however steadily its bytes trickle in.
+  std::chrono::milliseconds message_time_floor{60000};
+  std::size_t message_min_rate = 10 * 1024;
+  // Runs whose retrieval of a message failed before it is no longer retried.
+  int max_attempts = 3;
+  // Consecutive messages refused with "-ERR" that end the session.
+  int max_consecutive_refusals = 3;
+  // "YYYY-MM-DD" of today for the once-a-day log lines; empty: the local date.
+  std::string today;
 };
 
 struct FetchResult {
@@ -56,8 +81,10 @@ struct FetchResult {
   bool stopped = false;  // ended by the stop flag
   int waiting = 0;       // messages on the server
   int stored = 0;
-  int failed = 0;   // messages that failed to be retrieved or stored
-  MailError error;  // what ended the session early, if anything
+  int failed = 0;            // messages that failed to be retrieved or stored
+  int skipped = 0;           // messages left on the server on purpose (too large, failing for good)
+  bool ended_early = false;  // the session was abandoned before the last message
+  MailError error;           // what ended the session early, if anything
   bool store_failed = false;
   bool Ok() const { return !stopped && failed == 0 && !error && !store_failed; }
 };

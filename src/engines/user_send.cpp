@@ -151,6 +151,7 @@ class OutboxSend {
     for (int j = 1; j <= count; ++j) {
       TEmailRecord record;
       if (!index_.GetEmail(j, record)) {
+        ++result_.failed;  // an Outbox message may be behind it
         reporter_.CountFailed(j);
       } else if (record.Status == email_status::kOutbox) {
         ++result_.waiting;
@@ -178,7 +179,7 @@ class OutboxSend {
     TEmailRecord record;
     if (!index_.GetEmail(j, record)) {
       reporter_.RecordUnreadable(j);
-      return true;
+      return true;  // counted as failed once, when the Outbox was counted
     }
     if (record.Status != email_status::kOutbox) return true;
     const fs::path file = store_ / record.FileName;
@@ -189,6 +190,7 @@ class OutboxSend {
     }
     std::error_code error;
     if (!IsMailStoreFileName(record.FileName) || !fs::is_regular_file(file, error)) {
+      ++result_.failed;  // the message cannot be sent: not a clean run
       reporter_.FileMissing(j);
       return true;
     }

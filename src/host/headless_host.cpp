@@ -268,7 +268,8 @@ int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::o
       .save_log =
           [&] {
             if (config.AutoSaveDebugLog) {
-              log.AutoSave(config.LogDirectory, config.ClearLogWhenAutoSaved, NowAsDateValue());
+              log.AutoSave(config.LogDirectory, config.ClearLogWhenAutoSaved, NowAsDateValue(),
+                           config.LogRetentionDays);
             }
           },
       .log = [](std::string_view line) { AddDebugLine(line); }});

@@ -3,10 +3,13 @@
 #include "log/debug_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <ostream>
 #include <system_error>
 
@@ -159,8 +162,30 @@ std::string TDebugLog::AutoSaveFileName(DateValue day) {
   return "KST" + date + ".Txt";
 }
 
+void TDebugLog::RemoveExpiredFiles(const std::filesystem::path& log_directory,
+                                   const std::filesystem::path& current, DateValue now,
+                                   int retention_days) {
+  if (retention_days <= 0) return;
+  const auto limit = std::chrono::system_clock::to_time_t(TimePointFromDateValue(now) -
+                                                          std::chrono::hours(24) * retention_days);
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(log_directory, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (!name.starts_with("KST") || !name.ends_with(".Txt") || it->path() == current) continue;
+    struct stat info {};
+    if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (info.st_mtime >= limit) continue;
+    std::error_code ignored;
+    if (std::filesystem::remove(it->path(), ignored)) {
+      AddDebugLine("Debug Log file older than " + std::to_string(retention_days) +
+                   " days removed: " + name);
+    }
+  }
+}
+
 bool TDebugLog::AutoSave(const std::filesystem::path& log_directory, bool clear_when_saved,
-                         DateValue now) {
+                         DateValue now, int retention_days) {
   std::lock_guard save_guard(save_lock_);
   const std::filesystem::path file = log_directory / AutoSaveFileName(now);
 
@@ -192,6 +217,7 @@ bool TDebugLog::AutoSave(const std::filesystem::path& log_directory, bool clear_
     return false;
   }
 
+  RemoveExpiredFiles(log_directory, file, now, retention_days);
   const std::string when = DateTimeText(now);
   std::lock_guard guard(lock_);
   unwritten_from_ = written_end;

@@ -35,6 +35,8 @@ class TDebugLog {
   static constexpr std::size_t kMaxLineBytes = 4096;
   // The in-memory log keeps this many lines; older ones are dropped first.
   static constexpr std::size_t kMaxLines = 200000;
+  // Saved log files older than this many days are removed by the automatic save.
+  static constexpr int kDefaultLogRetentionDays = 30;
 
   explicit TDebugLog(std::size_t max_lines = kMaxLines);
   TDebugLog(const TDebugLog&) = delete;
@@ -76,13 +78,18 @@ class TDebugLog {
   // run has not yet written there (lines of earlier runs or earlier saves of the day
   // are kept), then either clears the log (clear_when_saved) or goes on, and appends
   // the "Saved at" line. False (with a log line saying why) when the file could not be
-  // written; the lines then stay unwritten for the next save.
-  bool AutoSave(const std::filesystem::path& log_directory, bool clear_when_saved, DateValue now);
+  // written; the lines then stay unwritten for the next save. Saved log files ("KST" ...
+  // ".Txt") last changed more than retention_days before now are removed (0: kept for
+  // ever), so the directory cannot grow without end.
+  bool AutoSave(const std::filesystem::path& log_directory, bool clear_when_saved, DateValue now,
+                int retention_days = kDefaultLogRetentionDays);
   // "KST" + the short date with every "/" replaced by "-" + ".Txt".
   static std::string AutoSaveFileName(DateValue day);
 
  private:
   void AppendLocked(std::string line);
+  void RemoveExpiredFiles(const std::filesystem::path& log_directory,
+                          const std::filesystem::path& current, DateValue now, int retention_days);
   void NotifyStatsLocked();
 
   mutable std::mutex lock_;

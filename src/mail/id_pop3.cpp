@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 #include <string>
 
 #include "mail/id_message.h"
@@ -46,6 +47,8 @@ void TIdPOP3::Connect(int timeout_ms) {
   try {
     connection_.SetReadTimeout(ReadTimeoutMs);
     connection_.SetMaxLineLength(LineConnection::kDefaultMaxLineLength);
+    connection_.SetStopFlag(StopFlag);
+    connection_.ClearDeadline();
     connection_.Connect(Host, Port, timeout_ms);
     const bool upgrade_mode = UseTls == TlsMode::kAuto || UseTls == TlsMode::kRequired;
     const bool implicit_tls =
@@ -136,53 +139,105 @@ int TIdPOP3::CheckMessages() {
   return value;
 }
 
-bool TIdPOP3::RetrieveInto(std::string_view command, TIdMessage& message) {
+bool TIdPOP3::RetrieveInto(std::string_view command, TIdMessage& message,
+                           std::chrono::milliseconds time_limit) {
   if (!SendCmd(command)) return false;
   message.SetMaxMessageSize(MaxMessageSize);
-  // The reader stops at the "." line and undoes the dot-stuffing; a server that closes
-  // before that line raises ConnectionClosed out of ReadLine, never a short message.
-  message.ReadFromLines([this]() -> std::optional<std::string> { return connection_.ReadLine(); });
+  const std::size_t limit = MaxMessageSize;
+  std::size_t received = 0;  // bytes of the message so far, line ends counted as two
+  // A line may take whatever is left of the size limit; the first byte past it ends the
+  // session: draining the rest could take for ever.
+  auto next_line = [&]() -> std::optional<std::string> {
+    try {
+      const std::size_t left = limit > received ? limit - received : 0;
+      std::string line = connection_.ReadLine(std::max<std::size_t>(left, 1));
+      if (line == ".") return line;  // the end mark always fits
+      received += line.size() + 2;
+      if (received > limit) throw LineTooLong("");
+      return line;
+    } catch (const LineTooLong&) {
+      connection_.Close();
+      throw MessageTooLarge("The message is larger than the limit of " + std::to_string(limit) +
+                            " bytes; the connection was closed at the limit.");
+    }
+  };
+  if (time_limit.count() > 0) {
+    connection_.SetDeadline(std::chrono::steady_clock::now() + time_limit);
+  }
+  try {
+    // The reader stops at the "." line and undoes the dot-stuffing; a server that closes
+    // before that line raises ConnectionClosed out of ReadLine, never a short message.
+    message.ReadFromLines(next_line);
+  } catch (const DeadlinePassed&) {
+    connection_.ClearDeadline();
+    throw DeadlinePassed("The message did not arrive whole within " +
+                         std::to_string(time_limit.count() / 1000) +
+                         " s; the connection was closed.");
+  } catch (...) {
+    connection_.ClearDeadline();
+    throw;
+  }
+  connection_.ClearDeadline();
   return true;
 }
 
-bool TIdPOP3::Retrieve(int n, TIdMessage& message) {
-  return RetrieveInto("RETR " + std::to_string(n), message);
+bool TIdPOP3::Retrieve(int n, TIdMessage& message, std::chrono::milliseconds time_limit) {
+  return RetrieveInto("RETR " + std::to_string(n), message, time_limit);
 }
 
-bool TIdPOP3::RetrieveHeader(int n, TIdMessage& message) {
-  if (!RetrieveInto("TOP " + std::to_string(n) + " 0", message)) {
+bool TIdPOP3::RetrieveHeader(int n, TIdMessage& message, std::chrono::milliseconds time_limit) {
+  if (!RetrieveInto("TOP " + std::to_string(n) + " 0", message, time_limit)) {
     throw ProtocolError(0, last_lines_.front());
   }
   return true;
 }
 
-bool TIdPOP3::RetrieveUidList(int count, std::vector<std::string>& uids) {
-  uids.assign(static_cast<std::size_t>(std::max(count, 0)), std::string());
-  if (!SendCmd("UIDL")) return false;
-  // One line per message: far longer than any CAPA reply, so counted against the
-  // mailbox size instead of kMaxReplyLines.
-  const std::size_t max_lines = uids.size() + kMaxReplyLines;
+template <typename Take>
+void TIdPOP3::ReadListing(std::string_view what, Take take) {
   std::size_t lines = 0;
   for (;;) {
     const std::string line = connection_.ReadLine();
     if (line == ".") break;
-    if (++lines > max_lines) {
+    if (++lines > kMaxListedMessages) {
       connection_.Close();  // the rest of the reply is still on its way
-      throw TransportError("POP3 UIDL reply longer than " + std::to_string(max_lines) + " lines.");
+      throw TransportError("POP3 " + std::string(what) + " reply longer than " +
+                           std::to_string(kMaxListedMessages) + " lines.");
     }
-    const auto [number_text, uid] = SplitStatus(line);
+    const auto [number_text, rest] = SplitStatus(line);
     int number = 0;
     const auto [end, error] =
         std::from_chars(number_text.data(), number_text.data() + number_text.size(), number);
-    if (error != std::errc() || end != number_text.data() + number_text.size() || number < 1 ||
-        number > count) {
+    if (error != std::errc() || end != number_text.data() + number_text.size() || number < 1) {
       continue;
     }
+    take(number, rest);
+  }
+}
+
+bool TIdPOP3::RetrieveUidList(std::map<int, std::string>& uids) {
+  uids.clear();
+  if (!SendCmd("UIDL")) return false;
+  ReadListing("UIDL", [&uids](int number, std::string_view uid) {
     const bool valid =
         !uid.empty() && uid.size() <= 70 &&
         std::all_of(uid.begin(), uid.end(), [](char c) { return c > 0x20 && c < 0x7f; });
-    if (valid) uids[static_cast<std::size_t>(number - 1)] = std::string(uid);
-  }
+    const auto [it, inserted] = uids.try_emplace(number, valid ? std::string(uid) : "");
+    if (!inserted) it->second.clear();  // listed twice: neither id can be trusted
+  });
+  return true;
+}
+
+bool TIdPOP3::RetrieveSizeList(std::map<int, std::uint64_t>& sizes) {
+  sizes.clear();
+  if (!SendCmd("LIST")) return false;
+  ReadListing("LIST", [&sizes](int number, std::string_view rest) {
+    const std::string_view size_text = SplitStatus(rest).first;
+    std::uint64_t size = 0;
+    const auto [end, error] =
+        std::from_chars(size_text.data(), size_text.data() + size_text.size(), size);
+    if (error != std::errc() || end != size_text.data() + size_text.size()) return;
+    sizes[number] = size;
+  });
   return true;
 }
 

@@ -4,7 +4,11 @@
 // when the server's CAPA reply offers it.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +32,9 @@ class TIdPOP3 {
 
   // Lines of a multi-line reply other than a message (CAPA); more is a broken server.
   static constexpr std::size_t kMaxReplyLines = 1000;
+  // Entries of a UIDL or LIST reply taken at most: a mailbox that claims more is handled
+  // as its first kMaxListedMessages messages (a real one never gets near).
+  static constexpr std::size_t kMaxListedMessages = 1000000;
 
   // Settings, set by the caller before Connect.
   std::string Host;
@@ -37,8 +44,12 @@ class TIdPOP3 {
   // No data within this many milliseconds is a ReadTimeout (0 or less: wait forever).
   int ReadTimeoutMs = LineConnection::kDefaultReadTimeoutMs;
   TlsMode UseTls = TlsMode::kAuto;
-  // The largest message Retrieve accepts, in bytes.
+  // The largest message Retrieve accepts, in bytes; the connection is closed as soon
+  // as a message passes it.
   std::size_t MaxMessageSize = TIdMessage::kDefaultMaxMessageSize;
+  // Set by another thread to stop at once: the waiting read closes the socket and raises
+  // StopRequested. Null: no flag.
+  const std::atomic<bool>* StopFlag = nullptr;
 
   TIdPOP3();
   ~TIdPOP3();
@@ -52,14 +63,23 @@ class TIdPOP3 {
 
   // STAT: the number of messages in the mailbox.
   int CheckMessages();
-  // RETR n into `message` (read as its NoDecode says); false on "-ERR".
-  bool Retrieve(int n, TIdMessage& message);
+  // RETR n into `message` (read as its NoDecode says); false on "-ERR". Lines of the
+  // message may be of any length within MaxMessageSize. A message that passes
+  // MaxMessageSize closes the connection and raises MessageTooLarge; with a positive
+  // `time_limit`, one that has not arrived whole by then closes it and raises
+  // DeadlinePassed.
+  bool Retrieve(int n, TIdMessage& message,
+                std::chrono::milliseconds time_limit = std::chrono::milliseconds(0));
   // TOP n 0: the header section of message n into `message`.
-  bool RetrieveHeader(int n, TIdMessage& message);
-  // UIDL: the unique id of messages 1..count into uids[0..count-1] (empty for a number
-  // the reply does not list or lists with an id that is not 1 to 70 printable ASCII
-  // characters). False when the server answers "-ERR" (it has no UIDL).
-  bool RetrieveUidList(int count, std::vector<std::string>& uids);
+  // With a positive `time_limit`, as Retrieve: DeadlinePassed when it is not complete by then.
+  bool RetrieveHeader(int n, TIdMessage& message,
+                      std::chrono::milliseconds time_limit = std::chrono::milliseconds(0));
+  // UIDL: message number -> unique id, for every number the reply lists (the id is
+  // empty when it is not 1 to 70 printable ASCII characters; a number listed twice
+  // keeps an empty id). False when the server answers "-ERR" (it has no UIDL).
+  bool RetrieveUidList(std::map<int, std::string>& uids);
+  // LIST: message number -> size in octets. False on "-ERR".
+  bool RetrieveSizeList(std::map<int, std::uint64_t>& sizes);
   // DELE n; the deletion takes effect only when Disconnect sends QUIT.
   bool Delete(int n);
   // QUIT when connected, then close in any case. Never raises.
@@ -81,7 +101,12 @@ class TIdPOP3 {
   bool ReadStatus();
   // The lines of a multi-line reply up to "." with the extra "." of ".." removed.
   std::vector<std::string> ReadMultiLine();
-  bool RetrieveInto(std::string_view command, TIdMessage& message);
+  bool RetrieveInto(std::string_view command, TIdMessage& message,
+                    std::chrono::milliseconds time_limit);
+  // The lines of a UIDL or LIST reply as (number, rest of the line), at most
+  // kMaxListedMessages of them.
+  template <typename Take>
+  void ReadListing(std::string_view what, Take take);
   void UpgradeIfOffered();
   void LogIn();
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "mail/address_list.h"
@@ -84,6 +85,7 @@ void TIdSMTP::Connect(int timeout_ms) {
   try {
     connection_.SetReadTimeout(ReadTimeoutMs);
     connection_.SetMaxLineLength(kMaxReplyLineLength);
+    connection_.SetStopFlag(StopFlag);
     connection_.Connect(Host, Port, timeout_ms);
     if (UseTls == TlsMode::kImplicit ||
         ((UseTls == TlsMode::kAuto || UseTls == TlsMode::kRequired) && Port == kImplicitTlsPort)) {
@@ -148,7 +150,28 @@ std::string TIdSMTP::LocalName() const {
   return name;
 }
 
-int TIdSMTP::ReadReply() {
+int TIdSMTP::ReadReply(int timeout_ms) {
+  if (timeout_ms <= 0) timeout_ms = ReplyTimeoutMs;
+  if (timeout_ms > 0) {
+    connection_.SetDeadline(std::chrono::steady_clock::now() +
+                            std::chrono::milliseconds(timeout_ms));
+  }
+  try {
+    const int code = ReadReplyLines();
+    connection_.ClearDeadline();
+    return code;
+  } catch (const DeadlinePassed&) {
+    connection_.ClearDeadline();
+    throw DeadlinePassed("The SMTP server did not answer within " +
+                         std::to_string(timeout_ms / 1000) +
+                         " seconds; the connection was closed.");
+  } catch (...) {
+    connection_.ClearDeadline();
+    throw;
+  }
+}
+
+int TIdSMTP::ReadReplyLines() {
   last_lines_.clear();
   for (;;) {
     const std::string line = connection_.ReadLine();
@@ -225,7 +248,7 @@ void TIdSMTP::Send(const TIdMessage& message) {
   }
   SendCmd("DATA", {354});
   WriteDataSection(message, [this](std::string_view piece) { connection_.Write(piece); });
-  ReadReply();
+  ReadReply(DataEndTimeoutMs);
   CheckReply({250});
 }
 

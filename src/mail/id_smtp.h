@@ -4,6 +4,7 @@
 // and Bcc, and DATA with dot-stuffing. Implicit TLS on the submission port 465.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,14 @@ class TIdSMTP {
   std::string HeloName;
   // No data within this many milliseconds is a ReadTimeout (0 or less: wait forever).
   int ReadTimeoutMs = LineConnection::kDefaultReadTimeoutMs;
+  // The longest wait for a whole reply, and for the reply to the end of the message
+  // data (RFC 5321 4.5.3.2: 5 and 10 minutes); 0 or less: no limit. A server that
+  // trickles a reply byte by byte is held to it as well.
+  int ReplyTimeoutMs = 5 * 60 * 1000;
+  int DataEndTimeoutMs = 10 * 60 * 1000;
+  // Set by another thread to stop at once: the waiting read or write closes the socket
+  // and raises StopRequested. Null: no flag.
+  const std::atomic<bool>* StopFlag = nullptr;
   TlsMode UseTls = TlsMode::kAuto;
 
   TIdSMTP();
@@ -71,7 +80,9 @@ class TIdSMTP {
   // Sends `command` and reads the reply; raises ProtocolError unless its code is one of
   // `expected` (an empty list accepts any code).
   int SendCmd(std::string_view command, std::initializer_list<int> expected);
-  int ReadReply();
+  // Reads one reply within `timeout_ms` (ReplyTimeoutMs when 0).
+  int ReadReply(int timeout_ms = 0);
+  int ReadReplyLines();
   void CheckReply(std::initializer_list<int> expected) const;
   void Introduce();
   bool Ehlo();

@@ -80,11 +80,20 @@ struct LineConnection::Impl {
   int read_timeout_ms = kDefaultReadTimeoutMs;
   std::size_t max_line_length = kDefaultMaxLineLength;
 
+  const std::atomic<bool>* stop = nullptr;
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+
+  // How an operation run by RunFor ended.
+  enum class Outcome { kDone, kTimedOut, kDeadline, kStopped };
+
   // Runs the operation that `start` begins, for at most `timeout_ms` (0 or less: no
-  // limit). Returns false when the time ran out; the socket is closed then, which makes
-  // the operation finish with "aborted".
+  // limit) and not past the deadline; a set stop flag ends it too. Unless the operation
+  // finished, the socket is closed, which makes the operation finish with "aborted".
   template <typename Start>
-  bool RunFor(int timeout_ms, error_code& result, std::size_t& transferred, Start start) {
+  Outcome RunFor(int timeout_ms, error_code& result, std::size_t& transferred, Start start) {
+    using Clock = std::chrono::steady_clock;
+    // How often a wait looks at the stop flag.
+    constexpr auto kStopPoll = std::chrono::milliseconds(100);
     bool done = false;
     io.restart();
     start([&](const error_code& ec, std::size_t n) {
@@ -92,16 +101,52 @@ struct LineConnection::Impl {
       transferred = n;
       done = true;
     });
-    if (timeout_ms > 0) {
-      io.run_for(std::chrono::milliseconds(timeout_ms));
-    } else {
-      io.run();
+    const Clock::time_point begin = Clock::now();
+    const std::optional<Clock::time_point> time_out =
+        timeout_ms > 0 ? std::optional(begin + std::chrono::milliseconds(timeout_ms))
+                       : std::nullopt;
+    Outcome outcome = Outcome::kDone;
+    while (!done) {
+      if (stop != nullptr && stop->load()) {
+        outcome = Outcome::kStopped;
+        break;
+      }
+      const Clock::time_point now = Clock::now();
+      if (deadline && now >= *deadline) {
+        outcome = Outcome::kDeadline;
+        break;
+      }
+      if (time_out && now >= *time_out) {
+        outcome = Outcome::kTimedOut;
+        break;
+      }
+      std::optional<Clock::time_point> until = time_out;
+      if (deadline && (!until || *deadline < *until)) until = deadline;
+      if (stop != nullptr && (!until || now + kStopPoll < *until)) until = now + kStopPoll;
+      if (until) {
+        io.run_for(*until - now);
+      } else {
+        io.run();
+      }
+      if (io.stopped() && !done) io.restart();
     }
-    if (done) return true;
+    if (outcome == Outcome::kDone) return outcome;
     CloseSocket();
     io.restart();
     io.run();
-    return false;
+    return outcome;
+  }
+
+  // Raises the error of an operation that did not finish.
+  static void ThrowUnfinished(Outcome outcome) {
+    switch (outcome) {
+      case Outcome::kStopped:
+        throw StopRequested();
+      case Outcome::kDeadline:
+        throw DeadlinePassed("The server did not complete its answer in the time allowed.");
+      default:
+        throw ReadTimeout();
+    }
   }
 
   void CloseSocket() noexcept {
@@ -113,12 +158,13 @@ struct LineConnection::Impl {
   void ConnectTo(const std::vector<tcp::endpoint>& endpoints, int timeout_ms) {
     error_code ec;
     std::size_t unused = 0;
-    const bool finished = RunFor(timeout_ms, ec, unused, [&](auto handler) {
+    const Outcome outcome = RunFor(timeout_ms, ec, unused, [&](auto handler) {
       asio::async_connect(
           socket, endpoints,
           [handler](const error_code& e, const tcp::endpoint&) mutable { handler(e, 0); });
     });
-    if (!finished) throw ConnectTimedOut();
+    if (outcome == Outcome::kTimedOut) throw ConnectTimedOut();
+    if (outcome != Outcome::kDone) ThrowUnfinished(outcome);
     if (ec) {
       CloseSocket();
       ThrowTransportError(ec);
@@ -128,14 +174,14 @@ struct LineConnection::Impl {
   std::size_t ReadSome(char* data, std::size_t size) {
     error_code ec;
     std::size_t n = 0;
-    const bool finished = RunFor(read_timeout_ms, ec, n, [&](auto handler) {
+    const Outcome outcome = RunFor(read_timeout_ms, ec, n, [&](auto handler) {
       if (tls) {
         tls->async_read_some(asio::buffer(data, size), handler);
       } else {
         socket.async_read_some(asio::buffer(data, size), handler);
       }
     });
-    if (!finished) throw ReadTimeout();
+    if (outcome != Outcome::kDone) ThrowUnfinished(outcome);
     if (ec) {
       CloseSocket();
       ThrowTransportError(ec);
@@ -158,14 +204,14 @@ struct LineConnection::Impl {
     if (!socket.is_open()) throw ConnectionClosed();
     error_code ec;
     std::size_t n = 0;
-    const bool finished = RunFor(read_timeout_ms, ec, n, [&](auto handler) {
+    const Outcome outcome = RunFor(read_timeout_ms, ec, n, [&](auto handler) {
       if (tls) {
         asio::async_write(*tls, asio::buffer(chunk.data(), chunk.size()), handler);
       } else {
         asio::async_write(socket, asio::buffer(chunk.data(), chunk.size()), handler);
       }
     });
-    if (!finished) throw ReadTimeout();
+    if (outcome != Outcome::kDone) ThrowUnfinished(outcome);
     if (ec) {
       CloseSocket();
       ThrowTransportError(ec);
@@ -207,15 +253,15 @@ struct LineConnection::Impl {
     }
     error_code ec;
     std::size_t unused = 0;
-    const bool finished = RunFor(read_timeout_ms, ec, unused, [&](auto handler) {
+    const Outcome outcome = RunFor(read_timeout_ms, ec, unused, [&](auto handler) {
       tls->async_handshake(asio::ssl::stream_base::client,
                            [handler](const error_code& e) mutable { handler(e, 0); });
     });
-    if (finished && !ec) return;
+    if (outcome == Outcome::kDone && !ec) return;
     const long verify_result = SSL_get_verify_result(ssl);
     tls.reset();
     CloseSocket();
-    if (!finished) throw ReadTimeout();
+    if (outcome != Outcome::kDone) ThrowUnfinished(outcome);
     if (verify_result != X509_V_OK) {
       throw TlsError("TLS error: the certificate of " + host +
                      " was not accepted: " + X509_verify_cert_error_string(verify_result));
@@ -278,6 +324,14 @@ void LineConnection::SetMaxLineLength(std::size_t max_length) {
   impl_->max_line_length = max_length;
 }
 
+void LineConnection::SetStopFlag(const std::atomic<bool>* stop) { impl_->stop = stop; }
+
+void LineConnection::SetDeadline(std::chrono::steady_clock::time_point deadline) {
+  impl_->deadline = deadline;
+}
+
+void LineConnection::ClearDeadline() { impl_->deadline.reset(); }
+
 void LineConnection::WriteLine(std::string_view line) {
   if (line.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
     throw TransportError("Refused to send a command line holding CR, LF or NUL.");
@@ -289,7 +343,9 @@ void LineConnection::WriteLine(std::string_view line) {
 
 void LineConnection::Write(std::string_view data) { impl_->WriteAll(data); }
 
-std::string LineConnection::ReadLine() {
+std::string LineConnection::ReadLine() { return ReadLine(impl_->max_line_length); }
+
+std::string LineConnection::ReadLine(std::size_t max_length) {
   std::string& buffer = impl_->buffer;
   std::size_t& start = impl_->consumed;
   // Lines are taken from the front by moving `start`, not by erasing: erasing would move
@@ -300,7 +356,7 @@ std::string LineConnection::ReadLine() {
     if (lf != std::string::npos) {
       std::size_t end = lf;
       if (end > start && buffer[end - 1] == '\r') --end;
-      if (end - start > impl_->max_line_length) break;
+      if (end - start > max_length) break;
       std::string line = buffer.substr(start, end - start);
       start = lf + 1;
       if (start == buffer.size()) {
@@ -313,15 +369,14 @@ std::string LineConnection::ReadLine() {
     start = 0;
     scanned = buffer.size();
     // One byte of slack for the CR of a line that is exactly at the limit.
-    if (buffer.size() > impl_->max_line_length + 1) break;
+    if (buffer.size() > max_length + 1) break;
     if (!Connected()) throw ConnectionClosed();
     char chunk[16384];
     const std::size_t n = impl_->ReadSome(chunk, sizeof chunk);
     buffer.append(chunk, n);
   }
-  const std::size_t limit = impl_->max_line_length;
   Close();
-  throw TransportError("Received a line longer than " + std::to_string(limit) + " characters.");
+  throw LineTooLong("Received a line longer than " + std::to_string(max_length) + " characters.");
 }
 
 void LineConnection::SetTrustedCaFile(const std::filesystem::path& ca_file) {

@@ -3,6 +3,8 @@
 // byte or upgraded in the middle of a session) with certificate verification.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -55,6 +57,17 @@ class LineConnection {
   void SetReadTimeout(int timeout_ms);
   void SetMaxLineLength(std::size_t max_length);
 
+  // A flag set by another thread when the program stops: every wait looks at it a few
+  // times a second and, once it is set, closes the socket and raises StopRequested.
+  // Null: no flag. The flag must outlive the connection's use.
+  void SetStopFlag(const std::atomic<bool>* stop);
+
+  // A point in time after which every read or write closes the socket and raises
+  // DeadlinePassed, however recently data arrived (the read time-out alone is reset by
+  // each byte, so a server sending one byte a second would never trip it).
+  void SetDeadline(std::chrono::steady_clock::time_point deadline);
+  void ClearDeadline();
+
   // Sends `line` + CR LF. A line holding CR, LF or NUL is refused (it would smuggle a
   // second command into the stream).
   void WriteLine(std::string_view line);
@@ -65,6 +78,9 @@ class LineConnection {
   // The next line without its CR LF (a bare LF also ends a line). A line longer than the
   // limit is an error and closes the connection, since the stream is out of step.
   std::string ReadLine();
+  // The same with a limit of its own for this line (message data, whose lines are bounded
+  // by what is left of the message's size limit rather than by the line limit).
+  std::string ReadLine(std::size_t max_length);
 
   // Makes every later handshake trust the PEM file `ca_file` instead of the system's CA
   // store (for tests with their own CA); an empty path restores the system store.

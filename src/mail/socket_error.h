@@ -69,6 +69,33 @@ class ReadTimeout : public TransportError {
   ReadTimeout() : TransportError("Read Timeout") {}
 };
 
+// A stop request (the program is exiting) ended the wait; the socket was closed.
+class StopRequested : public TransportError {
+ public:
+  StopRequested() : TransportError("Stopped: the program is shutting down.") {}
+};
+
+// The whole of an operation (one message) did not arrive by its deadline, however
+// steadily the data trickled in; the socket was closed.
+class DeadlinePassed : public TransportError {
+ public:
+  using TransportError::TransportError;
+};
+
+// A line exceeded the length limit of its read; the socket was closed (the stream is
+// out of step).
+class LineTooLong : public TransportError {
+ public:
+  using TransportError::TransportError;
+};
+
+// A message grew past the size limit while it was received; the socket was closed at
+// the limit instead of reading the rest, so the session is over.
+class MessageTooLarge : public TransportError {
+ public:
+  using TransportError::TransportError;
+};
+
 // Windows socket error numbers that the engines search for in error texts.
 inline constexpr int kWsaHostNotFound = 11001;
 inline constexpr int kWsaNoData = 11004;

@@ -35,6 +35,8 @@ struct TProgramConfig {
   std::int32_t AutoSaveInterval = 0;
   std::int32_t ServerTimeOut = 0;
   bool ClearLogWhenAutoSaved = false;
+  // Saved debug-log files older than this many days are removed (0: kept for ever).
+  std::int32_t LogRetentionDays = 30;
   bool AutoCheckEmails = false;
   std::int32_t AutoCheckInterval = 0;
   bool StartWithWindows = false;

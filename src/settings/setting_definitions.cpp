@@ -57,6 +57,7 @@ const std::array kDefinitions = {
     Integer("AutoCheckInterval", kRoot, &C::AutoCheckInterval, 30, 0, 360),
     Integer("ServerTimeOut", kRoot, &C::ServerTimeOut, 5, 0, 360),
     Boolean("ClearLogWhenAutoSaved", kRoot, &C::ClearLogWhenAutoSaved, false),
+    Integer("LogRetentionDays", kRoot, &C::LogRetentionDays, 30, 0, 36500),
     Boolean("StartWithWindows", kRoot, &C::StartWithWindows, true),
     Boolean("ViewDebugLog", kRoot, &C::ViewDebugLog, false),
     Boolean("ViewToolBar", kRoot, &C::ViewToolBar, true),

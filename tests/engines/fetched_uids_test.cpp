@@ -39,8 +39,19 @@ TEST_F(FetchedUids, AppendedLinesReadBackAndAMissingFileIsEmpty) {
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].uid, "0000000155aa");
   EXPECT_EQ(entries[0].file_name, "abcdefgh.eml");
-  EXPECT_EQ(entries[1].uid, "");  // written as "-"
-  EXPECT_EQ(Content(), "box@host:110\t0000000155aa\tabcdefgh.eml\nbox@host:110\t-\tijklmnop.eml\n");
+  EXPECT_EQ(entries[1].uid, "");  // written with a mark that no UIDL can be
+  EXPECT_EQ(Content(),
+            "box@host:110\t0000000155aa\tabcdefgh.eml\nbox@host:110\t<no uid>\tijklmnop.eml\n");
+}
+
+TEST_F(FetchedUids, AServerWhoseUidlIsADashIsRecognisedAsThatUidl) {
+  // "-" is a valid UIDL; a file that took it for "no UIDL" stored such a message again
+  // at every run.
+  FetchedUidFile file(dir_);
+  file.Append({"a@h:1", "-", "dash.eml"});
+  const auto entries = file.Load();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].uid, "-");
 }
 
 TEST_F(FetchedUids, CutOrPlantedLinesAreIgnored) {

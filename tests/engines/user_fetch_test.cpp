@@ -1,17 +1,23 @@
 // The fetch of one mailbox against scripted POP3 servers, for the server behaviours
-// Dovecot does not show: no TOP, no UIDL, a clean "-ERR" to one RETR, and a connection
-// that breaks inside a message.
+// Dovecot does not show: no TOP, no UIDL, a clean "-ERR" to one RETR, a connection that
+// breaks inside a message, and hostile servers (shared or unusable UIDLs, a false STAT,
+// endless or trickling messages, a server that stalls).
 #include "engines/user_fetch.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
+#include "engines/fetched_uids.h"
+#include "engines/unfetched_uids.h"
 #include "mail/id_pop3.h"
 #include "mail/scripted_server.h"
 #include "store/email_db.h"
@@ -33,8 +39,17 @@ struct MailboxScript {
   std::map<int, std::string> messages;
   bool has_top = true;
   bool has_uidl = true;
-  std::set<int> refused;  // RETR answered with -ERR
-  int broken = 0;         // RETR of this number sends half a message and closes
+  bool has_list = false;
+  std::map<int, std::string> uids;           // UIDL text per number (default uid-N)
+  std::vector<std::string> uidl_lines;       // when set: the UIDL reply lines as they are
+  std::map<int, std::size_t> claimed_sizes;  // LIST sizes that differ from the truth
+  std::string stat_reply;                    // when set: the STAT reply
+  std::set<int> refused;                     // RETR answered with -ERR
+  bool refuse_all = false;
+  int broken = 0;   // RETR of this number sends half a message and closes
+  int endless = 0;  // RETR of this number sends lines for as long as the client reads
+  int trickle = 0;  // RETR of this number sends one byte every 20 ms, for ever
+  int stall = 0;    // RETR of this number says +OK and then nothing
   std::vector<std::string> commands;
 
   void operator()(ScriptedPeer& peer) {
@@ -49,21 +64,51 @@ struct MailboxScript {
       if (verb == "USER" || verb == "PASS" || verb == "DELE") {
         peer.Send("+OK\r\n");
       } else if (verb == "STAT") {
-        peer.Send("+OK " + std::to_string(messages.size()) + " 1000\r\n");
+        peer.Send(stat_reply.empty() ? "+OK " + std::to_string(messages.size()) + " 1000\r\n"
+                                     : stat_reply + "\r\n");
       } else if (verb == "UIDL" && has_uidl) {
         peer.Send("+OK\r\n");
+        if (!uidl_lines.empty()) {
+          for (const std::string& uidl : uidl_lines) peer.Send(uidl + "\r\n");
+        } else {
+          for (const auto& [number, text] : messages) {
+            const auto uid = uids.find(number);
+            peer.Send(std::to_string(number) + " " +
+                      (uid != uids.end() ? uid->second : "uid-" + std::to_string(number)) + "\r\n");
+          }
+        }
+        peer.Send(".\r\n");
+      } else if (verb == "LIST" && has_list) {
+        peer.Send("+OK\r\n");
         for (const auto& [number, text] : messages) {
-          peer.Send(std::to_string(number) + " uid-" + std::to_string(number) + "\r\n");
+          const auto claimed = claimed_sizes.find(number);
+          peer.Send(std::to_string(number) + " " +
+                    std::to_string(claimed != claimed_sizes.end() ? claimed->second : text.size()) +
+                    "\r\n");
         }
         peer.Send(".\r\n");
       } else if (verb == "TOP" && has_top) {
         const std::string& text = messages.at(n);
         peer.Send("+OK\r\n" + text.substr(0, text.find("\r\n\r\n") + 2) + ".\r\n");
-      } else if (verb == "RETR" && refused.contains(n)) {
+      } else if (verb == "RETR" && (refused.contains(n) || refuse_all)) {
         peer.Send("-ERR message " + std::to_string(n) + " is locked\r\n");
       } else if (verb == "RETR" && n == broken) {
         peer.Send("+OK\r\n" + messages.at(n).substr(0, 20));
         return;  // the connection breaks inside the message
+      } else if (verb == "RETR" && n == endless) {
+        const std::string lines = "Subject: endless\r\n" + std::string(8000, 'x') + "\r\n";
+        if (!peer.Send("+OK\r\n")) return;
+        while (peer.Send(lines)) {
+        }
+        return;
+      } else if (verb == "RETR" && n == trickle) {
+        peer.Send("+OK\r\n");
+        while (peer.Send("x")) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return;
+      } else if (verb == "RETR" && n == stall) {
+        peer.Send("+OK\r\n");
+        peer.ReadLine();  // until the client closes the connection
+        return;
       } else if (verb == "RETR") {
         peer.Send("+OK\r\n" + messages.at(n) + ".\r\n");
       } else if (verb == "QUIT") {
@@ -74,6 +119,20 @@ struct MailboxScript {
       }
     }
   }
+};
+
+// What a fetch reported, one entry per call, e.g. "failed 2: -ERR message 2 is locked".
+struct RecordingReporter : FetchReporter {
+  std::vector<std::string> events;
+  void MessageFailed(int number, const MailError& error) override {
+    events.push_back("failed " + std::to_string(number) + ": " + error.text);
+  }
+  void MessageSkipped(int number, const MailError& reason) override {
+    events.push_back("skipped " + std::to_string(number) + ": " + reason.text);
+  }
+  void EndedEarly(const MailError& reason) override { events.push_back("ended: " + reason.text); }
+  void Failed(const MailError& error) override { events.push_back("error: " + error.text); }
+  void Stopped() override { events.push_back("stopped"); }
 };
 
 class ScriptedFetch : public ::testing::Test {
@@ -92,13 +151,20 @@ class ScriptedFetch : public ::testing::Test {
   FetchResult Fetch(MailboxScript& script) {
     ScriptedServer server([&script](ScriptedPeer& peer) { script(peer); });
     user_.PopPort = server.Port();
-    FetchOptions options;
-    options.tls = TlsMode::kNone;
-    options.read_timeout_ms = 5000;
+    options_.tls = TlsMode::kNone;
+    options_.read_timeout_ms = 5000;
     TIdPOP3 client;
-    struct : FetchReporter {
-    } reporter;
-    return FetchUserMail(user_, options, client, reporter);
+    reporter_.events.clear();
+    return FetchUserMail(user_, options_, client, reporter_);
+  }
+
+  // The same mailbox fetched `runs` times; the subjects filed in the end.
+  std::vector<std::string> FetchRuns(const MailboxScript& script, int runs) {
+    for (int run = 0; run < runs; ++run) {
+      MailboxScript copy = script;
+      Fetch(copy);
+    }
+    return Subjects();
   }
 
   std::vector<std::string> Subjects() {
@@ -115,6 +181,8 @@ class ScriptedFetch : public ::testing::Test {
 
   fs::path root_;
   TUserRecord user_;
+  FetchOptions options_;
+  RecordingReporter reporter_;
 };
 
 using Commands = std::vector<std::string>;
@@ -134,8 +202,8 @@ TEST_F(ScriptedFetch, WithoutTopOrUidlTheWholeMessageDecidesWhetherItIsStoredAlr
   EXPECT_EQ(result.stored, 1);
   EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 2"}));
   // TOP is tried once; after its -ERR every message is retrieved whole.
-  EXPECT_EQ(second.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "TOP 1 0", "RETR 1",
-                                       "RETR 2", "QUIT"}));
+  EXPECT_EQ(second.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "TOP 1 0",
+                                       "RETR 1", "RETR 2", "QUIT"}));
 }
 
 TEST_F(ScriptedFetch, ACleanErrToOneRetrieveIsThatMessagesErrorOnly) {
@@ -146,28 +214,32 @@ TEST_F(ScriptedFetch, ACleanErrToOneRetrieveIsThatMessagesErrorOnly) {
   EXPECT_EQ(result.failed, 1);
   EXPECT_FALSE(result.error);
   EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 3"}));
-  EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "RETR 1", "DELE 1",
-                                       "RETR 2", "RETR 3", "DELE 3", "QUIT"}));
+  EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
+                                       "DELE 1", "RETR 2", "RETR 3", "DELE 3", "QUIT"}));
 }
 
-TEST_F(ScriptedFetch, AConnectionBrokenInsideAMessageEndsWithoutQuitAndKeepsWhatWasStored) {
+TEST_F(ScriptedFetch, AConnectionBrokenInsideAMessageEndsWithoutQuitAndANewSessionTakesTheRest) {
   MailboxScript script;
   script.messages = {{1, Message(1, "")}, {2, Message(2, "")}, {3, Message(3, "")}};
   script.broken = 2;
   const FetchResult result = Fetch(script);
   EXPECT_EQ(result.error.kind, MailErrorKind::kConnectionClosed);
-  EXPECT_EQ(result.stored, 1);
-  EXPECT_EQ(Subjects(), Commands{"Scripted 1"});
-  EXPECT_EQ(script.commands,
-            (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "RETR 1", "DELE 1", "RETR 2"}));
+  EXPECT_EQ(result.stored, 2);
+  EXPECT_EQ(result.failed, 1);
+  EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 3"}));
+  // The second session recognises message 1 by its UIDL (deleted, not stored again) and
+  // leaves message 2 alone for the rest of the run.
+  EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
+                                       "DELE 1", "RETR 2", "USER ann", "PASS pw", "STAT", "UIDL",
+                                       "LIST", "DELE 1", "RETR 3", "DELE 3", "QUIT"}));
 
-  // The next session recognises message 1 by its UIDL: deleted, not stored again.
+  // The next run tries message 2 again.
   MailboxScript next;
-  next.messages = script.messages;
+  next.messages = {{2, script.messages[2]}};
   EXPECT_TRUE(Fetch(next).Ok());
-  EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 2", "Scripted 3"}));
-  EXPECT_EQ(next.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "DELE 1", "RETR 2",
-                                     "DELE 2", "RETR 3", "DELE 3", "QUIT"}));
+  EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 3", "Scripted 2"}));
+  EXPECT_EQ(next.commands,
+            (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 2", "DELE 2", "QUIT"}));
 }
 
 TEST_F(ScriptedFetch, AUserWithoutAMailStoreDirectoryIsNotFetched) {
@@ -178,6 +250,169 @@ TEST_F(ScriptedFetch, AUserWithoutAMailStoreDirectoryIsNotFetched) {
   EXPECT_TRUE(result.store_failed);
   EXPECT_TRUE(script.commands.empty());
   EXPECT_FALSE(fs::exists("Fetch.lock"));
+}
+
+TEST_F(ScriptedFetch, AServerListingTwoMessagesUnderOneUidGetsBothDownloadedBeforeAnyDele) {
+  MailboxScript script;
+  script.messages = {{1, Message(1, "")}, {2, Message(2, "")}};
+  script.uids = {{1, "same"}, {2, "same"}};
+  const FetchResult result = Fetch(script);
+  EXPECT_TRUE(result.Ok());
+  EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 2"}));
+  EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
+                                       "DELE 1", "RETR 2", "DELE 2", "QUIT"}));
+}
+
+TEST_F(ScriptedFetch, KeptMessagesWithUnusableUidsAreStoredOnceOverThreeRuns) {
+  user_.LeaveEmails = true;
+  MailboxScript script;
+  script.has_list = true;
+  script.uidl_lines = {"1 has space", "2 ctl\x01id", "3 " + std::string(4096, 'u'), "4 -",
+                       "6 uid-6"};  // 5 is not listed at all
+  for (int n = 1; n <= 6; ++n) script.messages[n] = Message(n, "m" + std::to_string(n) + "@t");
+  const std::vector<std::string> subjects = FetchRuns(script, 3);
+  EXPECT_EQ(subjects, (Commands{"Scripted 1", "Scripted 2", "Scripted 3", "Scripted 4",
+                                "Scripted 5", "Scripted 6"}));
+  // A message without a usable UIDL is written with a mark no UIDL can be.
+  std::ifstream trail(root_ / "Ann" / FetchedUidFile::kFileName);
+  std::string text((std::istreambuf_iterator<char>(trail)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("\t-\t"), std::string::npos) << text;  // "-" is a real UIDL
+}
+
+TEST_F(ScriptedFetch, AStatClaimOfAHundredMillionMessagesCostsOnlyWhatUidlLists) {
+  MailboxScript script;
+  script.messages = {{1, Message(1, "")}, {2, Message(2, "")}};
+  script.stat_reply = "+OK 100000000 1";
+  const FetchResult result = Fetch(script);
+  EXPECT_TRUE(result.Ok());
+  EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 2"}));
+  EXPECT_EQ(script.commands.back(), "QUIT");
+}
+
+TEST_F(ScriptedFetch, AServerRefusingEveryRetrieveEndsTheSessionAfterThreeInARow) {
+  MailboxScript script;
+  script.messages = {{1, Message(1, "")}};
+  script.has_uidl = false;
+  script.stat_reply = "+OK 100000000 1";
+  script.refuse_all = true;
+  const FetchResult result = Fetch(script);
+  EXPECT_EQ(result.failed, 3);
+  EXPECT_TRUE(result.ended_early);
+  EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
+                                       "RETR 2", "RETR 3", "QUIT"}));
+}
+
+TEST_F(ScriptedFetch, AMessageThatKeepsFailingIsTriedThreeRunsThenSkippedAndNamedOnceADay) {
+  MailboxScript script;
+  script.messages = {{1, Message(1, "")}, {2, Message(2, "")}};
+  script.refused = {2};
+  user_.LeaveEmails = true;
+  std::vector<std::vector<std::string>> events;
+  std::vector<bool> ok;
+  for (const std::string day :
+       {"2026-12-01", "2026-12-01", "2026-12-01", "2026-12-01", "2026-12-01", "2026-12-02"}) {
+    options_.today = day;
+    MailboxScript copy = script;
+    ok.push_back(Fetch(copy).Ok());
+    events.push_back(reporter_.events);
+  }
+  const std::string refused = "failed 2: -ERR message 2 is locked";
+  const std::string skipped =
+      "skipped 2: it failed in 3 runs and is no longer retried; the last error: -ERR message 2 "
+      "is locked";
+  EXPECT_EQ(events, (std::vector<std::vector<std::string>>{
+                        {refused}, {refused}, {refused, skipped}, {}, {}, {skipped}}));
+  EXPECT_EQ(ok, (std::vector<bool>{false, false, false, true, true, true}));
+  EXPECT_EQ(Subjects(), Commands{"Scripted 1"});
+}
+
+TEST_F(ScriptedFetch, AMessageOverTheSizeLimitIsNeverDownloadedAndNamedOnceADay) {
+  options_.max_message_size = 5000;
+  MailboxScript script;
+  script.has_list = true;
+  script.messages = {{1, Message(1, "")},
+                     {2, Message(2, "") + std::string(6000, 'x') + "\r\n"},
+                     {3, Message(3, "")}};
+  options_.today = "2026-12-01";
+  const FetchResult first = Fetch(script);
+  EXPECT_TRUE(first.Ok());
+  EXPECT_EQ(first.skipped, 1);
+  EXPECT_EQ(reporter_.events,
+            Commands{"skipped 2: the message is 6047 bytes, larger than the limit of 5000 bytes"});
+  EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
+                                       "DELE 1", "RETR 3", "DELE 3", "QUIT"}));
+  MailboxScript same_day;
+  same_day.messages = {{2, script.messages[2]}};
+  same_day.has_list = true;
+  EXPECT_TRUE(Fetch(same_day).Ok());
+  EXPECT_TRUE(reporter_.events.empty());
+  options_.today = "2026-12-02";
+  MailboxScript next_day = same_day;
+  Fetch(next_day);
+  EXPECT_EQ(reporter_.events.size(), 1u);
+  EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 3"}));
+}
+
+TEST_F(ScriptedFetch, AnEndlessMessageUnderAFalseSizeIsCutAtTheLimitAndSkippedNextRun) {
+  options_.max_message_size = 100000;
+  MailboxScript script;
+  script.has_list = true;
+  script.messages = {{1, Message(1, "")}, {2, Message(2, "")}, {3, Message(3, "")}};
+  script.claimed_sizes = {{2, 100}};
+  script.endless = 2;
+  const FetchResult first = Fetch(script);
+  EXPECT_TRUE(first.Ok());
+  EXPECT_EQ(first.skipped, 1);
+  EXPECT_TRUE(first.ended_early);
+  // Closed at the limit, without QUIT; a new session takes message 3.
+  EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
+                                       "DELE 1", "RETR 2", "USER ann", "PASS pw", "STAT", "UIDL",
+                                       "LIST", "DELE 1", "RETR 3", "DELE 3", "QUIT"}));
+  EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 3"}));
+  MailboxScript next;
+  next.messages = {{2, script.messages[2]}};
+  next.has_list = true;
+  next.claimed_sizes = script.claimed_sizes;
+  next.endless = 2;
+  EXPECT_TRUE(Fetch(next).Ok());
+  EXPECT_EQ(next.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "QUIT"}));
+}
+
+TEST_F(ScriptedFetch, AServerTricklingOneByteAtATimeIsCutOffAtTheMessageDeadline) {
+  options_.message_time_floor = std::chrono::milliseconds(1000);
+  MailboxScript script;
+  script.messages = {{1, Message(1, "")}, {2, Message(2, "")}};
+  script.has_list = true;  // a small message: the deadline is the floor
+  script.trickle = 1;
+  const FetchResult result = Fetch(script);  // the read time-out alone (5 s) never trips
+  EXPECT_EQ(result.failed, 1);
+  EXPECT_TRUE(result.ended_early);
+  ASSERT_FALSE(reporter_.events.empty());
+  EXPECT_EQ(reporter_.events[0],
+            "failed 1: The message did not arrive whole within 1 s; the connection was closed.");
+  EXPECT_EQ(Subjects(), Commands{"Scripted 2"});  // taken by a second session
+  EXPECT_EQ(script.commands.back(), "QUIT");
+}
+
+TEST_F(ScriptedFetch, AStopRequestClosesAStalledConnectionAtOnce) {
+  std::atomic<bool> stop{false};
+  options_.stop = &stop;
+  options_.read_timeout_ms = 600000;
+  MailboxScript script;
+  script.messages = {{1, Message(1, "")}};
+  script.stall = 1;
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+  });
+  ScriptedServer server([&script](ScriptedPeer& peer) { script(peer); });
+  user_.PopPort = server.Port();
+  options_.tls = TlsMode::kNone;
+  TIdPOP3 client;
+  const FetchResult result = FetchUserMail(user_, options_, client, reporter_);
+  stopper.join();
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(reporter_.events, Commands{"stopped"});
 }
 
 }  // namespace

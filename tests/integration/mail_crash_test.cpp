@@ -246,5 +246,46 @@ TEST_F(MailCommand, ExitStatusesAndAOneUserFetchOfAnAtLoginAccount) {
   EXPECT_EQ(Run({"mail", "send", "Bob"}), 1);
 }
 
+TEST_F(MailCommand, ALongLineAndAnOverSizeMessageNeverStopTheMailBehindThem) {
+  PopMailbox box;
+  box.Deliver(TestMessage("Normal one", "n1@test"));
+  box.Deliver(TestMessage("Newsletter", "news@test") + std::string(1024 * 1024, 'w') + "\n");
+  box.Deliver(TestMessage("Far too big", "big@test", 50u * 1024u * 1024u + 1000));
+  box.Deliver(TestMessage("Normal two", "n2@test"));
+  AddUser(&box);
+  ASSERT_EQ(Run({"settings", "set", "PopTls", "0"}), 0);
+  const fs::path out = home_.Root() / "receive.out";
+  std::vector<int> statuses;
+  std::vector<std::size_t> stored;
+  std::vector<std::string> outputs;
+  for (int run = 0; run < 3; ++run) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      std::freopen(out.c_str(), "w", stdout);
+      const std::string home = home_.Root().string();
+      ::execl(binary_.c_str(), binary_.c_str(), "--home", home.c_str(), "mail", "receive",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    stored.push_back(home_.Records("Ann").size());
+    outputs.push_back(FileText(out));
+  }
+  EXPECT_EQ(statuses, (std::vector<int>{0, 0, 0}));
+  EXPECT_EQ(stored, (std::vector<std::size_t>{3, 3, 3}));
+  const auto records = home_.Records("Ann");
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].Subject, "Normal one");
+  EXPECT_EQ(records[1].Subject, "Newsletter");
+  EXPECT_EQ(records[2].Subject, "Normal two");
+  const std::string named = "Pop Server: User Ann Email number: 3 not retrieved (the message is ";
+  EXPECT_NE(outputs[0].find(named), std::string::npos) << outputs[0];
+  EXPECT_EQ(outputs[1].find("not retrieved"), std::string::npos) << outputs[1];  // once a day
+  EXPECT_EQ(outputs[0].find("Error connecting"), std::string::npos) << outputs[0];
+  EXPECT_EQ(box.MessageCount(), 1u);
+}
+
 }  // namespace
 }  // namespace kestrune::testing

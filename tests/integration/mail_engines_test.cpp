@@ -107,6 +107,10 @@ TEST_F(MailEngines, TlsRequiredRefusesAPlainServerAndUsesStls) {
   EXPECT_FALSE(last_result_);
   EXPECT_EQ(Count(lines, "Pop Server: User Ann Error connecting to Pop Server.").size(), 1u)
       << ::testing::PrintToString(lines);
+  EXPECT_EQ(
+      Count(lines, std::string("Pop Server: User Ann Error:") + TIdPOP3::kTlsRequiredText).size(),
+      1u)
+      << ::testing::PrintToString(lines);
   EXPECT_EQ(box.MessageCount(), 1u);
 
   // The same account on the instance that offers STLS: no clear-text warning.
@@ -194,13 +198,14 @@ TEST_F(MailEngines, AMessageThatCannotBeStoredStaysOnTheServerAndTheOthersAreFil
   const TUserRecord user = home_.User("Ann", &box);
   struct Log : FetchReporter {
     Lines failed;
-    void MessageFailed(int number, const MailError&) override {
+    void MessageSkipped(int number, const MailError&) override {
       failed.push_back(std::to_string(number));
     }
   } reporter;
   TIdPOP3 client;
-  client.MaxMessageSize = 100000;
-  const FetchResult result = FetchUserMail(user, FetchOptions{}, client, reporter);
+  FetchOptions options;
+  options.max_message_size = 100000;
+  const FetchResult result = FetchUserMail(user, options, client, reporter);
   EXPECT_EQ(reporter.failed, Lines{"2"});
   EXPECT_EQ(result.stored, 2);
   EXPECT_FALSE(result.error);
@@ -209,6 +214,45 @@ TEST_F(MailEngines, AMessageThatCannotBeStoredStaysOnTheServerAndTheOthersAreFil
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].Subject, "One");
   EXPECT_EQ(records[1].Subject, "Three");
+}
+
+TEST_F(MailEngines, ANewsletterWithAOneMegabyteLineAndAnOverSizeMessageDoNotBlockTheMailbox) {
+  PopMailbox box;
+  box.Deliver(TestMessage("Normal one", "n1@test"));
+  std::string newsletter = TestMessage("Newsletter", "news@test");
+  const std::string long_line = "<p>" + std::string(1024 * 1024, 'w') + "</p>";
+  newsletter += long_line + "\n";
+  box.Deliver(newsletter);
+  box.Deliver(TestMessage("Far too big", "big@test", FetchOptions::kDefaultMaxMessageSize + 1000));
+  box.Deliver(TestMessage("Normal two", "n2@test"));
+  home_.SaveUsers({home_.User("Ann", &box)});
+  const std::string p = "Pop Server: User Ann ";
+  const std::string named =
+      p + "Email number: 3 not retrieved (the message is ";  // its size and the limit follow
+
+  auto named_lines = [&](const Lines& lines) {
+    Lines found;
+    for (const std::string& line : lines) {
+      if (line.starts_with(named)) found.push_back(line);
+    }
+    return found;
+  };
+  const Lines first = Receive();
+  EXPECT_TRUE(last_result_) << ::testing::PrintToString(first);
+  EXPECT_EQ(named_lines(first).size(), 1u) << ::testing::PrintToString(first);
+  EXPECT_EQ(Count(first, p + "Error connecting to Pop Server.").size(), 0u);
+  const Lines second = Receive();  // the same day: not named again
+  EXPECT_TRUE(last_result_) << ::testing::PrintToString(second);
+  EXPECT_TRUE(named_lines(second).empty()) << ::testing::PrintToString(second);
+
+  const auto records = home_.Records("Ann");
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].Subject, "Normal one");
+  EXPECT_EQ(records[1].Subject, "Newsletter");
+  EXPECT_EQ(records[2].Subject, "Normal two");
+  EXPECT_NE(FileText(home_.StoreOf("Ann") / records[1].FileName).find(long_line),
+            std::string::npos);
+  EXPECT_EQ(box.MessageCount(), 1u);  // the over-size message stays on the server
 }
 
 TEST_F(MailEngines, AMessageThatCannotBeDecodedIsFiledFromItsHeaderAndFetchedOnce) {
@@ -337,6 +381,18 @@ TEST_F(MailEngines, SendSendsAsStoredWithBccInTheEnvelopeOnlyAndKeepsARefusedMes
   const Lines again = Send();
   EXPECT_EQ(Count(again, s + "Number of Emails waiting: 2").size(), 1u);
   EXPECT_EQ(Count(again, s + "Sending Email To: a@x.test").size(), 0u);
+}
+
+TEST_F(MailEngines, AnOutboxFileThatCannotBeReadFailsTheSendRun) {
+  home_.SaveUsers({home_.User("Ann", nullptr)});
+  const std::string missing = home_.AddOutbox("Ann", "From: x@y\nTo: m@x.test\n\nGone\n");
+  fs::remove(home_.StoreOf("Ann") / missing);
+  TUserList users;
+  ASSERT_TRUE(users.Open(home_.UsersDirText()));
+  MailRunContext context{config_, users, [](std::string_view) {}, &stop_};
+  EXPECT_EQ(RunSendMsgs(context), SendRunEnd::kMessageErrors);  // "mail send" exits 1
+  EXPECT_EQ(SendUser(context, "Ann"), 1);                       // "mail send Ann" too
+  EXPECT_EQ(home_.Records("Ann").at(0).Status, email_status::kOutbox);
 }
 
 TEST_F(MailEngines, SendWithoutUsersOrServerLogsOnlyItsFrame) {

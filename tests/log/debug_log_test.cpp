@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <utime.h>
 
+#include <chrono>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -206,6 +209,36 @@ TEST_F(LogDirectoryTest, ASecondRunTheSameDayKeepsTheFirstRunsLines) {
   second_run.AddDebugLine("second run");
   ASSERT_TRUE(second_run.AutoSave(logs_, false, Day(8, 12)));
   EXPECT_EQ(Slurp(DayFile(8)), "first run\n\nsecond run\n");
+}
+
+TEST_F(LogDirectoryTest, SavedLogFilesOlderThanTheRetentionAreRemovedAtTheNextSave) {
+  // A day of a hostile server's error lines can be gigabytes: old files must not pile up.
+  std::filesystem::create_directories(logs_);
+  auto file_of_age = [&](const std::string& name, int days) {
+    const std::filesystem::path path = logs_ / name;
+    std::ofstream(path) << "old lines\n";
+    const std::time_t when =
+        std::chrono::system_clock::to_time_t(TimePointFromDateValue(Day(8))) - days * 86400;
+    const utimbuf times{when, when};
+    ::utime(path.c_str(), &times);
+    return path;
+  };
+  struct Case {
+    int retention_days;
+    bool old_kept;
+  };
+  for (const Case c : {Case{30, false}, Case{0, true}}) {
+    const auto old_file = file_of_age("KST01-10-2026.Txt", 40);
+    const auto recent = file_of_age("KST01-11-2026.Txt", 10);
+    const auto other = file_of_age("notes.Txt", 400);
+    TDebugLog log;
+    log.AddDebugLine("today");
+    ASSERT_TRUE(log.AutoSave(logs_, false, Day(8), c.retention_days));
+    EXPECT_EQ(std::filesystem::exists(old_file), c.old_kept) << c.retention_days;
+    EXPECT_TRUE(std::filesystem::exists(recent));
+    EXPECT_TRUE(std::filesystem::exists(other));
+    EXPECT_TRUE(std::filesystem::exists(DayFile(8)));
+  }
 }
 
 TEST_F(LogDirectoryTest, SaveWithClearingTwiceADay) {

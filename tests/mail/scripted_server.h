@@ -1,5 +1,5 @@
-// A one-connection TCP server on 127.0.0.1 for tests of the socket and protocol layers:
-// it accepts one client and plays a script (send lines, read lines, stall, close or
+// A TCP server on 127.0.0.1 for tests of the socket and protocol layers: it accepts a
+// client at a time and plays a script (send lines, read lines, stall, close or
 // reset) on its own thread. Header-only so that it is compiled only where included.
 #pragma once
 
@@ -23,12 +23,14 @@ class ScriptedPeer {
  public:
   explicit ScriptedPeer(int fd) : fd_(fd) {}
 
-  void Send(std::string_view data) {
+  // False when the client has gone (the rest was not sent).
+  bool Send(std::string_view data) {
     while (!data.empty()) {
       const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-      if (n <= 0) return;
+      if (n <= 0) return false;
       data.remove_prefix(static_cast<std::size_t>(n));
     }
+    return true;
   }
 
   // The next line without CR LF; what was left (often "") when the client closed the
@@ -97,11 +99,15 @@ class ScriptedServer {
       throw std::runtime_error(std::string("scripted server: ") + std::strerror(errno));
     }
     port_ = ntohs(address.sin_port);
+    // One connection at a time, each played with the same script, until the server
+    // is destroyed (a client that connects again gets the script again).
     thread_ = std::thread([this, script = std::move(script)] {
-      const int fd = ::accept(listen_fd_, nullptr, nullptr);
-      if (fd < 0) return;
-      ScriptedPeer peer(fd);
-      script(peer);
+      for (;;) {
+        const int fd = ::accept(listen_fd_, nullptr, nullptr);
+        if (fd < 0) return;
+        ScriptedPeer peer(fd);
+        script(peer);
+      }
     });
   }
 
