@@ -5,21 +5,9 @@
 
 #include "platform/atomic_file.h"
 #include "platform/random.h"
-#include "web/toolkit/request_guards.h"
 
 namespace kestrune {
 namespace fs = std::filesystem;
-
-namespace {
-
-void StripActionsOfCrossSiteGet(const HttpRequest& request, PostedForm& post) {
-  if (!CrossSiteGet(request)) return;
-  std::erase_if(post.fields, [](const auto& field) {
-    return field.first == "IW_Action" || field.first == "IW_ActionParam";
-  });
-}
-
-}  // namespace
 
 PendingPost::PendingPost(const HttpRequest& request, fs::path upload_dir)
     : request_(request), upload_dir_(std::move(upload_dir)) {}
@@ -56,11 +44,9 @@ PostedForm PendingPost::Take() {
 void PendingPost::Parse() {
   if (parsed_) return;
   parsed_ = true;
-  if (!EqualsIgnoringAsciiCase(request_.method, "POST")) {
-    form_.fields = ParseUrlEncoded(request_.Query());
-    StripActionsOfCrossSiteGet(request_, form_);
-    return;
-  }
+  // Actions and control values come only in a POST body: a link or an image of any page
+  // can make a browser send a GET with the session's cookies.
+  if (!EqualsIgnoringAsciiCase(request_.method, "POST")) return;
   const auto boundary = MultipartBoundary(request_.Header("Content-Type"));
   if (!boundary) {
     form_.fields = ParseUrlEncoded(request_.body);

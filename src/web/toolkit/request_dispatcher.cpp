@@ -251,9 +251,14 @@ HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Rou
   if (!Supports(controller_.SupportedBrowsers, browser)) {
     Fail(UnsupportedBrowserMessage(browser, controller_.SupportedBrowsers));
   }
+  std::vector<std::unique_ptr<TIWApplication>> dropped;
   const auto reserved = table_.ReserveKey(
-      client, {static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessionsPerAddress, 0)),
-               static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessions, 0))});
+      client,
+      {static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessionsPerAddress, 0)),
+       static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessions, 0))},
+      dropped);
+  // At a cap the oldest idle visitors who never logged in make room for this one.
+  for (auto& session : dropped) DestroySession(std::move(session));
   if (!reserved) {
     throw RequestFailure{503, "Service Unavailable",
                          "Too many open sessions. Please try again later."};
@@ -374,6 +379,10 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
                      : refusal == OwnerRefusal::kOtherBrowser ? kOtherBrowser
                                                               : kSessionNotFound));
   }
+  if (!PostMayAct(post.Fields(), session.FormToken())) {
+    table_.PutBackUntouched(&session);
+    throw RequestFailure{403, "Forbidden", "Cross-site request refused."};
+  }
   // Only now that the request may act for the session are its uploads written out.
   PostedForm posted = post.Take();
 
@@ -488,6 +497,7 @@ void RequestDispatcher::RenderActivePage(TIWApplication& session, bool advance_t
   context.session_key = session.SessionKey();
   context.session_id = session.SessionID();
   context.track_id = session.TrackID();
+  context.form_token = session.FormToken();
   context.tracking = controller_.SessionTrackingMethod;
   context.browser = session.Browser();
   switch (controller_.SessionTrackingMethod) {

@@ -73,14 +73,18 @@ bool CrossSitePost(const HttpRequest& request) {
   return ForeignSource(request, source);
 }
 
-// A GET that another site started: a link or an image on a foreign page. Session cookies
-// (SameSite=Lax) come with top-level links, so such a request may show a page but must
-// not act on it.
-bool CrossSiteGet(const HttpRequest& request) {
-  const std::string fetch_site = AsciiLower(TrimBlanks(request.Header("Sec-Fetch-Site")));
-  if (fetch_site == "cross-site" || fetch_site == "same-site") return true;
-  const std::string referer = request.Header("Referer");
-  return !referer.empty() && ForeignSource(request, referer);
+bool PostMayAct(const PostedForm& post, std::string_view token) {
+  bool carries_values = false;
+  std::optional<std::string_view> returned;
+  for (const auto& [name, value] : post.fields) {
+    if (name == "IW_FormToken") {
+      if (!returned) returned = value;
+    } else if (name != "IW_SessionID_" && name != "IW_TrackID_") {
+      carries_values = true;
+    }
+  }
+  if (!carries_values) return true;
+  return returned && !token.empty() && SameSecret(*returned, token);
 }
 
 BasicCredentials ParseBasicAuthorization(std::string_view header) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "web/toolkit/http_message.h"
+#include "web/toolkit/posted_form.h"
 #include "web/toolkit/server_controller.h"
 #include "web/toolkit/session_table.h"
 
@@ -35,8 +36,11 @@ std::string HostWithoutPort(std::string_view host);
 // the request was sent to. Requests that carry neither are not judged here.
 bool CrossSitePost(const HttpRequest& request);
 
-// A GET that another site started, as far as its headers tell (Sec-Fetch-Site, Referer).
-bool CrossSiteGet(const HttpRequest& request);
+// Whether a post may act for a session whose forms carry `token` in "IW_FormToken": it
+// returns that token, or carries nothing but the session's tracking fields (a reload).
+// A page of another site can make the browser post with the session's cookies, but
+// cannot read the token.
+bool PostMayAct(const PostedForm& post, std::string_view token);
 
 // Why a request may not act for a session, in the order the checks run.
 enum class OwnerRefusal { kNone, kNotFound, kUnauthorized, kOtherAddress, kOtherBrowser };

@@ -114,6 +114,9 @@ struct TIWServerController {
   int WriteTimeoutSeconds = 60;
   int MaxAnonymousSessionsPerAddress = 50;
   int MaxAnonymousSessions = 2000;
+  // Idle seconds after which a session that never logged in ends (a visitor who only
+  // opened the first page must not hold a place for the whole session time-out).
+  int AnonymousSessionTimeoutSeconds = 60;
 
   ControllerEvents* Events = nullptr;  // not owned
   ListenerEvents* Listener = nullptr;  // not owned

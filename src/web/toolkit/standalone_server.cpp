@@ -137,7 +137,8 @@ void TIWStandAloneServer::RunPurgeThread() {
 }
 
 void TIWStandAloneServer::ExpireIdleSessions() {
-  auto idle = table_.RemoveIdle(std::chrono::minutes(controller_.SessionTimeout()));
+  auto idle = table_.RemoveIdle(std::chrono::minutes(controller_.SessionTimeout()),
+                                std::chrono::seconds(controller_.AnonymousSessionTimeoutSeconds));
   for (auto& session : idle) dispatcher_->DestroySession(std::move(session));
 }
 

@@ -56,6 +56,7 @@ class DownloadTest : public ::testing::Test {
       cookie_ = "IW_CookieCheck_=Enabled; IW_SessionID_=" + id +
                 "; IW_TrackID_=" + CookieFrom(response, "IW_TrackID_");
     }
+    if (const std::string token = FormTokenIn(response.body); !token.empty()) token_ = token;
     return response;
   }
 
@@ -69,7 +70,10 @@ class DownloadTest : public ::testing::Test {
     return *page;
   }
 
-  HttpResponse Get() { return Send(Request("POST", "/index", "IW_Action=IWGET&IW_ActionParam=")); }
+  HttpResponse Get() {
+    return Send(
+        Request("POST", "/index", "IW_Action=IWGET&IW_ActionParam=&IW_FormToken=" + token_));
+  }
 
   TempDir home_;
   TIWServerController controller_;
@@ -77,6 +81,7 @@ class DownloadTest : public ::testing::Test {
   std::unique_ptr<RequestDispatcher> dispatcher_;
   std::string cookie_;
   std::string session_id_;
+  std::string token_;
 };
 
 TEST_F(DownloadTest, BytesFromMemoryWithTheGivenTypeAndSafetyHeaders) {
