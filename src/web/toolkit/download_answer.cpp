@@ -9,6 +9,8 @@ namespace kestrune {
 namespace {
 
 constexpr std::string_view kDownloadMark = "IW_Download_";
+// Downloads up to this size are answered from memory; bigger ones from a file.
+constexpr std::size_t kDownloadBytesKeptInMemory = 256 * 1024;
 
 // What a download may never do in the browser: be sniffed into another type, run
 // script or load anything (an attachment is the sender's content, not ours).
@@ -67,16 +69,27 @@ std::string ContentDispositionFor(bool as_attachment, std::string_view file_name
 }
 
 std::optional<HttpResponse> DownloadAnswer(TIWApplication::Download download,
-                                           std::string_view url_base) {
+                                           std::string_view url_base,
+                                           const std::filesystem::path& spill_dir) {
   HttpResponse response;
   std::string file_name = download.file_name;
-  std::string content;
+  // A big download leaves memory before its answer is written: however slowly the
+  // client reads, it holds the file's bytes on disk, not in the server.
   if (download.content) {
-    content = std::move(*download.content);
+    if (download.content->size() > kDownloadBytesKeptInMemory) {
+      response.body_file = FileBody::Spill(*download.content, spill_dir);
+    } else {
+      response.body = std::move(*download.content);
+    }
+    download.content.reset();
   } else {
     file_name = download.path.filename().string();
     try {
-      content = ReadWholeFile(download.path);
+      response.body_file = FileBody::Open(download.path);
+      if (response.body_file->Size() <= kDownloadBytesKeptInMemory) {
+        response.body = ReadWholeFile(download.path);
+        response.body_file.reset();
+      }
     } catch (const std::exception&) {
       return std::nullopt;
     }
@@ -96,7 +109,6 @@ std::optional<HttpResponse> DownloadAnswer(TIWApplication::Download download,
                      std::string(kDownloadMark) + "=1; path=" +
                          (url_base.empty() ? std::string("/") : std::string(url_base)) +
                          "; SameSite=Lax");
-  response.body = std::move(content);
   return response;
 }
 

@@ -2,6 +2,7 @@
 // offered to the browser, the type, and the headers that keep an attachment inert.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,8 +21,11 @@ std::string DownloadFileName(std::string_view name);
 std::string ContentDispositionFor(bool as_attachment, std::string_view file_name);
 
 // The answer carrying a download; none when its file cannot be read. url_base is the
-// session's path, where the page's script finds the mark that the answer came.
+// session's path, where the page's script finds the mark that the answer came. A big
+// download is sent from its file, or from an unnamed file in spill_dir that holds the
+// bytes the program gave; throws std::system_error when that file cannot be written.
 std::optional<HttpResponse> DownloadAnswer(TIWApplication::Download download,
-                                           std::string_view url_base);
+                                           std::string_view url_base,
+                                           const std::filesystem::path& spill_dir);
 
 }  // namespace kestrune

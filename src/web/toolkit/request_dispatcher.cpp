@@ -461,7 +461,10 @@ void RequestDispatcher::RunCycle(TIWApplication& session, bool track_matches,
     }
   }
   if (auto download = session.TakeDownload()) {
-    auto answer = DownloadAnswer(std::move(*download), session.URLBase());
+    const fs::path spill_dir =
+        controller_.CacheDir.empty() ? fs::temp_directory_path() : controller_.CacheDir;
+    fs::create_directories(spill_dir);
+    auto answer = DownloadAnswer(std::move(*download), session.URLBase(), spill_dir);
     if (!answer) throw RequestFailure{404, "File not found", "File not found"};
     response = std::move(*answer);
     return;

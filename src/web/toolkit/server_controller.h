@@ -110,6 +110,9 @@ struct TIWServerController {
   std::size_t MaxBodyBytes = 25 * 1024 * 1024;
   std::size_t MaxBodyBytesInFlight = 256 * 1024 * 1024;  // all connections together
   std::size_t MinBodyBytesPerSecond = 8 * 1024;          // slower uploads are dropped
+  // Answers held in memory for clients that read them; past these, sent from a file.
+  std::size_t MaxResponseBytesInFlight = 64 * 1024 * 1024;
+  std::size_t MaxResponseBytesInFlightPerAddress = 16 * 1024 * 1024;
   int ReadTimeoutSeconds = 30;
   int WriteTimeoutSeconds = 60;
   int MaxAnonymousSessionsPerAddress = 50;

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <iostream>
 #include <thread>
 #include <vector>
 
@@ -505,6 +507,67 @@ TEST(ListenerTeardownTest, StopWithAnswersStuckInWritesAndRequestsQueued) {
     EXPECT_TRUE(ClosedByServer(fd, 5));
     close(fd);
   }
+}
+
+long ResidentKiB() {
+  const std::string status = ReadWholeFile("/proc/self/status");
+  const auto at = status.find("VmRSS:");
+  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
+}
+
+// Ten sessions ask for a 15 MB attachment and never read the answer: the server must not
+// hold ten copies of it until the write time-out. One answer per client address may stay
+// in memory; the others are sent from a file, with their bytes intact.
+TEST(ListenerMemoryTest, TenClientsThatNeverReadABigDownloadDoNotPinItInMemory) {
+  mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);  // as the program sets it at start
+  constexpr std::size_t kSize = 15 * 1024 * 1024;
+  auto pattern = [] {
+    std::string bytes(kSize, '\0');
+    for (std::size_t i = 0; i < kSize; ++i)
+      bytes[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
+    return bytes;
+  };
+  TempDir spill;
+  ListenerOptions options;
+  options.addresses = {"127.0.0.1"};
+  options.plain_port = 0;
+  options.worker_threads = 4;
+  options.write_timeout_seconds = 30;
+  options.spill_dir = spill.path();
+  std::atomic<int> answered{0};
+  HttpListener listener(options, [&](HttpRequest&) {
+    HttpResponse response;
+    response.SetHeader("Content-Type", "application/octet-stream");
+    response.body = pattern();
+    ++answered;
+    return response;
+  });
+  listener.Start();
+  const long before = ResidentKiB();
+  std::vector<int> clients;
+  for (int i = 0; i < 10; ++i) {
+    const int fd = Connect(listener.PlainPort());
+    ASSERT_GE(fd, 0);
+    SendAll(fd, "GET /attachment HTTP/1.1\r\nHost: x\r\n\r\n");
+    clients.push_back(fd);
+  }
+  while (answered.load() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // every answer being written
+  const long growth_kib = ResidentKiB() - before;
+  std::cout << "resident growth with ten stalled readers: " << growth_kib / 1024 << " MiB\n";
+  EXPECT_LE(listener.ResponseBytesInFlight(), options.max_response_bytes_in_flight_per_address);
+  EXPECT_LT(growth_kib, 60 * 1024);
+  const std::string expected = pattern();
+  for (const int fd : clients) {
+    const std::string answer = ReadAll(fd);
+    const auto body = answer.find("\r\n\r\n");
+    ASSERT_NE(body, std::string::npos);
+    EXPECT_NE(answer.find("Content-Length: " + std::to_string(kSize)), std::string::npos);
+    EXPECT_TRUE(answer.compare(body + 4, std::string::npos, expected) == 0);
+    close(fd);
+  }
+  EXPECT_EQ(listener.ResponseBytesInFlight(), 0u);
+  listener.Stop();
 }
 
 }  // namespace
