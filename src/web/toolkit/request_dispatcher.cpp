@@ -145,6 +145,9 @@ HttpResponse RequestDispatcher::Handle(const HttpRequest& request) {
     response.body = ErrorPageHtml(controller_, failure.what());
     files_.AddCacheHeaders(request, false, response);
   }
+  if (request.secure && controller_.SSLOptions.StrictTransportSecurity) {
+    response.SetHeader("Strict-Transport-Security", "max-age=31536000");
+  }
   return response;
 }
 

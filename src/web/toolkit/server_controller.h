@@ -31,7 +31,13 @@ struct SSLOptionsSettings {
   int Port = 0;  // 0 = no HTTPS listener
   std::string CertificatePassword;
   NonSSLMode NonSSLRequest = NonSSLMode::nsAccept;
+  // Tells browsers on every HTTPS answer to use HTTPS alone for this host for a year.
+  bool StrictTransportSecurity = false;
 };
+
+// The stored setting's number: 0 never, 1 always, 2 (and anything else) when plain
+// HTTP requests are only redirected to HTTPS.
+bool StrictTransportSecurityFromSetting(long long value, NonSSLMode non_ssl_request);
 
 // Events of the program's controller. Handlers run on request threads (and
 // OnCloseSession also on the time-out thread).

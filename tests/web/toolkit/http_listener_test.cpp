@@ -265,6 +265,59 @@ TEST_F(ListenerTest, FirstHttpsStartGeneratesProtectedKeyAndServesTls) {
   EXPECT_NE(answer.find("; Secure"), std::string::npos);
 }
 
+// A client that offers TLS 1.2 with SHA-1 or CBC suites only (an old or downgraded one)
+// finds no common suite; an AEAD suite is served, with Strict-Transport-Security where
+// plain HTTP only redirects to HTTPS.
+TEST_F(ListenerTest, Tls12OffersOnlyAeadSuitesAndHttpsAnswersCarryHsts) {
+  controller_.SSLOptions.Port = FreePort();
+  controller_.SSLOptions.CertificatePassword = "vexo";
+  controller_.SSLOptions.NonSSLRequest = NonSSLMode::nsRedirect;
+  controller_.SSLOptions.StrictTransportSecurity =
+      StrictTransportSecurityFromSetting(2, NonSSLMode::nsRedirect);
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  const struct {
+    const char* ciphers;
+    bool served;
+  } cases[] = {
+      {"ECDHE-ECDSA-AES128-SHA", false},       {"ECDHE-ECDSA-AES256-SHA", false},
+      {"ECDHE-ECDSA-AES128-SHA256", false},    {"ECDHE-ECDSA-AES256-SHA384", false},
+      {"ECDHE-ECDSA-AES128-GCM-SHA256", true}, {"ECDHE-ECDSA-CHACHA20-POLY1305", true},
+  };
+  for (const auto& test : cases) {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
+    ASSERT_EQ(SSL_CTX_set_cipher_list(context, test.ciphers), 1) << test.ciphers;
+    SSL* tls = SSL_new(context);
+    const int fd = Connect(server.HttpsPort());
+    SSL_set_fd(tls, fd);
+    const bool connected = SSL_connect(tls) == 1;
+    EXPECT_EQ(connected, test.served) << test.ciphers;
+    if (connected) {
+      const std::string request =
+          "GET / HTTP/1.1\r\nHost: localhost\r\nUser-Agent: " + std::string(kChrome) + "\r\n\r\n";
+      SSL_write(tls, request.data(), static_cast<int>(request.size()));
+      std::string answer;
+      char buffer[4096];
+      int got;
+      while ((got = SSL_read(tls, buffer, sizeof buffer)) > 0) answer.append(buffer, got);
+      EXPECT_NE(answer.find("Strict-Transport-Security: max-age=31536000\r\n"), std::string::npos)
+          << answer;
+    }
+    SSL_free(tls);
+    SSL_CTX_free(context);
+    close(fd);
+  }
+  // Plain HTTP carries no such header; the setting's values.
+  const std::string plain =
+      Exchange(server.HttpPort(), "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(plain.find("Strict-Transport-Security"), std::string::npos) << plain;
+  EXPECT_FALSE(StrictTransportSecurityFromSetting(0, NonSSLMode::nsRedirect));
+  EXPECT_TRUE(StrictTransportSecurityFromSetting(1, NonSSLMode::nsAccept));
+  EXPECT_FALSE(StrictTransportSecurityFromSetting(2, NonSSLMode::nsAccept));
+  EXPECT_FALSE(StrictTransportSecurityFromSetting(2, NonSSLMode::nsBlock));
+}
+
 TEST_F(ListenerTest, WrongKeyPasswordAndBrokenCertificateAreReportedByKind) {
   controller_.SSLOptions.Port = FreePort();
   controller_.SSLOptions.CertificatePassword = "vexo";
