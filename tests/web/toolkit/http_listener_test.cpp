@@ -147,8 +147,9 @@ TEST_F(ListenerTest, StopAnswersARequestInFlightAndClosesIdleConnections) {
     return "Cookie: IW_CookieCheck_=Enabled; IW_SessionID_=" + id +
            "; IW_TrackID_=" + std::to_string(track) + "\r\n";
   };
-  Exchange(port, "GET /index HTTP/1.1\r\nHost: 127.0.0.1\r\n" + agent + cookies(0) + "\r\n");
-  const std::string body = "IW_Action=IWSLOW&IW_ActionParam=";
+  const std::string page =
+      Exchange(port, "GET /index HTTP/1.1\r\nHost: 127.0.0.1\r\n" + agent + cookies(0) + "\r\n");
+  const std::string body = "IW_Action=IWSLOW&IW_ActionParam=&IW_FormToken=" + FormTokenIn(page);
   std::string answer;
   std::thread client([&] {
     answer = Exchange(port, "POST /index HTTP/1.1\r\nHost: 127.0.0.1\r\n" + agent + cookies(1) +
@@ -361,6 +362,7 @@ TEST_F(ListenerTest, PortInUseIsReportedByKind) {
 
 TEST_F(ListenerTest, TimeoutThreadRemovesASessionOnceItIsIdleLongEnough) {
   controller_.SetSessionTimeout(30);
+  controller_.AnonymousSessionTimeoutSeconds = 30 * 60;  // the session time-out alone
   controller_.SessionScanIntervalMs = 20;
   std::atomic<int> minutes_later{0};
   TIWStandAloneServer server(controller_, [&minutes_later] {
