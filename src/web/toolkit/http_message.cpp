@@ -35,7 +35,7 @@ int FileBody::Release() {
 }
 
 std::shared_ptr<FileBody> FileBody::Open(const std::filesystem::path& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) ThrowErrno("open");
   auto body = std::make_shared<FileBody>(fd);
   struct stat info {};

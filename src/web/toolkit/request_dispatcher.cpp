@@ -360,6 +360,7 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
       break;
   }
   const int track = TrackNumber(track_text);
+  post.Fields();  // a malformed body is refused here, before the session is taken out
 
   const auto table_key = TableKeyOfId(id);
   if (!table_key) {
@@ -386,8 +387,15 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
     table_.PutBackUntouched(&session);
     throw RequestFailure{403, "Forbidden", "Cross-site request refused."};
   }
-  // Only now that the request may act for the session are its uploads written out.
-  PostedForm posted = post.Take();
+  // Only now that the request may act for the session are its uploads written out; a
+  // failure to store them leaves the session as it was.
+  PostedForm posted;
+  try {
+    posted = post.Take();
+  } catch (...) {
+    table_.PutBackUntouched(&session);
+    throw;
+  }
 
   CurrentApplicationScope scope(&session);
   HttpResponse response;

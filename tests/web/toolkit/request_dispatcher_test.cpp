@@ -631,6 +631,16 @@ HttpRequest WithUpload(HttpRequest request) {
   return request;
 }
 
+// A broken upload form (a cut connection, a hostile client) must not leave the session
+// taken out of the table, where every later request would find it busy.
+TEST_F(DispatcherTest, MalformedMultipartPostLeavesTheSessionUsable) {
+  StartAndShow();
+  HttpRequest broken = WithUpload(Request("POST", "/index"));
+  broken.body = "no boundary in here";
+  EXPECT_EQ(Send(broken).status, 400);
+  EXPECT_NE(Click("IWHELLO").body.find("window.alert(\"Hello"), std::string::npos);
+}
+
 TEST_F(DispatcherTest, UploadsAreNotStoredBeforeTheSessionIsKnown) {
   // A cache directory that cannot be created: storing an upload would fail loudly.
   WriteFile(home_.path() / "blocked", "a file, not a directory");
