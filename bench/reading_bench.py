@@ -107,7 +107,9 @@ class Session:
                 if time.monotonic() > deadline:
                     raise
                 time.sleep(0.1)
-        self.page = b""
+        # The page as the browser holds it: its form carries the session's token.
+        _, self.page, update = request(port, "GET", "/index", self.cookie)
+        self.cookie = merge_cookies(self.cookie, update)
 
     def post(self, action, param="", extra=None):
         form = Form(self.page)

@@ -80,11 +80,18 @@ def request(port, method, path, cookie="", body=None, source="127.0.0.1"):
 
 def new_session(port, source="127.0.0.1"):
     """Opens a session and renders its login page; returns the session cookie."""
+    return open_login_page(port, source)[0]
+
+
+def open_login_page(port, source="127.0.0.1"):
+    """Opens a session and renders its login page; returns the session cookie and the
+    form token that a post must return."""
     _, _, cookie = request(port, "GET", "/", source=source)
     status, page, update = request(port, "GET", "/index", cookie, source=source)
     if status != 200 or b"IWLogin" not in page:
         raise SystemExit(f"no login page (status {status})")
-    return merge_cookies(cookie, update)
+    token = re.search(rb'name="IW_FormToken" value="([0-9a-f]*)"', page)
+    return merge_cookies(cookie, update), token.group(1).decode() if token else ""
 
 
 def merge_cookies(old, new):
@@ -95,10 +102,11 @@ def merge_cookies(old, new):
 
 
 def log_in(port):
-    cookie = new_session(port)
+    cookie, token = open_login_page(port)
     status, page, update = request(port, "POST", "/index", cookie, {
         "IWUSERNAME": "Admin", "IWPASSWORD": PASSWORD, "IW_Action": "IWSUBMIT",
-        "IW_ActionParam": "", "IW_FormName": "IWLogin", "IW_FormClass": "TIWLogin"})
+        "IW_ActionParam": "", "IW_FormName": "IWLogin", "IW_FormClass": "TIWLogin",
+        "IW_FormToken": token})
     if status != 200 or b"Kestrune - Home" not in page:
         raise SystemExit("log-in failed")
     return merge_cookies(cookie, update)

@@ -94,6 +94,8 @@ void ConfigureController(const TProgramConfig& config, const std::filesystem::pa
     controller.SSLOptions.Port = config.SSLPort;
     controller.SSLOptions.CertificatePassword = config.SSLPassword;
     controller.SSLOptions.NonSSLRequest = NonSSLModeFromSetting(config.SSLRequest);
+    controller.SSLOptions.StrictTransportSecurity = StrictTransportSecurityFromSetting(
+        config.StrictTransportSecurity, controller.SSLOptions.NonSSLRequest);
   }
 }
 

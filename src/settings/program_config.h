@@ -68,6 +68,9 @@ struct TProgramConfig {
   std::int32_t SSLPort = 0;
   std::int32_t SSLRequest = 0;
   std::string SSLPassword;
+  // "Strict-Transport-Security" on HTTPS answers: 0 never, 1 always, 2 when plain HTTP
+  // requests are only redirected to HTTPS (SSLRequest 2).
+  std::int32_t StrictTransportSecurity = 0;
   bool AllowWebReg = false;
   bool ShowSuggestions = false;
   bool BanIP = false;

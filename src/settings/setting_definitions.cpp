@@ -86,6 +86,7 @@ const std::array kDefinitions = {
     Integer("SSLPort", kWeb, &C::SSLPort, 443, 1, 65535),
     Integer("SSLRequest", kWeb, &C::SSLRequest, 2, 0, 2),
     Text("SSLPassword", kWeb, &C::SSLPassword, "vexo"),
+    Integer("StrictTransportSecurity", kWeb, &C::StrictTransportSecurity, 2, 0, 2),
 
     Boolean("AllowWebReg", kMail, &C::AllowWebReg, false),
     Boolean("ShowSuggestions", kMail, &C::ShowSuggestions, true),

@@ -63,15 +63,17 @@ export async function startServer(serverPath, settings, smtp) {
   };
 }
 
-// Chromium with one page whose alerts are collected (and accepted) in order.
-export async function openBrowser(outputDir) {
+// Chromium with one page whose alerts are collected (and accepted) in order; extraArgs go
+// to Chromium's command line (e.g. host names mapped to 127.0.0.1).
+export async function openBrowser(outputDir, extraArgs = []) {
   mkdirSync(outputDir, { recursive: true });
   const profile = mkdtempSync(path.join(tmpdir(), "kst-e2e-profile-"));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: "/usr/bin/chromium",
     headless: true,
     args: ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-           "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+           "--disable-background-networking", "--disable-component-update", "--disable-sync",
+           ...extraArgs],
   });
   const page = context.pages()[0] ?? (await context.newPage());
   const dialogs = [];

@@ -197,6 +197,7 @@ class PageRenderer : public TemplateHost {
     out += HiddenInput("IW_ActionParam", "");
     out += HiddenInput("IW_FormName", form_.Name());
     out += HiddenInput("IW_FormClass", form_.ClassName());
+    if (!context_.form_token.empty()) out += HiddenInput("IW_FormToken", context_.form_token);
     if (context_.tracking == TrackingMethod::tmHidden) {
       out += HiddenInput("IW_SessionID_", context_.session_id);
       out += HiddenInput("IW_TrackID_", std::to_string(context_.track_id));

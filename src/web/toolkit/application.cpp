@@ -82,6 +82,7 @@ TIWApplication::TIWApplication(const TIWServerController& controller, SessionIde
       browser_(browser),
       url_base_(controller.URLBase),
       cache_token_(RandomHex(16)),
+      form_token_(RandomHex(16)),
       last_access_(std::chrono::steady_clock::now()) {
   // Named by a token of its own: the directory's name shows up in URLs, the session id
   // must not.

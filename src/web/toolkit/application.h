@@ -71,6 +71,9 @@ class TIWApplication {
   const std::string& CacheToken() const { return cache_token_; }
   std::string CacheURL() const { return url_base_ + "/cache/user/" + cache_token_ + "/"; }
   const TIWServerController& Controller() const { return controller_; }
+  // The secret every form of the session carries in "IW_FormToken": a post that acts
+  // must return it, which a page of another site cannot read.
+  const std::string& FormToken() const { return form_token_; }
 
   // HTTP Basic credentials of the creating request (kept only with authorization).
   void SetCredentials(std::string user_name, std::string password);
@@ -141,7 +144,8 @@ class TIWApplication {
   std::string client_address_;
   TIWBrowser browser_;
   std::string url_base_;
-  std::string cache_token_;  // 128 random bits naming the cache directory
+  std::string cache_token_;
+  std::string form_token_;  // 128 random bits naming the cache directory
   std::filesystem::path cache_dir_;
   std::string auth_user_;
   std::string auth_password_;

@@ -10,6 +10,7 @@
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
+#include <boost/beast/core/file.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 #include <chrono>
@@ -62,6 +63,22 @@ http::response<http::string_body> ToBeast(HttpResponse& answer, bool head_reques
   response.prepare_payload();
   if (head_request) response.body().clear();
   return response;
+}
+
+// The same for a body sent from a file; false when the file cannot be handed over.
+bool ToBeastFile(HttpResponse& answer, http::response<http::file_body>& response) {
+  response.version(11);
+  response.result(static_cast<unsigned>(answer.status));
+  if (!answer.reason.empty()) response.reason(answer.reason);
+  for (auto& [name, value] : answer.headers) response.insert(name, value);
+  response.set(http::field::connection, "close");
+  beast::file file;
+  beast::error_code error;
+  file.native_handle(answer.body_file->Release());
+  response.body().reset(std::move(file), error);
+  if (error) return false;
+  response.prepare_payload();
+  return true;
 }
 
 }  // namespace
@@ -283,6 +300,72 @@ class HttpListener::Impl {
     bool granted_ = false;
   };
 
+  // Bytes of one response body held in memory for a client, against the total and the
+  // client address's caps; given back when the answer has been written.
+  class ResponseReservation {
+   public:
+    ResponseReservation(Impl& owner, std::string address, std::size_t bytes)
+        : owner_(owner), address_(std::move(address)) {
+      std::lock_guard guard(owner_.address_lock_);
+      std::size_t& mine = owner_.responses_per_address_[address_];
+      const bool fits =
+          owner_.responses_in_flight_ <= owner_.options_.max_response_bytes_in_flight &&
+          bytes <= owner_.options_.max_response_bytes_in_flight - owner_.responses_in_flight_ &&
+          mine <= owner_.options_.max_response_bytes_in_flight_per_address &&
+          bytes <= owner_.options_.max_response_bytes_in_flight_per_address - mine;
+      if (fits) {
+        mine += bytes;
+        owner_.responses_in_flight_ += bytes;
+        bytes_ = bytes;
+        granted_ = true;
+      } else if (mine == 0) {
+        owner_.responses_per_address_.erase(address_);
+      }
+    }
+    ~ResponseReservation() {
+      if (!granted_) return;
+      std::lock_guard guard(owner_.address_lock_);
+      owner_.responses_in_flight_ -= bytes_;
+      const auto found = owner_.responses_per_address_.find(address_);
+      if (found != owner_.responses_per_address_.end() && (found->second -= bytes_) == 0) {
+        owner_.responses_per_address_.erase(found);
+      }
+    }
+    ResponseReservation(const ResponseReservation&) = delete;
+    ResponseReservation& operator=(const ResponseReservation&) = delete;
+    bool granted() const { return granted_; }
+
+   private:
+    Impl& owner_;
+    std::string address_;
+    std::size_t bytes_ = 0;
+    bool granted_ = false;
+  };
+
+ public:
+  std::size_t ResponseBytesInFlight() {
+    std::lock_guard guard(address_lock_);
+    return responses_in_flight_;
+  }
+
+ private:
+  // Keeps the answer's body in memory when the caps allow, else moves it to a file.
+  void HoldOrSpill(HttpResponse& response, const std::string& address,
+                   std::optional<ResponseReservation>& held) {
+    if (response.body_file || response.body.empty()) return;
+    held.emplace(*this, address, response.body.size());
+    if (held->granted()) return;
+    held.reset();
+    try {
+      const std::filesystem::path dir =
+          options_.spill_dir.empty() ? std::filesystem::temp_directory_path() : options_.spill_dir;
+      response.body_file = FileBody::Spill(response.body, dir);
+      std::string().swap(response.body);
+    } catch (const std::exception&) {
+      response = PlainError(503, "Service Unavailable");
+    }
+  }
+
   asio::awaitable<void> Connection(tcp::socket socket, bool secure, unsigned short local_port,
                                    std::string peer_address) {
     beast::error_code error;
@@ -405,8 +488,29 @@ class HttpListener::Impl {
           },
           asio::use_awaitable);
     }
-    auto answer = ToBeast(response, request.method == "HEAD");
+    const bool head_request = request.method == "HEAD";
+    std::optional<ResponseReservation> held;
+    if (head_request) {
+      if (response.body_file) {
+        const std::uint64_t size = response.body_file->Size();
+        response.body_file.reset();
+        auto answer = ToBeast(response, false);
+        answer.content_length(size);
+        lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
+        auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
+        co_return !write_error;
+      }
+    } else {
+      HoldOrSpill(response, request.peer_address, held);
+    }
     lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
+    if (response.body_file) {
+      http::response<http::file_body> answer;
+      if (!ToBeastFile(response, answer)) co_return false;
+      auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
+      co_return !write_error;
+    }
+    auto answer = ToBeast(response, head_request);
     auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
     co_return !write_error;
   }
@@ -422,6 +526,9 @@ class HttpListener::Impl {
   std::mutex address_lock_;
   std::unordered_map<std::string, int> per_address_;  // open connections by client address
   std::atomic<std::size_t> bodies_in_flight_{0};      // reserved request body bytes
+  // Response body bytes held in memory, in total and by client address (address_lock_).
+  std::size_t responses_in_flight_ = 0;
+  std::unordered_map<std::string, std::size_t> responses_per_address_;
 
   asio::io_context io_;
   std::optional<asio::thread_pool> workers_;
@@ -438,5 +545,6 @@ void HttpListener::Start() { impl_->Start(); }
 void HttpListener::Stop() { impl_->Stop(); }
 int HttpListener::PlainPort() const { return impl_->plain_port_; }
 int HttpListener::TlsPort() const { return impl_->tls_port_; }
+std::size_t HttpListener::ResponseBytesInFlight() const { return impl_->ResponseBytesInFlight(); }
 
 }  // namespace kestrune

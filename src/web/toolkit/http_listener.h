@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,6 +39,13 @@ struct ListenerOptions {
   // body must also arrive at min_body_bytes_per_second on average, measured on what has
   // arrived: it has read_timeout_seconds + received / rate from the end of its header.
   int read_timeout_seconds = 30;
+  // Response bodies held in memory while clients read them, by all connections and by
+  // the connections of one client address. An answer that does not fit is moved to an
+  // unnamed file in spill_dir (empty = the system's temporary directory) and sent from
+  // there, so that clients that read slowly or not at all cannot pin the server's memory.
+  std::size_t max_response_bytes_in_flight = 64 * 1024 * 1024;
+  std::size_t max_response_bytes_in_flight_per_address = 16 * 1024 * 1024;
+  std::filesystem::path spill_dir;
   std::size_t min_body_bytes_per_second = 8 * 1024;
   int write_timeout_seconds = 60;
 };
@@ -65,6 +73,8 @@ class HttpListener {
 
   int PlainPort() const;  // the bound port (read back when 0 was asked), -1 when none
   int TlsPort() const;
+  // Response body bytes held in memory for clients now.
+  std::size_t ResponseBytesInFlight() const;
 
  private:
   class Impl;

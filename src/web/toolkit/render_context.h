@@ -18,6 +18,7 @@ struct RenderContext {
   std::string session_key;  // the 24-character key given to page scripts as GAppID
   std::string session_id;   // the 41-character id (hidden fields with tmHidden)
   int track_id = 0;         // the track number the rendered page will post
+  std::string form_token;   // the session's secret that a post must return
   TrackingMethod tracking = TrackingMethod::tmCookie;
   TIWBrowser browser = TIWBrowser::brNetscape6;
   std::string form_action;                // ACTION of the page's form

@@ -4,20 +4,17 @@
 #include "web/toolkit/request_dispatcher.h"
 
 #include <algorithm>
-#include <ctime>
-#include <random>
-#include <system_error>
 
-#include "platform/atomic_file.h"
-#include "platform/base64.h"
 #include "platform/escape.h"
-#include "platform/random.h"
 #include "platform/read_file.h"
 #include "web/toolkit/app_form.h"
+#include "web/toolkit/download_answer.h"
 #include "web/toolkit/multipart.h"
 #include "web/toolkit/page_errors.h"
+#include "web/toolkit/pending_post.h"
 #include "web/toolkit/posted_form.h"
 #include "web/toolkit/render_context.h"
+#include "web/toolkit/request_guards.h"
 #include "web/toolkit/static_files.h"
 
 namespace kestrune {
@@ -34,10 +31,6 @@ constexpr std::string_view kOtherBrowser =
     "Security Exception: The browser you are using is different than the one that is "
     "assigned to the specified session.";
 constexpr std::string_view kEmptyPage = "<HTML><BODY></BODY></HTML>";
-constexpr std::string_view kDownloadMark = "IW_Download_";
-constexpr std::string_view kCacheFilePolicy =
-    "default-src 'none'; style-src 'unsafe-inline'; img-src data:; "
-    "sandbox allow-modals allow-popups allow-popups-to-escape-sandbox";
 constexpr std::string_view kBuiltinErrorPage =
     "<HTML><HEAD><TITLE>{%APPNAME%}</TITLE></HEAD>\r\n"
     "<BODY><H2>{%APPNAME%}</H2>\r\n<P>An error occurred while processing your request:</P>\r\n"
@@ -73,23 +66,6 @@ HttpResponse Unauthorized(const TIWServerController& controller) {
   return response;
 }
 
-// The value of one cookie of the "Cookie" header.
-std::string CookieValue(const HttpRequest& request, std::string_view name) {
-  const std::string header = request.Header("Cookie");
-  std::string_view rest = header;
-  while (!rest.empty()) {
-    const auto semicolon = rest.find(';');
-    const std::string_view pair = TrimBlanks(rest.substr(0, semicolon));
-    const auto equals = pair.find('=');
-    if (equals != std::string_view::npos && pair.substr(0, equals) == name) {
-      return std::string(pair.substr(equals + 1));
-    }
-    if (semicolon == std::string_view::npos) break;
-    rest.remove_prefix(semicolon + 1);
-  }
-  return {};
-}
-
 std::string FieldValue(const PostedForm& post, std::string_view name) {
   for (const auto& [field, value] : post.fields) {
     if (field == name) return value;
@@ -107,178 +83,11 @@ int TrackNumber(std::string_view text) {
   return value;
 }
 
-// A Host header we are willing to write back into a URL: host name or address with an
-// optional port, nothing that could end the URL or the attribute.
-bool PlausibleHost(std::string_view host) {
-  if (host.empty() || host.size() > 255) return false;
-  for (char c : host) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '.' || c == '-' || c == ':' || c == '[' || c == ']' || c == '_';
-    if (!ok) return false;
-  }
-  return true;
-}
-
-std::string HostWithoutPort(std::string_view host) {
-  if (host.starts_with('[')) return std::string(host.substr(0, host.find(']') + 1));
-  return std::string(host.substr(0, host.find(':')));
-}
-
-// "scheme://host[:port]" of an Origin or Referer, the default port dropped.
-std::string AuthorityOf(std::string_view url) {
-  const auto scheme_end = url.find("://");
-  if (scheme_end == std::string_view::npos) return {};
-  const std::string scheme = AsciiLower(url.substr(0, scheme_end));
-  std::string_view rest = url.substr(scheme_end + 3);
-  std::string authority = AsciiLower(rest.substr(0, rest.find_first_of("/?#")));
-  if (scheme == "http" && authority.ends_with(":80")) authority.resize(authority.size() - 3);
-  if (scheme == "https" && authority.ends_with(":443")) authority.resize(authority.size() - 4);
-  return authority;
-}
-
-// Whether an Origin or Referer names another host than the one the request was sent to.
-bool ForeignSource(const HttpRequest& request, std::string_view source) {
-  std::string host = AsciiLower(TrimBlanks(request.Header("Host")));
-  if (!request.secure && host.ends_with(":80")) host.resize(host.size() - 3);
-  if (request.secure && host.ends_with(":443")) host.resize(host.size() - 4);
-  return host.empty() || AuthorityOf(source) != host;
-}
-
-// A POST is same-site when its Origin (or, without one, its Referer) names the host the
-// request was sent to. Requests that carry neither come from non-browser clients.
-bool CrossSitePost(const HttpRequest& request) {
-  if (!EqualsIgnoringAsciiCase(request.method, "POST")) return false;
-  std::string source = request.Header("Origin");
-  if (source.empty()) source = request.Header("Referer");
-  if (source.empty()) return false;
-  return ForeignSource(request, source);
-}
-
-// A GET that another site started: a link or an image on a foreign page. Session cookies
-// (SameSite=Lax) come with top-level links, so such a request may show a page but must
-// not act on it.
-bool CrossSiteGet(const HttpRequest& request) {
-  const std::string fetch_site = AsciiLower(TrimBlanks(request.Header("Sec-Fetch-Site")));
-  if (fetch_site == "cross-site" || fetch_site == "same-site") return true;
-  const std::string referer = request.Header("Referer");
-  return !referer.empty() && ForeignSource(request, referer);
-}
-
 bool Supports(const std::vector<TIWBrowser>& kinds, TIWBrowser browser) {
   return std::find(kinds.begin(), kinds.end(), browser) != kinds.end();
 }
 
-void StripActionsOfCrossSiteGet(const HttpRequest& request, PostedForm& post) {
-  if (!CrossSiteGet(request)) return;
-  std::erase_if(post.fields, [](const auto& field) {
-    return field.first == "IW_Action" || field.first == "IW_ActionParam";
-  });
-}
-
-// What a download may never do in the browser: be sniffed into another type, run
-// script or load anything (an attachment is the sender's content, not ours).
-void AddDownloadSafetyHeaders(HttpResponse& response) {
-  response.SetHeader("X-Content-Type-Options", "nosniff");
-  response.SetHeader("Content-Security-Policy", "sandbox; default-src 'none'");
-}
-
-// RFC 8187 attr-char: what filename* may carry without a percent escape.
-bool IsAttrChar(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
-}
-
 }  // namespace
-
-// The fields and uploads of one request. The fields are parsed when first asked for;
-// the uploads are written to temporary files only by Take, which the dispatcher calls
-// once the request has passed the session (or authentication) checks. The files are
-// deleted when the request ends.
-class PendingPost {
- public:
-  PendingPost(const HttpRequest& request, fs::path upload_dir)
-      : request_(request), upload_dir_(std::move(upload_dir)) {}
-  ~PendingPost() {
-    for (const auto& path : stored_) {
-      std::error_code ignored;
-      fs::remove(path, ignored);
-    }
-  }
-  PendingPost(const PendingPost&) = delete;
-  PendingPost& operator=(const PendingPost&) = delete;
-
-  // The posted fields; nothing is stored.
-  const PostedForm& Fields() {
-    Parse();
-    return form_;
-  }
-
-  // The fields with the uploads stored.
-  PostedForm Take() {
-    Parse();
-    PostedForm post = std::move(form_);
-    for (const FormPart& part : uploads_) {
-      UploadedFile file;
-      file.field_name = part.name;
-      file.client_file_name = part.file_name;
-      file.content_type = part.content_type;
-      file.temp_path = Store(part.data);
-      file.size = part.data.size();
-      post.files.push_back(std::move(file));
-    }
-    uploads_.clear();
-    form_ = {};
-    return post;
-  }
-
- private:
-  void Parse() {
-    if (parsed_) return;
-    parsed_ = true;
-    if (!EqualsIgnoringAsciiCase(request_.method, "POST")) {
-      form_.fields = ParseUrlEncoded(request_.Query());
-      StripActionsOfCrossSiteGet(request_, form_);
-      return;
-    }
-    const auto boundary = MultipartBoundary(request_.Header("Content-Type"));
-    if (!boundary) {
-      form_.fields = ParseUrlEncoded(request_.body);
-      return;
-    }
-    for (FormPart& part : ParseMultipart(request_.body, *boundary)) {
-      if (!part.is_file) {
-        form_.fields.emplace_back(part.name, std::string(part.data));
-        continue;
-      }
-      // The field itself carries the file name, as the browser's file input does.
-      form_.fields.emplace_back(part.name, part.file_name);
-      if (part.file_name.empty() && part.data.empty()) continue;  // no file chosen
-      uploads_.push_back(std::move(part));
-    }
-  }
-
-  // The cache folder is served, so the name is unguessable (128 random bits) and the
-  // file readable by this program alone.
-  fs::path Store(std::string_view bytes) {
-    const fs::path path = upload_dir_ / ("upload" + RandomHex(16) + ".tmp");
-    try {
-      fs::create_directories(upload_dir_);
-      WriteNewFile(path, bytes, 0600);
-    } catch (const std::system_error& error) {
-      // The browser is told why, not where the server keeps its files.
-      throw std::runtime_error("Cannot store an uploaded file: " + error.code().message());
-    }
-    stored_.push_back(path);
-    return path;
-  }
-
-  const HttpRequest& request_;
-  fs::path upload_dir_;
-  bool parsed_ = false;
-  PostedForm form_;
-  std::vector<FormPart> uploads_;  // point into the request body
-  std::vector<fs::path> stored_;
-};
 
 // The request path split as the dispatch table needs it.
 struct RequestDispatcher::Route {
@@ -287,86 +96,6 @@ struct RequestDispatcher::Route {
   std::string argument;           // next segment, or the whole rest for file commands
   std::vector<std::string> rest;  // every segment after the command
 };
-
-std::string DownloadFileName(std::string_view name) {
-  const auto separator = name.find_last_of("/\\");
-  if (separator != std::string_view::npos) name.remove_prefix(separator + 1);
-  std::string clean;
-  for (char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) clean += c;
-  }
-  if (clean.empty() || clean == "." || clean == "..") return "download";
-  return clean;
-}
-
-std::string ContentDispositionFor(bool as_attachment, std::string_view file_name) {
-  const std::string name = DownloadFileName(file_name);
-  // The quoted form is for old clients: ASCII only, without the characters that would
-  // end or escape the quoted string; each non-ASCII character becomes one "_".
-  std::string quoted;
-  for (char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80) {
-      if ((byte & 0xC0) != 0x80) quoted += '_';
-    } else if (c != '"' && c != '\\') {
-      quoted += c;
-    }
-  }
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (IsAttrChar(byte)) {
-      encoded += c;
-    } else {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 15];
-    }
-  }
-  return std::string(as_attachment ? "attachment" : "inline") + ";filename=\"" + quoted +
-         "\"; filename*=UTF-8''" + encoded;
-}
-
-BasicCredentials ParseBasicAuthorization(std::string_view header) {
-  header = TrimBlanks(header);
-  const auto space = header.find(' ');
-  if (space == std::string_view::npos ||
-      !EqualsIgnoringAsciiCase(header.substr(0, space), "Basic")) {
-    return {};
-  }
-  const std::string decoded = Base64Decode(TrimBlanks(header.substr(space + 1)));
-  const auto colon = decoded.find(':');
-  if (colon == std::string::npos) return {decoded, {}};
-  return {decoded.substr(0, colon), decoded.substr(colon + 1)};
-}
-
-std::string ClientAddressOf(const HttpRequest& request, const TIWServerController& controller) {
-  bool trusted = false;
-  for (const auto& proxy : controller.TrustedProxies) {
-    if (EqualsIgnoringAsciiCase(proxy, request.peer_address)) trusted = true;
-  }
-  if (!trusted) return request.peer_address;
-  auto plausible = [](std::string_view text) {
-    if (text.empty() || text.size() > 64) return false;
-    for (char c : text) {
-      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != '.' && c != ':') return false;
-    }
-    return true;
-  };
-  // The proxy appends the address it saw last: that is the one it vouches for.
-  std::string forwarded = request.Header("X-Forwarded-For");
-  std::string_view last = forwarded;
-  if (const auto comma = last.rfind(','); comma != std::string_view::npos) {
-    last.remove_prefix(comma + 1);
-  }
-  last = TrimBlanks(last);
-  if (plausible(last)) return std::string(last);
-  const std::string client_ip(TrimBlanks(request.Header("Client-IP")));
-  if (plausible(client_ip)) return client_ip;
-  return request.peer_address;
-}
 
 std::string ErrorPageHtml(const TIWServerController& controller, std::string_view message) {
   std::string page(kBuiltinErrorPage);
@@ -385,17 +114,7 @@ std::string ErrorPageHtml(const TIWServerController& controller, std::string_vie
 }
 
 RequestDispatcher::RequestDispatcher(const TIWServerController& controller, SessionTable& table)
-    : controller_(controller), table_(table), builtins_(controller.ResourceDir) {
-  // Built-ins count as changed at midnight of the day the server started.
-  const std::time_t now = system_clock::to_time_t(system_clock::now());
-  std::tm local{};
-  localtime_r(&now, &local);
-  local.tm_hour = 0;
-  local.tm_min = 0;
-  local.tm_sec = 0;
-  local.tm_isdst = -1;  // midnight may lie on the other side of a daylight-saving change
-  builtin_reference_ = system_clock::from_time_t(std::mktime(&local));
-}
+    : controller_(controller), table_(table), files_(controller) {}
 
 void RequestDispatcher::SetPorts(int plain_port, int tls_port) {
   plain_port_ = plain_port;
@@ -412,7 +131,7 @@ HttpResponse RequestDispatcher::Handle(const HttpRequest& request) {
     response.reason = failure.reason;
     response.SetHeader("Content-Type", "text/html; charset=utf-8");
     response.body = ErrorPageHtml(controller_, failure.message);
-    AddCacheHeaders(request, false, response);
+    files_.AddCacheHeaders(request, false, response);
   } catch (const FormDataError& failure) {
     response = HttpResponse();
     response.status = 400;
@@ -424,7 +143,10 @@ HttpResponse RequestDispatcher::Handle(const HttpRequest& request) {
     response.reason = "Server error";
     response.SetHeader("Content-Type", "text/html; charset=utf-8");
     response.body = ErrorPageHtml(controller_, failure.what());
-    AddCacheHeaders(request, false, response);
+    files_.AddCacheHeaders(request, false, response);
+  }
+  if (request.secure && controller_.SSLOptions.StrictTransportSecurity) {
+    response.SetHeader("Strict-Transport-Security", "max-age=31536000");
   }
   return response;
 }
@@ -438,7 +160,7 @@ HttpResponse RequestDispatcher::Dispatch(const HttpRequest& request) {
     response.body = "<META HTTP-EQUIV=\"Refresh\"CONTENT=\"0;URL=https://" +
                     AttributeEscape(PlausibleHost(host) ? HostWithoutPort(host) : "") + ":" +
                     std::to_string(tls_port_) + "/" + controller_.StartCmd + "\">";
-    AddCacheHeaders(request, false, response);
+    files_.AddCacheHeaders(request, false, response);
     return response;
   }
   if (CrossSitePost(request)) {
@@ -488,27 +210,15 @@ HttpResponse RequestDispatcher::Dispatch(const HttpRequest& request) {
   }
   if (command == "CACHE") return ServeCacheFile(request, route);
   if (command == "FILES" || command == "FILESNC") {
-    return ServeFile(request, command, route.argument);
+    return files_.Static(request, route.argument, command == "FILES");
   }
-  if (command == "GFX") {
-    const BuiltinFiles::File* file = builtins_.Image(route.argument);
-    std::string type = ContentTypeForFile(route.argument);
-    if (type.empty() && file != nullptr) type = ContentTypeForFile(file->file_name);
-    return ServeBuiltin(request, file, type);
-  }
-  if (command == "JS") {
-    std::string_view name = route.argument;
-    if (const auto version = name.find(controller_.Version);
-        !controller_.Version.empty() && version != std::string_view::npos) {
-      name = name.substr(0, version);
-    }
-    return ServeBuiltin(request, builtins_.Script(name), "application/x-javascript");
-  }
+  if (command == "GFX") return files_.Image(request, route.argument);
+  if (command == "JS") return files_.Script(request, route.argument);
   if (EqualsIgnoringAsciiCase(route.command, controller_.StartCmd)) {
     return NewSession(request, route, post);
   }
   if (command == "STOP") return Stop(request, route);
-  if (command == "FAVICON.ICO") return ServeBuiltin(request, builtins_.Icon(), "image/x-ico");
+  if (command == "FAVICON.ICO") return files_.Icon(request);
   Fail("Unrecognized Command: " + Echoed(route.command) +
        (route.argument.empty() ? std::string() : " " + Echoed(route.argument)));
 }
@@ -544,9 +254,14 @@ HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Rou
   if (!Supports(controller_.SupportedBrowsers, browser)) {
     Fail(UnsupportedBrowserMessage(browser, controller_.SupportedBrowsers));
   }
+  std::vector<std::unique_ptr<TIWApplication>> dropped;
   const auto reserved = table_.ReserveKey(
-      client, {static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessionsPerAddress, 0)),
-               static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessions, 0))});
+      client,
+      {static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessionsPerAddress, 0)),
+       static_cast<std::size_t>(std::max(controller_.MaxAnonymousSessions, 0))},
+      dropped);
+  // At a cap the oldest idle visitors who never logged in make room for this one.
+  for (auto& session : dropped) DestroySession(std::move(session));
   if (!reserved) {
     throw RequestFailure{503, "Service Unavailable",
                          "Too many open sessions. Please try again later."};
@@ -609,7 +324,7 @@ HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Rou
       response.SetHeader("Content-Type", "text/html");
       response.body =
           "<HTML><BODY><A HREF=\"" + AttributeEscape(location) + "\">Continue</A></BODY></HTML>";
-      AddCacheHeaders(request, false, response);
+      files_.AddCacheHeaders(request, false, response);
       response.SetHeader("Cache-Control", "private, no-store");
     }
   } catch (...) {
@@ -645,6 +360,7 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
       break;
   }
   const int track = TrackNumber(track_text);
+  post.Fields();  // a malformed body is refused here, before the session is taken out
 
   const auto table_key = TableKeyOfId(id);
   if (!table_key) {
@@ -654,20 +370,32 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
   TIWApplication* found = table_.TakeOut(*table_key);
   if (found == nullptr) Fail(std::string(kSessionNotFound));
   TIWApplication& session = *found;
-  const Refusal refusal = CheckOwner(request, route.html32, id, SessionOwner::Of(session));
-  if (refusal == Refusal::kUnauthorized) {
+  const OwnerRefusal refusal =
+      CheckSessionOwner(request, controller_, route.html32, id, SessionOwner::Of(session));
+  if (refusal == OwnerRefusal::kUnauthorized) {
     table_.PutBackUntouched(&session);
     return Unauthorized(controller_);
   }
-  if (refusal != Refusal::kNone) {
+  if (refusal != OwnerRefusal::kNone) {
     // A refused request must not refresh the session's idle time.
     table_.PutBackUntouched(&session);
-    Fail(std::string(refusal == Refusal::kOtherAddress   ? kOtherAddress
-                     : refusal == Refusal::kOtherBrowser ? kOtherBrowser
-                                                         : kSessionNotFound));
+    Fail(std::string(refusal == OwnerRefusal::kOtherAddress   ? kOtherAddress
+                     : refusal == OwnerRefusal::kOtherBrowser ? kOtherBrowser
+                                                              : kSessionNotFound));
   }
-  // Only now that the request may act for the session are its uploads written out.
-  PostedForm posted = post.Take();
+  if (!PostMayAct(post.Fields(), session.FormToken())) {
+    table_.PutBackUntouched(&session);
+    throw RequestFailure{403, "Forbidden", "Cross-site request refused."};
+  }
+  // Only now that the request may act for the session are its uploads written out; a
+  // failure to store them leaves the session as it was.
+  PostedForm posted;
+  try {
+    posted = post.Take();
+  } catch (...) {
+    table_.PutBackUntouched(&session);
+    throw;
+  }
 
   CurrentApplicationScope scope(&session);
   HttpResponse response;
@@ -696,28 +424,6 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
   return response;
 }
 
-RequestDispatcher::Refusal RequestDispatcher::CheckOwner(const HttpRequest& request, bool html32,
-                                                         std::optional<std::string_view> id,
-                                                         const SessionOwner& owner) const {
-  if (id && !SameSecret(owner.session_id, *id)) return Refusal::kNotFound;
-  if (controller_.AuthBeforeNewSession) {
-    const BasicCredentials credentials = ParseBasicAuthorization(request.Header("Authorization"));
-    if (!SameSecret(credentials.user_name, owner.auth_user) ||
-        !SameSecret(credentials.password, owner.auth_password)) {
-      return Refusal::kUnauthorized;
-    }
-  }
-  if (controller_.RestrictIPs &&
-      !EqualsIgnoringAsciiCase(ClientAddressOf(request, controller_), owner.client_address)) {
-    return Refusal::kOtherAddress;
-  }
-  const std::string agent = html32 ? "HTML 3.2" : request.Header("User-Agent");
-  if (owner.browser != TIWBrowser::brHTML32Test && DetectBrowser(agent) != owner.browser) {
-    return Refusal::kOtherBrowser;
-  }
-  return Refusal::kNone;
-}
-
 // "/cache/user/<token>/<file>": a file of a session's cache directory, for that session
 // only. The request must pass the checks of a session request (with cookie tracking the
 // cookie must name the owning session); everything else under /cache/ is not served.
@@ -737,17 +443,13 @@ HttpResponse RequestDispatcher::ServeCacheFile(const HttpRequest& request, const
         cookie_id = CookieValue(request, "IW_SessionID_");
         id = cookie_id;
       }
-      if (CheckOwner(request, route.html32, id, *owner) == Refusal::kNone) {
+      if (CheckSessionOwner(request, controller_, route.html32, id, *owner) ==
+          OwnerRefusal::kNone) {
         file = ResolveServedFile(owner->cache_dir, rest.substr(slash + 1), true);
       }
     }
   }
-  HttpResponse response = FileAnswer(request, file, false);
-  response.SetHeader("Cache-Control", "private, no-store");
-  // A cache file (a print copy, an upload) is shown as a document of its own: it may
-  // style itself and show inline images, but never run script or load anything else.
-  response.SetHeader("Content-Security-Policy", std::string(kCacheFilePolicy));
-  return response;
+  return files_.CacheFile(request, file);
 }
 
 void RequestDispatcher::RunCycle(TIWApplication& session, bool track_matches,
@@ -770,43 +472,16 @@ void RequestDispatcher::RunCycle(TIWApplication& session, bool track_matches,
     }
   }
   if (auto download = session.TakeDownload()) {
-    SendDownloadAnswer(session, std::move(*download), response);
+    const fs::path spill_dir =
+        controller_.CacheDir.empty() ? fs::temp_directory_path() : controller_.CacheDir;
+    fs::create_directories(spill_dir);
+    auto answer = DownloadAnswer(std::move(*download), session.URLBase(), spill_dir);
+    if (!answer) throw RequestFailure{404, "File not found", "File not found"};
+    response = std::move(*answer);
     return;
   }
   if (!session.PendingRedirect().empty()) return;
   RenderActivePage(session, true, response);
-}
-
-void RequestDispatcher::SendDownloadAnswer(TIWApplication& session,
-                                           TIWApplication::Download download,
-                                           HttpResponse& response) {
-  std::string file_name = download.file_name;
-  std::string content;
-  if (download.content) {
-    content = std::move(*download.content);
-  } else {
-    file_name = download.path.filename().string();
-    try {
-      content = ReadWholeFile(download.path);
-    } catch (const std::exception&) {
-      throw RequestFailure{404, "File not found", "File not found"};
-    }
-  }
-  std::string type = download.content_type;
-  if (type.empty()) type = ContentTypeForFile(DownloadFileName(file_name));
-  if (type.empty()) type = "application/unknown";
-  response.SetHeader("Content-Type", type);
-  response.SetHeader("Content-Disposition",
-                     ContentDispositionFor(download.as_attachment, file_name));
-  response.SetHeader("Expires", FormatHttpDate(system_clock::now()));
-  response.SetHeader("Cache-Control", "private, no-store");
-  AddDownloadSafetyHeaders(response);
-  // The browser stays on the page that posted; this mark, readable by the page's
-  // script and holding no secret, tells it that the answer came and it may post again.
-  response.AddHeader("Set-Cookie", std::string(kDownloadMark) + "=1; path=" +
-                                       (session.URLBase().empty() ? "/" : session.URLBase()) +
-                                       "; SameSite=Lax");
-  response.body = std::move(content);
 }
 
 void RequestDispatcher::RenderActivePage(TIWApplication& session, bool advance_track,
@@ -836,6 +511,7 @@ void RequestDispatcher::RenderActivePage(TIWApplication& session, bool advance_t
   context.session_key = session.SessionKey();
   context.session_id = session.SessionID();
   context.track_id = session.TrackID();
+  context.form_token = session.FormToken();
   context.tracking = controller_.SessionTrackingMethod;
   context.browser = session.Browser();
   switch (controller_.SessionTrackingMethod) {
@@ -914,73 +590,7 @@ HttpResponse RequestDispatcher::Stop(const HttpRequest& request, const Route& ro
       }
     }
   }
-  AddCacheHeaders(request, false, response);
-  return response;
-}
-
-HttpResponse RequestDispatcher::ServeFile(const HttpRequest& request, std::string_view command,
-                                          std::string_view argument) {
-  const bool sub_folders = controller_.AllowSubFolders;
-  std::optional<fs::path> file = ResolveServedFile(controller_.FilesDir, argument, sub_folders);
-  if (!file && !controller_.InstalledFilesDir.empty()) {
-    file = ResolveServedFile(controller_.InstalledFilesDir, argument, sub_folders);
-  }
-  return FileAnswer(request, file, command == "FILES");
-}
-
-// A file's answer: 404, 304 or the bytes. A type the extension does not tell is sent as
-// plain bytes, and no file answer may be sniffed into something the browser would run.
-HttpResponse RequestDispatcher::FileAnswer(const HttpRequest& request,
-                                           const std::optional<fs::path>& file,
-                                           bool cacheable) const {
-  HttpResponse response;
-  response.SetHeader("X-Content-Type-Options", "nosniff");
-  if (!file) {
-    response.status = 404;
-    response.reason = "File not found";
-    response.SetHeader("Content-Type", "text/html");
-    response.body = "File not found";
-    AddCacheHeaders(request, false, response);
-    return response;
-  }
-  const SystemTime modified = FileModificationTime(*file);
-  if (NotModifiedSince(modified, request.Header("If-Modified-Since"))) {
-    response.status = 304;
-    response.reason = "Not modified";
-  } else {
-    response.body = ReadWholeFile(*file);
-    std::string type = ContentTypeForFile(file->filename().string());
-    if (type.empty()) type = "application/octet-stream";
-    response.SetHeader("Content-Type", type);
-  }
-  response.SetHeader("Last-Modified", FormatHttpDate(modified));
-  AddCacheHeaders(request, cacheable, response);
-  return response;
-}
-
-HttpResponse RequestDispatcher::ServeBuiltin(const HttpRequest& request,
-                                             const BuiltinFiles::File* file,
-                                             std::string content_type) {
-  HttpResponse response;
-  response.SetHeader("X-Content-Type-Options", "nosniff");
-  if (file == nullptr) {
-    response.status = 404;
-    response.reason = "File not found";
-    response.SetHeader("Content-Type", "text/html");
-    response.body = "File not found";
-    AddCacheHeaders(request, false, response);
-    return response;
-  }
-  if (NotModifiedSince(builtin_reference_, request.Header("If-Modified-Since"))) {
-    response.status = 304;
-    response.reason = "Not modified";
-  } else {
-    response.body = file->content;
-    response.SetHeader("Content-Type",
-                       content_type.empty() ? "application/octet-stream" : content_type);
-  }
-  response.SetHeader("Last-Modified", FormatHttpDate(builtin_reference_));
-  AddCacheHeaders(request, true, response);
+  files_.AddCacheHeaders(request, false, response);
   return response;
 }
 
@@ -999,16 +609,6 @@ void RequestDispatcher::SetSessionCookies(const TIWApplication& session, const H
                        "IW_CookieCheck_=Enabled; path=" + path +
                            "; expires=" + FormatHttpDate(expiry + std::chrono::hours(24)) +
                            "; HttpOnly; SameSite=Lax" + (request.secure ? "; Secure" : ""));
-  }
-}
-
-void RequestDispatcher::AddCacheHeaders(const HttpRequest& request, bool cacheable,
-                                        HttpResponse& response) const {
-  if (cacheable) {
-    response.SetHeader("Expires", FormatHttpDate(system_clock::now() +
-                                                 std::chrono::hours(controller_.CacheExpiry)));
-  } else if (!request.secure) {
-    response.SetHeader("Pragma", "no-cache");
   }
 }
 

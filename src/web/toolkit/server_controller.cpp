@@ -27,6 +27,12 @@ NonSSLMode NonSSLModeFromSetting(long long value) {
   }
 }
 
+bool StrictTransportSecurityFromSetting(long long value, NonSSLMode non_ssl_request) {
+  if (value == 0) return false;
+  if (value == 1) return true;
+  return non_ssl_request == NonSSLMode::nsRedirect;
+}
+
 void TIWServerController::SetSessionTimeout(int minutes) {
   if (minutes < 0 || minutes > 600) throw std::invalid_argument("Invalid session timeout value.");
   session_timeout_ = minutes;

@@ -31,7 +31,13 @@ struct SSLOptionsSettings {
   int Port = 0;  // 0 = no HTTPS listener
   std::string CertificatePassword;
   NonSSLMode NonSSLRequest = NonSSLMode::nsAccept;
+  // Tells browsers on every HTTPS answer to use HTTPS alone for this host for a year.
+  bool StrictTransportSecurity = false;
 };
+
+// The stored setting's number: 0 never, 1 always, 2 (and anything else) when plain
+// HTTP requests are only redirected to HTTPS.
+bool StrictTransportSecurityFromSetting(long long value, NonSSLMode non_ssl_request);
 
 // Events of the program's controller. Handlers run on request threads (and
 // OnCloseSession also on the time-out thread).
@@ -110,10 +116,16 @@ struct TIWServerController {
   std::size_t MaxBodyBytes = 25 * 1024 * 1024;
   std::size_t MaxBodyBytesInFlight = 256 * 1024 * 1024;  // all connections together
   std::size_t MinBodyBytesPerSecond = 8 * 1024;          // slower uploads are dropped
+  // Answers held in memory for clients that read them; past these, sent from a file.
+  std::size_t MaxResponseBytesInFlight = 64 * 1024 * 1024;
+  std::size_t MaxResponseBytesInFlightPerAddress = 16 * 1024 * 1024;
   int ReadTimeoutSeconds = 30;
   int WriteTimeoutSeconds = 60;
   int MaxAnonymousSessionsPerAddress = 50;
   int MaxAnonymousSessions = 2000;
+  // Idle seconds after which a session that never logged in ends (a visitor who only
+  // opened the first page must not hold a place for the whole session time-out).
+  int AnonymousSessionTimeoutSeconds = 60;
 
   ControllerEvents* Events = nullptr;  // not owned
   ListenerEvents* Listener = nullptr;  // not owned

@@ -1,6 +1,11 @@
 // Session table operations, each under the one table lock.
 #include "web/toolkit/session_table.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstring>
+
 #include "platform/random.h"
 #include "web/toolkit/http_message.h"
 
@@ -11,17 +16,37 @@ SessionOwner SessionOwner::Of(const TIWApplication& session) {
           session.AuthUser(),  session.AuthPassword(),  session.CacheDirectory()};
 }
 
-std::optional<std::uint32_t> SessionTable::ReserveKey(std::string_view client_address,
-                                                      const AnonymousLimits& limits) {
+std::string ClientGroupOf(std::string_view client_address) {
+  const std::string text(TrimBlanks(client_address));
+  in6_addr address{};
+  if (text.find(':') == std::string::npos || inet_pton(AF_INET6, text.c_str(), &address) != 1) {
+    return AsciiLower(text);
+  }
+  char out[INET6_ADDRSTRLEN] = {};
+  if (IN6_IS_ADDR_V4MAPPED(&address)) {
+    return inet_ntop(AF_INET, &address.s6_addr[12], out, sizeof out) ? out : AsciiLower(text);
+  }
+  std::memset(&address.s6_addr[8], 0, 8);
+  if (inet_ntop(AF_INET6, &address, out, sizeof out) == nullptr) return AsciiLower(text);
+  return std::string(out) + "/64";
+}
+
+std::optional<std::uint32_t> SessionTable::ReserveKey(
+    std::string_view client_address, const AnonymousLimits& limits,
+    std::vector<std::unique_ptr<TIWApplication>>& dropped) {
+  const std::string group = ClientGroupOf(client_address);
   std::lock_guard guard(lock_);
-  if (AnonymousFromLocked(client_address) >= limits.per_address ||
-      AnonymousLocked() >= limits.total) {
-    return std::nullopt;
+  if (limits.per_address == 0 || limits.total == 0) return std::nullopt;
+  while (AnonymousFromLocked(group) >= limits.per_address) {
+    if (!DropOldestAnonymousLocked(&group, dropped)) return std::nullopt;
+  }
+  while (AnonymousLocked() >= limits.total) {
+    if (!DropOldestAnonymousLocked(nullptr, dropped)) return std::nullopt;
   }
   for (;;) {
     const std::uint32_t key = RandomUint32();
     if (!sessions_.contains(key) && !reserved_.contains(key)) {
-      reserved_.emplace(key, std::string(client_address));
+      reserved_.emplace(key, group);
       return key;
     }
   }
@@ -74,12 +99,15 @@ std::unique_ptr<TIWApplication> SessionTable::Remove(TIWApplication* session) {
 }
 
 std::vector<std::unique_ptr<TIWApplication>> SessionTable::RemoveIdle(
-    std::chrono::steady_clock::duration timeout) {
+    std::chrono::steady_clock::duration timeout,
+    std::chrono::steady_clock::duration anonymous_timeout) {
   const auto now = clock_();
   std::vector<std::unique_ptr<TIWApplication>> removed;
   std::lock_guard guard(lock_);
   for (auto it = sessions_.begin(); it != sessions_.end();) {
-    if (!it->second.busy && now - it->second.session->LastAccess() >= timeout) {
+    const TIWApplication& session = *it->second.session;
+    const auto limit = session.LoggedIn() ? timeout : std::min(timeout, anonymous_timeout);
+    if (!it->second.busy && now - session.LastAccess() >= limit) {
       removed.push_back(std::move(it->second.session));
       it = sessions_.erase(it);
     } else {
@@ -87,6 +115,25 @@ std::vector<std::unique_ptr<TIWApplication>> SessionTable::RemoveIdle(
     }
   }
   return removed;
+}
+
+bool SessionTable::DropOldestAnonymousLocked(
+    const std::string* client_group, std::vector<std::unique_ptr<TIWApplication>>& dropped) {
+  auto oldest = sessions_.end();
+  for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+    const TIWApplication& session = *it->second.session;
+    if (it->second.busy || session.LoggedIn()) continue;
+    if (client_group != nullptr && ClientGroupOf(session.ClientAddress()) != *client_group) {
+      continue;
+    }
+    if (oldest == sessions_.end() || session.LastAccess() < oldest->second.session->LastAccess()) {
+      oldest = it;
+    }
+  }
+  if (oldest == sessions_.end()) return false;
+  dropped.push_back(std::move(oldest->second.session));
+  sessions_.erase(oldest);
+  return true;
 }
 
 std::optional<SessionOwner> SessionTable::FindCacheOwner(std::string_view token) const {
@@ -112,8 +159,9 @@ std::size_t SessionTable::Count() const {
 }
 
 std::size_t SessionTable::AnonymousFrom(std::string_view client_address) const {
+  const std::string group = ClientGroupOf(client_address);
   std::lock_guard guard(lock_);
-  return AnonymousFromLocked(client_address);
+  return AnonymousFromLocked(group);
 }
 
 std::size_t SessionTable::Anonymous() const {
@@ -121,16 +169,15 @@ std::size_t SessionTable::Anonymous() const {
   return AnonymousLocked();
 }
 
-std::size_t SessionTable::AnonymousFromLocked(std::string_view client_address) const {
+std::size_t SessionTable::AnonymousFromLocked(std::string_view client_group) const {
   std::size_t count = 0;
   for (const auto& [key, entry] : sessions_) {
     if (!entry.session->LoggedIn() &&
-        EqualsIgnoringAsciiCase(entry.session->ClientAddress(), client_address)) {
+        ClientGroupOf(entry.session->ClientAddress()) == client_group) {
       ++count;
     }
   }
-  for (const auto& [key, address] : reserved_)
-    count += EqualsIgnoringAsciiCase(address, client_address);
+  for (const auto& [key, group] : reserved_) count += group == client_group;
   return count;
 }
 

@@ -31,6 +31,10 @@ struct SessionOwner {
   static SessionOwner Of(const TIWApplication& session);
 };
 
+// What clients are counted by: the address, an IPv6 one cut to its /64 network (one
+// host commonly owns a whole /64), an IPv4-mapped IPv6 one as the IPv4 address.
+std::string ClientGroupOf(std::string_view client_address);
+
 class SessionTable {
  public:
   // The clock of last access times and idle checks (tests set the time themselves).
@@ -45,11 +49,15 @@ class SessionTable {
     std::size_t total;
   };
   // Picks a random table key that no live or reserved session uses and reserves it for
-  // a new session from client_address; nullopt when that session would go over the caps.
-  // Reservations count as sessions not logged in, so simultaneous requests cannot
-  // overshoot the caps between the check and the insertion.
+  // a new session from client_address. When that session would go over a cap, the idle
+  // anonymous sessions that have waited longest (from that client, then from anyone) are
+  // taken out into `dropped` for the caller to destroy; nullopt when only busy sessions
+  // and reservations fill the cap. Reservations count as sessions not logged in, so
+  // simultaneous requests cannot overshoot the caps between the check and the insertion.
+  // Clients are counted by address, IPv6 ones by their /64 network.
   std::optional<std::uint32_t> ReserveKey(std::string_view client_address,
-                                          const AnonymousLimits& limits);
+                                          const AnonymousLimits& limits,
+                                          std::vector<std::unique_ptr<TIWApplication>>& dropped);
   // Gives up a reservation that did not become a session.
   void ReleaseKey(std::uint32_t key);
 
@@ -71,9 +79,15 @@ class SessionTable {
   // files may be fetched while the session serves another request); none when unknown.
   std::optional<SessionOwner> FindCacheOwner(std::string_view token) const;
 
-  // Removes every idle (not busy) session whose last access is `timeout` or more ago.
+  // Removes every idle (not busy) session whose last access is `timeout` or more ago,
+  // or `anonymous_timeout` for a session that has not logged in.
   std::vector<std::unique_ptr<TIWApplication>> RemoveIdle(
-      std::chrono::steady_clock::duration timeout);
+      std::chrono::steady_clock::duration timeout,
+      std::chrono::steady_clock::duration anonymous_timeout);
+  std::vector<std::unique_ptr<TIWApplication>> RemoveIdle(
+      std::chrono::steady_clock::duration timeout) {
+    return RemoveIdle(timeout, timeout);
+  }
   // Removes every session (shutdown); busy ones included.
   std::vector<std::unique_ptr<TIWApplication>> RemoveAll();
 
@@ -87,13 +101,17 @@ class SessionTable {
     std::unique_ptr<TIWApplication> session;
     bool busy = false;
   };
-  std::size_t AnonymousFromLocked(std::string_view client_address) const;
+  std::size_t AnonymousFromLocked(std::string_view client_group) const;
   std::size_t AnonymousLocked() const;
+  // Takes out the idle anonymous session of that client group (any, when none) with the
+  // oldest last access; false when there is none.
+  bool DropOldestAnonymousLocked(const std::string* client_group,
+                                 std::vector<std::unique_ptr<TIWApplication>>& dropped);
 
   Clock clock_;
   mutable std::mutex lock_;
   std::unordered_map<std::uint32_t, Entry> sessions_;
-  std::unordered_map<std::uint32_t, std::string> reserved_;  // key -> client address
+  std::unordered_map<std::uint32_t, std::string> reserved_;  // key -> client group
 };
 
 }  // namespace kestrune

@@ -53,6 +53,9 @@ void TIWStandAloneServer::Start() {
   options.read_timeout_seconds = controller_.ReadTimeoutSeconds;
   options.min_body_bytes_per_second = controller_.MinBodyBytesPerSecond;
   options.write_timeout_seconds = controller_.WriteTimeoutSeconds;
+  options.max_response_bytes_in_flight = controller_.MaxResponseBytesInFlight;
+  options.max_response_bytes_in_flight_per_address = controller_.MaxResponseBytesInFlightPerAddress;
+  options.spill_dir = controller_.CacheDir;
   if (controller_.SSLOptions.Port > 0) {
     try {
       EnsureCertificateFiles(controller_.ProgramDir, controller_.SSLOptions.CertificatePassword,
@@ -137,7 +140,8 @@ void TIWStandAloneServer::RunPurgeThread() {
 }
 
 void TIWStandAloneServer::ExpireIdleSessions() {
-  auto idle = table_.RemoveIdle(std::chrono::minutes(controller_.SessionTimeout()));
+  auto idle = table_.RemoveIdle(std::chrono::minutes(controller_.SessionTimeout()),
+                                std::chrono::seconds(controller_.AnonymousSessionTimeoutSeconds));
   for (auto& session : idle) dispatcher_->DestroySession(std::move(session));
 }
 

@@ -229,6 +229,11 @@ bool EnsureCertificateFiles(const fs::path& dir, std::string_view password,
   return true;
 }
 
+constexpr const char* kTls12Ciphers =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+    "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+    "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
+
 std::shared_ptr<boost::asio::ssl::context> LoadServerTlsContext(const fs::path& dir,
                                                                 std::string password) {
   namespace ssl = boost::asio::ssl;
@@ -236,6 +241,12 @@ std::shared_ptr<boost::asio::ssl::context> LoadServerTlsContext(const fs::path& 
   context->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
                        ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 |
                        ssl::context::single_dh_use);
+  // TLS 1.2 with forward secrecy and authenticated encryption only (no CBC, no SHA-1
+  // MACs); TLS 1.3 has nothing else.
+  if (SSL_CTX_set_cipher_list(context->native_handle(), kTls12Ciphers) != 1) {
+    throw ListenerStartError(ListenerStartError::Kind::kCertificates, "No usable TLS cipher");
+  }
+  SSL_CTX_set_options(context->native_handle(), SSL_OP_CIPHER_SERVER_PREFERENCE);
   context->set_password_callback(
       [password](std::size_t, ssl::context::password_purpose) { return password; });
   boost::system::error_code error;

@@ -83,7 +83,8 @@ class TestBrowser {
               const std::vector<std::pair<std::string, std::string>>& fields = {},
               const std::string& param = {}) {
     std::string body = "IW_FormName=" + FormEncode(form) + "&IW_FormClass=T" + FormEncode(form) +
-                       "&IW_Action=" + FormEncode(action) + "&IW_ActionParam=" + FormEncode(param);
+                       "&IW_Action=" + FormEncode(action) + "&IW_ActionParam=" + FormEncode(param) +
+                       "&IW_FormToken=" + FormEncode(form_token_);
     for (const auto& [name, value] : fields) body += "&" + name + "=" + FormEncode(value);
     return Follow(Send("POST", "/index", body));
   }
@@ -103,6 +104,7 @@ class TestBrowser {
     part("IW_FormClass", "T" + form);
     part("IW_Action", action);
     part("IW_ActionParam", "");
+    part("IW_FormToken", form_token_);
     for (const auto& [name, value] : fields) part(name, value);
     body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + file_field +
             "\"; filename=\"" + file_name + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" +
@@ -165,6 +167,12 @@ class TestBrowser {
       }
       line_start = line_end;
     }
+    // The session's form token, which every form of its pages carries and a post returns.
+    const std::string mark = "name=\"IW_FormToken\" value=\"";
+    if (const auto at = answer.body.find(mark); at != std::string::npos) {
+      const auto start = at + mark.size();
+      form_token_ = answer.body.substr(start, answer.body.find('"', start) - start);
+    }
     return answer;
   }
 
@@ -209,6 +217,7 @@ class TestBrowser {
   int port_;
   std::string authorization_;
   std::map<std::string, std::string> cookies_;
+  std::string form_token_;
 };
 
 // A server with the session controller; settings are changed before Start().

@@ -1,6 +1,7 @@
 // Downloads sent from memory and the headers every download and cache answer carries: a
 // file name that cannot name a path or break the header, no sniffing, no script.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "listener_fixture.h"
 #include "web/toolkit/controls_text.h"
@@ -56,6 +57,7 @@ class DownloadTest : public ::testing::Test {
       cookie_ = "IW_CookieCheck_=Enabled; IW_SessionID_=" + id +
                 "; IW_TrackID_=" + CookieFrom(response, "IW_TrackID_");
     }
+    if (const std::string token = FormTokenIn(response.body); !token.empty()) token_ = token;
     return response;
   }
 
@@ -69,7 +71,10 @@ class DownloadTest : public ::testing::Test {
     return *page;
   }
 
-  HttpResponse Get() { return Send(Request("POST", "/index", "IW_Action=IWGET&IW_ActionParam=")); }
+  HttpResponse Get() {
+    return Send(
+        Request("POST", "/index", "IW_Action=IWGET&IW_ActionParam=&IW_FormToken=" + token_));
+  }
 
   TempDir home_;
   TIWServerController controller_;
@@ -77,6 +82,7 @@ class DownloadTest : public ::testing::Test {
   std::unique_ptr<RequestDispatcher> dispatcher_;
   std::string cookie_;
   std::string session_id_;
+  std::string token_;
 };
 
 TEST_F(DownloadTest, BytesFromMemoryWithTheGivenTypeAndSafetyHeaders) {
@@ -95,6 +101,27 @@ TEST_F(DownloadTest, BytesFromMemoryWithTheGivenTypeAndSafetyHeaders) {
   EXPECT_EQ(answer.Header("Cache-Control"), "private, no-store");
   EXPECT_EQ(CookieFrom(answer, "IW_TrackID_"), "1");  // the browser stays on its page
   // Nothing of it was written anywhere under the program directory.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(home_.path())) {
+    EXPECT_FALSE(entry.is_regular_file()) << entry.path();
+  }
+}
+
+// A 15 MB attachment asked for by a client that reads slowly: the answer carries it in a
+// file without a name (nothing on disk to find, nothing of it pinned in memory).
+TEST_F(DownloadTest, BigAttachmentIsSentFromAnUnnamedFileNotFromMemory) {
+  DownloadPage& page = Start();
+  page.content = std::string(15 * 1024 * 1024, 'z');
+  page.file_name = "big.bin";
+  HttpResponse answer = Get();
+  ASSERT_EQ(answer.status, 200);
+  EXPECT_TRUE(answer.body.empty());
+  ASSERT_TRUE(answer.body_file);
+  EXPECT_EQ(answer.body_file->Size(), page.content.size());
+  const int fd = answer.body_file->Release();
+  std::string sent(page.content.size(), '\0');
+  EXPECT_EQ(pread(fd, sent.data(), sent.size(), 0), static_cast<ssize_t>(sent.size()));
+  close(fd);
+  EXPECT_EQ(sent, page.content);
   for (const auto& entry : std::filesystem::recursive_directory_iterator(home_.path())) {
     EXPECT_FALSE(entry.is_regular_file()) << entry.path();
   }

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <iostream>
 #include <thread>
 #include <vector>
 
@@ -145,8 +147,9 @@ TEST_F(ListenerTest, StopAnswersARequestInFlightAndClosesIdleConnections) {
     return "Cookie: IW_CookieCheck_=Enabled; IW_SessionID_=" + id +
            "; IW_TrackID_=" + std::to_string(track) + "\r\n";
   };
-  Exchange(port, "GET /index HTTP/1.1\r\nHost: 127.0.0.1\r\n" + agent + cookies(0) + "\r\n");
-  const std::string body = "IW_Action=IWSLOW&IW_ActionParam=";
+  const std::string page =
+      Exchange(port, "GET /index HTTP/1.1\r\nHost: 127.0.0.1\r\n" + agent + cookies(0) + "\r\n");
+  const std::string body = "IW_Action=IWSLOW&IW_ActionParam=&IW_FormToken=" + FormTokenIn(page);
   std::string answer;
   std::thread client([&] {
     answer = Exchange(port, "POST /index HTTP/1.1\r\nHost: 127.0.0.1\r\n" + agent + cookies(1) +
@@ -263,6 +266,59 @@ TEST_F(ListenerTest, FirstHttpsStartGeneratesProtectedKeyAndServesTls) {
   EXPECT_NE(answer.find("; Secure"), std::string::npos);
 }
 
+// A client that offers TLS 1.2 with SHA-1 or CBC suites only (an old or downgraded one)
+// finds no common suite; an AEAD suite is served, with Strict-Transport-Security where
+// plain HTTP only redirects to HTTPS.
+TEST_F(ListenerTest, Tls12OffersOnlyAeadSuitesAndHttpsAnswersCarryHsts) {
+  controller_.SSLOptions.Port = FreePort();
+  controller_.SSLOptions.CertificatePassword = "vexo";
+  controller_.SSLOptions.NonSSLRequest = NonSSLMode::nsRedirect;
+  controller_.SSLOptions.StrictTransportSecurity =
+      StrictTransportSecurityFromSetting(2, NonSSLMode::nsRedirect);
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  const struct {
+    const char* ciphers;
+    bool served;
+  } cases[] = {
+      {"ECDHE-ECDSA-AES128-SHA", false},       {"ECDHE-ECDSA-AES256-SHA", false},
+      {"ECDHE-ECDSA-AES128-SHA256", false},    {"ECDHE-ECDSA-AES256-SHA384", false},
+      {"ECDHE-ECDSA-AES128-GCM-SHA256", true}, {"ECDHE-ECDSA-CHACHA20-POLY1305", true},
+  };
+  for (const auto& test : cases) {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
+    ASSERT_EQ(SSL_CTX_set_cipher_list(context, test.ciphers), 1) << test.ciphers;
+    SSL* tls = SSL_new(context);
+    const int fd = Connect(server.HttpsPort());
+    SSL_set_fd(tls, fd);
+    const bool connected = SSL_connect(tls) == 1;
+    EXPECT_EQ(connected, test.served) << test.ciphers;
+    if (connected) {
+      const std::string request =
+          "GET / HTTP/1.1\r\nHost: localhost\r\nUser-Agent: " + std::string(kChrome) + "\r\n\r\n";
+      SSL_write(tls, request.data(), static_cast<int>(request.size()));
+      std::string answer;
+      char buffer[4096];
+      int got;
+      while ((got = SSL_read(tls, buffer, sizeof buffer)) > 0) answer.append(buffer, got);
+      EXPECT_NE(answer.find("Strict-Transport-Security: max-age=31536000\r\n"), std::string::npos)
+          << answer;
+    }
+    SSL_free(tls);
+    SSL_CTX_free(context);
+    close(fd);
+  }
+  // Plain HTTP carries no such header; the setting's values.
+  const std::string plain =
+      Exchange(server.HttpPort(), "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(plain.find("Strict-Transport-Security"), std::string::npos) << plain;
+  EXPECT_FALSE(StrictTransportSecurityFromSetting(0, NonSSLMode::nsRedirect));
+  EXPECT_TRUE(StrictTransportSecurityFromSetting(1, NonSSLMode::nsAccept));
+  EXPECT_FALSE(StrictTransportSecurityFromSetting(2, NonSSLMode::nsAccept));
+  EXPECT_FALSE(StrictTransportSecurityFromSetting(2, NonSSLMode::nsBlock));
+}
+
 TEST_F(ListenerTest, WrongKeyPasswordAndBrokenCertificateAreReportedByKind) {
   controller_.SSLOptions.Port = FreePort();
   controller_.SSLOptions.CertificatePassword = "vexo";
@@ -306,6 +362,7 @@ TEST_F(ListenerTest, PortInUseIsReportedByKind) {
 
 TEST_F(ListenerTest, TimeoutThreadRemovesASessionOnceItIsIdleLongEnough) {
   controller_.SetSessionTimeout(30);
+  controller_.AnonymousSessionTimeoutSeconds = 30 * 60;  // the session time-out alone
   controller_.SessionScanIntervalMs = 20;
   std::atomic<int> minutes_later{0};
   TIWStandAloneServer server(controller_, [&minutes_later] {
@@ -505,6 +562,67 @@ TEST(ListenerTeardownTest, StopWithAnswersStuckInWritesAndRequestsQueued) {
     EXPECT_TRUE(ClosedByServer(fd, 5));
     close(fd);
   }
+}
+
+long ResidentKiB() {
+  const std::string status = ReadWholeFile("/proc/self/status");
+  const auto at = status.find("VmRSS:");
+  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
+}
+
+// Ten sessions ask for a 15 MB attachment and never read the answer: the server must not
+// hold ten copies of it until the write time-out. One answer per client address may stay
+// in memory; the others are sent from a file, with their bytes intact.
+TEST(ListenerMemoryTest, TenClientsThatNeverReadABigDownloadDoNotPinItInMemory) {
+  mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);  // as the program sets it at start
+  constexpr std::size_t kSize = 15 * 1024 * 1024;
+  auto pattern = [] {
+    std::string bytes(kSize, '\0');
+    for (std::size_t i = 0; i < kSize; ++i)
+      bytes[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
+    return bytes;
+  };
+  TempDir spill;
+  ListenerOptions options;
+  options.addresses = {"127.0.0.1"};
+  options.plain_port = 0;
+  options.worker_threads = 4;
+  options.write_timeout_seconds = 30;
+  options.spill_dir = spill.path();
+  std::atomic<int> answered{0};
+  HttpListener listener(options, [&](HttpRequest&) {
+    HttpResponse response;
+    response.SetHeader("Content-Type", "application/octet-stream");
+    response.body = pattern();
+    ++answered;
+    return response;
+  });
+  listener.Start();
+  const long before = ResidentKiB();
+  std::vector<int> clients;
+  for (int i = 0; i < 10; ++i) {
+    const int fd = Connect(listener.PlainPort());
+    ASSERT_GE(fd, 0);
+    SendAll(fd, "GET /attachment HTTP/1.1\r\nHost: x\r\n\r\n");
+    clients.push_back(fd);
+  }
+  while (answered.load() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // every answer being written
+  const long growth_kib = ResidentKiB() - before;
+  std::cout << "resident growth with ten stalled readers: " << growth_kib / 1024 << " MiB\n";
+  EXPECT_LE(listener.ResponseBytesInFlight(), options.max_response_bytes_in_flight_per_address);
+  EXPECT_LT(growth_kib, 60 * 1024);
+  const std::string expected = pattern();
+  for (const int fd : clients) {
+    const std::string answer = ReadAll(fd);
+    const auto body = answer.find("\r\n\r\n");
+    ASSERT_NE(body, std::string::npos);
+    EXPECT_NE(answer.find("Content-Length: " + std::to_string(kSize)), std::string::npos);
+    EXPECT_TRUE(answer.compare(body + 4, std::string::npos, expected) == 0);
+    close(fd);
+  }
+  EXPECT_EQ(listener.ResponseBytesInFlight(), 0u);
+  listener.Stop();
 }
 
 }  // namespace

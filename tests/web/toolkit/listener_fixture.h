@@ -109,4 +109,13 @@ inline std::string CookieFrom(const HttpResponse& response, std::string_view nam
   return {};
 }
 
+// The session's form token as a rendered page carries it, or empty.
+inline std::string FormTokenIn(std::string_view page) {
+  constexpr std::string_view kField = "name=\"IW_FormToken\" value=\"";
+  const auto at = page.find(kField);
+  if (at == std::string_view::npos) return {};
+  const auto start = at + kField.size();
+  return std::string(page.substr(start, page.find('"', start) - start));
+}
+
 }  // namespace kestrune::testing

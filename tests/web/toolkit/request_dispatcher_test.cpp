@@ -48,6 +48,7 @@ class DispatcherTest : public ::testing::Test {
     if (!id.empty()) {
       cookie_ = "IW_CookieCheck_=Enabled; IW_SessionID_=" + id + "; IW_TrackID_=" + track;
     }
+    if (const std::string token = FormTokenIn(response.body); !token.empty()) token_ = token;
     return response;
   }
 
@@ -57,8 +58,10 @@ class DispatcherTest : public ::testing::Test {
     return Send(Request("GET", "/index"));
   }
 
+  // The page's form posted with `control` as action control, as the browser does.
   HttpResponse Click(const std::string& control) {
-    return Send(Request("POST", "/index", "IW_Action=" + control + "&IW_ActionParam="));
+    return Send(Request("POST", "/index",
+                        "IW_Action=" + control + "&IW_ActionParam=&IW_FormToken=" + token_));
   }
 
   TempDir home_;
@@ -69,6 +72,7 @@ class DispatcherTest : public ::testing::Test {
   std::unique_ptr<RequestDispatcher> dispatcher_;
   std::string cookie_;
   std::string session_id_;
+  std::string token_;
 };
 
 TEST_F(DispatcherTest, RootRedirectsToIndexWithSessionCookies) {
@@ -268,25 +272,56 @@ TEST_F(DispatcherTest, CrossSitePostIsRefused) {
   forged.headers.emplace_back("Origin", "http://evil.example");
   const HttpResponse refused = Send(forged);
   EXPECT_EQ(refused.status, 403);
-  HttpRequest same = Request("POST", "/index", "IW_Action=IWHELLO&IW_ActionParam=");
+  HttpRequest same =
+      Request("POST", "/index", "IW_Action=IWHELLO&IW_ActionParam=&IW_FormToken=" + token_);
   same.headers.emplace_back("Origin", "http://kestrune.test:8080");
   EXPECT_EQ(Send(same).status, 200);
 }
 
-TEST_F(DispatcherTest, CrossSiteLinkShowsThePageWithoutActing) {
+// A foreign page with <meta name="referrer" content="no-referrer"> sends its links and
+// images without Referer, and over plain HTTP without Sec-Fetch-Site: a GET never acts,
+// whatever it carries, from wherever it comes.
+TEST_F(DispatcherTest, LinkOnAForeignPageWithoutRefererCannotAct) {
   StartAndShow();
-  HttpRequest link = Request("GET", "/index?IW_Action=IWHELLO&IW_ActionParam=");
-  link.headers.emplace_back("Referer", "http://evil.example/page");
-  const HttpResponse shown = Send(link);
-  EXPECT_EQ(shown.status, 200);
-  EXPECT_EQ(shown.body.find("window.alert"), std::string::npos);
-  HttpRequest fetched = Request("GET", "/index?IW_Action=IWHELLO&IW_ActionParam=");
-  fetched.headers.emplace_back("Sec-Fetch-Site", "cross-site");
-  EXPECT_EQ(Send(fetched).body.find("window.alert"), std::string::npos);
-  HttpRequest own = Request("GET", "/index?IW_Action=IWHELLO&IW_ActionParam=");
-  own.headers.emplace_back("Referer", "http://kestrune.test:8080/index");
-  own.headers.emplace_back("Sec-Fetch-Site", "same-origin");
-  EXPECT_NE(Send(own).body.find("window.alert(\"Hello"), std::string::npos);
+  const std::string action = "/index?IW_Action=IWHELLO&IW_ActionParam=&IW_FormToken=";
+  const std::vector<std::vector<std::pair<std::string, std::string>>> sources = {
+      {},
+      {{"Referer", "http://evil.example/page"}},
+      {{"Sec-Fetch-Site", "cross-site"}},
+      {{"Referer", "http://kestrune.test:8080/index"}, {"Sec-Fetch-Site", "same-origin"}},
+  };
+  for (const auto& headers : sources) {
+    HttpRequest link = Request("GET", action + token_);
+    for (const auto& header : headers) link.headers.push_back(header);
+    const HttpResponse shown = Send(link);
+    EXPECT_EQ(shown.status, 200);
+    EXPECT_EQ(shown.body.find("window.alert"), std::string::npos)
+        << (headers.empty() ? "no header" : headers[0].second);
+  }
+  EXPECT_NE(Click("IWHELLO").body.find("window.alert(\"Hello"), std::string::npos);
+}
+
+// A form on a foreign page posts without the session's token (it cannot read it); with a
+// referrer-stripping policy the browser may send no Origin either.
+TEST_F(DispatcherTest, FormPostedFromAForeignPageWithoutTheTokenCannotAct) {
+  StartAndShow();
+  for (const std::string& token : {std::string(), std::string(32, '0'), token_ + "0"}) {
+    HttpRequest forged = Request("POST", "/index", "IW_Action=IWHELLO&IW_ActionParam=");
+    if (!token.empty()) forged.body += "&IW_FormToken=" + token;
+    const HttpResponse refused = Send(forged);
+    EXPECT_EQ(refused.status, 403) << token;
+    EXPECT_EQ(refused.body.find("window.alert"), std::string::npos) << token;
+  }
+  EXPECT_NE(Click("IWHELLO").body.find("window.alert(\"Hello"), std::string::npos);
+}
+
+TEST_F(DispatcherTest, EverySessionHasItsOwnFormToken) {
+  const std::string first = FormTokenIn(StartAndShow().body);
+  cookie_.clear();
+  const std::string second = FormTokenIn(StartAndShow().body);
+  EXPECT_EQ(first.size(), 32u);
+  EXPECT_EQ(second.size(), 32u);
+  EXPECT_NE(first, second);
 }
 
 TEST_F(DispatcherTest, FilesCommandInAnyCaseAndSafePaths) {
@@ -383,14 +418,27 @@ TEST_F(DispatcherTest, BasicAuthorizationGuardsNewSessionsAndRequests) {
   EXPECT_EQ(table_.Count(), 1u);
 }
 
-TEST_F(DispatcherTest, AnonymousSessionsAreCappedPerAddress) {
+// 50 "GET /" from one address (or one NAT) fill its cap of sessions that never logged in:
+// the next visitor from there still gets in, in place of the oldest of them.
+TEST_F(DispatcherTest, AnonymousSessionsPastTheCapPerAddressReplaceTheOldest) {
   controller_.MaxAnonymousSessionsPerAddress = 2;
   EXPECT_EQ(Send(Request("GET", "/")).status, 302);
+  const std::string oldest = cookie_;
+  now_ += std::chrono::seconds(1);
+  cookie_.clear();
   EXPECT_EQ(Send(Request("GET", "/")).status, 302);
-  EXPECT_EQ(Send(Request("GET", "/")).status, 503);
+  now_ += std::chrono::seconds(1);
+  cookie_.clear();
+  EXPECT_EQ(Send(Request("GET", "/")).status, 302);
+  EXPECT_EQ(table_.AnonymousFrom("10.0.0.5"), 2u);
+  EXPECT_EQ(Send(Request("GET", "/index")).status, 200);
+  cookie_ = oldest;
+  EXPECT_NE(Send(Request("GET", "/index")).body.find("Session not found."), std::string::npos);
+  cookie_.clear();
   HttpRequest other = Request("GET", "/");
   other.peer_address = "10.0.0.6";
   EXPECT_EQ(Send(other).status, 302);
+  EXPECT_EQ(table_.Count(), 3u);
 }
 
 // Fails while a new session is being set up, before it enters the table.
@@ -581,6 +629,16 @@ HttpRequest WithUpload(HttpRequest request) {
       "Content-Type: application/octet-stream\r\n\r\n" +
       std::string(100000, 'u') + "\r\n--XyZ--\r\n";
   return request;
+}
+
+// A broken upload form (a cut connection, a hostile client) must not leave the session
+// taken out of the table, where every later request would find it busy.
+TEST_F(DispatcherTest, MalformedMultipartPostLeavesTheSessionUsable) {
+  StartAndShow();
+  HttpRequest broken = WithUpload(Request("POST", "/index"));
+  broken.body = "no boundary in here";
+  EXPECT_EQ(Send(broken).status, 400);
+  EXPECT_NE(Click("IWHELLO").body.find("window.alert(\"Hello"), std::string::npos);
 }
 
 TEST_F(DispatcherTest, UploadsAreNotStoredBeforeTheSessionIsKnown) {
