@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <optional>
 #include <sstream>
@@ -27,10 +26,6 @@ struct SettingsStore::Document {
 namespace {
 
 constexpr std::size_t kMaxSettingsFileBytes = 1 << 20;
-
-std::string ErrnoText(const std::string& what, const std::filesystem::path& path) {
-  return what + " " + path.string() + ": " + std::strerror(errno);
-}
 
 // The file's lock; its failures are settings errors like every other of this store.
 FileLock LockSettingsFile(const std::filesystem::path& file) {

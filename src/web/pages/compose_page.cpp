@@ -25,6 +25,7 @@
 #include "settings/program_config.h"
 #include "store/contacts_db.h"
 #include "store/email_db.h"
+#include "store/mail_store_paths.h"
 #include "store/text_utils.h"
 #include "web/app/compose_state.h"
 #include "web/app/mail_folders.h"
@@ -594,7 +595,7 @@ void TIWNewEmail::SendClick() {
       TIdMessage original;
       original.NoDecode = true;
       try {
-        original.LoadFromFile(store / source->file_name);
+        original.LoadFromFile(MessageFilePath(store, source->file_name));
         if (const auto id = CleanMessageId(original.MsgId)) {
           message.Headers.Set("In-Reply-To", *id);
           std::string references = ComposeLine(original.References);
