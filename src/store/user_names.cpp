@@ -32,24 +32,6 @@ std::optional<char32_t> DecodeAt(std::string_view text, std::size_t& pos) {
   return code;
 }
 
-void Append(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 // Pairs where the capital is even and the small letter the next odd code point.
 bool InEvenPairRange(char32_t c) {
   return (c >= 0x0100 && c <= 0x012F) || (c >= 0x0132 && c <= 0x0137) ||
@@ -146,7 +128,7 @@ std::string UserNameKey(std::string_view name) {
     for (const auto& [look_alike, latin] : kLookAlikes) {
       if (code == look_alike) code = static_cast<unsigned char>(latin);
     }
-    Append(key, code);
+    AppendUtf8(key, code);
   }
   return key;
 }

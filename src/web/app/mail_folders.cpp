@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/ascii.h"
+#include "store/mail_store_paths.h"
 #include "web/app/user_session.h"
 
 namespace kestrune {
