@@ -20,7 +20,9 @@
 #include "settings/program_config.h"
 #include "store/contacts_db.h"
 #include "store/email_db.h"
+#include "store/mail_store_paths.h"
 #include "store/user_list.h"
+#include "store/user_names.h"
 
 namespace kestrune {
 namespace {
@@ -250,18 +252,8 @@ class AdminCommands {
     user.AutoCheckEmails = arguments.flags.contains("auto-check");
     user.AutoAddContacts = arguments.flags.contains("auto-add-contacts");
 
-    // The name is also the name of the user's mail store directory.
-    if (!IsValidUserDirectoryName(name) || !IsValidUtf8(name)) {
-      throw CommandFailure("the user name " + name + " cannot be a directory name");
-    }
-    if (name.size() > TUserRecord::kNameCapacity) {
-      throw CommandFailure("a user name may have at most 255 bytes");
-    }
+    CheckNewName(name);
     user.UserName = name;
-    user.UserDir = Config().UserDirectories + name + "/";
-    if (user.UserDir.size() > TUserRecord::kUserDirCapacity) {
-      throw CommandFailure("the mail store directory " + user.UserDir + " is too long");
-    }
     user.Password = PasswordFromFile(arguments, "password-file");
     if (arguments.values.contains("pop-password-file")) {
       user.PopPassword = PasswordFromFile(arguments, "pop-password-file");
@@ -269,9 +261,39 @@ class AdminCommands {
 
     TUserList users;
     OpenUsers(users);
-    if (users.UserExists(name)) throw CommandFailure("a user named " + name + " already exists");
-    if (!users.AddUser(user)) Fail(messages_, "cannot add the user");
-    SaveUsers(users);
+    NewAccountResult added = NewAccountResult::kNoStore;
+    try {
+      added = users.AddUserWithNewStore(user);
+    } catch (const std::exception& e) {
+      throw CommandFailure(std::string("cannot save the user database: ") + e.what());
+    }
+    if (added == NewAccountResult::kNameTaken) {
+      throw CommandFailure("a user named " + name + " already exists");
+    }
+    if (added == NewAccountResult::kNoStore) {
+      throw CommandFailure("no mail store directory could be created for " + name + " in " +
+                           Config().UserDirectories);
+    }
+  }
+
+  // The rules of new names: also the mail store directory's name, no blanks at the ends
+  // or invisible characters, no look-alike of "Admin".
+  static void CheckNewName(const std::string& name) {
+    if (name.size() > TUserRecord::kNameCapacity) {
+      throw CommandFailure("a user name may have at most 255 bytes");
+    }
+    switch (CheckNewUserName(name, /*allow_admin=*/true)) {
+      case NewUserNameProblem::kNone:
+        return;
+      case NewUserNameProblem::kNotADirectoryName:
+        throw CommandFailure("the user name " + name + " cannot be a directory name");
+      case NewUserNameProblem::kEdgeBlank:
+        throw CommandFailure("the user name " + name + " begins or ends with a blank");
+      case NewUserNameProblem::kInvisible:
+        throw CommandFailure("the user name " + name + " holds an invisible character");
+      case NewUserNameProblem::kReserved:
+        throw CommandFailure("the user name " + name + " looks like Admin");
+    }
   }
 
   void UsersDelete(const Arguments& arguments) {
@@ -309,6 +331,10 @@ class AdminCommands {
     TUserList users;
     OpenUsers(users);
     const TUserRecord user = FindUser(users, arguments.words[0]);
+    if (!IsUserDirInside(user.UserDir, Config().UserDirectories)) {
+      throw CommandFailure("the mail store " + user.UserDir + " of " + user.UserName +
+                           " is not inside " + Config().UserDirectories);
+    }
     const std::filesystem::path directory = user.UserDir;
     std::error_code error;
     if (!std::filesystem::exists(directory / Database::kFileName, error)) return false;
@@ -396,6 +422,10 @@ class AdminCommands {
     }
     const std::string text =
         from_file ? ReadSecretFile(arguments.values.at("value-file")) : arguments.words[1];
+    // An empty file (or /dev/null) is a mistake, not a way to log in without a password.
+    if (definition.kind == SettingKind::kScrambled && text.empty()) {
+      throw CommandFailure("the password in " + arguments.values.at("value-file") + " is empty");
+    }
     CheckedSetting checked = CheckSettingText(definition, text);
     if (!checked.value) throw UsageError(checked.error);
     RequireLoadedSettings();

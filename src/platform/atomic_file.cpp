@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <system_error>
 
@@ -28,12 +29,48 @@ void WriteAll(int fd, std::span<const std::uint8_t> bytes, const std::filesystem
   }
 }
 
+constexpr std::size_t kTempRandomBytes = 6;
+
+// Whether name is a temporary of the file named file_name: "<file_name>.<12 hex>.tmp".
+bool IsTemporaryOf(std::string_view name, std::string_view file_name) {
+  constexpr std::string_view kSuffix = ".tmp";
+  constexpr std::size_t kHexDigits = 2 * kTempRandomBytes;
+  if (name.size() != file_name.size() + 1 + kHexDigits + kSuffix.size() ||
+      !name.starts_with(file_name) || name[file_name.size()] != '.' || !name.ends_with(kSuffix)) {
+    return false;
+  }
+  const std::string_view hex = name.substr(file_name.size() + 1, kHexDigits);
+  return hex.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+}
+
+// Temporaries of file left by a writer that was killed between creating and renaming
+// one. A temporary younger than kStaleAfter may still be another writer's at work (one
+// that saves without the file's lock), so it is left for a later save.
+void RemoveStaleTemporaries(const std::filesystem::path& file) {
+  constexpr auto kStaleAfter = std::chrono::minutes(1);
+  const std::string file_name = file.filename().string();
+  std::filesystem::path directory = file.parent_path();
+  if (directory.empty()) directory = ".";
+  std::error_code error;
+  std::filesystem::directory_iterator entries(directory, error);
+  if (error) return;
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (const auto& entry : entries) {
+    if (!IsTemporaryOf(entry.path().filename().native(), file_name)) continue;
+    std::error_code ignored;
+    if (!entry.is_regular_file(ignored) || ignored) continue;
+    const auto written = entry.last_write_time(ignored);
+    if (!ignored && now - written > kStaleAfter) std::filesystem::remove(entry.path(), ignored);
+  }
+}
+
 }  // namespace
 
 struct stat ReplaceFileAtomically(const std::filesystem::path& file,
                                   std::span<const std::uint8_t> bytes, mode_t mode) {
+  RemoveStaleTemporaries(file);
   std::filesystem::path temp = file;
-  temp += "." + RandomHex(6) + ".tmp";
+  temp += "." + RandomHex(kTempRandomBytes) + ".tmp";
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) ThrowErrno("cannot create", temp);
   struct stat written {};

@@ -19,8 +19,9 @@ namespace kestrune {
 // a failed save). On failure the temporary file is removed, file is unchanged, and
 // std::system_error is thrown. Returns the written file's status as fstat gave it
 // before the rename (the rename keeps inode, size and modification time), so a caller
-// can recognise its own version later. Callers that may race with other writers hold
-// the file's FileLock (platform/file_lock.h).
+// can recognise its own version later. Temporaries of file older than a minute (left by
+// a writer killed before its rename) are removed first. Callers that may race with other writers
+// hold the file's FileLock (platform/file_lock.h).
 struct stat ReplaceFileAtomically(const std::filesystem::path& file,
                                   std::span<const std::uint8_t> bytes, mode_t mode);
 struct stat ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,

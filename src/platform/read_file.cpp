@@ -32,7 +32,9 @@ class FileDescriptor {
 
 std::optional<std::string> ReadFileIfExists(const std::filesystem::path& file,
                                             std::size_t max_bytes, struct stat* info) {
-  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever
+  // (and a device could block); what is opened is checked before anything is read.
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
     ThrowErrno(errno, "Cannot open " + file.string());
@@ -40,6 +42,10 @@ std::optional<std::string> ReadFileIfExists(const std::filesystem::path& file,
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) ThrowErrno(errno, "Cannot examine " + file.string());
   if (!S_ISREG(status.st_mode)) ThrowErrno(EINVAL, file.string() + " is not a regular file");
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ThrowErrno(errno, "Cannot read " + file.string());
+  }
   if (static_cast<std::uint64_t>(status.st_size) > max_bytes) {
     throw FileTooLargeError(file.string() + " is too large");
   }

@@ -7,13 +7,14 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
 #include "platform/atomic_file.h"
 #include "platform/file_lock.h"
+#include "platform/read_file.h"
 #include "platform/text_encoding.h"
 
 namespace kestrune {
@@ -26,10 +27,6 @@ namespace {
 
 constexpr std::size_t kMaxSettingsFileBytes = 1 << 20;
 
-std::string ErrnoText(const std::string& what, const std::filesystem::path& path) {
-  return what + " " + path.string() + ": " + std::strerror(errno);
-}
-
 // The file's lock; its failures are settings errors like every other of this store.
 FileLock LockSettingsFile(const std::filesystem::path& file) {
   try {
@@ -40,17 +37,22 @@ FileLock LockSettingsFile(const std::filesystem::path& file) {
 }
 
 toml::table ParseFile(const std::filesystem::path& file) {
-  std::error_code error;
-  if (!std::filesystem::exists(file, error)) return {};
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw SettingsError(ErrnoText("cannot read", file));
-  std::string text;
-  char buffer[8192];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    text.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxSettingsFileBytes) throw SettingsError(file.string() + " is too large");
+  std::optional<std::string> content;
+  try {
+    content = ReadFileIfExists(file, kMaxSettingsFileBytes);
+  } catch (const FileTooLargeError&) {
+    throw SettingsError(file.string() + " is too large");
+  } catch (const std::system_error& e) {
+    throw SettingsError(e.what());
   }
-  if (in.bad()) throw SettingsError(ErrnoText("cannot read", file));
+  if (!content) return {};
+  const std::string& text = *content;
+  // Every save writes at least the keys; an existing file without a single one was cut
+  // short (a full disk, a copy that failed), and reading it as a first start would
+  // write the defaults over the real settings.
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+    throw SettingsError(file.string() + " is empty");
+  }
   try {
     return toml::parse(text, file.string());
   } catch (const toml::parse_error& e) {

@@ -21,6 +21,9 @@ std::size_t Utf8PrefixLength(std::string_view text, std::size_t max_bytes);
 // text cut to at most max_bytes at a character boundary.
 std::string CutUtf8(std::string_view text, std::size_t max_bytes);
 
+// Appends code point code (at most U+10FFFF) to out as UTF-8.
+void AppendUtf8(std::string& out, char32_t code);
+
 // Every byte read as Windows-1252 (the five undefined bytes 81, 8D, 8F, 90, 9D map to
 // the C1 control characters of the same number, as Windows itself converts them).
 std::string Windows1252ToUtf8(std::string_view bytes);

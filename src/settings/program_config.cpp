@@ -119,6 +119,9 @@ void ProgramSettings::WriteValue(SettingsStore& store, const SettingDefinition& 
     case SettingKind::kText:
     case SettingKind::kDirectory: {
       const std::string& text = AsText(value);
+      if (IsRefusedRootDirectory(definition, text)) {
+        throw SettingsError(name + " must not be the root directory");
+      }
       store.WriteString(name, text);
       if (update_record) config_.*std::get<std::string TProgramConfig::*>(definition.field) = text;
       break;
@@ -193,10 +196,14 @@ void ProgramSettings::LoadKey(SettingsStore& store, SettingKey key) {
     } else {
       switch (definition.kind) {
         case SettingKind::kText:
-        case SettingKind::kDirectory:
-          config_.*std::get<std::string TProgramConfig::*>(definition.field) =
-              store.ReadString(name);
+        case SettingKind::kDirectory: {
+          std::string text = store.ReadString(name);
+          if (IsRefusedRootDirectory(definition, text)) {
+            throw SettingsError(name + " names the root directory");
+          }
+          config_.*std::get<std::string TProgramConfig::*>(definition.field) = std::move(text);
           break;
+        }
         case SettingKind::kScrambled: {
           // Written as a binary value; a string value without zero bytes (as an older
           // installation kept it) reads the same way.

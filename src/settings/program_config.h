@@ -78,6 +78,11 @@ struct TProgramConfig {
   // Rows of a mail folder page at most (older and newer messages are a click away); 0
   // lists the whole folder on one page.
   std::int32_t FolderPageSize = 0;
+  // Self-registration limits (settings/web_registration.h): the address domains a
+  // registered account may take (empty: any), and the POP3 hosts the registration page
+  // may test a connection to before log-in (empty: no test before log-in).
+  std::string WebRegDomains;
+  std::string WebRegTestHosts;
   std::string SmtpServer;
   std::int32_t SmtpPort = 0;
   std::int32_t SmtpAuthType = 0;
@@ -123,6 +128,11 @@ const SettingDefinition* FindSettingDefinition(std::string_view name);
 std::string_view SettingKeyPath(SettingKey key);
 // "Root", "WebServer", "WebMail", "SmtpServer".
 std::string_view SettingKeyLabel(SettingKey key);
+
+// Whether text is "/" (in any spelling such as "//" or "/./") given to a directory setting
+// that holds the program's files (every one but MRULogDirectory): refused by the loader,
+// the writers and the command line.
+bool IsRefusedRootDirectory(const SettingDefinition& definition, std::string_view text);
 
 // The value of a setting as text: a Boolean as 0 or 1, an integer in decimal.
 std::string SettingValueText(const TProgramConfig& config, const SettingDefinition& definition);

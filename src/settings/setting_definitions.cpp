@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 #include <climits>
+#include <filesystem>
 
 #include "platform/text_encoding.h"
 #include "settings/program_config.h"
@@ -93,6 +94,8 @@ const std::array kDefinitions = {
     Boolean("BanIP", kMail, &C::BanIP, true),
     Integer("LoginAttempts", kMail, &C::LoginAttempts, 3, 0, 15),
     Integer("FolderPageSize", kMail, &C::FolderPageSize, 100, 0, 10000),
+    Text("WebRegDomains", kMail, &C::WebRegDomains, ""),
+    Text("WebRegTestHosts", kMail, &C::WebRegTestHosts, ""),
 
     Text("SmtpServer", kSmtp, &C::SmtpServer, kDefaultSmtpServer),
     Integer("SmtpPort", kSmtp, &C::SmtpPort, 25, 1, 65535),
@@ -146,11 +149,30 @@ bool IsLanguageName(std::string_view text) {
   return true;
 }
 
+// Host or domain names (letters, digits, ".", "-", "_", ":" and "[]" of IPv6 literals)
+// separated by commas or blanks; empty is allowed.
+bool IsHostNameList(std::string_view text) {
+  for (char c : text) {
+    const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                         (c >= '0' && c <= '9') ||
+                         std::string_view(".-_:[], ").find(c) != std::string_view::npos;
+    if (!allowed) return false;
+  }
+  return true;
+}
+
 CheckedSetting Refused(std::string error) { return {std::nullopt, std::move(error)}; }
 
 }  // namespace
 
 std::span<const SettingDefinition> SettingDefinitions() { return kDefinitions; }
+
+bool IsRefusedRootDirectory(const SettingDefinition& definition, std::string_view text) {
+  // The last directory a log was saved to only remembers a choice; the others hold files
+  // the program creates, lists and removes.
+  return definition.kind == SettingKind::kDirectory && definition.name != "MRULogDirectory" &&
+         !text.empty() && std::filesystem::path(text).lexically_normal() == "/";
+}
 
 std::string_view SettingKeyPath(SettingKey key) {
   switch (key) {
@@ -234,11 +256,17 @@ CheckedSetting CheckSettingText(const SettingDefinition& definition, std::string
       if (definition.name == "StringsLanguage" && !IsLanguageName(text)) {
         return Refused("StringsLanguage must be a language name such as English");
       }
+      if ((definition.name == "WebRegDomains" || definition.name == "WebRegTestHosts") &&
+          !IsHostNameList(text)) {
+        return Refused(name + " must be host or domain names separated by commas or blanks");
+      }
       return {std::string(text), {}};
     case SettingKind::kDirectory: {
       if (HasControlCharacter(text) || text.empty() || text.front() != '/') {
         return Refused(name + " must be an absolute directory");
       }
+      if (IsRefusedRootDirectory(definition, text))
+        return Refused(name + " must not be the root directory");
       std::string directory(text);
       if (directory.back() != '/') directory += '/';
       return {directory, {}};

@@ -1,11 +1,18 @@
 // Users.Dat: TUserRecord layout and the TUserList operations.
 #include "store/user_list.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
+#include <optional>
+#include <set>
 
 #include "platform/operator_messages.h"
 #include "platform/text_encoding.h"
 #include "store/record_io.h"
+#include "store/user_names.h"
 
 namespace kestrune {
 namespace {
@@ -284,30 +291,109 @@ bool TUserList::DeleteUser(std::string_view name) {
   return true;
 }
 
+void TUserList::MergeCurrent(const CurrentFile& current, RecordFile::Header& header,
+                             RecordArray& records) {
+  if (!current.changed) return;
+  // Another holder saved since this copy was read: apply this copy's changes again to
+  // the records on disk so that neither side's changes are lost.
+  if (current.bytes) {
+    if (current.bytes->size() >= kHeaderSize && !record_file_.MagicMatches(*current.bytes)) {
+      throw DamagedFileError("Users.Dat no longer holds a user database");
+    }
+    record_file_.Load(*current.bytes, header, records);
+  } else {
+    records.clear();
+  }
+  for (const Change& change : pending_) Apply(change, records);
+}
+
 void TUserList::Save() {
   constexpr const char* kNotOpen = "Error Saving Users Database Code:304";
   if (!CheckOpen(kNotOpen)) throw NotOpenError(kNotOpen);
   RecordFile::Header header = header_;
   RecordArray records = records_;
   file_->Modify([&](const CurrentFile& current) {
-    if (current.changed) {
-      // Another holder saved since this copy was read: apply this copy's changes again
-      // to the records on disk so that neither side's changes are lost.
-      if (current.bytes) {
-        if (current.bytes->size() >= kHeaderSize && !record_file_.MagicMatches(*current.bytes)) {
-          throw DamagedFileError("Users.Dat no longer holds a user database");
-        }
-        record_file_.Load(*current.bytes, header, records);
-      } else {
-        records.clear();
-      }
-      for (const Change& change : pending_) Apply(change, records);
-    }
+    MergeCurrent(current, header, records);
     return record_file_.BuildImage(header, records);
   });
   header_ = std::move(header);
   records_ = std::move(records);
   pending_.clear();
+}
+
+namespace {
+
+// Thrown inside a save to leave the file as it was.
+struct NameTaken {};
+
+// UserDir in the one spelling used to compare mail stores: normalised, ending in "/".
+std::string StoreKey(std::string_view user_dir) {
+  std::string key = std::filesystem::path(user_dir).lexically_normal().string();
+  if (key.empty() || key.back() != '/') key += '/';
+  return key;
+}
+
+// Creates a mail store no record in records names: "NAME/", "NAME-2/", ... Returns its
+// UserDir, or nullopt when none could be made.
+std::optional<std::string> CreateFreeStore(const std::filesystem::path& users_directory,
+                                           const std::string& name,
+                                           const std::set<std::string>& named) {
+  std::string base = users_directory.string();
+  if (base.empty() || base.back() != '/') base += '/';
+  constexpr int kMaxTries = 1000;
+  for (int n = 1; n <= kMaxTries; ++n) {
+    const std::string candidate = base + name + (n == 1 ? "" : "-" + std::to_string(n)) + "/";
+    if (candidate.size() > TUserRecord::kUserDirCapacity) return std::nullopt;
+    if (named.contains(StoreKey(candidate))) continue;
+    // mkdir fails when anything exists under that name (a link included), so a store
+    // is never shared, whoever made the directory.
+    if (::mkdir(candidate.c_str(), 0700) == 0) return candidate;
+    if (errno != EEXIST) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+NewAccountResult TUserList::AddUserWithNewStore(TUserRecord& user) {
+  if (!CheckOpen("Error Loading Users Database Code:307")) return NewAccountResult::kNoStore;
+  const std::string key = UserNameKey(user.UserName);
+  RecordFile::Header header = header_;
+  RecordArray records = records_;
+  std::optional<std::string> created;
+  bool no_store = false;
+  user.Reserved = 0;
+  user.Created = std::floor(NowAsDateValue());
+  try {
+    file_->Modify([&](const CurrentFile& current) {
+      MergeCurrent(current, header, records);
+      std::set<std::string> named;
+      const int count = RecordCount(records);
+      for (int index = 1; index <= count; ++index) {
+        const TUserRecord other = TUserRecord::FromBytes(RecordAt(records, index));
+        if (UserNameKey(other.UserName) == key) throw NameTaken{};
+        if (!other.UserDir.empty()) named.insert(StoreKey(other.UserDir));
+      }
+      created = CreateFreeStore(directory_, user.UserName, named);
+      if (!created) {
+        no_store = true;
+        throw NameTaken{};
+      }
+      user.UserDir = *created;
+      Apply(Change{.kind = Change::Kind::kAdd, .name = {}, .nth = 0, .record = user.ToBytes()},
+            records);
+      return record_file_.BuildImage(header, records);
+    });
+  } catch (const NameTaken&) {
+    return no_store ? NewAccountResult::kNoStore : NewAccountResult::kNameTaken;
+  } catch (...) {
+    if (created) ::rmdir(created->c_str());
+    throw;
+  }
+  header_ = std::move(header);
+  records_ = std::move(records);
+  pending_.clear();
+  return NewAccountResult::kAdded;
 }
 
 bool TUserList::Close() {

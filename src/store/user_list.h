@@ -78,6 +78,13 @@ struct TUserRecord {
 // not empty, not "." or "..", and without "/", "\", ":" or control characters.
 bool IsValidUserDirectoryName(std::string_view name);
 
+// What AddUserWithNewStore did.
+enum class NewAccountResult {
+  kAdded,      // saved, with user.UserDir its new mail store
+  kNameTaken,  // a record's name has the same UserNameKey
+  kNoStore,    // no mail store directory could be created (or none fits 254 bytes)
+};
+
 // Save on a list that is not open: nothing was written.
 class NotOpenError : public std::runtime_error {
  public:
@@ -112,6 +119,15 @@ class TUserList {
   // written; the file is then unchanged and this copy keeps its unsaved changes. On a
   // list that is not open, shows code 304 and throws NotOpenError.
   void Save();
+  // Adds user together with a mail store of its own, in one step under Users.Dat's lock
+  // (so also against other processes): refused when a record's name has the name's
+  // UserNameKey; otherwise the first of "<users directory>/NAME/", "NAME-2/", "NAME-3/"...
+  // that no record names as its UserDir and that does not exist is created with mkdir
+  // (which fails when it exists meanwhile: the next is tried), user.UserDir set to it,
+  // the record added (as AddUser) and the file saved with this copy's other changes.
+  // Not open: code 307 and kNoStore. A failed write throws as Save does, after the new
+  // directory was removed again.
+  NewAccountResult AddUserWithNewStore(TUserRecord& user);
   // Close and Open again: false (the list then closed) when it was not open or the
   // file can no longer be read.
   bool Close();
@@ -139,6 +155,9 @@ class TUserList {
   static void Apply(const Change& change, RecordArray& records);
 
   bool CheckOpen(std::string_view message);
+  // Inside a save: header and records become the file's current ones with this copy's
+  // changes applied, when another holder saved since this copy was read.
+  void MergeCurrent(const CurrentFile& current, RecordFile::Header& header, RecordArray& records);
   void Record(Change change);
 
   bool open_ = false;

@@ -5,14 +5,18 @@
 #include "host/command_line.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "platform/instance_lock.h"
@@ -202,6 +206,79 @@ TEST_F(CommandLineTest, UsersAddRefusals) {
   EXPECT_EQ(Run({"users", "list"}).out, "1\tbob\t\t2\t" + Users() + "bob/\n");
 }
 
+// "users add eve-2" must not hand out the mail store of another account or the mail a
+// deleted account left behind: each new account gets a directory of its own, made now.
+TEST_F(CommandLineTest, UsersAddNeverReusesAnotherAccountsMailStore) {
+  const std::string password = SecretFile("pw", "pw");
+  ASSERT_EQ(Run({"users", "add", "zed", "--password-file", password}).status, 0);
+  {
+    TUserList users;
+    ASSERT_TRUE(users.Open(Users()));
+    TUserRecord zed = StoredUser("zed");
+    zed.UserDir = Users() + "kim/";  // as a registration that found "zed/" taken may set it
+    ASSERT_TRUE(users.UpdateUser("zed", zed));
+    users.Save();
+  }
+  std::filesystem::create_directories(Users() + "eve");
+  std::ofstream(Users() + "eve/old.eml") << "a deleted account's mail";
+  for (const char* name : {"kim", "eve"}) {
+    Result added = Run({"users", "add", name, "--password-file", password});
+    EXPECT_EQ(added.status, 0) << added.err;
+  }
+  EXPECT_EQ(StoredUser("kim").UserDir, Users() + "kim-2/");
+  EXPECT_EQ(StoredUser("eve").UserDir, Users() + "eve-2/");
+  EXPECT_TRUE(std::filesystem::is_directory(Users() + "kim-2"));
+  EXPECT_TRUE(std::filesystem::is_empty(Users() + "eve-2"));
+}
+
+// Names that pass for "Admin" or for another user in a list or a greeting.
+TEST_F(CommandLineTest, UsersAddRefusesLookAlikeNames) {
+  const std::string password = SecretFile("pw", "pw");
+  ASSERT_EQ(Run({"users", "add", "Admin", "--password-file", password, "--level", "0"}).status, 0);
+  ASSERT_EQ(Run({"users", "add", "j\u00FCrgen", "--password-file", password}).status, 0);
+  const struct {
+    std::string name;
+    std::string error;
+  } cases[] = {
+      {"Admin ", "the user name Admin  begins or ends with a blank"},
+      {" bob", "the user name  bob begins or ends with a blank"},
+      {"bob\u00A0", "the user name bob\u00A0 holds an invisible character"},
+      {"Adm\u0131n", "the user name Adm\u0131n looks like Admin"},
+      {"\u0410DMIN", "the user name \u0410DMIN looks like Admin"},
+      {"J\u00DCRGEN", "a user named J\u00DCRGEN already exists"},
+  };
+  for (const auto& c : cases) {
+    Result refused = Run({"users", "add", c.name, "--password-file", password});
+    EXPECT_EQ(refused.status, 1) << c.name;
+    EXPECT_EQ(refused.err, "kestrune: " + c.error + "\n") << c.name;
+  }
+  EXPECT_EQ(
+      Run({"users", "list"}).out,
+      "1\tAdmin\t\t0\t" + Users() + "Admin/\n2\tj\u00FCrgen\t\t2\t" + Users() + "j\u00FCrgen/\n");
+}
+
+// A FIFO would hang the command for ever; /dev/null would store an empty SMTP password.
+TEST_F(CommandLineTest, PasswordFilesMustBeRegularFilesWithAPassword) {
+  const auto fifo = root_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string file : {fifo.string(), std::string("/dev/null")}) {
+    auto run = std::async(std::launch::async, [&] {
+      return Run({"settings", "set", "SmtpPassword", "--value-file", file});
+    });
+    if (run.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+      FAIL() << file << ": the command blocked";
+    }
+    const Result refused = run.get();
+    EXPECT_EQ(refused.status, 1) << file;
+    EXPECT_EQ(refused.err, "kestrune: cannot read " + file + " (it must be a regular file)\n");
+  }
+  Result empty = Run({"settings", "set", "SmtpPassword", "--value-file", SecretFile("e", "\n")});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.err, "kestrune: the password in " + (root_ / "e").string() + " is empty\n");
+}
+
 TEST_F(CommandLineTest, UsersPasswdAndDelete) {
   const std::string password = SecretFile("pw", "old");
   ASSERT_EQ(Run({"users", "add", "Admin", "--password-file", password}).status, 0);
@@ -230,7 +307,8 @@ TEST_F(CommandLineTest, IndexAndContactsListEveryRecord) {
   Result empty = Run({"index", "bob"});
   EXPECT_EQ(empty.status, 0);
   EXPECT_EQ(empty.out, "");
-  EXPECT_FALSE(std::filesystem::exists(home_ / "Users" / "bob"));  // reading creates nothing
+  // users add made the mail store; reading it creates nothing in it.
+  EXPECT_TRUE(std::filesystem::is_empty(home_ / "Users" / "bob"));
 
   const std::filesystem::path store = home_ / "Users" / "bob";
   {

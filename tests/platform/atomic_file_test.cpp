@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -91,6 +93,32 @@ TEST(WriteNewFile, CreatesOnlyANewFileAndNeverFollowsALink) {
   std::filesystem::create_symlink(target, dir / "link.tmp");
   EXPECT_THROW(WriteNewFile(dir / "link.tmp", "planted", 0600), std::system_error);
   EXPECT_EQ(FileText(target), "kept");
+}
+
+// A server killed between writing and renaming leaves "Users.Dat.<hex>.tmp" behind,
+// up to 256 MB each; the next save of that file removes such leftovers, and only them.
+TEST(ReplaceFileAtomically, TemporariesLeftByAKilledWriterGoAtTheNextSave) {
+  TempDir dir;
+  const auto file = dir / "Users.Dat";
+  const std::vector<std::string> stale = {"Users.Dat.0123456789ab.tmp",
+                                          "Users.Dat.a1b2c3d4e5f6.tmp"};
+  const std::vector<std::string> kept = {"Users.Dat.lock", "Emails.Dat.0123456789ab.tmp",
+                                         "Users.Dat.notrandomhex.tmp",
+                                         "Users.Dat.fedcba987654.tmp"};
+  for (const auto& name : stale) std::ofstream(dir / name) << "half";
+  for (const auto& name : kept) std::ofstream(dir / name) << "other";
+  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(5);
+  for (const auto& name : stale) std::filesystem::last_write_time(dir / name, old);
+  for (const auto& name : kept) {
+    if (name != "Users.Dat.fedcba987654.tmp") std::filesystem::last_write_time(dir / name, old);
+  }
+  ReplaceFileAtomically(file, "saved", 0600);
+  std::vector<std::string> expected = kept;
+  expected.push_back("Users.Dat");
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::string> entries = DirectoryEntries(dir.path());
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, expected);
 }
 
 }  // namespace

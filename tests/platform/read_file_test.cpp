@@ -1,8 +1,13 @@
 #include "platform/read_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
 #include <system_error>
 
 #include "platform_test_support.h"
@@ -44,6 +49,24 @@ TEST(ReadFile, AFileThatLiesAboutItsSizeIsStillBounded) {
   ASSERT_TRUE(content.has_value());
   EXPECT_NE(content->find("Name:"), std::string::npos);
   EXPECT_THROW(ReadFileIfExists("/proc/self/status", 16), FileTooLargeError);
+}
+
+// A FIFO planted where a file is read (a password file, the settings file) must be
+// refused, not waited on until someone writes to it.
+TEST(ReadFile, AFifoOrADeviceIsRefusedWithoutBlocking) {
+  test::TempDir dir;
+  const auto fifo = dir.path() / "password";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::filesystem::path file : {fifo, std::filesystem::path("/dev/null")}) {
+    auto read = std::async(std::launch::async, [&] { return ReadFileIfExists(file); });
+    if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      // Release the reader so the test can end, then fail.
+      const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+      FAIL() << file << ": the read blocked";
+    }
+    EXPECT_THROW(read.get(), std::system_error) << file;
+  }
 }
 
 }  // namespace

@@ -135,6 +135,16 @@ TEST_F(SettingsStoreTest, DamagedFileIsRefusedAndLeftAlone) {
   EXPECT_EQ(FileText(), damaged);
 }
 
+// A 0-byte kestrune.toml (a full disk, a failed copy) is damaged, not a first start:
+// taking it as one would write the defaults over the SMTP server and its password.
+TEST_F(SettingsStoreTest, AnEmptyFileIsRefusedAndLeftAlone) {
+  for (const std::string empty : {"", "\n  \n"}) {
+    WriteFileText(empty);
+    EXPECT_THROW(SettingsStore store(file_), SettingsError);
+    EXPECT_EQ(FileText(), empty);
+  }
+}
+
 TEST_F(SettingsStoreTest, DeleteValue) {
   SettingsStore store(file_);
   ASSERT_TRUE(store.OpenKey("Software/Kestrune", true));

@@ -464,5 +464,45 @@ TEST(SettingTextTest, ChecksAsTheDialogDoes) {
   EXPECT_EQ(FindSettingDefinition("ServerReady"), nullptr);
 }
 
+// "/" as the users or log directory: every mail store and log file would be made,
+// listed and removed at the top of the file system.
+TEST_F(ProgramConfigTest, TheRootDirectoryIsRefusedForTheProgramsDirectories) {
+  for (const char* name : {"UserDirectories", "Root.LogDirectory"}) {
+    for (const char* root : {"/", "//", "/./", "/tmp/.."}) {
+      EXPECT_EQ(CheckSettingText(*FindSettingDefinition(name), root).error,
+                std::string(FindSettingDefinition(name)->name) + " must not be the root directory")
+          << name << " " << root;
+    }
+  }
+  EXPECT_EQ(CheckSettingText(*FindSettingDefinition("MRULogDirectory"), "/").error, "");
+
+  // Written by hand into the file: refused at load like a value of the wrong type.
+  WriteFileText("[Software.Kestrune]\nUserDirectories = '/'\n");
+  ProgramSettings settings(Host());
+  settings.LoadSettings();
+  EXPECT_EQ(TakeMessages(), Messages{"Error reading from registry. Code:104"});
+  EXPECT_EQ(settings.Config().UserDirectories, "");
+  // The settings dialog cannot store it either.
+  ProgramSettings fresh(Host());
+  WriteFileText("[Software.Kestrune]\nStringsLanguage = 'English'\n");
+  fresh.LoadSettings();
+  TakeMessages();
+  SettingsDialogValues v = DialogFrom(fresh.Config());
+  v.LogDirectory = "/";
+  EXPECT_FALSE(fresh.SaveSettingsDialog(v));
+  EXPECT_NE(fresh.Config().LogDirectory, "/");
+  TakeMessages();
+}
+
+// The same damage seen through the loader: an empty file keeps every value unread and
+// the file as it is (the SMTP server and password are not overwritten by defaults).
+TEST_F(ProgramConfigTest, AnEmptySettingsFileIsNotAFirstStart) {
+  WriteFileText("");
+  ProgramSettings settings(Host());
+  settings.LoadSettings();
+  EXPECT_EQ(TakeMessages(), Messages{"Error opening registry. Code:99"});
+  EXPECT_EQ(FileText(), "");
+}
+
 }  // namespace
 }  // namespace kestrune

@@ -505,5 +505,45 @@ TEST(IsValidUserDirectoryName, RefusesNamesThatAreNotOneDirectoryName) {
   }
 }
 
+// Eve registers and gets "eve/"; a leftover "eve-2/" and the store an old record names
+// ("eve-3/") are never handed out again, and a later account named "eve-2" gets a
+// store of its own instead of reading Eve's or the leftover mail.
+TEST_F(UserListTest, NewAccountsNeverShareAMailStore) {
+  std::filesystem::create_directory(dir_ / "eve-2");
+  TUserList list;
+  ASSERT_TRUE(list.Open(dir_.path()));
+  TUserRecord old = User("old");
+  old.UserDir = (dir_ / "eve-3/").string();
+  ASSERT_TRUE(list.AddUser(old));
+  list.Save();
+
+  std::vector<std::string> stores;
+  for (const char* name : {"eve", "Eve2", "eve-2"}) {
+    TUserRecord user = User(name);
+    user.UserDir.clear();
+    ASSERT_EQ(list.AddUserWithNewStore(user), NewAccountResult::kAdded) << name;
+    stores.push_back(std::filesystem::path(user.UserDir).lexically_relative(dir_.path()));
+  }
+  EXPECT_EQ(stores, (std::vector<std::string>{"eve/", "Eve2/", "eve-2-2/"}));
+  TUserList reread;
+  ASSERT_TRUE(reread.Open(dir_.path()));
+  TUserRecord saved;
+  ASSERT_TRUE(reread.FindUser("eve-2", saved));
+  EXPECT_EQ(saved.UserDir, (dir_ / "eve-2-2/").string());
+  EXPECT_EQ(test::PermissionBits(dir_ / "eve-2-2"), 0700u);
+
+  // A name whose key is taken is refused under the lock, also when another copy added it.
+  TUserList other;
+  ASSERT_TRUE(other.Open(dir_.path()));
+  TUserRecord twin = User("EVE");
+  EXPECT_EQ(list.AddUserWithNewStore(twin), NewAccountResult::kNameTaken);
+  TUserRecord first = User("zoe");
+  ASSERT_EQ(other.AddUserWithNewStore(first), NewAccountResult::kAdded);
+  TUserRecord second = User("Zoe");
+  EXPECT_EQ(list.AddUserWithNewStore(second), NewAccountResult::kNameTaken);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "Zoe"));
+  EXPECT_TRUE(messages_.Take().empty());
+}
+
 }  // namespace
 }  // namespace kestrune

@@ -4,6 +4,7 @@
 // "Uploads", so two compositions never share files and nothing outlives the composition.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -35,6 +36,20 @@ struct ComposeState {
 // created (mode 0700) with a fresh random name on first use. Throws std::system_error
 // when it cannot be created.
 std::filesystem::path ComposeFolder(ComposeState& state, const std::filesystem::path& mail_store);
+
+// Upload limits. A composition holds at most kMaxComposeAttachments files of together at
+// most kMaxComposeAttachmentBytes: the most whose base64 form (4/3, plus a line break
+// every 76 characters) still fits the largest message the send accepts. A user's
+// Uploads folder (every composition of every session) holds at most kMaxUploadsBytes.
+inline constexpr std::size_t kMaxComposeAttachments = 100;
+inline constexpr std::uintmax_t kMaxComposeAttachmentBytes = 36u * 1024u * 1024u;
+inline constexpr std::uintmax_t kMaxUploadsBytes = 4 * kMaxComposeAttachmentBytes;
+
+enum class UploadRefusal { kNone, kTooManyFiles, kCompositionFull, kUploadsFull };
+
+// Whether a file of size bytes may join state's attachments in mail_store.
+UploadRefusal CheckUpload(const ComposeState& state, const std::filesystem::path& mail_store,
+                          std::uintmax_t size);
 
 // Forgets everything of the composition and removes its folder with the files in it.
 void ResetCompose(ComposeState& state, const std::filesystem::path& mail_store);

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/ascii.h"
+#include "store/mail_store_paths.h"
 #include "web/app/user_session.h"
 
 namespace kestrune {
@@ -51,7 +52,7 @@ bool NamedByAnotherLiveRecord(const TUserEmailDB& index, int except, std::string
 
 void RemoveMessageFile(const std::filesystem::path& store, const std::string& file_name) {
   std::error_code error;
-  std::filesystem::remove(store / file_name, error);  // a file already gone is fine
+  std::filesystem::remove(MessageFilePath(store, file_name), error);  // already gone is fine
   if (error && error != std::errc::no_such_file_or_directory) {
     throw std::system_error(error, "cannot delete " + file_name);
   }

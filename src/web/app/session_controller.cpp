@@ -11,7 +11,9 @@
 #include "settings/program_config.h"
 #include "store/contacts_db.h"
 #include "store/email_db.h"
+#include "store/mail_store_paths.h"
 #include "store/text_utils.h"
+#include "store/user_names.h"
 #include "web/app/session_mail.h"
 #include "web/toolkit/app_form.h"
 
@@ -30,8 +32,9 @@ bool FindCurrentUser(TUserSession& state, std::string_view name, TUserRecord& us
   if (!list.Reload()) return false;
   TUserRecord found;
   if (!list.FindUser(name, found)) return false;
-  // A record without a mail store would let pages work in the working directory.
-  if (found.UserDir.empty()) return false;
+  // A record without a mail store would let pages work in the working directory, and one
+  // whose store lies outside the users directory would serve that directory's files.
+  if (!IsUserDirInside(found.UserDir, state.App().Config().UserDirectories)) return false;
   user = std::move(found);
   return true;
 }
@@ -87,8 +90,8 @@ TIWAppForm* TSessionController::OnNewSession(TIWApplication& session) {
       session.EndSession(app_.Text(kHtmlDialogStrings, "IncorrectUserPassError"));
       return &login;
     }
+    state.LoginName = GreetingName(user.UserName);
     state.User = std::move(user);
-    state.LoginName = ProperCase(session.AuthUser());
     return &EnterSession(session, state);
   }
   return nullptr;

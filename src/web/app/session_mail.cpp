@@ -151,7 +151,8 @@ bool SessionSend(TIWApplication& session, TUserSession& state) {
 }
 
 bool TestPopConnection(TIWApplication& session, TUserSession& state, std::string_view host,
-                       int port, std::string_view password, std::string_view user) {
+                       int port, std::string_view password, std::string_view user,
+                       const PopTestOptions& options) {
   TIdPOP3& client = *state.Pop;
   client.Disconnect();
   client.Host = std::string(host);
@@ -159,20 +160,27 @@ bool TestPopConnection(TIWApplication& session, TUserSession& state, std::string
   client.Username = std::string(user);
   client.Password = std::string(password);
   client.UseTls = TlsModeFromSetting(state.App().Config().PopTls);
+  // The session's client fetches with its own read time-out later.
+  const int read_timeout_ms = client.ReadTimeoutMs;
+  if (options.timeout_ms > 0) client.ReadTimeoutMs = options.timeout_ms;
+  const int connect_timeout_ms =
+      options.timeout_ms > 0 ? options.timeout_ms : ConnectTimeoutMs(state.App().Config());
+  bool accepted = true;
   try {
-    client.Connect(ConnectTimeoutMs(state.App().Config()));
+    client.Connect(connect_timeout_ms);
   } catch (...) {
     const MailError error = CurrentMailError();
-    client.Disconnect();
+    accepted = false;
     // A server that closes the connection has not accepted the password.
-    const std::string text = error.kind == MailErrorKind::kConnectionClosed
-                                 ? std::string(DialogText(state, "ServerErrorUnexpected"))
-                                 : PopFailureText(state, error);
+    std::string text = error.kind == MailErrorKind::kConnectionClosed
+                           ? std::string(DialogText(state, "ServerErrorUnexpected"))
+                           : PopFailureText(state, error);
+    if (!options.failure_text.empty()) text = options.failure_text;
     session.ShowUserMessage(text);
-    return false;
   }
   client.Disconnect();
-  return true;
+  client.ReadTimeoutMs = read_timeout_ms;
+  return accepted;
 }
 
 }  // namespace kestrune

@@ -3,6 +3,7 @@
 // clients and report to the browser user with the language pack's messages.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace kestrune {
@@ -15,9 +16,18 @@ bool SessionReceive(TIWApplication& session, TUserSession& state);
 // Sends every Outbox message through the installation's SMTP server. True when no error
 // occurred (its callers ignore it).
 bool SessionSend(TIWApplication& session, TUserSession& state);
+// How a connection test runs: timeout_ms > 0 bounds the connect and every answer
+// (greeting included) instead of the settings' time-outs; a non-empty failure_text is
+// the one message of every failure, so that the answer tells nothing about the host.
+struct PopTestOptions {
+  int timeout_ms = 0;
+  std::string failure_text;
+};
+
 // Connects and logs in to a POP3 server, nothing more; true only when the server accepted
 // the user name and password (a server that closes the connection is a failure).
 bool TestPopConnection(TIWApplication& session, TUserSession& state, std::string_view host,
-                       int port, std::string_view password, std::string_view user);
+                       int port, std::string_view password, std::string_view user,
+                       const PopTestOptions& options = {});
 
 }  // namespace kestrune

@@ -45,6 +45,24 @@ bool Listed(const std::vector<ComposeAttachment>& list, std::string_view name) {
   return false;
 }
 
+std::string UploadRefusalText(UploadRefusal refusal) {
+  constexpr std::uintmax_t kMiB = 1024 * 1024;
+  switch (refusal) {
+    case UploadRefusal::kTooManyFiles:
+      return "A message can have at most " + std::to_string(kMaxComposeAttachments) +
+             " attachments.";
+    case UploadRefusal::kCompositionFull:
+      return "The attachments of a message can have at most " +
+             std::to_string(kMaxComposeAttachmentBytes / kMiB) + " MB together.";
+    case UploadRefusal::kUploadsFull:
+      return "Your uploaded files have reached " + std::to_string(kMaxUploadsBytes / kMiB) +
+             " MB: send or cancel other messages first.";
+    case UploadRefusal::kNone:
+      break;
+  }
+  return {};
+}
+
 fs::path FolderOf(TUserSession& state) { return ComposeFolder(state.Compose, state.User.UserDir); }
 
 }  // namespace
@@ -194,6 +212,11 @@ void TIWAttachments::AttachClick() {
   }
   if (Listed(compose.Attachments, name)) {
     session.ShowUserMessage(app.Text(kHtmlDialogStrings, "UnuniqueFileUploadError"));
+    return;
+  }
+  if (const UploadRefusal refusal = CheckUpload(compose, state.User.UserDir, IWFindFile.FileSize());
+      refusal != UploadRefusal::kNone) {
+    session.ShowUserMessage(UploadRefusalText(refusal));
     return;
   }
   const fs::path folder = FolderOf(state);

@@ -22,9 +22,11 @@
 #include "platform/escape.h"
 #include "platform/random.h"
 #include "platform/read_file.h"
+#include "platform/text_encoding.h"
 #include "settings/program_config.h"
 #include "store/contacts_db.h"
 #include "store/email_db.h"
+#include "store/mail_store_paths.h"
 #include "store/text_utils.h"
 #include "web/app/compose_state.h"
 #include "web/app/mail_folders.h"
@@ -162,21 +164,7 @@ void AppendEntity(std::string_view entity, std::string& out) {
     }
     if (code == 0xA0) code = ' ';
     if (code < 0x20 && code != '\t') return;
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x110000) {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    if (code < 0x110000) AppendUtf8(out, static_cast<char32_t>(code));
   }
 }
 
@@ -594,7 +582,7 @@ void TIWNewEmail::SendClick() {
       TIdMessage original;
       original.NoDecode = true;
       try {
-        original.LoadFromFile(store / source->file_name);
+        original.LoadFromFile(MessageFilePath(store, source->file_name));
         if (const auto id = CleanMessageId(original.MsgId)) {
           message.Headers.Set("In-Reply-To", *id);
           std::string references = ComposeLine(original.References);

@@ -10,9 +10,10 @@
 #include "log/debug_log.h"
 #include "platform/ascii.h"
 #include "platform/date_time.h"
-#include "platform/file_lock.h"
 #include "settings/program_config.h"
+#include "settings/web_registration.h"
 #include "store/text_utils.h"
+#include "store/user_names.h"
 #include "web/app/session_controller.h"
 #include "web/app/session_mail.h"
 #include "web/app/user_session.h"
@@ -27,8 +28,9 @@ constexpr const char* kLoginFieldStyle =
 constexpr const char* kFormFieldStyle =
     "width:100%;height:21;z-index:100;font: 13px;text-align:left";
 constexpr std::size_t kMaxFieldLength = 255;
-// Taken around a registration's check and add ("Registration.lock" in the users directory).
-constexpr const char* kRegistrationLock = "Registration";
+// A connection test before log-in waits this long for the server's greeting and its
+// answers: a POP3 server answers at once, and a worker is not held for a minute.
+constexpr int kAnonymousTestTimeoutMs = 5000;
 
 void SetStyle(TIWControl& control, const char* style) {
   control.OnHTMLTag = [style](TIWBaseControl&, TIWHTMLTag& tag) {
@@ -60,18 +62,17 @@ bool PlausibleEmailAddress(std::string_view text) {
          text.find(' ') == std::string_view::npos;
 }
 
-}  // namespace
-
-std::string FreshUserDirectory(const std::string& users_directory, const std::string& name) {
-  std::string base = users_directory;
-  if (!base.empty() && base.back() != '/') base += '/';
-  std::string candidate = name;
-  std::error_code error;
-  for (int n = 2; std::filesystem::exists(base + candidate, error); ++n) {
-    candidate = name + "-" + std::to_string(n);
+// "a, b or c".
+std::string JoinedNames(const std::vector<std::string>& names) {
+  std::string joined;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) joined += i + 1 == names.size() ? " or " : ", ";
+    joined += names[i];
   }
-  return base + candidate + "/";
+  return joined;
 }
+
+}  // namespace
 
 TIWTemplatePage::TIWTemplatePage(TIWApplication& session, std::string name, std::string class_name,
                                  std::string template_name)
@@ -149,7 +150,7 @@ void TIWLogin::Login() {
   LogAuthorization("HTML", name, true);
   DebugLog().UpdateStats();
   if (config.BanIP) app.FailedLogins().RegisterLogin(session.ClientAddress(), name);
-  state.LoginName = ProperCase(name);
+  state.LoginName = GreetingName(user.UserName);
   state.User = std::move(user);
   EnterSession(session, state);
   session.DiscardPage(this);
@@ -245,6 +246,8 @@ void TIWNewUser::Render() {
     SetTexts(app, kNewUserStrings, *control);
   }
   SetTexts(app, kGlobalStrings, IWCancel);
+  IWTestConnection.Visible =
+      State().LoggedIn || !SettingNameList(app.Config().WebRegTestHosts).empty();
 }
 
 void TIWNewUser::Refuse(const char* key, const TIWBaseControl& control) {
@@ -275,58 +278,56 @@ void TIWNewUser::RegisterClick() {
   for (const Required& item : required) {
     if (!UsableField(item.field.Text)) return Refuse("NewUserAddError", item.field);
   }
-  // The name is also the mail store directory's name.
-  if (!IsValidUserDirectoryName(IWUserName.Text)) return Refuse("NewUserAddError", IWUserName);
+  switch (CheckNewUserName(IWUserName.Text)) {
+    case NewUserNameProblem::kNone:
+      break;
+    case NewUserNameProblem::kReserved:
+      return Refuse("UserNameExists", IWUserName);
+    default:
+      return Refuse("NewUserAddError", IWUserName);
+  }
   if (!PlausibleEmailAddress(IWEmailAddress.Text)) {
     return Refuse("EnterEmailAddress", IWEmailAddress);
   }
-
   TUserSession& state = State();
   TWebApp& app = state.App();
   const TProgramConfig& config = app.Config();
-  {
-    // The name is checked and the account added on freshly read data in one step, also
-    // against registrations in other processes on the same users directory.
-    std::optional<FileLock> registering;
-    try {
-      registering.emplace(std::filesystem::path(config.UserDirectories) / kRegistrationLock);
-    } catch (const std::exception&) {
-      return Refuse("NewUserAddError", IWUserName);
-    }
-    TUserList& users = *state.UserList;
-    if (!users.IsOpen() && !users.Open(config.UserDirectories)) {
-      return Refuse("NewUserAddError", IWUserName);
-    }
-    if (!users.Reload()) return Refuse("NewUserAddError", IWUserName);
-    if (users.UserExists(IWUserName.Text)) return Refuse("UserNameExists", IWUserName);
-    if (!EqualsIgnoringAsciiCase(IWUserPass.Text, IWUserConfirm.Text)) {
-      return Refuse("PasswordMatchError", IWUserPass);
-    }
-    TUserRecord user;
-    user.UserName = IWUserName.Text;
-    user.Password = IWUserPass.Text;
-    user.PermissionLevel = 1;
-    user.UserDir = FreshUserDirectory(config.UserDirectories, IWUserName.Text);
-    if (user.UserDir.size() > TUserRecord::kUserDirCapacity) {
-      return Refuse("NewUserAddError", IWUserName);
-    }
-    user.EmailCheckOnLogin = IWLogonCheckEmail.Checked;
-    user.LeaveEmails = IWLeaveMsgs.Checked;
-    user.EmailDisplayName = IWDisplayName.Text;
-    user.EmailAddress = IWEmailAddress.Text;
-    user.PopServer = IWServerAddress.Text;
-    user.PopPort = *port;
-    user.PopUserName = IWServerUserName.Text;
-    user.PopPassword = IWServerUserPass.Text;
-    if (!users.AddUser(user)) return Refuse("NewUserAddError", IWUserName);
-    try {
-      users.Save();
-    } catch (const std::exception&) {
-      users.Reload();
-      return Refuse("NewUserAddError", IWUserName);
-    }
-    users.Reload();
+  if (!IsRegistrationAddressAllowed(config, IWEmailAddress.Text)) {
+    session.ShowUserMessage("Please register an email address of " +
+                            JoinedNames(SettingNameList(config.WebRegDomains)) + ".");
+    SetActiveControl(IWEmailAddress);
+    return;
   }
+  if (!EqualsIgnoringAsciiCase(IWUserPass.Text, IWUserConfirm.Text)) {
+    return Refuse("PasswordMatchError", IWUserPass);
+  }
+  TUserList& users = *state.UserList;
+  if (!users.IsOpen() && !users.Open(config.UserDirectories)) {
+    return Refuse("NewUserAddError", IWUserName);
+  }
+  TUserRecord user;
+  user.UserName = IWUserName.Text;
+  user.Password = IWUserPass.Text;
+  user.PermissionLevel = 1;
+  user.EmailCheckOnLogin = IWLogonCheckEmail.Checked;
+  user.LeaveEmails = IWLeaveMsgs.Checked;
+  user.EmailDisplayName = IWDisplayName.Text;
+  user.EmailAddress = IWEmailAddress.Text;
+  user.PopServer = IWServerAddress.Text;
+  user.PopPort = *port;
+  user.PopUserName = IWServerUserName.Text;
+  user.PopPassword = IWServerUserPass.Text;
+  // The name is checked, the mail store made and the account saved in one step under
+  // the user database's lock, also against other processes on the same users directory.
+  NewAccountResult added = NewAccountResult::kNoStore;
+  try {
+    added = users.AddUserWithNewStore(user);
+  } catch (const std::exception&) {
+    added = NewAccountResult::kNoStore;
+  }
+  users.Reload();
+  if (added == NewAccountResult::kNameTaken) return Refuse("UserNameExists", IWUserName);
+  if (added != NewAccountResult::kAdded) return Refuse("NewUserAddError", IWUserName);
   // The new user is not logged in: the session's user record stays empty until a log-in.
   TIWAppForm* login = session.FindPage("IWLogin");
   if (login == nullptr) login = &session.CreatePage(app.Pages().Login);
@@ -375,12 +376,25 @@ void TIWNewUser::TestConnectionClick() {
     if (!UsableField(field->Text)) return Refuse("ServerErrorUnexpected", *field);
   }
   TUserSession& state = State();
+  // Before log-in only the administrator's POP3 hosts: anything else would let visitors
+  // probe hosts and ports from this server.
+  const bool anonymous = !state.LoggedIn;
+  if (anonymous && !IsRegistrationTestHost(state.App().Config(), IWServerAddress.Text)) {
+    WebApplication().ShowUserMessage(
+        "The connection can be tested only to the mail servers this site names.");
+    return;
+  }
   if (!state.App().AllowConnectionTest(WebApplication().ClientAddress())) {
     WebApplication().ShowUserMessage("Please wait a few seconds before testing again.");
     return;
   }
+  PopTestOptions options;
+  if (anonymous) {
+    options.timeout_ms = kAnonymousTestTimeoutMs;
+    options.failure_text = state.App().Text(kHtmlDialogStrings, "ServerErrorUnexpected");
+  }
   if (TestPopConnection(WebApplication(), state, IWServerAddress.Text, *port, IWServerUserPass.Text,
-                        IWServerUserName.Text)) {
+                        IWServerUserName.Text, options)) {
     WebApplication().ShowUserMessage(state.App().Text(kHtmlDialogStrings, "ServerTestCorrect"));
   }
 }

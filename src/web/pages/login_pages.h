@@ -90,8 +90,4 @@ class TIWNewUser : public TIWAppForm {
   TUserSession& State() const;
 };
 
-// The mail store directory a new account of that name gets: users directory + name + "/",
-// or name-2, name-3 ... when a directory of that name is left from a deleted account.
-std::string FreshUserDirectory(const std::string& users_directory, const std::string& name);
-
 }  // namespace kestrune

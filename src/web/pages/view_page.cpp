@@ -18,6 +18,7 @@
 #include "platform/random.h"
 #include "platform/read_file.h"
 #include "store/email_db.h"
+#include "store/mail_store_paths.h"
 #include "web/app/compose_state.h"
 #include "web/app/user_session.h"
 #include "web/pages/compose_page.h"
@@ -294,7 +295,7 @@ bool TIWViewMail::LoadShown(TUserSession& state, TIdMessage& message, const char
   }
   message.Clear();
   message.NoDecode = false;
-  message.LoadFromFile(fs::path(state.User.UserDir) / shown_.file_name);
+  message.LoadFromFile(MessageFilePath(state.User.UserDir, shown_.file_name));
   return true;
 }
 
@@ -424,7 +425,7 @@ void TIWViewMail::ReplyClick() {
   }
   TIdMessage message;
   message.NoDecode = false;
-  message.LoadFromFile(fs::path(state.User.UserDir) / shown_.file_name);
+  message.LoadFromFile(MessageFilePath(state.User.UserDir, shown_.file_name));
   compose.To = ComposeLine(message.From.Address);
   compose.Subject = ComposeLine("Re: " + message.Subject);
   compose.ReplySource = shown_.index;
@@ -451,7 +452,7 @@ void TIWViewMail::ForwardClick() {
   }
   TIdMessage message;
   message.NoDecode = false;
-  message.LoadFromFile(store / shown_.file_name);
+  message.LoadFromFile(MessageFilePath(store, shown_.file_name));
   compose.Subject = ComposeLine("Fwd: " + message.Subject);
   compose.Body =
       BuildDisplayedBody(message, DisplayOptions{.allow_remote = false, .own_frame = false}).html;
@@ -494,7 +495,7 @@ void TIWViewMail::DownloadMessageClick() {
     return;
   }
   TIdMessage message;
-  const fs::path file = fs::path(state.User.UserDir) / shown_.file_name;
+  const fs::path file = MessageFilePath(state.User.UserDir, shown_.file_name);
   const std::string stored = ReadWholeFile(file);
   message.LoadFromText(stored);
   session.SendDownload(StoredMessageAsRfc822(stored), MessageDownloadName(message.Subject),
@@ -506,14 +507,15 @@ void ShowMessageInViewPage(TIWAppForm& from, const ShownMessage& message) {
   TUserSession* state = SessionOf(session);
   if (session.SessionEnding() || state == nullptr || !state->LoggedIn) return;
   const std::optional<TEmailRecord> record = OpenMessage(*state, message);
-  if (!record) {
+  // A damaged or imported index may name a file outside the mail store: never opened.
+  if (!record || !IsPlainStoreFileName(record->FileName)) {
     session.ShowUserMessage(state->App().Text(kHtmlDialogStrings, "EmailLocateError") +
                             std::to_string(message.index));
     return;
   }
   TIdMessage loaded;
   loaded.NoDecode = false;
-  loaded.LoadFromFile(fs::path(state->User.UserDir) / record->FileName);
+  loaded.LoadFromFile(MessageFilePath(state->User.UserDir, record->FileName));
 
   TIWAppForm* page = session.FindPage("IWViewMail");
   auto* view = dynamic_cast<TIWViewMail*>(page);

@@ -137,6 +137,37 @@ TEST_F(AttachmentsPageTest, AttachWithoutAFileIsRefused) {
   EXPECT_TRUE(Compose().Attachments.empty());
 }
 
+// A logged-in user filling the disk: files of 20 MB one after the other, more files than
+// any message can carry, and compositions left open in other sessions. What the send
+// would refuse is refused at the upload, and nothing of a refused upload stays.
+TEST_F(AttachmentsPageTest, UploadsAreCappedPerMessageAndForTheUsersUploads) {
+  Open();
+  const std::string mb20(20u << 20, 'x');
+  ASSERT_EQ(Items(Upload("one.bin", mb20)).size(), 2u);
+  const Answer second = Upload("two.bin", std::string(17u << 20, 'y'));
+  EXPECT_TRUE(second.HasAlert("The attachments of a message can have at most 36 MB together."));
+  EXPECT_EQ(Compose().Attachments.size(), 1u);
+  EXPECT_FALSE(fs::exists(Folder() / "two.bin"));
+
+  Remove(1);
+  for (int i = 0; i < 100; ++i) Upload("f" + std::to_string(i) + ".txt", "x");
+  const Answer many = Upload("f100.txt", "x");
+  EXPECT_TRUE(many.HasAlert("A message can have at most 100 attachments."));
+  EXPECT_EQ(Compose().Attachments.size(), 100u);
+
+  Remove(1);
+  // Another session's composition (sparse: the size counts, not the blocks).
+  const fs::path other = fs::path(Store()) / "Uploads" / "cother";
+  fs::create_directories(other);
+  std::ofstream(other / "big.bin").close();
+  fs::resize_file(other / "big.bin", (144u << 20) - 99);
+  const Answer full = Upload("last.txt", "x");
+  EXPECT_TRUE(
+      full.HasAlert("Your uploaded files have reached 144 MB: send or cancel other "
+                    "messages first."));
+  EXPECT_FALSE(fs::exists(Folder() / "last.txt"));
+}
+
 TEST_F(AttachmentsPageTest, AFileLeftInTheFolderIsNotWrittenOver) {
   Open();
   Upload("keep.txt", "listed");

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <thread>
 
@@ -310,6 +311,7 @@ class ClosingServer {
 
 TEST_F(RegistrationTest, ConnectionTestSaysCorrectOnlyAfterTheServerAcceptedThePassword) {
   ClosingServer server;
+  config_.WebRegTestHosts = "127.0.0.1";
   Start();
   TestBrowser browser = NewBrowser();
   browser.Get("/");
@@ -324,6 +326,7 @@ TEST_F(RegistrationTest, ConnectionTestSaysCorrectOnlyAfterTheServerAcceptedTheP
 }
 
 TEST_F(RegistrationTest, ConnectionTestRefusesBadPortsLineBreaksAndRepeats) {
+  config_.WebRegTestHosts = "pop.example.invalid, 127.0.0.1";
   Start();
   TestBrowser browser = NewBrowser();
   browser.Get("/");
@@ -388,6 +391,152 @@ TEST_F(RegistrationTest, OneNameRegisteredAtOnceOnTwoServersGivesOneAccount) {
   EXPECT_EQ(named, 1);
 }
 
+// "eve" finds a leftover "eve/" and is given "eve-2/"; a later registration of the name
+// "eve-2" must not be given the same directory and read Eve's mail.
+TEST_F(RegistrationTest, AnAccountNamedLikeAnotherAccountsStoreGetsAStoreOfItsOwn) {
+  std::filesystem::create_directories(config_.UserDirectories + "eve");
+  Start();
+  for (const char* name : {"eve", "eve-2"}) {
+    TestBrowser browser = NewBrowser();
+    ASSERT_EQ(Register(browser, Form(name)).PageName(), "IWLogin") << name;
+  }
+  TUserRecord eve, eve2;
+  ASSERT_TRUE(Exists("eve", &eve));
+  ASSERT_TRUE(Exists("eve-2", &eve2));
+  EXPECT_EQ(eve.UserDir, config_.UserDirectories + "eve-2/");
+  EXPECT_EQ(eve2.UserDir, config_.UserDirectories + "eve-2-2/");
+  EXPECT_TRUE(std::filesystem::is_directory(eve2.UserDir));
+}
+
+// Names that the pages would greet as "Admin", registered as Power Users.
+TEST_F(RegistrationTest, LookAlikesOfAdminAreRefusedAndNeverGreetedAsAdmin) {
+  Start();
+  for (const std::string name : {"Admin ", " admin", "Admin\u00A0", "Adm\u0131n"}) {
+    TestBrowser browser = NewBrowser();
+    const Answer refused = Register(browser, Form(name));
+    EXPECT_EQ(refused.PageName(), "IWNewUser") << name;
+    EXPECT_FALSE(Exists(name)) << name;
+  }
+  // One registered before these rules still logs in, under a name that shows what it is.
+  AddAccount("adm\u0131n", "pw", 1);
+  TestBrowser browser = NewBrowser();
+  browser.Get("/");
+  const Answer home = LogIn(browser, "adm\u0131n", "pw");
+  ASSERT_EQ(home.PageName(), "IWMain");
+  EXPECT_EQ(home.body.find("Adm\u0131n"), std::string::npos);
+  EXPECT_NE(home.body.find("U+0131"), std::string::npos);
+}
+
+// A registered account sends through the installation's SMTP login with its own address
+// as From: with WebRegDomains set, only the installation's domains can be registered.
+TEST_F(RegistrationTest, AddressesOutsideTheAllowedDomainsAreRefused) {
+  config_.WebRegDomains = "example.org, staff.example.org";
+  Start();
+  TestBrowser browser = NewBrowser();
+  auto form = Form("spoofer");
+  form[4].second = "ceo@bank.test";
+  const Answer refused = Register(browser, form);
+  EXPECT_TRUE(
+      refused.HasAlert("Please register an email address of example.org or staff.example.org."));
+  EXPECT_FALSE(Exists("spoofer"));
+  form[4].second = "me@STAFF.example.org";
+  EXPECT_EQ(browser.Post("IWNewUser", "IWREGISTER", form).PageName(), "IWLogin");
+  EXPECT_TRUE(Exists("spoofer"));
+}
+
+// A listening socket that never accepts: a connection to it completes (the kernel's
+// queue) and then hears nothing, like an open port of a service that is not POP3.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    listen(fd_, 4);
+  }
+  ~SilentListener() { close(fd_); }
+  int port() const { return port_; }
+  // Whether a connection arrived (and is waiting in the queue).
+  bool Reached() const {
+    const int client = accept(fd_, nullptr, nullptr);
+    if (client < 0) return false;
+    close(client);
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// Before log-in the test button reached any host and port, told open ports ("Read
+// Timeout" after a minute) from closed ones ("Connection refused").
+TEST_F(RegistrationTest, ConnectionTestBeforeLogInIsNoPortScanner) {
+  SilentListener open_port;
+  int closed_port = 0;
+  {
+    SilentListener gone;
+    closed_port = gone.port();
+  }
+  Start();
+  auto form = Form("tester");
+  form[5].second = "127.0.0.1";
+  form[6].second = std::to_string(open_port.port());
+  // No hosts listed: no test before log-in.
+  TestBrowser browser = NewBrowser();
+  browser.Get("/");
+  browser.Post("IWLogin", "IWWEBREG");
+  browser.Post("IWNewUser", "IWTESTCONNECTION", form);
+  EXPECT_FALSE(open_port.Reached());
+
+  // Another host than the listed ones: refused without a connection.
+  config_.WebRegTestHosts = "pop.example.invalid";
+  browser = NewBrowser();
+  browser.Get("/");
+  browser.Post("IWLogin", "IWWEBREG");
+  const Answer unlisted = browser.Post("IWNewUser", "IWTESTCONNECTION", form);
+  EXPECT_TRUE(
+      unlisted.HasAlert("The connection can be tested only to the mail servers this site names."));
+  EXPECT_FALSE(open_port.Reached());
+
+  // Listed by the administrator: the same answer for an open and a closed port, soon.
+  config_.WebRegTestHosts = "pop.example.invalid 127.0.0.1";
+  for (const int port : {open_port.port(), closed_port}) {
+    Advance(TWebApp::kConnectionTestInterval);
+    form[6].second = std::to_string(port);
+    const auto started = std::chrono::steady_clock::now();
+    const Answer tested = browser.Post("IWNewUser", "IWTESTCONNECTION", form);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30)) << port;
+    EXPECT_TRUE(tested.HasAlert(app_->Text(kHtmlDialogStrings, "ServerErrorUnexpected")))
+        << port << tested.body;
+  }
+  EXPECT_TRUE(open_port.Reached());
+}
+
+// A record whose mail store is not inside the users directory (an imported or edited
+// Users.Dat) would let its user read and delete files there through the pages.
+TEST_F(WebAppTest, AnAccountWhoseMailStoreIsOutsideTheUsersDirectoryCannotLogIn) {
+  TUserRecord mallory = AddAccount("mallory", "pw", 2);
+  {
+    TUserList users;
+    ASSERT_TRUE(users.Open(config_.UserDirectories));
+    mallory.UserDir = (home_ / "elsewhere").string() + "/";
+    ASSERT_TRUE(users.UpdateUser("mallory", mallory));
+    users.Save();
+  }
+  Start();
+  TestBrowser browser = NewBrowser();
+  browser.Get("/");
+  const Answer refused = LogIn(browser, "mallory", "pw");
+  EXPECT_EQ(refused.PageName(), "IWLogin");
+  EXPECT_TRUE(refused.HasAlert(kIncorrect));
+}
+
 TEST_F(RegistrationTest, HandlersRefuseWhenRegistrationWasSwitchedOff) {
   Start();
   TestBrowser browser = NewBrowser();
@@ -396,11 +545,6 @@ TEST_F(RegistrationTest, HandlersRefuseWhenRegistrationWasSwitchedOff) {
   config_.AllowWebReg = false;  // the page is still open in the browser
   EXPECT_EQ(browser.Post("IWNewUser", "IWREGISTER", Form("late")).PageName(), "IWNewUser");
   EXPECT_FALSE(Exists("late"));
-}
-
-TEST(FreshUserDirectory, AddsTheSeparatorAndNumbersTakenNames) {
-  EXPECT_EQ(FreshUserDirectory("/nonexistent-users", "x"), "/nonexistent-users/x/");
-  EXPECT_EQ(FreshUserDirectory("/", "tmp"), "/tmp-2/");
 }
 
 TEST_F(WebAppTest, BasicCredentialsInOtherCaseEnterTheHomePage) {

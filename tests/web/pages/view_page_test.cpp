@@ -386,6 +386,33 @@ TEST_F(ViewPageTest, OpeningARecordThatNamesAnotherFileStaysOnTheFolder) {
   EXPECT_EQ(Record(1).Status, 0);
 }
 
+// An imported or damaged Emails.Dat whose records name another user's mail or a file
+// anywhere on the server: the view never opens them.
+TEST_F(ViewPageTest, IndexRecordsNamingFilesOutsideTheMailStoreAreNeverOpened) {
+  std::filesystem::create_directories(config_.UserDirectories + "bob");
+  std::ofstream(config_.UserDirectories + "bob/x.eml") << "Subject: bob's\r\n\r\nBOB SECRET\r\n";
+  const std::string outside = (home_ / "outside.eml").string();
+  std::ofstream(outside) << "Subject: outside\r\n\r\nSERVER SECRET\r\n";
+  Start();
+  browser_ = std::make_unique<TestBrowser>(NewBrowser());
+  browser_->Get("/");
+  LogIn(*browser_, "admin", "secretpw");
+  browser_->Post("IWMain", "IWINBOXLINK");
+  for (const std::string name : {std::string("../bob/x.eml"), outside}) {
+    TUserEmailDB index;
+    ASSERT_TRUE(index.Open(store_));
+    TEmailRecord record;
+    record.FileName = name;
+    ASSERT_TRUE(index.AddEmail(record));
+    index.Save(store_);
+    const std::string n = std::to_string(index.GetCount());
+    const Answer refused = browser_->Post("IWInbox", "IWOPEN", {{"IWINDEX", n}, {"IWFILE", name}});
+    EXPECT_EQ(refused.body.find("SECRET"), std::string::npos) << name;
+    EXPECT_EQ(refused.PageName(), "IWInbox") << name;
+    EXPECT_TRUE(refused.HasAlert("Unable to view email with the index of: " + n)) << name;
+  }
+}
+
 // The URL the page's start-up script opens.
 std::string PrintURL(const Answer& answer) {
   const std::string mark = "NewWindow(\"";
