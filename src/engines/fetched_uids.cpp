@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "platform/atomic_file.h"
+#include "store/mail_store_paths.h"
 
 namespace kestrune {
 
@@ -69,15 +70,6 @@ std::string AccountKey(std::string_view pop_user, std::string_view pop_server) {
   return key;
 }
 
-bool IsMailStoreFileName(std::string_view name) {
-  if (name.empty() || name.size() > 255 || name.front() == '.') return false;
-  for (char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f || c == '/' || c == '\\') return false;
-  }
-  return true;
-}
-
 FetchedUidFile::FetchedUidFile(std::filesystem::path mail_store)
     : path_(std::move(mail_store) / kFileName) {}
 
@@ -111,7 +103,7 @@ std::vector<FetchedMessage> FetchedUidFile::Load() const {
                            std::string(line.substr(second + 1))};
     if (message.uid == kNoUid) message.uid.clear();
     if (!IsAccountKey(message.account) || (!message.uid.empty() && !IsPopUid(message.uid)) ||
-        !IsMailStoreFileName(message.file_name)) {
+        !IsPlainStoreFileName(message.file_name)) {
       continue;  // damaged, or not written by a fetch
     }
     messages.push_back(std::move(message));

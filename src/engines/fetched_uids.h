@@ -28,10 +28,6 @@ bool IsPopUid(std::string_view uid);
 // Whether account is an AccountKey as written (no blanks or control characters).
 bool IsAccountKey(std::string_view account);
 
-// Whether name is a plain file name of the mail store (no path, no control characters,
-// not hidden), so that a line of the file can never point outside it.
-bool IsMailStoreFileName(std::string_view name);
-
 // "Fetched.Uidl" of one mail store. Used by the one holder of the store's fetch lock.
 class FetchedUidFile {
  public:

@@ -11,6 +11,7 @@
 #include "mail/id_pop3.h"
 #include "mail/id_smtp.h"
 #include "settings/program_config.h"
+#include "store/mail_store_paths.h"
 #include "store/user_list.h"
 
 namespace kestrune {
@@ -145,8 +146,23 @@ class SendLog : public SendReporter {
   std::string prefix_;
 };
 
+// Whether the user's mail store lies inside the users directory. A record naming any other
+// directory (a damaged or imported Users.Dat) is skipped with a log line: the run never
+// writes mail into, or sends files from, a directory outside the installation's stores.
+bool StoreInsideUsersDirectory(const MailRunContext& context, const TUserRecord& user,
+                               const std::string& prefix) {
+  if (IsUserDirInside(user.UserDir, context.config.UserDirectories)) return true;
+  context.log(prefix + "Error: mail store " + user.UserDir +
+              " lies outside the users directory, skipping.");
+  context.log("");
+  return false;
+}
+
 // Fetches one user's mail with the console's client; true without error.
 bool FetchOne(MailRunContext& context, TIdPOP3& client, const TUserRecord& user) {
+  if (!StoreInsideUsersDirectory(context, user, "Pop Server: User " + user.UserName + " ")) {
+    return false;
+  }
   FetchOptions options;
   options.connect_timeout_ms = ConnectTimeoutMs(context.config);
   options.read_timeout_ms = kConsoleReadTimeoutMs;
@@ -206,6 +222,10 @@ class SendRun {
       } else if (!context_.users.GetUser(i, user)) {
         log_("Smtp Server: Error Unable to find user id: " + std::to_string(i));
         log_("");
+        clean = false;
+        continue;
+      }
+      if (!StoreInsideUsersDirectory(context_, user, "Smtp Server: User " + user.UserName + " ")) {
         clean = false;
         continue;
       }

@@ -29,6 +29,7 @@
 #include "mail/socket_error.h"
 #include "platform/date_time.h"
 #include "platform/random.h"
+#include "store/mail_store_paths.h"
 #include "store/email_db.h"
 #include "store/user_list.h"
 
@@ -402,7 +403,7 @@ class MailboxFetch {
     if (!message_ids_) {
       message_ids_.emplace();
       for (const std::string& name : referenced_) {
-        if (!IsMailStoreFileName(name)) continue;
+        if (!IsPlainStoreFileName(name)) continue;
         const std::optional<std::string> id = ReadMessageIdOfFile(store_ / name);
         if (!id) continue;
         std::string key = MessageIdKey(*id);

@@ -22,6 +22,7 @@
 #include "mail/socket_error.h"
 #include "platform/date_time.h"
 #include "store/email_db.h"
+#include "store/mail_store_paths.h"
 #include "store/user_list.h"
 
 namespace kestrune {
@@ -86,7 +87,7 @@ class SentJournal {
     std::size_t start = 0;
     for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
       const std::string name = text.substr(start, end - start);
-      if (IsMailStoreFileName(name)) names.insert(name);
+      if (IsPlainStoreFileName(name)) names.insert(name);
     }
     return names;
   }
@@ -182,14 +183,19 @@ class OutboxSend {
       return true;  // counted as failed once, when the Outbox was counted
     }
     if (record.Status != email_status::kOutbox) return true;
-    const fs::path file = store_ / record.FileName;
+    if (!IsPlainStoreFileName(record.FileName)) {
+      ++result_.failed;  // a record naming a file outside the store is never opened
+      reporter_.FileMissing(j);
+      return true;
+    }
+    const fs::path file = MessageFilePath(store_, record.FileName);
     const std::string key = SentMemory::Key(file);
     if (SentMemory::Get().Contains(key) || journaled_.contains(record.FileName)) {
       MarkSent(j, record, key);  // sent earlier; only the record is missing
       return true;
     }
     std::error_code error;
-    if (!IsMailStoreFileName(record.FileName) || !fs::is_regular_file(file, error)) {
+    if (!fs::is_regular_file(file, error)) {
       ++result_.failed;  // the message cannot be sent: not a clean run
       reporter_.FileMissing(j);
       return true;

@@ -24,6 +24,7 @@ class MailEngines : public ::testing::Test {
     config_.ServerTimeOut = 10;
     config_.SmtpServer = "127.0.0.1";
     config_.SmtpPort = Peers::Get().Port("SMTP_REJECT_PORT");
+    config_.UserDirectories = home_.UsersDirText();
   }
 
   Lines Run(bool (*run)(MailRunContext&)) {
@@ -265,8 +266,10 @@ TEST_F(MailEngines, AMessageThatCannotBeDecodedIsFiledFromItsHeaderAndFetchedOnc
              "\n" + nested + "--" + boundary + "--\n";
   }
   PopMailbox box;
-  box.Deliver("From: Odd <odd@test.example>\nTo: box@test\nSubject: Broken parts\n"
-              "MIME-Version: 1.0\n" + nested);
+  box.Deliver(
+      "From: Odd <odd@test.example>\nTo: box@test\nSubject: Broken parts\n"
+      "MIME-Version: 1.0\n" +
+      nested);
   home_.SaveUsers({home_.User("Ann", &box, true, /*leave=*/true)});
   Receive();
   EXPECT_TRUE(last_result_);
@@ -279,6 +282,24 @@ TEST_F(MailEngines, AMessageThatCannotBeDecodedIsFiledFromItsHeaderAndFetchedOnc
   EXPECT_TRUE(home_.UnreferencedFiles("Ann").empty());
   TIdMessage decoded;  // the case is real: the file does not decode
   EXPECT_THROW(decoded.LoadFromFile(home_.StoreOf("Ann") / records[0].FileName), MessageError);
+}
+
+TEST_F(MailEngines, ARecordPointingOutsideTheUsersDirectoryIsNeitherFetchedNorSent) {
+  // A damaged or imported Users.Dat whose record names a directory of the system: the runs
+  // must not write mail into it nor send files from it.
+  PopMailbox box;
+  box.Deliver(TestMessage("Stays on the server", "m1@test"));
+  const fs::path elsewhere = home_.UsersDir().parent_path() / "elsewhere";
+  TUserRecord eve = home_.User("Eve", &box);
+  eve.UserDir = elsewhere.string() + "/";
+  home_.SaveUsers({eve});
+  const std::string refused =
+      "Error: mail store " + eve.UserDir + " lies outside the users directory, skipping.";
+  EXPECT_EQ(Count(Receive(), "Pop Server: User Eve " + refused).size(), 1u);
+  EXPECT_FALSE(last_result_);
+  EXPECT_EQ(box.MessageCount(), 1u);
+  EXPECT_FALSE(fs::exists(elsewhere));
+  EXPECT_EQ(Count(Send(), "Smtp Server: User Eve " + refused).size(), 1u);
 }
 
 TEST_F(MailEngines, AFullDiskDeletesNothingThatIsNotStored) {
