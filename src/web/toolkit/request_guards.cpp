@@ -68,6 +68,9 @@ std::string HostWithoutPort(std::string_view host) {
 bool CrossSitePost(const HttpRequest& request) {
   if (!EqualsIgnoringAsciiCase(request.method, "POST")) return false;
   std::string source = request.Header("Origin");
+  // "null" is what a browser sends for its own pages too when its user strips referrers;
+  // such a post is judged by the session's form token alone.
+  if (TrimBlanks(source) == "null") return false;
   if (source.empty()) source = request.Header("Referer");
   if (source.empty()) return false;
   return ForeignSource(request, source);

@@ -33,7 +33,8 @@ bool PlausibleHost(std::string_view host);
 std::string HostWithoutPort(std::string_view host);
 
 // A POST whose Origin (or, without one, its Referer) names another host than the one
-// the request was sent to. Requests that carry neither are not judged here.
+// the request was sent to. Requests that carry neither, or the Origin "null", are not
+// judged here (the session's form token is).
 bool CrossSitePost(const HttpRequest& request);
 
 // Whether a post may act for a session whose forms carry `token` in "IW_FormToken": it

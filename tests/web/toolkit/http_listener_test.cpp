@@ -576,12 +576,10 @@ long ResidentKiB() {
 TEST(ListenerMemoryTest, TenClientsThatNeverReadABigDownloadDoNotPinItInMemory) {
   mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);  // as the program sets it at start
   constexpr std::size_t kSize = 15 * 1024 * 1024;
-  auto pattern = [] {
-    std::string bytes(kSize, '\0');
-    for (std::size_t i = 0; i < kSize; ++i)
-      bytes[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
-    return bytes;
-  };
+  std::string expected(kSize, '\0');
+  for (std::size_t i = 0; i < kSize; ++i) {
+    expected[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
+  }
   TempDir spill;
   ListenerOptions options;
   options.addresses = {"127.0.0.1"};
@@ -593,7 +591,7 @@ TEST(ListenerMemoryTest, TenClientsThatNeverReadABigDownloadDoNotPinItInMemory) 
   HttpListener listener(options, [&](HttpRequest&) {
     HttpResponse response;
     response.SetHeader("Content-Type", "application/octet-stream");
-    response.body = pattern();
+    response.body = expected;  // a fresh copy, as a page makes one per download
     ++answered;
     return response;
   });
@@ -611,8 +609,9 @@ TEST(ListenerMemoryTest, TenClientsThatNeverReadABigDownloadDoNotPinItInMemory) 
   const long growth_kib = ResidentKiB() - before;
   std::cout << "resident growth with ten stalled readers: " << growth_kib / 1024 << " MiB\n";
   EXPECT_LE(listener.ResponseBytesInFlight(), options.max_response_bytes_in_flight_per_address);
-  EXPECT_LT(growth_kib, 60 * 1024);
-  const std::string expected = pattern();
+#ifndef __SANITIZE_ADDRESS__         // the sanitizer keeps freed memory in quarantine
+  EXPECT_LT(growth_kib, 75 * 1024);  // ten held copies would be 150 MiB
+#endif
   for (const int fd : clients) {
     const std::string answer = ReadAll(fd);
     const auto body = answer.find("\r\n\r\n");

@@ -313,6 +313,15 @@ TEST_F(DispatcherTest, FormPostedFromAForeignPageWithoutTheTokenCannotAct) {
     EXPECT_EQ(refused.body.find("window.alert"), std::string::npos) << token;
   }
   EXPECT_NE(Click("IWHELLO").body.find("window.alert(\"Hello"), std::string::npos);
+  // A browser whose user strips referrers sends "Origin: null" for the session's own
+  // forms as well: the token decides.
+  HttpRequest own =
+      Request("POST", "/index", "IW_Action=IWHELLO&IW_ActionParam=&IW_FormToken=" + token_);
+  own.headers.emplace_back("Origin", "null");
+  EXPECT_NE(Send(own).body.find("window.alert(\"Hello"), std::string::npos);
+  HttpRequest forged = Request("POST", "/index", "IW_Action=IWHELLO&IW_ActionParam=");
+  forged.headers.emplace_back("Origin", "null");
+  EXPECT_EQ(Send(forged).status, 403);
 }
 
 TEST_F(DispatcherTest, EverySessionHasItsOwnFormToken) {
