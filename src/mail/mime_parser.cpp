@@ -377,6 +377,7 @@ class BodyDecoder {
       std::string value = DecodeHeaderWords(headers.Value(name));
       if (!value.empty()) summary.Body.push_back(std::string(name) + ": " + value);
     }
+    if (!summary.Body.empty()) summary.Body.emplace_back();  // as readers set it off from the body
     HeaderParams content_type = ParseHeaderParams(headers.Value("Content-Type"));
     if (MediaType(content_type.Value) == "message/rfc822") {
       DecodeEnclosed(lines.subspan(body_start),

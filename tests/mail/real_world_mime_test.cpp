@@ -203,7 +203,9 @@ TEST(RealWorldMime, MessageThatIsOneEnclosedMessageShowsItInline) {
       "JVBERg==\n--I--\n";
   Check({"rfc822 body",
          enclosed,
-         {"Inner Sender &lt;inner@y.test&gt;", "team@y.test", "the réport", "Inner text."},
+         // an empty line sets the enclosed header fields off from the body
+         {"Inner Sender &lt;inner@y.test&gt;", "team@y.test", "the réport<br>\n<br>\n</div>",
+          "Inner text."},
          {{"r.pdf", "%PDF"}}});
   // Among attachments an enclosed message stays a file to download.
   Check({"rfc822 attachment",
