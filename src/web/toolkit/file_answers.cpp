@@ -69,20 +69,24 @@ HttpResponse FileAnswers::Icon(const HttpRequest& request) const {
   return Builtin(request, builtins_.Icon(), "image/x-ico");
 }
 
+HttpResponse FileAnswers::NotFound(const HttpRequest& request) const {
+  HttpResponse response;
+  response.SetHeader("X-Content-Type-Options", "nosniff");
+  response.status = 404;
+  response.reason = "File not found";
+  response.SetHeader("Content-Type", "text/html");
+  response.body = "File not found";
+  AddCacheHeaders(request, false, response);
+  return response;
+}
+
 // A file's answer: 404, 304 or the bytes. A type the extension does not tell is sent as
 // plain bytes, and no file answer may be sniffed into something the browser would run.
 HttpResponse FileAnswers::FileAnswer(const HttpRequest& request,
                                      const std::optional<fs::path>& file, bool cacheable) const {
+  if (!file) return NotFound(request);
   HttpResponse response;
   response.SetHeader("X-Content-Type-Options", "nosniff");
-  if (!file) {
-    response.status = 404;
-    response.reason = "File not found";
-    response.SetHeader("Content-Type", "text/html");
-    response.body = "File not found";
-    AddCacheHeaders(request, false, response);
-    return response;
-  }
   const SystemTime modified = FileModificationTime(*file);
   if (NotModifiedSince(modified, request.Header("If-Modified-Since"))) {
     response.status = 304;
@@ -100,16 +104,9 @@ HttpResponse FileAnswers::FileAnswer(const HttpRequest& request,
 
 HttpResponse FileAnswers::Builtin(const HttpRequest& request, const BuiltinFiles::File* file,
                                   std::string content_type) const {
+  if (file == nullptr) return NotFound(request);
   HttpResponse response;
   response.SetHeader("X-Content-Type-Options", "nosniff");
-  if (file == nullptr) {
-    response.status = 404;
-    response.reason = "File not found";
-    response.SetHeader("Content-Type", "text/html");
-    response.body = "File not found";
-    AddCacheHeaders(request, false, response);
-    return response;
-  }
   if (NotModifiedSince(builtin_reference_, request.Header("If-Modified-Since"))) {
     response.status = 304;
     response.reason = "Not modified";

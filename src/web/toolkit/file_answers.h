@@ -33,6 +33,7 @@ class FileAnswers {
   void AddCacheHeaders(const HttpRequest& request, bool cacheable, HttpResponse& response) const;
 
  private:
+  HttpResponse NotFound(const HttpRequest& request) const;
   HttpResponse FileAnswer(const HttpRequest& request,
                           const std::optional<std::filesystem::path>& file, bool cacheable) const;
   HttpResponse Builtin(const HttpRequest& request, const BuiltinFiles::File* file,
