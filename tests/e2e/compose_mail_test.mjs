@@ -6,7 +6,9 @@
 import assert from "node:assert/strict";
 import { existsSync, readdirSync, readFileSync } from "node:fs";
 import path from "node:path";
-import { openBrowser, startPeers, startServer, textOf } from "./kestrune_server.mjs";
+import {
+  openBrowser, registerAndLogIn, startPeers, startServer, textOf,
+} from "./kestrune_server.mjs";
 
 const [serverPath, outputDir] = process.argv.slice(2);
 if (!serverPath || !outputDir) {
@@ -40,21 +42,7 @@ try {
   const { page, dialogs } = browser;
   const problems = [];
   page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
-  await page.goto(server.base, { waitUntil: "load" });
-  await browser.submitBy(() => page.click("#IWWEBREG"));
-  const fields = {
-    IWUSERNAME: "writer", IWUSERPASS: "pw", IWUSERCONFIRM: "pw", IWDISPLAYNAME: "Writer",
-    IWEMAILADDRESS: "writer@example.test", IWSERVERADDRESS: "127.0.0.1",
-    IWSERVERPORT: env.POP3_PORT, IWSERVERUSERNAME: box, IWSERVERUSERPASS: `pw-${box}`,
-  };
-  for (const [id, value] of Object.entries(fields)) await page.fill(`#${id}`, value);
-  await page.check("#IWREADTERMS");
-  await browser.submitBy(() => page.click("#IWREGISTER"));
-  assert.match(await browser.nextDialog(1), /^Registration was successful/);
-  dialogs.length = 0;
-  await page.fill("#IWUSERNAME", "writer");
-  await page.fill("#IWPASSWORD", "pw");
-  await browser.submitBy(() => page.click("#IWSUBMIT"));
+  await registerAndLogIn(browser, server.base, { name: "writer", env, box, checkOnLogin: false });
 
   await browser.submitBy(() => page.click("#IWCREATEEMAIL"));
   assert.equal(await page.title(), "Kestrune - New message");

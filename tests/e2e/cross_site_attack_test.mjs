@@ -11,7 +11,9 @@ import { execFileSync } from "node:child_process";
 import { readdirSync, readFileSync } from "node:fs";
 import { createServer } from "node:http";
 import path from "node:path";
-import { openBrowser, startPeers, startServer, textOf } from "./kestrune_server.mjs";
+import {
+  openBrowser, registerAndLogIn, startPeers, startServer, textOf,
+} from "./kestrune_server.mjs";
 
 const [serverPath, outputDir] = process.argv.slice(2);
 if (!serverPath || !outputDir) {
@@ -54,22 +56,7 @@ try {
   const problems = [];
   page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
 
-  await page.goto(victimBase, { waitUntil: "load" });
-  await browser.submitBy(() => page.click("#IWWEBREG"));
-  const fields = {
-    IWUSERNAME: "victim", IWUSERPASS: "pw", IWUSERCONFIRM: "pw", IWDISPLAYNAME: "Victim",
-    IWEMAILADDRESS: "victim@example.test", IWSERVERADDRESS: "127.0.0.1",
-    IWSERVERPORT: env.POP3_PORT, IWSERVERUSERNAME: box, IWSERVERUSERPASS: `pw-${box}`,
-  };
-  for (const [id, value] of Object.entries(fields)) await page.fill(`#${id}`, value);
-  await page.check("#IWLOGONCHECKEMAIL");
-  await page.check("#IWREADTERMS");
-  await browser.submitBy(() => page.click("#IWREGISTER"));
-  assert.match(await browser.nextDialog(1), /^Registration was successful/);
-  dialogs.length = 0;
-  await page.fill("#IWUSERNAME", "victim");
-  await page.fill("#IWPASSWORD", "pw");
-  await browser.submitBy(() => page.click("#IWSUBMIT"));
+  await registerAndLogIn(browser, victimBase, { name: "victim", env, box });
   assert.equal(await textOf(page, "#IWINBOXLINK"), `Inbox (${total})`);
 
   // The names of the Inbox's check boxes, as the attacker knows them from an installation

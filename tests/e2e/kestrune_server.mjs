@@ -148,3 +148,30 @@ export function startPeers() {
     },
   };
 }
+
+// Registers `name` (password "pw") on the login page at `base` with the peers' POP3 mailbox
+// `box`, then logs in: the road every mail test starts on. checkOnLogin ticks the fetch at
+// log-in. The registration's alert is consumed; the page is left on the home page.
+export async function registerAndLogIn(browser, base, { name, env, box, checkOnLogin = true }) {
+  const { page, dialogs } = browser;
+  await page.goto(base, { waitUntil: "load" });
+  await browser.submitBy(() => page.click("#IWWEBREG"));
+  const fields = {
+    IWUSERNAME: name, IWUSERPASS: "pw", IWUSERCONFIRM: "pw",
+    IWDISPLAYNAME: name[0].toUpperCase() + name.slice(1), IWEMAILADDRESS: `${name}@example.test`,
+    IWSERVERADDRESS: "127.0.0.1", IWSERVERPORT: env.POP3_PORT, IWSERVERUSERNAME: box,
+    IWSERVERUSERPASS: `pw-${box}`,
+  };
+  for (const [id, value] of Object.entries(fields)) await page.fill(`#${id}`, value);
+  if (checkOnLogin) await page.check("#IWLOGONCHECKEMAIL");
+  await page.check("#IWREADTERMS");
+  await browser.submitBy(() => page.click("#IWREGISTER"));
+  const registered = await browser.nextDialog(1);
+  if (!/^Registration was successful/.test(registered)) {
+    throw new Error(`registration of ${name} failed: ${registered}`);
+  }
+  dialogs.length = 0;
+  await page.fill("#IWUSERNAME", name);
+  await page.fill("#IWPASSWORD", "pw");
+  await browser.submitBy(() => page.click("#IWSUBMIT"));
+}

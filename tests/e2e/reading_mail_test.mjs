@@ -10,7 +10,9 @@ import { existsSync, readdirSync, readFileSync } from "node:fs";
 import { createServer } from "node:http";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
-import { openBrowser, startPeers, startServer, textOf } from "./kestrune_server.mjs";
+import {
+  openBrowser, registerAndLogIn, startPeers, startServer, textOf,
+} from "./kestrune_server.mjs";
 
 const [serverPath, outputDir] = process.argv.slice(2);
 if (!serverPath || !outputDir) {
@@ -78,22 +80,7 @@ try {
     assert.deepEqual(outsideRequests, [], `${where}: outside requests ${outsideRequests}`);
   };
 
-  await page.goto(server.base, { waitUntil: "load" });
-  await browser.submitBy(() => page.click("#IWWEBREG"));
-  const fields = {
-    IWUSERNAME: "reader", IWUSERPASS: "pw", IWUSERCONFIRM: "pw", IWDISPLAYNAME: "Reader",
-    IWEMAILADDRESS: "reader@example.test", IWSERVERADDRESS: "127.0.0.1",
-    IWSERVERPORT: env.POP3_PORT, IWSERVERUSERNAME: box, IWSERVERUSERPASS: `pw-${box}`,
-  };
-  for (const [id, value] of Object.entries(fields)) await page.fill(`#${id}`, value);
-  await page.check("#IWLOGONCHECKEMAIL");
-  await page.check("#IWREADTERMS");
-  await browser.submitBy(() => page.click("#IWREGISTER"));
-  assert.match(await browser.nextDialog(1), /^Registration was successful/);
-  dialogs.length = 0;
-  await page.fill("#IWUSERNAME", "reader");
-  await page.fill("#IWPASSWORD", "pw");
-  await browser.submitBy(() => page.click("#IWSUBMIT"));
+  await registerAndLogIn(browser, server.base, { name: "reader", env, box });
   assert.equal(await textOf(page, "#IWINBOXLINK"), `Inbox (${total})`);
 
   // The Inbox: one row per message, oldest first, every text shown as text.
