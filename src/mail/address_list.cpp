@@ -21,7 +21,7 @@ bool IsBlankOrBreak(char c) { return c == ' ' || c == '\t' || c == '\r' || c == 
 // kept aside, the last of them naming an address written without one ("a@b (Name)").
 struct AddressTokens {
   std::string phrase;   // the display name as written, comments removed
-  std::string address;  // inside the angle brackets, or the whole addr-spec
+  std::string address;  // inside the angle brackets, or the whole bare address
   std::string comment;  // the last comment's text
   bool has_angle = false;
 };
@@ -139,7 +139,7 @@ std::string Collapse(std::string_view text) {
   return out;
 }
 
-// An addr-spec without the blanks folding or comments left in it ("pete @ silly.test").
+// A bare address without the blanks folding or comments left in it ("pete @ silly.test").
 std::string CompactAddress(std::string_view text) {
   std::string collapsed = Collapse(text);
   std::string out;
