@@ -278,19 +278,25 @@ TEST_F(RegistrationTest, ADirectoryLeftByADeletedAccountIsNotReused) {
   EXPECT_EQ(user.UserDir, config_.UserDirectories + "bob-2/");
 }
 
+// A socket of `type` listening on a free loopback port, which is stored in `port`.
+int ListenOnLoopback(int type, int& port) {
+  const int fd = socket(AF_INET, type, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  port = ntohs(address.sin_port);
+  listen(fd, 4);
+  return fd;
+}
+
 // A server that accepts a connection and closes it at once, without a greeting.
 class ClosingServer {
  public:
   ClosingServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    listen(fd_, 4);
+    fd_ = ListenOnLoopback(SOCK_STREAM, port_);
     thread_ = std::thread([this] {
       const int client = accept(fd_, nullptr, nullptr);
       if (client >= 0) close(client);
@@ -448,17 +454,7 @@ TEST_F(RegistrationTest, AddressesOutsideTheAllowedDomainsAreRefused) {
 // queue) and then hears nothing, like an open port of a service that is not POP3.
 class SilentListener {
  public:
-  SilentListener() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    listen(fd_, 4);
-  }
+  SilentListener() { fd_ = ListenOnLoopback(SOCK_STREAM | SOCK_NONBLOCK, port_); }
   ~SilentListener() { close(fd_); }
   int port() const { return port_; }
   // Whether a connection arrived (and is waiting in the queue).

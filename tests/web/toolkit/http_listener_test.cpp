@@ -53,6 +53,18 @@ std::string ReadAll(int fd) {
   return out;
 }
 
+// "GET /" as Chromium sends it over an established TLS connection; the whole answer.
+std::string HttpsGetRoot(SSL* tls) {
+  const std::string request =
+      "GET / HTTP/1.1\r\nHost: localhost\r\nUser-Agent: " + std::string(kChrome) + "\r\n\r\n";
+  SSL_write(tls, request.data(), static_cast<int>(request.size()));
+  std::string answer;
+  char buffer[4096];
+  int got;
+  while ((got = SSL_read(tls, buffer, sizeof buffer)) > 0) answer.append(buffer, got);
+  return answer;
+}
+
 void SendAll(int fd, std::string_view data) {
   while (!data.empty()) {
     const ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
@@ -249,13 +261,7 @@ TEST_F(ListenerTest, FirstHttpsStartGeneratesProtectedKeyAndServesTls) {
   const int fd = Connect(server.HttpsPort());
   SSL_set_fd(tls, fd);
   ASSERT_EQ(SSL_connect(tls), 1);
-  const std::string request =
-      "GET / HTTP/1.1\r\nHost: localhost\r\nUser-Agent: " + std::string(kChrome) + "\r\n\r\n";
-  SSL_write(tls, request.data(), static_cast<int>(request.size()));
-  std::string answer;
-  char buffer[4096];
-  int got;
-  while ((got = SSL_read(tls, buffer, sizeof buffer)) > 0) answer.append(buffer, got);
+  const std::string answer = HttpsGetRoot(tls);
   SSL_free(tls);
   SSL_CTX_free(context);
   close(fd);
@@ -295,13 +301,7 @@ TEST_F(ListenerTest, Tls12OffersOnlyAeadSuitesAndHttpsAnswersCarryHsts) {
     const bool connected = SSL_connect(tls) == 1;
     EXPECT_EQ(connected, test.served) << test.ciphers;
     if (connected) {
-      const std::string request =
-          "GET / HTTP/1.1\r\nHost: localhost\r\nUser-Agent: " + std::string(kChrome) + "\r\n\r\n";
-      SSL_write(tls, request.data(), static_cast<int>(request.size()));
-      std::string answer;
-      char buffer[4096];
-      int got;
-      while ((got = SSL_read(tls, buffer, sizeof buffer)) > 0) answer.append(buffer, got);
+      const std::string answer = HttpsGetRoot(tls);
       EXPECT_NE(answer.find("Strict-Transport-Security: max-age=31536000\r\n"), std::string::npos)
           << answer;
     }
