@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <system_error>
+#include <unordered_set>
 
 #include "platform/random.h"
 
@@ -45,9 +47,18 @@ bool IsTemporaryOf(std::string_view name, std::string_view file_name) {
 
 // Temporaries of file left by a writer that was killed between creating and renaming
 // one. A temporary younger than kStaleAfter may still be another writer's at work (one
-// that saves without the file's lock), so it is left for a later save.
+// that saves without the file's lock), so it is left alone.
 void RemoveStaleTemporaries(const std::filesystem::path& file) {
   constexpr auto kStaleAfter = std::chrono::minutes(1);
+  // A killed writer's temporaries are left behind once, by a process that is gone, so
+  // the first save of a file in this process clears them; later saves skip the listing,
+  // which in a mail store of many thousand messages would cost more than the save.
+  static std::mutex swept_mutex;
+  static std::unordered_set<std::string> swept;
+  {
+    const std::lock_guard lock(swept_mutex);
+    if (!swept.insert(file.lexically_normal().string()).second) return;
+  }
   const std::string file_name = file.filename().string();
   std::filesystem::path directory = file.parent_path();
   if (directory.empty()) directory = ".";
