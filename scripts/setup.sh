@@ -15,6 +15,8 @@ packages=(
   dovecot-core dovecot-pop3d
   chromium fonts-dejavu-core nodejs
   wrk nginx-light
+  libxapian-dev xapian-tools
+  qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth poppler-utils
 )
 # Debian's nodejs comes without npm; builds of nodejs that carry their own npm must not
 # get Debian's as well.

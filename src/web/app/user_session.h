@@ -109,6 +109,18 @@ class TUserSession : public TIWSessionData {
   int ViewedMessage = 0;      // index record of the message on the view page
   ComposeState Compose;       // the message being written (its folder goes with the session)
   std::string EditedUser;     // the user name an administrator's settings page edits
+  // How the user settings page ("IWUserSettings") opens, set by whoever sends the session
+  // there: the user's own account (Apply), an existing account the administrator edits
+  // (Save, EditedUser names it) or a new account (Add).
+  enum class SettingsMode { Apply, Save, Add };
+  SettingsMode UserSettingsMode = SettingsMode::Apply;
+  // Set by a settings page before it opens the signature page ("IWSignature"): the page to
+  // go back to ("IWUserSettings" or "IWGenUserSet") and the mail store whose
+  // "signature.htm" is edited. The signature page sets SignatureStored when it stored a
+  // signature; the settings page then ticks its IWAddSig and clears the flag.
+  std::string SignatureReturnPage;
+  std::string SignatureDir;
+  bool SignatureStored = false;
 
   // Opens the user's message index (once) on UserDir; reloads it when another holder
   // saved it since. False when it cannot be opened.
