@@ -6,11 +6,13 @@
 
 #include <cerrno>
 #include <cmath>
+#include <ctime>
 #include <optional>
 #include <set>
 
 #include "platform/operator_messages.h"
 #include "platform/text_encoding.h"
+#include "store/mail_store_paths.h"
 #include "store/record_io.h"
 #include "store/user_names.h"
 
@@ -394,6 +396,72 @@ NewAccountResult TUserList::AddUserWithNewStore(TUserRecord& user) {
   records_ = std::move(records);
   pending_.clear();
   return NewAccountResult::kAdded;
+}
+
+namespace {
+
+// Thrown inside a save when the edit declined: the file stays as it was.
+struct EditDeclined {};
+
+}  // namespace
+
+bool TUserList::EditUnderLock(const std::function<bool(std::vector<TUserRecord>& users)>& edit) {
+  constexpr const char* kNotOpen = "Error Saving Users Database Code:304";
+  if (!CheckOpen(kNotOpen)) throw NotOpenError(kNotOpen);
+  RecordFile::Header header = header_;
+  RecordArray records = records_;
+  try {
+    file_->Modify([&](const CurrentFile& current) {
+      MergeCurrent(current, header, records);
+      std::vector<TUserRecord> users;
+      const int count = RecordCount(records);
+      users.reserve(static_cast<std::size_t>(count));
+      for (int index = 1; index <= count; ++index) {
+        users.push_back(TUserRecord::FromBytes(RecordAt(records, index)));
+      }
+      if (!edit(users)) throw EditDeclined{};
+      records.clear();
+      records.reserve(users.size() * TUserRecord::kSize);
+      for (const TUserRecord& user : users) {
+        const auto bytes = user.ToBytes();
+        records.insert(records.end(), bytes.begin(), bytes.end());
+      }
+      return record_file_.BuildImage(header, records);
+    });
+  } catch (const EditDeclined&) {
+    return false;
+  }
+  header_ = std::move(header);
+  records_ = std::move(records);
+  pending_.clear();
+  return true;
+}
+
+std::optional<std::filesystem::path> MoveMailStoreAside(std::string_view user_dir,
+                                                        std::string_view users_directory) {
+  if (user_dir.empty() || !IsUserDirInside(user_dir, users_directory)) return std::nullopt;
+  const std::filesystem::path store =
+      std::filesystem::path(user_dir).lexically_normal().parent_path();
+  std::error_code error;
+  if (!std::filesystem::is_directory(std::filesystem::symlink_status(store, error))) {
+    return std::nullopt;
+  }
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &local);
+  const std::string base = store.filename().string() + ".deleted-" + stamp;
+  constexpr int kMaxTries = 100;
+  for (int n = 1; n <= kMaxTries; ++n) {
+    const std::filesystem::path target =
+        store.parent_path() / (base + (n == 1 ? "" : "-" + std::to_string(n)));
+    if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) continue;
+    std::filesystem::rename(store, target, error);
+    if (!error) return target;
+    return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 bool TUserList::Close() {

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -78,6 +80,13 @@ struct TUserRecord {
 // not empty, not "." or "..", and without "/", "\", ":" or control characters.
 bool IsValidUserDirectoryName(std::string_view name);
 
+// Moves a deleted account's mail store aside to "<dir name>.deleted-YYYYMMDDTHHMMSS"
+// (local time; "-2", "-3"... when taken) beside it, so that nothing is destroyed and no
+// new account is ever given the old mail. Only a store inside users_directory is moved.
+// The new path, or nullopt when nothing was moved.
+std::optional<std::filesystem::path> MoveMailStoreAside(std::string_view user_dir,
+                                                        std::string_view users_directory);
+
 // What AddUserWithNewStore did.
 enum class NewAccountResult {
   kAdded,      // saved, with user.UserDir its new mail store
@@ -128,6 +137,12 @@ class TUserList {
   // Not open: code 307 and kNoStore. A failed write throws as Save does, after the new
   // directory was removed again.
   NewAccountResult AddUserWithNewStore(TUserRecord& user);
+  // Runs edit on the file's current records (this copy's unsaved changes applied first)
+  // under Users.Dat's lock, also against other processes; when edit returns true the
+  // records it leaves are written at once and become this copy. False (nothing written)
+  // when edit declined. Throws as Save does; on a list that is not open, code 304 and
+  // NotOpenError.
+  bool EditUnderLock(const std::function<bool(std::vector<TUserRecord>& users)>& edit);
   // Close and Open again: false (the list then closed) when it was not open or the
   // file can no longer be read.
   bool Close();

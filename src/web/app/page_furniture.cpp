@@ -120,12 +120,17 @@ void PageFurniture::Navigate(std::string_view object_name) {
 }
 
 void PageFurniture::NavigateToSettings() {
-  const TUserSession* state = SessionOf(page_.WebApplication());
+  TUserSession* state = SessionOf(page_.WebApplication());
   if (state == nullptr) return;
   static constexpr const char* kSettingsPages[] = {"IWAdminSettings", "IWUserSettings",
                                                    "IWGenUserSet"};
   const int level = state->User.PermissionLevel;
-  if (level >= 0 && level <= 2) Navigate(kSettingsPages[level]);
+  if (level < 0 || level > 2) return;
+  // The settings pages of levels 1 and 2 show the user's own account, filled afresh.
+  state->UserSettingsMode = TUserSession::SettingsMode::Apply;
+  state->EditedUser.clear();
+  state->SettingsFill = level != 0;
+  Navigate(kSettingsPages[level]);
 }
 
 void PageFurniture::FillContacts(TUserSession& state) {

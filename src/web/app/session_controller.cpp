@@ -97,6 +97,29 @@ TIWAppForm* TSessionController::OnNewSession(TIWApplication& session) {
   return nullptr;
 }
 
+bool TSessionController::OnSessionRequest(TIWApplication& session) {
+  TUserSession* state = SessionOf(session);
+  if (state == nullptr || !state->LoggedIn) return true;
+  const std::string& users_directory = app_.Config().UserDirectories;
+  const FileStamp now = StampOf(std::filesystem::path(users_directory) / TUserList::kFileName);
+  if (now.exists && now == state->AccountChecked) return true;
+  TUserRecord current;
+  // The same mail store tells the same account: a deleted account's store is moved aside
+  // and a new account of that name gets another.
+  if (FindCurrentUser(*state, state->User.UserName, current) &&
+      std::filesystem::path(current.UserDir).lexically_normal() ==
+          std::filesystem::path(state->User.UserDir).lexically_normal()) {
+    state->User.PermissionLevel = current.PermissionLevel;
+    state->AccountChecked = now;
+    return true;
+  }
+  if (!now.exists) return true;  // no file to judge by (being replaced): ask again next time
+  AddDebugLine("User " + state->User.UserName + " no longer exists: session ended");
+  state->LoggedIn = false;
+  session.EndSessionAndRedirect("/files/logout.htm");
+  return false;
+}
+
 void TSessionController::OnCloseSession(TIWApplication& session) {
   --active_sessions_;
   TUserSession* state = SessionOf(session);

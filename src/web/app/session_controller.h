@@ -22,6 +22,10 @@ class TSessionController : public ControllerEvents {
 
   TIWAppForm* OnNewSession(TIWApplication& session) override;
   void OnCloseSession(TIWApplication& session) override;
+  // A logged-in session whose account was deleted (or replaced by a new account of the
+  // same name) meanwhile, by any holder of Users.Dat, ends here; the account's current
+  // permission level is taken over.
+  bool OnSessionRequest(TIWApplication& session) override;
   // UserAuth: the HTTP Basic credentials of a request that would start a session.
   bool Authorize(std::string_view user_name, std::string_view password,
                  std::string_view client_address) override;

@@ -22,7 +22,7 @@ const TIWPageClass* SessionPages::Named(std::string_view object_name) const {
   return nullptr;
 }
 
-TWebApp::TWebApp(const TProgramConfig& config, std::shared_ptr<const LanguagePack> language,
+TWebApp::TWebApp(TProgramConfig& config, std::shared_ptr<const LanguagePack> language,
                  SessionPages pages, TFailedLogins::Clock clock)
     : config_(config),
       language_(language ? std::move(language)
@@ -30,6 +30,14 @@ TWebApp::TWebApp(const TProgramConfig& config, std::shared_ptr<const LanguagePac
       pages_(std::move(pages)),
       failed_logins_(config.LoginAttempts, clock),
       clock_(std::move(clock)) {}
+
+void TWebApp::SetAllowWebReg(bool allow) {
+  std::atomic_ref<bool>(config_.AllowWebReg).store(allow);
+}
+
+void TWebApp::SetShowSuggestions(bool show) {
+  std::atomic_ref<bool>(config_.ShowSuggestions).store(show);
+}
 
 bool TWebApp::AllowConnectionTest(std::string_view client_address) {
   const auto now = clock_();

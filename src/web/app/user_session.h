@@ -47,10 +47,13 @@ struct SessionPages {
 // Shared by every session; made once at start, before the listener runs.
 class TWebApp {
  public:
-  TWebApp(const TProgramConfig& config, std::shared_ptr<const LanguagePack> language,
+  TWebApp(TProgramConfig& config, std::shared_ptr<const LanguagePack> language,
           SessionPages pages, TFailedLogins::Clock clock = std::chrono::steady_clock::now);
 
   const TProgramConfig& Config() const { return config_; }
+  // The administrator's page switches these two settings in memory, for every session.
+  void SetAllowWebReg(bool allow);
+  void SetShowSuggestions(bool show);
   const LanguagePack& Language() const { return *language_; }
   // A text of the language pack by section and key.
   const std::string& Text(std::string_view section, std::string_view key) const {
@@ -70,7 +73,7 @@ class TWebApp {
   bool AllowConnectionTest(std::string_view client_address);
 
  private:
-  const TProgramConfig& config_;
+  TProgramConfig& config_;
   std::shared_ptr<const LanguagePack> language_;
   SessionPages pages_;
   TFailedLogins failed_logins_;
@@ -121,6 +124,11 @@ class TUserSession : public TIWSessionData {
   std::string SignatureReturnPage;
   std::string SignatureDir;
   bool SignatureStored = false;
+  // Set by whoever opens a settings page ("IWUserSettings", "IWGenUserSet"): the page
+  // fills its boxes afresh from the account at its next render, then clears it.
+  bool SettingsFill = false;
+  // Users.Dat as it was when the session last checked that its account still exists.
+  FileStamp AccountChecked;
 
   // Opens the user's message index (once) on UserDir; reloads it when another holder
   // saved it since. False when it cannot be opened.

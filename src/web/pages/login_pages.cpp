@@ -17,6 +17,7 @@
 #include "web/app/session_controller.h"
 #include "web/app/session_mail.h"
 #include "web/app/user_session.h"
+#include "web/pages/account_form.h"
 #include "web/pages/page_texts.h"
 #include "web/toolkit/application.h"
 
@@ -25,42 +26,9 @@ namespace {
 
 constexpr const char* kLoginFieldStyle =
     "width:80%;height:21;z-index:100;font: 13px;text-align:left";
-constexpr const char* kFormFieldStyle =
-    "width:100%;height:21;z-index:100;font: 13px;text-align:left";
-constexpr std::size_t kMaxFieldLength = 255;
 // A connection test before log-in waits this long for the server's greeting and its
 // answers: a POP3 server answers at once, and a worker is not held for a minute.
 constexpr int kAnonymousTestTimeoutMs = 5000;
-
-void SetStyle(TIWControl& control, const char* style) {
-  control.OnHTMLTag = [style](TIWBaseControl&, TIWHTMLTag& tag) {
-    tag.SetAttribute("style", style);
-  };
-}
-
-// A whole number in 1..65535, or none.
-std::optional<int> PortNumber(std::string_view text) {
-  int port = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
-  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return {};
-  if (port < 1 || port > 65535) return {};
-  return port;
-}
-
-// A field a stored record and the mail servers can take: one line, at most 255 bytes.
-bool UsableField(std::string_view text) {
-  return text.size() <= kMaxFieldLength && std::none_of(text.begin(), text.end(), [](char c) {
-           return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-         });
-}
-
-// local@domain with no blanks: enough to catch a name typed into the address field.
-bool PlausibleEmailAddress(std::string_view text) {
-  const auto at = text.find('@');
-  return at != std::string_view::npos && at > 0 && at + 1 < text.size() &&
-         text.find('@', at + 1) == std::string_view::npos &&
-         text.find(' ') == std::string_view::npos;
-}
 
 // "a, b or c".
 std::string JoinedNames(const std::vector<std::string>& names) {
@@ -97,8 +65,8 @@ TIWLogin::TIWLogin(TIWApplication& session, std::string name, std::string class_
       IWWebReg(AddControl<TIWLink>("IWWebReg")) {
   TemplateProcessor.Templates.Default = "login.htm";
   IWPassword.PasswordPrompt = true;
-  SetStyle(IWUserName, kLoginFieldStyle);
-  SetStyle(IWPassword, kLoginFieldStyle);
+  SetFieldStyle(IWUserName, kLoginFieldStyle);
+  SetFieldStyle(IWPassword, kLoginFieldStyle);
   OnRender = [this](TIWAppForm&) { Render(); };
   IWSubmit.OnClick = [this](TIWBaseControl&) { Login(); };
   IWPassword.OnSubmit = [this](TIWBaseControl&) { Login(); };
@@ -201,7 +169,7 @@ TIWNewUser::TIWNewUser(TIWApplication& session, std::string name, std::string cl
   IWServerPort.MaxLength = 5;
   for (TIWEdit* field : {&IWUserName, &IWUserPass, &IWUserConfirm, &IWDisplayName, &IWEmailAddress,
                          &IWServerAddress, &IWServerUserName, &IWServerUserPass}) {
-    SetStyle(*field, kFormFieldStyle);
+    SetFieldStyle(*field, kFormFieldStyle);
   }
   OnRender = [this](TIWAppForm&) { Render(); };
   IWCancel.OnClick = [this](TIWBaseControl&) {
@@ -338,43 +306,22 @@ void TIWNewUser::RegisterClick() {
 
 void TIWNewUser::SameUserPassClick() {
   if (!RegistrationAllowed()) return;
-  if (!IWSameUserPass.Checked) {
-    if (EqualsIgnoringAsciiCase(IWServerUserName.Text, IWUserName.Text)) {
-      IWServerUserName.Text.clear();
-    }
-    if (EqualsIgnoringAsciiCase(IWServerUserPass.Text, IWUserPass.Text)) {
-      IWServerUserPass.Text.clear();
-    }
-    return;
-  }
-  if (IWUserName.Text.empty()) {
-    Refuse("EnterUserNameError", IWUserName);
-  } else if (IWUserPass.Text.empty()) {
-    Refuse("EnterPasswordError", IWUserPass);
-  } else if (IWUserConfirm.Text.empty()) {
-    Refuse("ConfirmPasswordError", IWUserConfirm);
-  } else if (!EqualsIgnoringAsciiCase(IWUserPass.Text, IWUserConfirm.Text)) {
-    Refuse("PasswordMatchError", IWUserConfirm);
-  } else {
-    IWServerUserName.Text = IWUserName.Text;
-    IWServerUserPass.Text = IWUserPass.Text;
-    return;
-  }
-  IWSameUserPass.Checked = false;
+  SameUserPassChanged(Boxes(), [this](const char* key, const TIWBaseControl& focus) {
+    Refuse(key, focus);
+  });
+}
+
+AccountBoxes TIWNewUser::Boxes() {
+  return {IWUserName,      IWUserPass,    IWUserConfirm,    IWSameUserPass,
+          IWServerAddress, IWServerPort,  IWServerUserName, IWServerUserPass};
 }
 
 void TIWNewUser::TestConnectionClick() {
   if (!RegistrationAllowed()) return;
-  if (IWServerAddress.Text.empty()) return Refuse("EnterServerAddress", IWServerAddress);
-  if (IWServerPort.Text.empty()) return Refuse("EnterServerPort", IWServerPort);
-  if (IWServerUserName.Text.empty()) return Refuse("EnterServerUserName", IWServerUserName);
-  if (IWServerUserPass.Text.empty()) return Refuse("EnterServerUserPass", IWServerUserPass);
-  const auto port = PortNumber(IWServerPort.Text);
-  if (!port) return Refuse("ServerPortError", IWServerPort);
-  // Line breaks would let a field inject POP3 commands.
-  for (TIWEdit* field : {&IWServerAddress, &IWServerUserName, &IWServerUserPass}) {
-    if (!UsableField(field->Text)) return Refuse("ServerErrorUnexpected", *field);
-  }
+  const auto port = CheckConnectionBoxes(
+      Boxes(), IWServerUserPass.Text,
+      [this](const char* key, const TIWBaseControl& focus) { Refuse(key, focus); });
+  if (!port) return;
   TUserSession& state = State();
   // Before log-in only the administrator's POP3 hosts: anything else would let visitors
   // probe hosts and ports from this server.
@@ -384,17 +331,12 @@ void TIWNewUser::TestConnectionClick() {
         "The connection can be tested only to the mail servers this site names.");
     return;
   }
-  if (!state.App().AllowConnectionTest(WebApplication().ClientAddress())) {
-    WebApplication().ShowUserMessage("Please wait a few seconds before testing again.");
-    return;
-  }
   PopTestOptions options;
   if (anonymous) {
     options.timeout_ms = kAnonymousTestTimeoutMs;
     options.failure_text = state.App().Text(kHtmlDialogStrings, "ServerErrorUnexpected");
   }
-  if (TestPopConnection(WebApplication(), state, IWServerAddress.Text, *port, IWServerUserPass.Text,
-                        IWServerUserName.Text, options)) {
+  if (RunConnectionTest(WebApplication(), state, Boxes(), *port, IWServerUserPass.Text, options)) {
     WebApplication().ShowUserMessage(state.App().Text(kHtmlDialogStrings, "ServerTestCorrect"));
   }
 }

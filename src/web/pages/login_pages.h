@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "web/pages/account_form.h"
 #include "web/toolkit/app_form.h"
 #include "web/toolkit/controls_text.h"
 #include "web/toolkit/page_class.h"
@@ -82,6 +83,7 @@ class TIWNewUser : public TIWAppForm {
   void RegisterClick();
   void SameUserPassClick();
   void TestConnectionClick();
+  AccountBoxes Boxes();
   // Whether registration is open; a refused handler shows nothing (the page is only
   // reachable through a link that is not shown then).
   bool RegistrationAllowed() const;

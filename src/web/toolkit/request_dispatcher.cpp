@@ -399,6 +399,15 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
 
   CurrentApplicationScope scope(&session);
   HttpResponse response;
+  if (controller_.Events != nullptr && !controller_.Events->OnSessionRequest(session)) {
+    if (!session.SessionEnding()) session.EndSession("");
+    EndSessionAnswer(session, response);
+    if (controller_.SessionTrackingMethod == TrackingMethod::tmCookie) {
+      SetSessionCookies(session, request, response, true);
+    }
+    DestroySession(table_.Remove(&session));
+    return response;
+  }
   const bool track_matches = track == session.TrackID();
   try {
     session.BeginRequest(std::move(posted), session.ActivePage());

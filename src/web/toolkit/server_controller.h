@@ -48,6 +48,10 @@ class ControllerEvents {
   // session.CreatePage) and return it; nullptr lets the toolkit create the main page.
   virtual TIWAppForm* OnNewSession(TIWApplication& session) { return nullptr; }
   virtual void OnCloseSession(TIWApplication& session) {}
+  // Called before a request of an existing session is served, on its request thread.
+  // False ends the session instead of serving the request (the handler has set how it
+  // ends: EndSession or EndSessionAndRedirect).
+  virtual bool OnSessionRequest(TIWApplication& session) { return true; }
   // The authorization hook: consulted only while AuthBeforeNewSession is on. The client
   // address lets the program throttle guessing by address as its login page does.
   virtual bool Authorize(std::string_view user_name, std::string_view password,
