@@ -47,8 +47,8 @@ struct SessionPages {
 // Shared by every session; made once at start, before the listener runs.
 class TWebApp {
  public:
-  TWebApp(TProgramConfig& config, std::shared_ptr<const LanguagePack> language,
-          SessionPages pages, TFailedLogins::Clock clock = std::chrono::steady_clock::now);
+  TWebApp(TProgramConfig& config, std::shared_ptr<const LanguagePack> language, SessionPages pages,
+          TFailedLogins::Clock clock = std::chrono::steady_clock::now);
 
   const TProgramConfig& Config() const { return config_; }
   // The administrator's page switches these two settings in memory, for every session.

@@ -171,8 +171,8 @@ void TIWAdminSettings::DelUserClick() {
     const auto* box = dynamic_cast<const TIWCheckBox*>(IWUsers.Cell(row, kCheckColumn).Control());
     if (box == nullptr || !box->Checked) continue;
     const ShownAccount& shown = shown_[static_cast<std::size_t>(row - 1)];
-    switch (DeleteAccount(*state->UserList, shown.name, shown.user_dir,
-                          app.Config().UserDirectories)) {
+    switch (
+        DeleteAccount(*state->UserList, shown.name, shown.user_dir, app.Config().UserDirectories)) {
       case AccountChange::kDone:
         AddDebugLine("Web Admin: " + state->User.UserName + " deleted user " + shown.name);
         break;

@@ -56,7 +56,8 @@ TIWGenUserSet::TIWGenUserSet(TIWApplication& session, std::string name, std::str
 }
 
 void TIWGenUserSet::Refuse(const char* key, const TIWBaseControl& focus) {
-  WebApplication().ShowUserMessage(SessionOf(WebApplication())->App().Text(kHtmlDialogStrings, key));
+  WebApplication().ShowUserMessage(
+      SessionOf(WebApplication())->App().Text(kHtmlDialogStrings, key));
   SetActiveControl(focus);
 }
 
@@ -121,8 +122,8 @@ void TIWGenUserSet::SaveClick() {
                          original_.AutoAddContacts);
   AccountEdit::IfChanged(edit.AddSignature, IWAddSig.Checked, original_.AddSignature);
   TUserRecord updated;
-  const AccountChange done = UpdateAccount(*state->UserList, state->User.UserName,
-                                           state->User.UserDir, edit, &updated);
+  const AccountChange done =
+      UpdateAccount(*state->UserList, state->User.UserName, state->User.UserDir, edit, &updated);
   state->UserList->Reload();
   if (done != AccountChange::kDone) return Refuse("UserUpdateError", IWSave);
   state->User = updated;

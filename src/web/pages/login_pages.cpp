@@ -306,14 +306,13 @@ void TIWNewUser::RegisterClick() {
 
 void TIWNewUser::SameUserPassClick() {
   if (!RegistrationAllowed()) return;
-  SameUserPassChanged(Boxes(), [this](const char* key, const TIWBaseControl& focus) {
-    Refuse(key, focus);
-  });
+  SameUserPassChanged(Boxes(),
+                      [this](const char* key, const TIWBaseControl& focus) { Refuse(key, focus); });
 }
 
 AccountBoxes TIWNewUser::Boxes() {
-  return {IWUserName,      IWUserPass,    IWUserConfirm,    IWSameUserPass,
-          IWServerAddress, IWServerPort,  IWServerUserName, IWServerUserPass};
+  return {IWUserName,      IWUserPass,   IWUserConfirm,    IWSameUserPass,
+          IWServerAddress, IWServerPort, IWServerUserName, IWServerUserPass};
 }
 
 void TIWNewUser::TestConnectionClick() {

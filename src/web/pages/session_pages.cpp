@@ -19,10 +19,10 @@ SessionPages KestruneSessionPages() {
   SessionPages pages{TIWLogin::PageClass(), TIWBadLogin::PageClass(), TIWBusy::PageClass(),
                      TIWMain::PageClass()};
   for (TIWPageClass& folder : FolderPageClasses()) pages.Others.push_back(std::move(folder));
-  for (TIWPageClass page : {ViewMailPageClass(), NewEmailPageClass(), AttachmentsPageClass(),
-                            EditContactsPageClass(), SelContactsPageClass(),
-                            UserSettingsPageClass(), GenUserSetPageClass(),
-                            AdminSettingsPageClass()}) {
+  for (TIWPageClass page :
+       {ViewMailPageClass(), NewEmailPageClass(), AttachmentsPageClass(), EditContactsPageClass(),
+        SelContactsPageClass(), UserSettingsPageClass(), GenUserSetPageClass(),
+        AdminSettingsPageClass()}) {
     if (page.Factory) pages.Others.push_back(std::move(page));  // pages still to come have none
   }
   return pages;

@@ -2,6 +2,7 @@
 #include "web/pages/user_settings_page.h"
 
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 #include "log/debug_log.h"
@@ -9,6 +10,7 @@
 #include "settings/program_config.h"
 #include "store/user_names.h"
 #include "web/app/session_controller.h"
+#include "web/app/session_mail.h"
 #include "web/pages/account_update.h"
 #include "web/pages/page_texts.h"
 #include "web/toolkit/application.h"
@@ -17,6 +19,9 @@ namespace kestrune {
 namespace {
 
 const char* const kModeKeys[] = {"IWOkayMeth.Apply", "IWOkayMeth.Save", "IWOkayMeth.Add"};
+
+// The port box of a stored port; empty for an account without a POP3 mailbox.
+std::string PortText(int port) { return port == 0 ? std::string() : std::to_string(port); }
 
 void ShowReadOnly(TIWEdit& box, bool read_only) {
   box.ReadOnly = read_only;
@@ -99,8 +104,8 @@ TIWUserSettings::TIWUserSettings(TIWApplication& session, std::string name, std:
   IWCreateSig.OnClick = [this](TIWBaseControl&) { CreateSigClick(); };
   IWSameUserPass.OnClick = [this](TIWBaseControl&) {
     if (WebApplication().SessionEnding()) return;
-    SameUserPassChanged(Boxes(),
-                        [this](const char* key, const TIWBaseControl& focus) { Refuse(key, focus); });
+    SameUserPassChanged(
+        Boxes(), [this](const char* key, const TIWBaseControl& focus) { Refuse(key, focus); });
   };
 }
 
@@ -147,7 +152,7 @@ bool TIWUserSettings::Fill(TUserSession& state) {
   IWDisplayName.Text = account.EmailDisplayName;
   IWEmailAddress.Text = account.EmailAddress;
   IWServerAddress.Text = account.PopServer;
-  IWServerPort.Text = mode_ == Mode::Add ? "110" : std::to_string(account.PopPort);
+  IWServerPort.Text = mode_ == Mode::Add ? "110" : PortText(account.PopPort);
   IWServerUserName.Text = account.PopUserName;
   IWLeaveMsgs.Checked = account.LeaveEmails;
   IWUserPermissions.SetItemIndex(account.PermissionLevel);
@@ -190,7 +195,8 @@ void TIWUserSettings::Render() {
                              app.Text(kUserSettingsStrings, "User.Caption")};
   const std::string mode_key = kModeKeys[static_cast<int>(mode_)];
   IWOkayMeth.Caption = app.Text(kUserSettingsStrings, mode_key + ".Caption");
-  IWOkayMeth.Hint = IWOkayMeth.StatusText = app.Text(kUserSettingsStrings, mode_key + ".StatusText");
+  IWOkayMeth.Hint = IWOkayMeth.StatusText =
+      app.Text(kUserSettingsStrings, mode_key + ".StatusText");
   IWBreak.Visible = IWAddUser.Visible = mode_ != Mode::Apply;
   IWDelUser.Visible = mode_ == Mode::Save;
   IWCreateSig.Visible = mode_ != Mode::Add;  // a new account has no mail store yet
@@ -271,11 +277,10 @@ void TIWUserSettings::ApplyOwn(TUserSession& state) {
     const char* key;
   };
   // The passwords are not required: empty boxes keep them.
-  for (const Required& item : {Required{IWDisplayName, "EnterDisplayName"},
-                               Required{IWEmailAddress, "EnterEmailAddress"},
-                               Required{IWServerAddress, "EnterServerAddress"},
-                               Required{IWServerPort, "EnterServerPort"},
-                               Required{IWServerUserName, "EnterServerUserName"}}) {
+  for (const Required& item :
+       {Required{IWDisplayName, "EnterDisplayName"}, Required{IWEmailAddress, "EnterEmailAddress"},
+        Required{IWServerAddress, "EnterServerAddress"}, Required{IWServerPort, "EnterServerPort"},
+        Required{IWServerUserName, "EnterServerUserName"}}) {
     if (item.box.Text.empty()) return Refuse(item.key, item.box);
   }
   const auto port = PortNumber(IWServerPort.Text);
@@ -303,15 +308,13 @@ void TIWUserSettings::AddAccount(TUserSession& state) {
     const TIWEdit& box;
     const char* key;
   };
-  for (const Required& item : {Required{IWUserName, "EnterUserNameError"},
-                               Required{IWUserPass, "EnterPasswordError"},
-                               Required{IWUserConfirm, "ConfirmPasswordError"},
-                               Required{IWDisplayName, "EnterDisplayName"},
-                               Required{IWEmailAddress, "EnterEmailAddress"},
-                               Required{IWServerAddress, "EnterServerAddress"},
-                               Required{IWServerPort, "EnterServerPort"},
-                               Required{IWServerUserName, "EnterServerUserName"},
-                               Required{IWServerUserPass, "EnterServerUserPass"}}) {
+  for (const Required& item :
+       {Required{IWUserName, "EnterUserNameError"}, Required{IWUserPass, "EnterPasswordError"},
+        Required{IWUserConfirm, "ConfirmPasswordError"},
+        Required{IWDisplayName, "EnterDisplayName"}, Required{IWEmailAddress, "EnterEmailAddress"},
+        Required{IWServerAddress, "EnterServerAddress"}, Required{IWServerPort, "EnterServerPort"},
+        Required{IWServerUserName, "EnterServerUserName"},
+        Required{IWServerUserPass, "EnterServerUserPass"}}) {
     if (item.box.Text.empty()) return Refuse(item.key, item.box);
   }
   const auto port = PortNumber(IWServerPort.Text);
@@ -364,7 +367,10 @@ void TIWUserSettings::AddAccount(TUserSession& state) {
 
 void TIWUserSettings::SaveAccount(TUserSession& state) {
   if (!AdministratorMayAct(state)) return;
-  const auto port = PortNumber(IWServerPort.Text);
+  // An account without a POP3 mailbox (port 0) may keep it so.
+  const bool port_kept = IWServerPort.Text == PortText(original_.PopPort);
+  const auto port =
+      port_kept ? std::optional<int>(original_.PopPort) : PortNumber(IWServerPort.Text);
   if (!port) return Refuse("ServerPortError", IWServerPort);
   const bool renamed = IWUserName.Editable && IWUserName.Text != original_.UserName;
   if (renamed) {
@@ -385,7 +391,8 @@ void TIWUserSettings::SaveAccount(TUserSession& state) {
   if (IWUserPermissions.Enabled) {
     const int level = IWUserPermissions.ItemIndex();
     if (level < 0 || level > 2) return Refuse("UserUpdateError", IWUserPermissions);
-    AccountEdit::IfChanged(edit.PermissionLevel, level, static_cast<int>(original_.PermissionLevel));
+    AccountEdit::IfChanged(edit.PermissionLevel, level,
+                           static_cast<int>(original_.PermissionLevel));
   }
   TUserRecord updated;
   const AccountChange done =
@@ -418,8 +425,8 @@ void TIWUserSettings::DelUserClick() {
     session.ShowUserMessage(app.Text(kHtmlDialogStrings, "DelAdminError"));
     return;
   }
-  const AccountChange done = DeleteAccount(*state->UserList, original_.UserName,
-                                           original_.UserDir, app.Config().UserDirectories);
+  const AccountChange done = DeleteAccount(*state->UserList, original_.UserName, original_.UserDir,
+                                           app.Config().UserDirectories);
   state->UserList->Reload();
   if (done != AccountChange::kDone) {
     session.ShowUserMessage(app.Text(kHtmlDialogStrings, "DeleteUserError"));
@@ -438,7 +445,7 @@ void TIWUserSettings::TestConnectionClick() {
   // against the stored server and account, so that it cannot be sent anywhere else.
   std::string password = IWServerUserPass.Text;
   if (password.empty() && mode_ != Mode::Add && IWServerAddress.Text == original_.PopServer &&
-      IWServerPort.Text == std::to_string(original_.PopPort) &&
+      IWServerPort.Text == PortText(original_.PopPort) &&
       IWServerUserName.Text == original_.PopUserName) {
     password = original_.PopPassword;
   }
