@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <regex>
+#include <thread>
 
 #include "platform/ascii.h"
 #include "store/user_list.h"
@@ -74,6 +76,73 @@ Fields With(Fields fields, const Fields& changes) {
   return fields;
 }
 const std::string kUnticked = "\x01";
+
+// A POP3 server on a loopback port for one connection: it greets, answers "+OK" and
+// records every line; with close_after_user it hangs up after the USER command instead.
+class PopRecorder {
+ public:
+  explicit PopRecorder(bool close_after_user) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    listen(fd_, 4);
+    thread_ = std::thread([this, close_after_user] {
+      const int client = accept(fd_, nullptr, nullptr);
+      if (client < 0) return;
+      const auto say = [client](const char* line) {
+        send(client, line, strlen(line), MSG_NOSIGNAL);
+      };
+      say("+OK ready\r\n");
+      std::string pending;
+      char buffer[512];
+      for (;;) {
+        const ssize_t got = recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        pending.append(buffer, static_cast<std::size_t>(got));
+        std::size_t end;
+        bool done = false;
+        while ((end = pending.find("\r\n")) != std::string::npos) {
+          const std::string line = pending.substr(0, end);
+          pending.erase(0, end + 2);
+          {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(line);
+          }
+          if (close_after_user && line.starts_with("USER")) done = true;
+          if (done) break;
+          say("+OK\r\n");
+          if (line.starts_with("QUIT")) done = true;
+        }
+        if (done) break;
+      }
+      close(client);
+    });
+  }
+  ~PopRecorder() {
+    shutdown(fd_, SHUT_RDWR);
+    close(fd_);
+    thread_.join();
+  }
+  int port() const { return port_; }
+  std::string Received() {
+    std::lock_guard lock(mutex_);
+    std::string all;
+    for (const std::string& line : lines_) all += line + "\n";
+    return all;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
 
 class SettingsPagesTest : public WebAppTest {
  protected:
@@ -269,6 +338,40 @@ TEST_F(SettingsPagesTest, WithServerAutoCheckOffTheBoxIsHiddenAndStoredOff) {
            With(FormOf(page), {{"IWSYSCHECKEMAIL", "on"}, {"IWLEAVEMSGS", "on"}}));
   EXPECT_FALSE(Stored("bob").AutoCheckEmails);
   EXPECT_TRUE(Stored("bob").LeaveEmails);
+}
+
+TEST_F(SettingsPagesTest, PopServerHangingUpDuringLoginIsNotTestedCorrectly) {
+  PopRecorder server(/*close_after_user=*/true);
+  Start();
+  TestBrowser bob = NewBrowser();
+  const Answer page = OpenSettings(bob, "bob", "BobPass1");
+  const Answer tested =
+      bob.Post("IWUserSettings", "IWTESTCONNECTION",
+               With(FormOf(page), {{"IWSERVERADDRESS", "127.0.0.1"},
+                                   {"IWSERVERPORT", std::to_string(server.port())},
+                                   {"IWSERVERUSERPASS", "typed"}}));
+  EXPECT_EQ(tested.PageName(), "IWUserSettings");
+  EXPECT_FALSE(tested.HasAlert("Your Pop server tested correctly."));
+  EXPECT_NE(tested.body.find("window.alert("), std::string::npos);
+}
+
+TEST_F(SettingsPagesTest, StoredPopPasswordIsTestedOnlyAgainstTheStoredServer) {
+  PopRecorder server(/*close_after_user=*/false);
+  Change("bob", [&](TUserRecord& user) {
+    user.PopServer = "127.0.0.1";
+    user.PopPort = server.port();
+  });
+  Start();
+  TestBrowser bob = NewBrowser();
+  const Answer page = OpenSettings(bob, "bob", "BobPass1");
+  // Another server with the password box left empty: the stored password stays home.
+  const Answer elsewhere = bob.Post("IWUserSettings", "IWTESTCONNECTION",
+                                    With(FormOf(page), {{"IWSERVERADDRESS", "localhost"}}));
+  EXPECT_TRUE(elsewhere.HasAlert("Please enter your user password for your pop server."))
+      << elsewhere.body.substr(elsewhere.body.find("window.alert("), 120);
+  const Answer tested = bob.Post("IWUserSettings", "IWTESTCONNECTION", With(FormOf(page), {}));
+  EXPECT_TRUE(tested.HasAlert("Your Pop server tested correctly."));
+  EXPECT_NE(server.Received().find("PASS BobPopSecret"), std::string::npos);
 }
 
 // --- A User's reduced page ---------------------------------------------------------------
