@@ -31,7 +31,9 @@ async function logIn(name, password) {
   assert.equal(await page.title(), "Kestrune - Home", `log-in of ${name}`);
 }
 async function logOut() {
-  await browser.submitBy(() => browser.page.click("#IWLOGOUT"));
+  // The ended session's answer sends the browser on to the logout page.
+  await Promise.all([browser.page.waitForURL(/logout\.htm$/), browser.page.click("#IWLOGOUT")]);
+  await browser.page.waitForLoadState("load");
 }
 
 try {
@@ -106,7 +108,7 @@ try {
   await browser.shoot("admin-edit");
   await page.fill("#IWDISPLAYNAME", "Newly Named");
   await browser.submitBy(() => page.click("#IWOKAYMETH"));
-  assert.equal(await page.title(), "Kestrune - Administration");
+  assert.equal(await page.title(), "Kestrune - Administration", `saved: ${dialogs}`);
   await browser.submitBy(() => page.click('#IWUSERS a:text-is("newbie")'));
   assert.equal(await page.inputValue("#IWDISPLAYNAME"), "Newly Named");
   await browser.submitBy(() => page.click("#IWCANCEL"));

@@ -168,6 +168,11 @@ void TIWUserSettings::Render() {
   TIWApplication& session = WebApplication();
   TUserSession* state = SessionOf(session);
   if (session.SessionEnding() || state == nullptr || !state->LoggedIn) return;
+  const TWebApp& app = state->App();
+  // The items before the filling picks one.
+  IWUserPermissions.Items = {app.Text(kUserSettingsStrings, "Administrator.Caption"),
+                             app.Text(kUserSettingsStrings, "PowerUser.Caption"),
+                             app.Text(kUserSettingsStrings, "User.Caption")};
   if (state->SettingsFill) {
     state->SettingsFill = false;
     if (!Fill(*state)) {
@@ -175,7 +180,6 @@ void TIWUserSettings::Render() {
                               state->EditedUser);
     }
   }
-  const TWebApp& app = state->App();
   for (TIWControl* control : std::initializer_list<TIWControl*>{
            &IWUserName, &IWUserPass, &IWUserConfirm, &IWDisplayName, &IWEmailAddress,
            &IWServerAddress, &IWServerPort, &IWServerUserName, &IWServerUserPass, &IWLeaveMsgs,
@@ -190,9 +194,6 @@ void TIWUserSettings::Render() {
   SetTexts(app, kGlobalStrings, IWAddUser);
   SetTexts(app, kGlobalStrings, IWDelUser);
   for (TIWImageFile* image : {&IWAddUser, &IWDelUser}) image->AltText = image->Hint;
-  IWUserPermissions.Items = {app.Text(kUserSettingsStrings, "Administrator.Caption"),
-                             app.Text(kUserSettingsStrings, "PowerUser.Caption"),
-                             app.Text(kUserSettingsStrings, "User.Caption")};
   const std::string mode_key = kModeKeys[static_cast<int>(mode_)];
   IWOkayMeth.Caption = app.Text(kUserSettingsStrings, mode_key + ".Caption");
   IWOkayMeth.Hint = IWOkayMeth.StatusText =

@@ -449,6 +449,7 @@ TEST_F(SettingsPagesTest, ForgedRenameOrDemotionOfAdminIsIgnored) {
 
 TEST_F(SettingsPagesTest, SaveChangesOnlyWhatTheAdministratorChanged) {
   const Answer page = OpenAccount("bob");
+  EXPECT_TRUE(std::regex_search(page.body, std::regex("VALUE=\"1\"[^>]*CHECKED")));
   // Meanwhile bob changes his address from another session.
   Change("bob", [](TUserRecord& user) { user.EmailAddress = "bob@new.example.org"; });
   ASSERT_EQ(admin_
@@ -472,6 +473,7 @@ TEST_F(SettingsPagesTest, SaveOfAnAccountRenamedOrGoneMeanwhileWritesNothing) {
   const Answer page = OpenAccount("bob");
   Change("bob", [](TUserRecord& user) { user.UserName = "bobby"; });
   AddAccount("bob", "Other1", 2);  // a new account under the old name, with its own store
+  Change("bob", [&](TUserRecord& user) { user.UserDir = config_.UserDirectories + "bob-2/"; });
   const Answer after =
       admin_->Post("IWUserSettings", "IWOKAYMETH", With(FormOf(page), {{"IWDISPLAYNAME", "X"}}));
   EXPECT_TRUE(after.HasAlert("Error updating user information."));
