@@ -13,6 +13,8 @@
 
 #include "platform/ascii.h"
 #include "store/user_list.h"
+#include "web/toolkit/application.h"
+#include "web/toolkit/controls_text.h"
 #include "web_app_fixture.h"
 
 namespace kestrune::testing {
@@ -144,9 +146,39 @@ class PopRecorder {
   std::vector<std::string> lines_;
 };
 
+// A stand-in signature page: records the session it was opened in and, on "IWSave",
+// reports a stored signature and goes back to the page that opened it.
+class SignatureProbe : public TIWAppForm {
+ public:
+  SignatureProbe(TIWApplication& session, std::string name, std::string class_name)
+      : TIWAppForm(session, std::move(name), std::move(class_name)),
+        Save(AddControl<TIWButton>("IWSave")) {
+    Last() = SessionOf(session);
+    Save.OnClick = [this](TIWBaseControl&) {
+      TIWApplication& session = WebApplication();
+      TUserSession& state = *SessionOf(session);
+      state.SignatureStored = true;
+      session.ShowPage(session.FindPage(state.SignatureReturnPage));
+      session.DiscardPage(this);
+    };
+  }
+  static TUserSession*& Last() {
+    static TUserSession* last = nullptr;
+    return last;
+  }
+  static SessionPages With(SessionPages pages) {
+    std::erase_if(pages.Others,
+                  [](const TIWPageClass& page) { return page.ObjectName == "IWSignature"; });
+    pages.Others.push_back(PageClassOf<SignatureProbe>("TIWSignature", "IWSignature"));
+    return pages;
+  }
+  TIWButton& Save;
+};
+
 class SettingsPagesTest : public WebAppTest {
  protected:
   SettingsPagesTest() {
+    pages_ = SignatureProbe::With(pages_);
     config_.AutoCheckEmails = true;
     Change("Admin", [](TUserRecord& user) { user.PopPassword = "AdminPopPw"; });
     AddAccount("bob", "BobPass1", 1);
@@ -480,6 +512,30 @@ TEST_F(SettingsPagesTest, SaveOfAnAccountRenamedOrGoneMeanwhileWritesNothing) {
   EXPECT_EQ(Stored("bob").EmailDisplayName, "");
   EXPECT_EQ(Stored("bobby").EmailDisplayName, "Bob");
   EXPECT_EQ(Stored("bob").PermissionLevel, 2);
+}
+
+TEST_F(SettingsPagesTest, SignatureOfAnotherAccountIsWrittenInThatAccountsStoreOnly) {
+  Answer page = OpenAccount("bob");
+  const Answer signature = admin_->Post("IWUserSettings", "IWCREATESIG",
+                                        With(FormOf(page), {{"IWDISPLAYNAME", "Typed"}}));
+  ASSERT_EQ(signature.PageName(), "IWSignature");
+  EXPECT_EQ(SignatureProbe::Last()->SignatureDir, Stored("bob").UserDir);
+  EXPECT_EQ(SignatureProbe::Last()->SignatureReturnPage, "IWUserSettings");
+  page = admin_->Post("IWSignature", "IWSAVE");
+  ASSERT_EQ(page.PageName(), "IWUserSettings");
+  EXPECT_TRUE(std::regex_search(page.body, std::regex("NAME=\"IWADDSIG\"[^>]*CHECKED")));
+  EXPECT_NE(page.body.find("VALUE=\"Typed\""), std::string::npos);  // the page was kept
+  EXPECT_FALSE(Stored("Admin").AddSignature);
+  EXPECT_FALSE(Stored("bob").AddSignature);  // until the page is saved
+  admin_->Post("IWUserSettings", "IWOKAYMETH", FormOf(page));
+  EXPECT_TRUE(Stored("bob").AddSignature);
+  EXPECT_FALSE(Stored("Admin").AddSignature);
+
+  // A new account has no mail store yet: no signature page.
+  const Answer add = admin_->Post("IWAdminSettings", "IWADDUSER");
+  EXPECT_EQ(add.body.find("NAME=\"IWCREATESIG\""), std::string::npos);
+  EXPECT_EQ(admin_->Post("IWUserSettings", "IWCREATESIG", FormOf(add)).PageName(),
+            "IWUserSettings");
 }
 
 TEST_F(SettingsPagesTest, LevelOutsideTheThreeIsRefused) {
