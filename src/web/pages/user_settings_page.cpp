@@ -273,6 +273,13 @@ void TIWUserSettings::OkayClick() {
 }
 
 void TIWUserSettings::ApplyOwn(TUserSession& state) {
+  // Only a Power User has this page for the own account; one demoted to User since it was
+  // opened changes nothing here.
+  if (state.User.PermissionLevel != 1) {
+    Furniture.Navigate("IWMain");
+    WebApplication().ShowUserMessage(state.App().Text(kHtmlDialogStrings, "UserUpdateError"));
+    return;
+  }
   struct Required {
     const TIWEdit& box;
     const char* key;
@@ -395,6 +402,7 @@ void TIWUserSettings::SaveAccount(TUserSession& state) {
     AccountEdit::IfChanged(edit.PermissionLevel, level,
                            static_cast<int>(original_.PermissionLevel));
   }
+  const std::string admin = state.User.UserName;  // before a rename of the own account
   TUserRecord updated;
   const AccountChange done =
       UpdateAccount(*state.UserList, original_.UserName, original_.UserDir, edit, &updated);
@@ -407,7 +415,7 @@ void TIWUserSettings::SaveAccount(TUserSession& state) {
     state.User = updated;
     state.LoginName = GreetingName(updated.UserName);
   }
-  AddDebugLine("Web Admin: " + state.User.UserName + " updated user " + updated.UserName);
+  AddDebugLine("Web Admin: " + admin + " updated user " + updated.UserName);
   Furniture.Navigate("IWAdminSettings");
 }
 

@@ -389,9 +389,9 @@ TEST_F(FolderPagesTest, SelectAllIsOffWhenThePageIsVisitedAgain) {
   ASSERT_EQ(Rows(back, "IWINBOX").size(), 1u);
   EXPECT_FALSE(Rows(back, "IWINBOX")[0].checked);
   browser_->Post("IWInbox", "IWSELECTALL", {{"IWSELECTALL", "On"}});
-  // Pages the program does not have yet leave the folder page in place.
-  EXPECT_EQ(browser_->Post("IWInbox", "IWSETTINGS").PageName(), "IWInbox");
-  EXPECT_EQ(browser_->Post("IWInbox", "IWHOMELINK").PageName(), "IWMain");
+  // The settings page leaves the folder page too.
+  EXPECT_EQ(browser_->Post("IWInbox", "IWSETTINGS").PageName(), "IWAdminSettings");
+  EXPECT_EQ(browser_->Post("IWAdminSettings", "IWHOMELINK").PageName(), "IWMain");
   const Answer inbox = browser_->Post("IWMain", "IWINBOXLINK");
   ASSERT_EQ(Rows(inbox, "IWINBOX").size(), 1u);
   EXPECT_FALSE(Rows(inbox, "IWINBOX")[0].checked);

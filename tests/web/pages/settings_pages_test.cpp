@@ -359,6 +359,17 @@ TEST_F(SettingsPagesTest, PasswordDifferingOnlyInCaseIsStoredAsTypedAndLogsNoPas
   EXPECT_EQ(LogIn(again, "bob", "newsecret9").PageName(), "IWMain");
 }
 
+TEST_F(SettingsPagesTest, PowerUserDemotedWhileOnThePageChangesNothing) {
+  Start();
+  TestBrowser bob = NewBrowser();
+  const Answer page = OpenSettings(bob, "bob", "BobPass1");
+  Change("bob", [](TUserRecord& user) { user.PermissionLevel = 2; });
+  const Answer after = bob.Post("IWUserSettings", "IWOKAYMETH",
+                                With(FormOf(page), {{"IWSERVERADDRESS", "evil.example.org"}}));
+  EXPECT_EQ(after.PageName(), "IWMain");
+  EXPECT_EQ(Stored("bob").PopServer, "pop.example.org");
+}
+
 TEST_F(SettingsPagesTest, WithServerAutoCheckOffTheBoxIsHiddenAndStoredOff) {
   config_.AutoCheckEmails = false;
   Change("bob", [](TUserRecord& user) { user.AutoCheckEmails = true; });
