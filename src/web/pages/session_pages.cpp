@@ -5,6 +5,7 @@
 #include "web/pages/attachments_page.h"
 #include "web/pages/compose_page.h"
 #include "web/pages/contacts_pages.h"
+#include "web/pages/find_page.h"
 #include "web/pages/folder_pages.h"
 #include "web/pages/login_pages.h"
 #include "web/pages/main_page.h"
@@ -17,7 +18,7 @@ SessionPages KestruneSessionPages() {
                      TIWMain::PageClass()};
   for (TIWPageClass& folder : FolderPageClasses()) pages.Others.push_back(std::move(folder));
   for (TIWPageClass page : {ViewMailPageClass(), NewEmailPageClass(), AttachmentsPageClass(),
-                            EditContactsPageClass(), SelContactsPageClass()}) {
+                            EditContactsPageClass(), SelContactsPageClass(), FindPageClass()}) {
     if (page.Factory) pages.Others.push_back(std::move(page));  // pages still to come have none
   }
   return pages;
