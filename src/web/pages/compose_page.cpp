@@ -51,6 +51,8 @@ constexpr const char* kObjectName = "IWNewEmail";
 constexpr const char* kSuggestionsAddress = "suggestions@kestrune.org";
 constexpr const char* kSuggestionsSubject = "Comments and Suggestions";
 constexpr const char* kSignatureFile = "signature.htm";
+// A larger signature file is not put into new messages (the sanitiser reads no more).
+constexpr std::size_t kMaxSignatureBytes = kMaxSanitiseInput;
 constexpr std::size_t kRecordText = TEmailRecord::kTextCapacity;
 constexpr int kQuickListRows = 5;
 
@@ -599,7 +601,7 @@ void TIWNewEmail::SendClick() {
     }
   }
 
-  const SanitisedHtml html = SanitiseHtml(compose.Body, SanitiseOptions{true, {}});
+  const SanitisedHtml html{SanitiseComposedHtml(compose.Body)};
   if (!with_files) {
     message.ContentType = "text/html";
     message.CharSet = "utf-8";
@@ -800,12 +802,27 @@ void StartNewMessage(TIWAppForm& from, std::string_view to) {
   TUserSession* state = FreshComposition(from);
   if (state == nullptr) return;
   state->Compose.To = ComposeLine(to);
-  const fs::path signature = fs::path(state->User.UserDir) / kSignatureFile;
-  std::error_code error;
-  if (state->User.AddSignature && fs::is_regular_file(signature, error)) {
-    state->Compose.Body = ReadWholeFile(signature);
+  if (state->User.AddSignature) {
+    // The file may have been edited by hand since the signature page stored it clean.
+    const fs::path signature = fs::path(state->User.UserDir) / kSignatureFile;
+    std::error_code error;
+    try {
+      if (fs::is_regular_file(signature, error)) {
+        if (const auto text = ReadFileIfExists(signature, kMaxSignatureBytes)) {
+          state->Compose.Body = SanitiseComposedHtml(*text);
+        }
+      }
+    } catch (const std::exception&) {
+      // An unreadable or oversized file: the message starts without a signature.
+    }
   }
   ShowComposePage(from);
+}
+
+std::string SanitiseComposedHtml(std::string_view html) {
+  SanitiseOptions options;
+  options.allow_remote = true;
+  return SanitiseHtml(html, options).html;
 }
 
 void StartSuggestions(TIWAppForm& from) {

@@ -36,6 +36,10 @@ void BindComposeOpeners(PageFurniture& furniture, TIWAppForm& page);
 // `from` unless it is the compose page itself.
 void ShowComposePage(TIWAppForm& from);
 
+// A composed HTML body (or a signature, which becomes part of one) made safe: the
+// allow-list every sent message body goes through.
+std::string SanitiseComposedHtml(std::string_view html);
+
 // A single-line field as it may go into a message header: CR, LF and tab become spaces,
 // NUL and every other control character (C0, DEL, C1) are removed, blanks trimmed.
 std::string ComposeLine(std::string_view text);

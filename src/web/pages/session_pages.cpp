@@ -9,6 +9,7 @@
 #include "web/pages/folder_pages.h"
 #include "web/pages/login_pages.h"
 #include "web/pages/main_page.h"
+#include "web/pages/signature_page.h"
 #include "web/pages/view_page.h"
 
 namespace kestrune {
@@ -18,7 +19,8 @@ SessionPages KestruneSessionPages() {
                      TIWMain::PageClass()};
   for (TIWPageClass& folder : FolderPageClasses()) pages.Others.push_back(std::move(folder));
   for (TIWPageClass page : {ViewMailPageClass(), NewEmailPageClass(), AttachmentsPageClass(),
-                            EditContactsPageClass(), SelContactsPageClass(), FindPageClass()}) {
+                            EditContactsPageClass(), SelContactsPageClass(), FindPageClass(),
+                            SignaturePageClass()}) {
     if (page.Factory) pages.Others.push_back(std::move(page));  // pages still to come have none
   }
   return pages;
