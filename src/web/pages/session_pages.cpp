@@ -18,9 +18,9 @@ SessionPages KestruneSessionPages() {
   SessionPages pages{TIWLogin::PageClass(), TIWBadLogin::PageClass(), TIWBusy::PageClass(),
                      TIWMain::PageClass()};
   for (TIWPageClass& folder : FolderPageClasses()) pages.Others.push_back(std::move(folder));
-  for (TIWPageClass page : {ViewMailPageClass(), NewEmailPageClass(), AttachmentsPageClass(),
-                            EditContactsPageClass(), SelContactsPageClass(), FindPageClass(),
-                            SignaturePageClass()}) {
+  for (TIWPageClass page :
+       {ViewMailPageClass(), NewEmailPageClass(), AttachmentsPageClass(), EditContactsPageClass(),
+        SelContactsPageClass(), FindPageClass(), SignaturePageClass()}) {
     if (page.Factory) pages.Others.push_back(std::move(page));  // pages still to come have none
   }
   return pages;

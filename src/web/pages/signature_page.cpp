@@ -101,8 +101,8 @@ void TIWSignature::LoadBody(const TUserSession& state) {
   IWSigBody.SetText("");
   if (!IsSignatureStore(loaded_dir_, state.App().Config().UserDirectories)) return;
   try {
-    if (const auto text = ReadFileIfExists(fs::path(loaded_dir_) / kSignatureFileName,
-                                           kMaxSignatureBytes)) {
+    if (const auto text =
+            ReadFileIfExists(fs::path(loaded_dir_) / kSignatureFileName, kMaxSignatureBytes)) {
       IWSigBody.SetText(*text);
     }
   } catch (const std::exception&) {
