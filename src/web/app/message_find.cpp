@@ -13,28 +13,54 @@
 namespace kestrune {
 namespace {
 
-// A non-empty criterion found in the field, letters of any case.
-bool Occurs(std::string_view criterion, std::string_view field) {
-  return !criterion.empty() && FindIgnoringAsciiCase(field, criterion) != std::string_view::npos;
+// A non-empty criterion, upper-cased (ASCII letters only), found in the field upper-cased
+// the same way. The scan looks for the criterion's first byte in either case before
+// comparing the rest: a render runs it over every record of the index.
+bool Occurs(std::string_view upper, std::string_view field) {
+  if (upper.empty() || upper.size() > field.size()) return false;
+  const char first = upper.front();
+  const char first_lower = AsciiLowerChar(first);
+  const std::size_t last = field.size() - upper.size();
+  for (std::size_t i = 0; i <= last; ++i) {
+    if (field[i] != first && field[i] != first_lower) continue;
+    std::size_t k = 1;
+    while (k < upper.size() && AsciiUpperChar(field[i + k]) == upper[k]) ++k;
+    if (k == upper.size()) return true;
+  }
+  return false;
 }
+
+// The three typed criteria upper-cased once for a whole scan.
+struct UpperCriteria {
+  explicit UpperCriteria(const FindCriteria& criteria)
+      : to(AsciiUpper(criteria.To)),
+        from(AsciiUpper(criteria.From)),
+        subject(AsciiUpper(criteria.Subject)) {}
+  bool Empty() const { return to.empty() && from.empty() && subject.empty(); }
+  bool Match(const TEmailRecord& record) const {
+    return record.Status != email_status::kPurged &&
+           (Occurs(to, record.Recipient) || Occurs(from, record.Sender) ||
+            Occurs(subject, record.Subject));
+  }
+  std::string to, from, subject;
+};
 
 }  // namespace
 
 bool MatchesFindCriteria(const TEmailRecord& record, const FindCriteria& criteria) {
-  if (record.Status == email_status::kPurged) return false;
-  return Occurs(criteria.To, record.Recipient) || Occurs(criteria.From, record.Sender) ||
-         Occurs(criteria.Subject, record.Subject);
+  return UpperCriteria(criteria).Match(record);
 }
 
 std::vector<int> FindMessageNumbers(const TUserEmailDB& index, const FindCriteria& criteria) {
   std::vector<int> numbers;
-  if (criteria.To.empty() && criteria.From.empty() && criteria.Subject.empty()) return numbers;
+  const UpperCriteria upper(criteria);
+  if (upper.Empty()) return numbers;
   const int count = index.GetCount();
   TEmailRecord record;
   for (int n = 1; n <= count; ++n) {
     const std::optional<std::int32_t> status = index.GetStatus(n);
     if (!status || *status == email_status::kPurged) continue;
-    if (index.GetEmail(n, record) && MatchesFindCriteria(record, criteria)) numbers.push_back(n);
+    if (index.GetEmail(n, record) && upper.Match(record)) numbers.push_back(n);
   }
   return numbers;
 }
@@ -47,7 +73,8 @@ FindResult FindMessages(const TUserEmailDB& index, const std::filesystem::path& 
 FindResult FindMessages(const TUserEmailDB& index, const std::filesystem::path& store_dir,
                         const FindCriteria& criteria, const TextSearcher& search_text) {
   FindResult result;
-  const bool typed = !criteria.To.empty() || !criteria.From.empty() || !criteria.Subject.empty();
+  const UpperCriteria upper(criteria);
+  const bool typed = !upper.Empty();
   const std::string_view words = TrimBlanks(criteria.Text);
   std::unordered_map<std::string, std::string> text_hits;  // file name -> snippet
   if (!words.empty()) {
@@ -76,7 +103,7 @@ FindResult FindMessages(const TUserEmailDB& index, const std::filesystem::path& 
     if (!status || *status == email_status::kPurged) continue;
     if (!index.GetEmail(n, record)) continue;
     const auto hit = text_hits.empty() ? text_hits.end() : text_hits.find(record.FileName);
-    if (hit == text_hits.end() && !(typed && MatchesFindCriteria(record, criteria))) continue;
+    if (hit == text_hits.end() && !(typed && upper.Match(record))) continue;
     FoundMessage& found = result.Messages.emplace_back();
     found.Index = n;
     found.Record = record;
