@@ -250,21 +250,6 @@ std::string HtmlToPlainText(std::string_view html) {
   return out;
 }
 
-// The body field: a text area whose post also says, through the hidden field
-// "KstBodyIsHtml" the rich-text editor sets to "1", whether it holds HTML.
-class TComposeBody : public TIWMemo {
- public:
-  using TIWMemo::TIWMemo;
-  bool PostedHtml = false;
-  void SetValue(std::string_view value, const PostedForm& post) override {
-    TIWMemo::SetValue(value, post);
-    PostedHtml = false;
-    for (const auto& [name, field] : post.fields) {
-      if (name == "KstBodyIsHtml") PostedHtml = field == "1";
-    }
-  }
-};
-
 TIWLabel& BareLabel(TIWAppForm& page, const char* name) {
   auto& label = page.AddControl<TIWLabel>(name);
   label.RawText = true;
@@ -283,7 +268,7 @@ class TIWNewEmail : public TIWAppForm {
   TIWEdit& IWCCList;
   TIWEdit& IWBccList;
   TIWEdit& IWSubject;
-  TComposeBody& IWEmailBody;
+  TRichTextMemo& IWEmailBody;
   TIWLabel& IWBodyFlag;
   TIWImageFile& IWToAddr;
   TIWImageFile& IWCcAddr;
@@ -328,7 +313,7 @@ TIWNewEmail::TIWNewEmail(TIWApplication& session, std::string name, std::string 
       IWCCList(AddControl<TIWEdit>("IWCCList")),
       IWBccList(AddControl<TIWEdit>("IWBccList")),
       IWSubject(AddControl<TIWEdit>("IWSubject")),
-      IWEmailBody(AddControl<TComposeBody>("IWEmailBody")),
+      IWEmailBody(AddControl<TRichTextMemo>("IWEmailBody")),
       IWBodyFlag(BareLabel(*this, "IWBodyFlag")),
       IWToAddr(AddControl<TIWImageFile>("IWToAddr")),
       IWCcAddr(AddControl<TIWImageFile>("IWCcAddr")),
@@ -437,8 +422,7 @@ void TIWNewEmail::FillControls(TUserSession& state) {
     edit->ReadOnly = compose.ReadOnly;
   const bool plain = !compose.Body.empty() && compose.Body == plain_html_;
   IWEmailBody.SetText(plain ? plain_text_ : compose.Body);
-  IWBodyFlag.Caption = std::string("<input type=\"hidden\" name=\"KstBodyIsHtml\" value=\"") +
-                       (plain || compose.Body.empty() ? "0" : "1") + "\">";
+  IWBodyFlag.Caption = RichTextFlagHtml(!plain && !compose.Body.empty());
   std::string attachments;
   for (const ComposeAttachment& file : compose.Attachments) {
     attachments += file.file_name + " ( " + std::to_string(file.size / 1024) + "k ); ";
@@ -785,6 +769,19 @@ std::string FreeAttachmentName(const fs::path& folder, std::string_view name) {
     std::string candidate = stem + "-" + std::to_string(n) + ext;
     if (!fs::exists(folder / candidate, error)) return candidate;
   }
+}
+
+void TRichTextMemo::SetValue(std::string_view value, const PostedForm& post) {
+  TIWMemo::SetValue(value, post);
+  PostedHtml = false;
+  for (const auto& [name, field] : post.fields) {
+    if (name == "KstBodyIsHtml") PostedHtml = field == "1";
+  }
+}
+
+std::string RichTextFlagHtml(bool html) {
+  return std::string("<input type=\"hidden\" name=\"KstBodyIsHtml\" value=\"") +
+         (html ? "1" : "0") + "\">";
 }
 
 TIWPageClass NewEmailPageClass() { return TIWNewEmail::PageClass(); }

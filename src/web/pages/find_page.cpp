@@ -14,14 +14,13 @@
 #include "web/app/message_find.h"
 #include "web/app/user_session.h"
 #include "web/pages/compose_page.h"
+#include "web/pages/folder_pages.h"
 #include "web/pages/page_texts.h"
 #include "web/pages/view_page.h"
 #include "web/toolkit/application.h"
 
 namespace kestrune {
 namespace {
-
-namespace st = email_status;
 
 constexpr const char* kObjectName = "IWFind";
 constexpr const char* kEditStyle = "width:100%;height:21;z-index:100;font: 13px;text-align:left";
@@ -36,47 +35,6 @@ constexpr int kDateColumn = 5;
 constexpr std::size_t kSnippetBytes = 160;
 // Shown in the sender cell when the record has none, so the message can still be opened.
 constexpr const char* kNoAddress = "(unknown)";
-
-struct StateIcon {
-  const char* image;
-  const char* alt;
-};
-
-// The state image of a message in any folder.
-StateIcon StateIconOf(std::int32_t status) {
-  switch (status) {
-    case st::kInboxUnread:
-    case st::kSavedUnread:
-      return {"ue.gif", "Unread"};
-    case st::kInboxReplied:
-    case st::kSavedReplied:
-      return {"rpe.gif", "Replied"};
-    case st::kInboxForwarded:
-    case st::kSavedForwarded:
-      return {"rpe.gif", "Forwarded"};
-    case st::kDeleted:
-      return {"re.gif", "Deleted"};
-    case st::kOutbox:
-      return {"re.gif", "Waiting to be sent"};
-    case st::kSent:
-      return {"re.gif", "Sent"};
-    default:
-      return {"re.gif", "Read"};
-  }
-}
-
-std::string IconImage(const char* image, const char* alt) {
-  return std::string("<img border=\"0\" src=\"/Files/") + image +
-         "\" width=\"16\" height=\"16\" alt=\"" + alt + "\">";
-}
-
-// The one cell written as markup, built from the program's own image names and texts.
-std::string StatusIconHtml(const TEmailRecord& record) {
-  std::string html = "<div valign=\"middle\">";
-  if (record.HasAttachment) html += IconImage("atm.gif", "Attachment");
-  const StateIcon icon = StateIconOf(record.Status);
-  return html + IconImage(icon.image, icon.alt) + "</div>";
-}
 
 }  // namespace
 

@@ -18,25 +18,9 @@
 #include "web/pages/compose_page.h"
 #include "web/pages/page_texts.h"
 #include "web/toolkit/application.h"
-#include "web/toolkit/posted_form.h"
 
 namespace kestrune {
 namespace fs = std::filesystem;
-
-// The body field: a text area whose post also says, through the hidden field
-// "KstBodyIsHtml" the rich-text editor sets to "1", whether it holds HTML.
-class TRichTextMemo : public TIWMemo {
- public:
-  using TIWMemo::TIWMemo;
-  bool PostedHtml = false;
-  void SetValue(std::string_view value, const PostedForm& post) override {
-    TIWMemo::SetValue(value, post);
-    PostedHtml = false;
-    for (const auto& [name, field] : post.fields) {
-      if (name == "KstBodyIsHtml") PostedHtml = field == "1";
-    }
-  }
-};
 
 namespace {
 
@@ -127,8 +111,7 @@ void TIWSignature::Render() {
   IWSigBody.ReadOnly = !usable;
   IWSave.Enabled = usable;
   // What the file holds is HTML; a script-less browser posts it back as it is shown.
-  IWBodyFlag.Caption = std::string("<input type=\"hidden\" name=\"KstBodyIsHtml\" value=\"") +
-                       (IWSigBody.Lines.empty() ? "0" : "1") + "\">";
+  IWBodyFlag.Caption = RichTextFlagHtml(!IWSigBody.Lines.empty());
 }
 
 void TIWSignature::SaveClick() {

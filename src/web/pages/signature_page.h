@@ -7,6 +7,7 @@
 #include <string>
 
 #include "web/app/page_furniture.h"
+#include "web/pages/compose_page.h"
 #include "web/toolkit/app_form.h"
 #include "web/toolkit/controls_text.h"
 #include "web/toolkit/page_class.h"
@@ -26,8 +27,6 @@ inline constexpr const char* kEmptySignatureText = "Please enter a signature to 
 // installation (a new account without one yet, or a directory outside the users one).
 inline constexpr const char* kNoSignatureStoreText =
     "This account has no mail store yet, so it has no signature to edit.";
-
-class TRichTextMemo;
 
 // Owned by its session and used by the thread serving that session's request.
 class TIWSignature : public TIWAppForm {
