@@ -48,7 +48,7 @@ struct LanguageText {
 };
 
 // Every text of the pack, in the order it is loaded and written into new files
-// (15 sections, 235 keys). LanguagePack keeps its texts in this order.
+// (15 sections, 237 keys). LanguagePack keeps its texts in this order.
 std::span<const LanguageText> DefaultLanguageTexts();
 
 // A profile (INI) file in memory with the semantics translators' tools expect: "[" +

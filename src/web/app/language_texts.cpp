@@ -124,6 +124,8 @@ constexpr LanguageText kDefaultTexts[] = {
     {kStrings, kFindStrings, "IWFindTo.StatusText", "Enter the email address to find."},
     {kStrings, kFindStrings, "IWFindFrom.StatusText", "Enter the email address to find."},
     {kStrings, kFindStrings, "IWFindSubject.StatusText", "Enter the subject of the email to find."},
+    {kStrings, kFindStrings, "IWFindText.StatusText",
+     "Enter words from the text of the email to find."},
     {kStrings, kFindStrings, "IWSearch.Caption", "Find"},
     {kStrings, kFindStrings, "IWSearch.StatusText", "Click to search for matching messages."},
     {kStrings, kFindStrings, "IWNewSearch.Caption", "New Search"},
@@ -252,6 +254,9 @@ constexpr LanguageText kDefaultTexts[] = {
     {kDialogs, kHtmlDialogStrings, "RemoveFileError", "Please select a file to remove."},
     {kDialogs, kHtmlDialogStrings, "AttachmentNotFoundError", "Attachment Not Found"},
     {kDialogs, kHtmlDialogStrings, "EmailLocateError", "Unable to view email with the index of: "},
+    {kDialogs, kHtmlDialogStrings, "TextSearchError",
+     "The text of your emails cannot be searched right now. The To, From and Subject boxes still "
+     "work."},
     {kDialogs, kHtmlDialogStrings, "DeleteLocateError",
      "Unable to delete email with the index of: "},
     {kDialogs, kHtmlDialogStrings, "RestoreLocateError",

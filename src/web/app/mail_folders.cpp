@@ -212,6 +212,12 @@ std::optional<TEmailRecord> OpenMessage(TUserSession& state, const ShownMessage&
   return opened;
 }
 
+std::optional<TEmailRecord> ShownRecord(TUserSession& state, const ShownMessage& message) {
+  TEmailRecord record;
+  if (!StillShown(OpenIndex(state), message, std::nullopt, record)) return std::nullopt;
+  return record;
+}
+
 std::optional<ShownMessage> CurrentMessage(TUserSession& state, int index_number) {
   TUserEmailDB& index = OpenIndex(state);
   TEmailRecord record;

@@ -65,6 +65,10 @@ DeleteOutcome DeleteMessage(TUserSession& state, const ShownMessage& message);
 // that file or is purged.
 std::optional<TEmailRecord> OpenMessage(TUserSession& state, const ShownMessage& message);
 
+// The record of a shown message as it is now, unchanged; nullopt when the record no
+// longer names that file or was purged.
+std::optional<TEmailRecord> ShownRecord(TUserSession& state, const ShownMessage& message);
+
 // The shown message of record `index` as the session's index holds it now (file name
 // filled in); nullopt when there is no such live record.
 std::optional<ShownMessage> CurrentMessage(TUserSession& state, int index);

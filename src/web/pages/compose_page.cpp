@@ -51,6 +51,8 @@ constexpr const char* kObjectName = "IWNewEmail";
 constexpr const char* kSuggestionsAddress = "suggestions@kestrune.org";
 constexpr const char* kSuggestionsSubject = "Comments and Suggestions";
 constexpr const char* kSignatureFile = "signature.htm";
+// A larger signature file is not put into new messages (the sanitiser reads no more).
+constexpr std::size_t kMaxSignatureBytes = kMaxSanitiseInput;
 constexpr std::size_t kRecordText = TEmailRecord::kTextCapacity;
 constexpr int kQuickListRows = 5;
 
@@ -248,21 +250,6 @@ std::string HtmlToPlainText(std::string_view html) {
   return out;
 }
 
-// The body field: a text area whose post also says, through the hidden field
-// "KstBodyIsHtml" the rich-text editor sets to "1", whether it holds HTML.
-class TComposeBody : public TIWMemo {
- public:
-  using TIWMemo::TIWMemo;
-  bool PostedHtml = false;
-  void SetValue(std::string_view value, const PostedForm& post) override {
-    TIWMemo::SetValue(value, post);
-    PostedHtml = false;
-    for (const auto& [name, field] : post.fields) {
-      if (name == "KstBodyIsHtml") PostedHtml = field == "1";
-    }
-  }
-};
-
 TIWLabel& BareLabel(TIWAppForm& page, const char* name) {
   auto& label = page.AddControl<TIWLabel>(name);
   label.RawText = true;
@@ -281,7 +268,7 @@ class TIWNewEmail : public TIWAppForm {
   TIWEdit& IWCCList;
   TIWEdit& IWBccList;
   TIWEdit& IWSubject;
-  TComposeBody& IWEmailBody;
+  TRichTextMemo& IWEmailBody;
   TIWLabel& IWBodyFlag;
   TIWImageFile& IWToAddr;
   TIWImageFile& IWCcAddr;
@@ -326,7 +313,7 @@ TIWNewEmail::TIWNewEmail(TIWApplication& session, std::string name, std::string 
       IWCCList(AddControl<TIWEdit>("IWCCList")),
       IWBccList(AddControl<TIWEdit>("IWBccList")),
       IWSubject(AddControl<TIWEdit>("IWSubject")),
-      IWEmailBody(AddControl<TComposeBody>("IWEmailBody")),
+      IWEmailBody(AddControl<TRichTextMemo>("IWEmailBody")),
       IWBodyFlag(BareLabel(*this, "IWBodyFlag")),
       IWToAddr(AddControl<TIWImageFile>("IWToAddr")),
       IWCcAddr(AddControl<TIWImageFile>("IWCcAddr")),
@@ -435,8 +422,7 @@ void TIWNewEmail::FillControls(TUserSession& state) {
     edit->ReadOnly = compose.ReadOnly;
   const bool plain = !compose.Body.empty() && compose.Body == plain_html_;
   IWEmailBody.SetText(plain ? plain_text_ : compose.Body);
-  IWBodyFlag.Caption = std::string("<input type=\"hidden\" name=\"KstBodyIsHtml\" value=\"") +
-                       (plain || compose.Body.empty() ? "0" : "1") + "\">";
+  IWBodyFlag.Caption = RichTextFlagHtml(!plain && !compose.Body.empty());
   std::string attachments;
   for (const ComposeAttachment& file : compose.Attachments) {
     attachments += file.file_name + " ( " + std::to_string(file.size / 1024) + "k ); ";
@@ -599,7 +585,7 @@ void TIWNewEmail::SendClick() {
     }
   }
 
-  const SanitisedHtml html = SanitiseHtml(compose.Body, SanitiseOptions{true, {}});
+  const SanitisedHtml html{SanitiseComposedHtml(compose.Body)};
   if (!with_files) {
     message.ContentType = "text/html";
     message.CharSet = "utf-8";
@@ -785,6 +771,19 @@ std::string FreeAttachmentName(const fs::path& folder, std::string_view name) {
   }
 }
 
+void TRichTextMemo::SetValue(std::string_view value, const PostedForm& post) {
+  TIWMemo::SetValue(value, post);
+  PostedHtml = false;
+  for (const auto& [name, field] : post.fields) {
+    if (name == "KstBodyIsHtml") PostedHtml = field == "1";
+  }
+}
+
+std::string RichTextFlagHtml(bool html) {
+  return std::string("<input type=\"hidden\" name=\"KstBodyIsHtml\" value=\"") +
+         (html ? "1" : "0") + "\">";
+}
+
 TIWPageClass NewEmailPageClass() { return TIWNewEmail::PageClass(); }
 
 void ShowComposePage(TIWAppForm& from) {
@@ -800,12 +799,27 @@ void StartNewMessage(TIWAppForm& from, std::string_view to) {
   TUserSession* state = FreshComposition(from);
   if (state == nullptr) return;
   state->Compose.To = ComposeLine(to);
-  const fs::path signature = fs::path(state->User.UserDir) / kSignatureFile;
-  std::error_code error;
-  if (state->User.AddSignature && fs::is_regular_file(signature, error)) {
-    state->Compose.Body = ReadWholeFile(signature);
+  if (state->User.AddSignature) {
+    // The file may have been edited by hand since the signature page stored it clean.
+    const fs::path signature = fs::path(state->User.UserDir) / kSignatureFile;
+    std::error_code error;
+    try {
+      if (fs::is_regular_file(signature, error)) {
+        if (const auto text = ReadFileIfExists(signature, kMaxSignatureBytes)) {
+          state->Compose.Body = SanitiseComposedHtml(*text);
+        }
+      }
+    } catch (const std::exception&) {
+      // An unreadable or oversized file: the message starts without a signature.
+    }
   }
   ShowComposePage(from);
+}
+
+std::string SanitiseComposedHtml(std::string_view html) {
+  SanitiseOptions options;
+  options.allow_remote = true;
+  return SanitiseHtml(html, options).html;
 }
 
 void StartSuggestions(TIWAppForm& from) {

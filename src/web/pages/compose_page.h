@@ -9,11 +9,25 @@
 #include <string_view>
 
 #include "web/toolkit/app_form.h"
+#include "web/toolkit/controls_text.h"
 #include "web/toolkit/page_class.h"
 
 namespace kestrune {
 
 class PageFurniture;
+
+// A text area the rich-text editor (editor.js) works on: its post also says, through the
+// hidden field "KstBodyIsHtml" the editor sets to "1", whether it holds HTML.
+class TRichTextMemo : public TIWMemo {
+ public:
+  using TIWMemo::TIWMemo;
+  bool PostedHtml = false;
+  void SetValue(std::string_view value, const PostedForm& post) override;
+};
+
+// The hidden "KstBodyIsHtml" field a rich-text page writes next to its text area: "1"
+// when the text area is filled with HTML, "0" for plain text (a browser without script).
+std::string RichTextFlagHtml(bool html);
 
 // The compose page's class, registered with the session's pages.
 TIWPageClass NewEmailPageClass();
@@ -35,6 +49,10 @@ void BindComposeOpeners(PageFurniture& furniture, TIWAppForm& page);
 // the attachments page changed it, or after reply and forward filled it), discarding
 // `from` unless it is the compose page itself.
 void ShowComposePage(TIWAppForm& from);
+
+// A composed HTML body (or a signature, which becomes part of one) made safe: the
+// allow-list every sent message body goes through.
+std::string SanitiseComposedHtml(std::string_view html);
 
 // A single-line field as it may go into a message header: CR, LF and tab become spaces,
 // NUL and every other control character (C0, DEL, C1) are removed, blanks trimmed.

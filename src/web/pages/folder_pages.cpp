@@ -112,16 +112,6 @@ std::string IconImage(const char* image, const char* alt) {
          "\" width=\"16\" height=\"16\" alt=\"" + alt + "\">";
 }
 
-// The icon cell: the one cell of the grid written as markup, built only from the
-// program's own image names and texts.
-std::string StatusIconHtml(const TEmailRecord& record) {
-  std::string html = "<div valign=\"middle\">";
-  if (record.HasAttachment) html += IconImage("atm.gif", "Attachment");
-  const StateIcon icon = StateIconOf(record.Status);
-  html += IconImage(icon.image, icon.alt);
-  return html + "</div>";
-}
-
 bool IsUnread(std::int32_t status) {
   return status == st::kInboxUnread || status == st::kSavedUnread;
 }
@@ -136,6 +126,14 @@ void SetHint(TIWImageFile& image, const TWebApp& app, const char* key) {
 }
 
 }  // namespace
+
+std::string StatusIconHtml(const TEmailRecord& record) {
+  std::string html = "<div valign=\"middle\">";
+  if (record.HasAttachment) html += IconImage("atm.gif", "Attachment");
+  const StateIcon icon = StateIconOf(record.Status);
+  html += IconImage(icon.image, icon.alt);
+  return html + "</div>";
+}
 
 TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::string class_name,
                              const FolderPageKind& kind)

@@ -23,6 +23,11 @@ struct FolderPageKind;
 // The classes of the five folder pages, registered with the session's pages.
 std::vector<TIWPageClass> FolderPageClasses();
 
+// The status icon cell of a message row: the attachment image when the record has one,
+// then the image of its state (the one cell of a message grid written as markup, built
+// only from the program's own image names and texts).
+std::string StatusIconHtml(const TEmailRecord& record);
+
 // Page texts the language pack has no key for.
 inline constexpr const char* kOlderCaption = "Older";
 inline constexpr const char* kNewerCaption = "Newer";

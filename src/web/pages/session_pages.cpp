@@ -6,10 +6,12 @@
 #include "web/pages/attachments_page.h"
 #include "web/pages/compose_page.h"
 #include "web/pages/contacts_pages.h"
+#include "web/pages/find_page.h"
 #include "web/pages/folder_pages.h"
 #include "web/pages/gen_user_settings_page.h"
 #include "web/pages/login_pages.h"
 #include "web/pages/main_page.h"
+#include "web/pages/signature_page.h"
 #include "web/pages/user_settings_page.h"
 #include "web/pages/view_page.h"
 
@@ -22,7 +24,7 @@ SessionPages KestruneSessionPages() {
   for (TIWPageClass page :
        {ViewMailPageClass(), NewEmailPageClass(), AttachmentsPageClass(), EditContactsPageClass(),
         SelContactsPageClass(), UserSettingsPageClass(), GenUserSetPageClass(),
-        AdminSettingsPageClass()}) {
+        AdminSettingsPageClass(), FindPageClass(), SignaturePageClass()}) {
     if (page.Factory) pages.Others.push_back(std::move(page));  // pages still to come have none
   }
   return pages;

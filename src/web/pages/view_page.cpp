@@ -502,11 +502,12 @@ void TIWViewMail::DownloadMessageClick() {
                        "message/rfc822", true);
 }
 
-void ShowMessageInViewPage(TIWAppForm& from, const ShownMessage& message) {
+void ShowMessageInViewPage(TIWAppForm& from, const ShownMessage& message, bool mark_opened) {
   TIWApplication& session = from.WebApplication();
   TUserSession* state = SessionOf(session);
   if (session.SessionEnding() || state == nullptr || !state->LoggedIn) return;
-  const std::optional<TEmailRecord> record = OpenMessage(*state, message);
+  const std::optional<TEmailRecord> record =
+      mark_opened ? OpenMessage(*state, message) : ShownRecord(*state, message);
   // A damaged or imported index may name a file outside the mail store: never opened.
   if (!record || !IsPlainStoreFileName(record->FileName)) {
     session.ShowUserMessage(state->App().Text(kHtmlDialogStrings, "EmailLocateError") +

@@ -25,9 +25,10 @@ class TUserSession;
 TIWPageClass ViewMailPageClass();
 
 // Opens the shown message in the session's view page (made, or reused when it exists),
-// marks it opened, shows the view page and discards `from`. When the record no longer is
-// that message, the user is told EmailLocateError + the index number and `from` stays.
-void ShowMessageInViewPage(TIWAppForm& from, const ShownMessage& message);
+// marks it opened (unless mark_opened is false: the find page leaves an unread message
+// unread), shows the view page and discards `from`. When the record no longer is that
+// message, the user is told EmailLocateError + the index number and `from` stays.
+void ShowMessageInViewPage(TIWAppForm& from, const ShownMessage& message, bool mark_opened = true);
 
 // The filled print template: in each line the first [To], [From], [Subject] and
 // [EMAILBODY] (any letter case) are replaced in one pass, so a value never becomes part
