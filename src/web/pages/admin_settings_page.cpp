@@ -9,6 +9,7 @@
 #include "store/user_list.h"
 #include "web/app/user_session.h"
 #include "web/pages/account_update.h"
+#include "web/pages/compose_page.h"
 #include "web/pages/page_texts.h"
 #include "web/pages/user_settings_page.h"
 #include "web/toolkit/application.h"
@@ -61,6 +62,7 @@ TIWAdminSettings::TIWAdminSettings(TIWApplication& session, std::string name,
   IWDelUser.OnClick = [this](TIWBaseControl&) { DelUserClick(); };
   IWAllowWebReg.OnClick = [this](TIWBaseControl&) { SwitchClick(true); };
   IWShowSuggest.OnClick = [this](TIWBaseControl&) { SwitchClick(false); };
+  BindComposeOpeners(Furniture, *this);
 }
 
 TUserSession* TIWAdminSettings::Administrator() {

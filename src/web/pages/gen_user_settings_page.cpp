@@ -10,6 +10,7 @@
 #include "web/app/user_session.h"
 #include "web/pages/account_form.h"
 #include "web/pages/account_update.h"
+#include "web/pages/compose_page.h"
 #include "web/pages/page_texts.h"
 #include "web/pages/user_settings_page.h"
 #include "web/toolkit/application.h"
@@ -44,6 +45,7 @@ TIWGenUserSet::TIWGenUserSet(TIWApplication& session, std::string name, std::str
   IWSave.Caption = "Save";
   OnRender = [this](TIWAppForm&) { Render(); };
   IWSave.OnClick = [this](TIWBaseControl&) { SaveClick(); };
+  BindComposeOpeners(Furniture, *this);
   IWCancel.OnClick = [this](TIWBaseControl&) {
     if (!WebApplication().SessionEnding()) Furniture.Navigate("IWMain");
   };

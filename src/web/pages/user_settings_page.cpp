@@ -12,6 +12,7 @@
 #include "web/app/session_controller.h"
 #include "web/app/session_mail.h"
 #include "web/pages/account_update.h"
+#include "web/pages/compose_page.h"
 #include "web/pages/page_texts.h"
 #include "web/toolkit/application.h"
 
@@ -102,6 +103,7 @@ TIWUserSettings::TIWUserSettings(TIWApplication& session, std::string name, std:
   IWAddUser.OnClick = [](TIWBaseControl&) {};  // does nothing: the page is a new account
   IWTestConnection.OnClick = [this](TIWBaseControl&) { TestConnectionClick(); };
   IWCreateSig.OnClick = [this](TIWBaseControl&) { CreateSigClick(); };
+  BindComposeOpeners(Furniture, *this);
   IWSameUserPass.OnClick = [this](TIWBaseControl&) {
     if (WebApplication().SessionEnding()) return;
     SameUserPassChanged(

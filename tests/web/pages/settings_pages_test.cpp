@@ -283,6 +283,23 @@ TEST_F(SettingsPagesTest, PasswordsAreNeverSentBackToTheBrowser) {
       "bob");
 }
 
+// The toolbar's New message button works on every settings page, as on every other page.
+TEST_F(SettingsPagesTest, NewMessageButtonOfEverySettingsPageOpensTheComposePage) {
+  Start();
+  const struct {
+    const char* name;
+    const char* password;
+    const char* page;
+  } cases[] = {{"Admin", "SecretPw", "IWAdminSettings"},
+               {"bob", "BobPass1", "IWUserSettings"},
+               {"carol", "CarolPass1", "IWGenUserSet"}};
+  for (const auto& c : cases) {
+    TestBrowser browser = NewBrowser();
+    ASSERT_EQ(OpenSettings(browser, c.name, c.password).PageName(), c.page);
+    EXPECT_EQ(browser.Post(c.page, "IWCREATEEMAIL").PageName(), "IWNewEmail") << c.page;
+  }
+}
+
 TEST_F(SettingsPagesTest, PowerUserPostingAnotherNameAndLevelZeroChangesOnlyTheOwnAccount) {
   Start();
   TestBrowser bob = NewBrowser();
