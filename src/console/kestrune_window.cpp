@@ -240,7 +240,7 @@ void TfrmKestrune::BuildPanels() {
   login_panel_->hide();
   connect(password_, &QLineEdit::textChanged, this, [this](const QString& text) {
     login_button_->setEnabled(!text.isEmpty());
-    if (login_panel_->isVisible()) login_timer_->start();  // typing keeps it open
+    if (login_panel_->isVisibleTo(this)) login_timer_->start();  // typing keeps it open
   });
   connect(password_, &QLineEdit::returnPressed, this, [this] {
     if (login_button_->isEnabled()) login_button_->click();
@@ -448,10 +448,10 @@ void TfrmKestrune::ShowLogin() {
 }
 
 void TfrmKestrune::HideLoginPanel() {
-  login_timer_->stop();
-  password_->clear();  // a typed password never stays behind a hidden panel
   login_panel_->hide();
   status_panel_->show();
+  password_->clear();  // a typed password never stays behind a hidden panel
+  login_timer_->stop();
 }
 
 void TfrmKestrune::Login() {
