@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QUrl>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -187,18 +188,29 @@ int RunConsole(int& argc, char** argv) {
   SetProgramDirectory(host.program_directory);
   const std::filesystem::path home = host.program_directory;
 
+  // Held until the process ends; checked before the settings are touched. The refusal's
+  // box leaves the stop signals as they are, so SIGTERM still ends a refused instance.
+  InstanceLock lock(home / InstanceLock::kFileName);
+  if (!lock.Acquired()) {
+    std::cerr << "Kestrune is already running." << std::endl;
+    QApplication application(argc, argv);
+    QMessageBox::information(nullptr, "Kestrune", "Kestrune is already running.");
+    return kExitAlreadyRunning;
+  }
+
   StopSignals stop_signals;  // before Qt or the server start a thread
   QApplication application(argc, argv);
   QApplication::setApplicationName("Kestrune");
   QApplication::setQuitOnLastWindowClosed(false);
 
-  // Held until the process ends; checked before the settings are touched.
-  InstanceLock lock(home / InstanceLock::kFileName);
-  if (!lock.Acquired()) {
-    std::cerr << "Kestrune is already running." << std::endl;
-    QMessageBox::information(nullptr, "Kestrune", "Kestrune is already running.");
-    return kExitAlreadyRunning;
-  }
+  // The log also goes to standard output, as in headless mode, so a session's journal
+  // (or the terminal the console was started from) keeps it. A closed output must not
+  // end the server.
+  std::signal(SIGPIPE, SIG_IGN);
+  DebugLog().SetEcho(&std::cout);
+  struct EchoOff {
+    ~EchoOff() { DebugLog().SetEcho(nullptr); }
+  } echo_off;
 
   ProgramSettings settings(std::move(host));
   LogFeed feed;

@@ -16,7 +16,10 @@ namespace kestrune::testing {
 
 namespace fs = std::filesystem;
 
-int FreePort() {
+namespace {
+
+// A loopback port that was free a moment ago.
+int UnusedPort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -28,15 +31,21 @@ int FreePort() {
   return ntohs(address.sin_port);
 }
 
+}  // namespace
+
 void ConsoleFixture::SetUp() {
   std::string pattern = (fs::temp_directory_path() / "console-XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   home_ = pattern;
-  Command({"settings", "set", "Port", std::to_string(FreePort())});
+  Command({"settings", "set", "Port", std::to_string(UnusedPort())});
   for (const char* name : {"EnableSSL", "ExitWarning", "MinimizeWarning", "SendRecieveWarning",
                            "AutoCheckEmails", "LoginToQuit"}) {
     Command({"settings", "set", name, "0"});
   }
+  AddUsers();
+}
+
+void ConsoleFixture::AddUsers() {
   std::ofstream(home_ / "pw") << "Secret\n";
   const std::string password_file = (home_ / "pw").string();
   Command({"users", "add", "Admin", "--password-file", password_file, "--level", "0"});

@@ -18,12 +18,12 @@
 
 namespace kestrune::testing {
 
-int FreePort();
-
 class ConsoleFixture : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  // The users of the home; "Admin" (administrator, "Secret"), "Power" and "Plain".
+  virtual void AddUsers();
 
   // An administrator command on the home; it must succeed.
   std::string Command(std::vector<std::string> args);
