@@ -171,22 +171,11 @@ int RunConsole(int& argc, char** argv) {
     return kExitFailure;
   }
 
-  SettingsHost host;
-  host.program_directory = ResolveProgramDirectory(options.home);
-  host.program_file = ExecutablePath();
-  if (host.program_directory != host.program_file.parent_path()) {
-    host.autostart_home = host.program_directory;
-  }
-  host.autostart_entry = DefaultAutostartEntryPath();
-  std::error_code error;
-  std::filesystem::create_directories(host.program_directory, error);
-  if (!std::filesystem::is_directory(host.program_directory)) {
-    std::cerr << "kestrune-console: cannot create the program directory "
-              << host.program_directory.string() << std::endl;
-    return kExitFailure;
-  }
-  SetProgramDirectory(host.program_directory);
-  const std::filesystem::path home = host.program_directory;
+  std::optional<SettingsHost> host =
+      PrepareProgramDirectory(options, "kestrune-console", std::cerr);
+  if (!host) return kExitFailure;
+  host->autostart_entry = DefaultAutostartEntryPath();
+  const std::filesystem::path home = host->program_directory;
 
   // Held until the process ends; checked before the settings are touched. The refusal's
   // box leaves the stop signals as they are, so SIGTERM still ends a refused instance.
@@ -212,7 +201,7 @@ int RunConsole(int& argc, char** argv) {
     ~EchoOff() { DebugLog().SetEcho(nullptr); }
   } echo_off;
 
-  ProgramSettings settings(std::move(host));
+  ProgramSettings settings(std::move(*host));
   LogFeed feed;
   ConsoleHost::Sinks sinks{
       .line = [&feed](std::string_view line) { feed.PushLine(line); },

@@ -83,7 +83,9 @@ fs::path ScreenshotDirectory() {
   return directory;
 }
 
-class ConsoleWindowTest : public testing::ConsoleFixture {
+// "Admin" (administrator, "Secret") with a POP3 mailbox of the peers, checked by the
+// timer, and the peers' SMTP server.
+class PeersConsoleFixture : public testing::ConsoleFixture {
  protected:
   void AddUsers() override {
     Command({"settings", "set", "SmtpServer", "127.0.0.1"});
@@ -95,7 +97,11 @@ class ConsoleWindowTest : public testing::ConsoleFixture {
              std::to_string(Peers::Get().Port("POP3_PORT")), "--pop-user", box_.User(),
              "--pop-password-file", (home_ / "pop").string(), "--auto-check"});
   }
+  PopMailbox box_;
+};
 
+class ConsoleWindowTest : public PeersConsoleFixture {
+ protected:
   void Screenshot(const char* name) {
     Settle();
     QTest::qWait(50);
@@ -104,8 +110,6 @@ class ConsoleWindowTest : public testing::ConsoleFixture {
   }
 
   int Port() { return StoredConfig().Port; }
-
-  PopMailbox box_;
 };
 
 TEST_F(ConsoleWindowTest, AdministratorRunsSendAndReceiveFromTheWindow) {
@@ -167,20 +171,11 @@ TEST_F(ConsoleWindowTest, AdministratorRunsSendAndReceiveFromTheWindow) {
   EXPECT_EQ(std::system(render.c_str()), 0);
 }
 
-class ConsoleProcessTest : public testing::ConsoleFixture {
+class ConsoleProcessTest : public PeersConsoleFixture {
  protected:
-  void AddUsers() override {
-    std::ofstream(home_ / "pw") << "Secret\n";
-    std::ofstream(home_ / "pop") << box_.Password() << "\n";
-    Command({"users", "add", "Admin", "--password-file", (home_ / "pw").string(), "--level", "0",
-             "--pop-server", "127.0.0.1", "--pop-port",
-             std::to_string(Peers::Get().Port("POP3_PORT")), "--pop-user", box_.User(),
-             "--pop-password-file", (home_ / "pop").string(), "--auto-check"});
-  }
   ServerProcess StartConsole(const char* err_name = "err.txt") {
     return ServerProcess(home_, {}, home_ / err_name, "kestrune-console");
   }
-  PopMailbox box_;
 };
 
 TEST_F(ConsoleProcessTest, ASecondConsoleOrHeadlessServerOnTheHomeIsRefused) {
