@@ -80,7 +80,10 @@ TfrmKestrune::TfrmKestrune(ConsoleHost& host, LogFeed& feed, QWidget* parent)
   setObjectName("frmKestrune");
   setWindowTitle("Kestrune - Console");
   setMinimumSize(500, 380);
-  setWindowIcon(InstalledIcon(host_.Home(), "sendrecv.gif"));
+  QIcon icon = InstalledIcon(host_.Home(), "sendrecv.gif");
+  // Without the installation's files the tray still needs an icon to be shown at all.
+  if (icon.isNull()) icon = style()->standardIcon(QStyle::SP_DriveNetIcon);
+  setWindowIcon(icon);
 
   login_timer_ = new QTimer(this);
   login_timer_->setObjectName("LoginTimer");
