@@ -95,6 +95,8 @@ int ExitStatusOf(ListenerStartError::Kind kind) {
 
 constexpr const char* kRestart = "You need to restart Kestrune for the changes to take effect";
 
+}  // namespace
+
 // A failed start asks before it changes a setting, shows what failed, and ends with the
 // headless host's status for the failure.
 int RecoverFromFailedStart(const ListenerStartError& failure, ProgramSettings& settings,
@@ -153,8 +155,6 @@ int RecoverFromFailedStart(const ListenerStartError& failure, ProgramSettings& s
   }
   return ExitStatusOf(failure.kind());
 }
-
-}  // namespace
 
 int RunConsole(int& argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
