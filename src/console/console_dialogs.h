@@ -12,8 +12,8 @@ namespace kestrune {
 class ProgramSettings;
 
 struct ConsoleDialogContext {
-  ProgramSettings& Settings;    // the running program's settings
-  std::filesystem::path Home;   // the program directory (Users.Dat, mail stores, certificates)
+  ProgramSettings& Settings;   // the running program's settings
+  std::filesystem::path Home;  // the program directory (Users.Dat, mail stores, certificates)
 };
 
 // Settings: true when the values were written (the window then sets its timers again).
