@@ -1,14 +1,121 @@
-// Placeholder until the index lands: nothing is indexed and nothing is found.
+// Searching a store's index, and the entry points that write it. A query is the AND of
+// the words the user typed, split into terms exactly as message text is, so whatever
+// was indexed can be found by typing it; no query syntax is read, so no typed text can
+// make a query expensive or fail to parse.
 #include "search/mail_search.h"
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+
+#include "search/index_database.h"
+#include "search/index_files.h"
+#include "search/index_rebuilds.h"
+#include "search/mail_index_writer.h"
+#include "store/mail_store_paths.h"
 
 namespace kestrune {
 
-bool IndexStoredMessage(const std::filesystem::path&, std::string_view) { return false; }
+namespace fs = std::filesystem;
 
-TextSearchResult SearchMailStore(const std::filesystem::path&, std::string_view, std::size_t) {
-  return {{}, false, "the full-text index is not built yet"};
+namespace {
+
+// Typed text beyond this is not read, and no more words than this are matched.
+constexpr std::size_t kMaxQueryBytes = 4096;
+constexpr std::size_t kMaxQueryTerms = 64;
+// How long a search waits for a rebuild it started before it answers "try again".
+constexpr std::chrono::milliseconds kRebuildWait{5000};
+constexpr std::size_t kSnippetLength = 200;
+// A reader sees an index that changed under it after a writer's second commit; it then
+// opens the new version and runs the query again.
+constexpr int kReadAttempts = 4;
+
+std::vector<std::string> QueryTerms(std::string_view words) {
+  words = words.substr(0, kMaxQueryBytes);
+  Xapian::Document scratch;
+  Xapian::TermGenerator generator;
+  generator.set_document(scratch);
+  generator.index_text_without_positions(std::string(words));
+  std::vector<std::string> terms;
+  for (auto it = scratch.termlist_begin(); it != scratch.termlist_end(); ++it) {
+    terms.push_back(*it);
+    if (terms.size() == kMaxQueryTerms) break;
+  }
+  return terms;
 }
 
-long RebuildMailStoreIndex(const std::filesystem::path&) { return -1; }
+TextSearchResult RunQuery(const fs::path& store, const std::vector<std::string>& terms,
+                          std::size_t max_hits) {
+  TextSearchResult result;
+  Xapian::Database database((store / search_files::kIndex).string());
+  const Xapian::Query query(Xapian::Query::OP_AND, terms.begin(), terms.end());
+  for (int attempt = 1;; ++attempt) {
+    try {
+      Xapian::Enquire enquire(database);
+      enquire.set_query(query);
+      const Xapian::MSet hits = enquire.get_mset(
+          0, static_cast<Xapian::doccount>(std::min<std::size_t>(max_hits, 100000)));
+      result.Hits.clear();
+      for (auto it = hits.begin(); it != hits.end(); ++it) {
+        const Xapian::Document document = it.get_document();
+        TextSearchHit hit;
+        // Words are lower case: the only term starting with "Q" names the file.
+        auto term = document.termlist_begin();
+        term.skip_to("Q");
+        if (term != document.termlist_end() && (*term).starts_with('Q')) {
+          hit.FileName = (*term).substr(1);
+        }
+        if (hit.FileName.empty()) continue;
+        hit.Snippet = hits.snippet(document.get_data(), kSnippetLength, Xapian::Stem(),
+                                   Xapian::MSet::SNIPPET_EXHAUSTIVE, "", "", "…");
+        result.Hits.push_back(std::move(hit));
+      }
+      return result;
+    } catch (const Xapian::DatabaseModifiedError&) {
+      if (attempt == kReadAttempts) throw;
+      database.reopen();
+    }
+  }
+}
+
+}  // namespace
+
+bool IndexStoredMessage(const fs::path& store_dir, std::string_view file_name) {
+  if (!MessageIndexingEnabled() || !IsPlainStoreFileName(file_name)) return false;
+  MailIndexWriter writer(store_dir);
+  writer.AddFile(file_name);
+  return writer.Flush();
+}
+
+TextSearchResult SearchMailStore(const fs::path& store_dir, std::string_view words,
+                                 std::size_t max_hits) {
+  try {
+    const std::vector<std::string> terms = QueryTerms(words);
+    if (terms.empty() || max_hits == 0) return {};
+    if (CheckIndex(store_dir) != IndexCondition::kReady) {
+      if (!RebuildInBackground(store_dir, kRebuildWait)) {
+        return {{}, false, "the search index is being built"};
+      }
+      if (CheckIndex(store_dir) != IndexCondition::kReady) {
+        return {{}, false, "the search index could not be built"};
+      }
+    }
+    return RunQuery(store_dir, terms, max_hits);
+  } catch (const Xapian::Error& e) {
+    return {{}, false, "the search index cannot be read: " + e.get_description()};
+  } catch (const std::exception& e) {
+    return {{}, false, std::string("the search failed: ") + e.what()};
+  }
+}
+
+long RebuildMailStoreIndex(const fs::path& store_dir) {
+  try {
+    const auto lock = SearchIndexLock::Take(store_dir, std::chrono::minutes(10));
+    if (!lock) return -1;
+    return BuildIndex(store_dir, nullptr);
+  } catch (...) {
+    return -1;
+  }
+}
 
 }  // namespace kestrune

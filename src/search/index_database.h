@@ -1,0 +1,51 @@
+// The Xapian side of the full-text index, for the search layer's own files only (it
+// includes <xapian.h>): the document of one message, the check whether a store's index
+// can be used, and the writes done while holding the index lock.
+#pragma once
+
+#include <xapian.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "search/message_text.h"
+
+namespace kestrune {
+
+// Changed whenever the documents' layout changes: an index of another version is
+// built again.
+inline constexpr const char* kSearchSchemaKey = "kestrune.schema";
+inline constexpr const char* kSearchSchemaVersion = "1";
+
+// Bytes of text kept with a document for the snippet shown with a hit.
+inline constexpr std::size_t kSnippetSourceBytes = 1500;
+
+// The unique term naming a message file.
+std::string FileNameTerm(std::string_view file_name);
+
+// A message's document: its words (no stemming: mail comes in every language, and a
+// word found means the word typed) and, as data, its subject and the start of its body.
+Xapian::Document MessageDocument(std::string_view file_name, const MessageText& text);
+
+// A store's index as it stands.
+enum class IndexCondition { kReady, kMissing, kUnusable };
+IndexCondition CheckIndex(const std::filesystem::path& store);
+
+using PendingDocuments = std::vector<std::pair<std::string, Xapian::Document>>;
+
+// Under the index lock: adds documents (and those of the pending list's files) to an
+// existing, usable index. False when there is no usable index to add to (the next
+// search builds one that includes these messages) or the write failed (then the index
+// is marked stale).
+bool AddToIndex(const std::filesystem::path& store, const PendingDocuments& documents);
+
+// Under the index lock: builds the index from the store's ".eml" files into
+// "Search.new" and renames it into place. The number of messages indexed; -1 when it
+// could not be written or *stop turned true (nothing of it is then in use).
+long BuildIndex(const std::filesystem::path& store, const std::atomic<bool>* stop);
+
+}  // namespace kestrune

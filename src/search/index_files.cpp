@@ -1,0 +1,130 @@
+// The index lock and the pending list: flocks on files in the mail store, released by
+// the kernel when a holder dies, so a killed writer never leaves the index locked.
+#include "search/index_files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+#include "store/mail_store_paths.h"
+
+namespace kestrune {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int OpenFile(const fs::path& file, int flags) {
+  const int fd = ::open(file.c_str(), flags | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    throw std::system_error(errno, std::generic_category(), "cannot open " + file.string());
+  }
+  return fd;
+}
+
+// Holds an flock on an open descriptor, blocking; closes the descriptor at the end.
+class LockedFile {
+ public:
+  LockedFile(const fs::path& file, int flags) : fd_(OpenFile(file, flags)) {
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        const int error = errno;
+        ::close(fd_);
+        throw std::system_error(error, std::generic_category(), "cannot lock " + file.string());
+      }
+    }
+  }
+  ~LockedFile() { ::close(fd_); }
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+SearchIndexLock::~SearchIndexLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::optional<SearchIndexLock> SearchIndexLock::Take(const fs::path& store,
+                                                     std::chrono::milliseconds wait,
+                                                     const std::atomic<bool>* stop) {
+  const fs::path file = store / search_files::kLock;
+  SearchIndexLock lock(OpenFile(file, O_RDWR));
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (::flock(lock.fd_, LOCK_EX | LOCK_NB) == 0) return lock;
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      throw std::system_error(errno, std::generic_category(), "cannot lock " + file.string());
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    if (stop != nullptr && stop->load()) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// The list is never unlinked, only emptied: a writer that opened it before it was
+// emptied appends to the same file after the holder is done with it.
+void AppendPendingNames(const fs::path& store, const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += name + '\n';
+  const fs::path file = store / search_files::kPending;
+  LockedFile pending(file, O_WRONLY | O_APPEND);
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t written = ::write(pending.fd(), text.data() + done, text.size() - done);
+    if (written > 0) {
+      done += static_cast<std::size_t>(written);
+    } else if (errno != EINTR) {
+      throw std::system_error(errno, std::generic_category(), "cannot write " + file.string());
+    }
+  }
+}
+
+std::vector<std::string> TakePendingNames(const fs::path& store) {
+  const fs::path file = store / search_files::kPending;
+  std::error_code error;
+  if (!fs::exists(file, error)) return {};
+  LockedFile pending(file, O_RDWR);
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t got = ::read(pending.fd(), buffer, sizeof buffer);
+    if (got > 0) {
+      text.append(buffer, static_cast<std::size_t>(got));
+      if (text.size() > 16u * 1024u * 1024u) break;  // more than any real backlog
+    } else if (got == 0) {
+      break;
+    } else if (errno != EINTR) {
+      throw std::system_error(errno, std::generic_category(), "cannot read " + file.string());
+    }
+  }
+  if (::ftruncate(pending.fd(), 0) != 0) {
+    throw std::system_error(errno, std::generic_category(), "cannot empty " + file.string());
+  }
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view name(text.data() + start, end - start);
+    if (IsPlainStoreFileName(name)) names.emplace_back(name);
+    start = end + 1;
+  }
+  return names;
+}
+
+void MarkIndexStale(const fs::path& store) {
+  const int fd = ::open((store / search_files::kStale).c_str(),
+                        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd >= 0) ::close(fd);
+}
+
+}  // namespace kestrune

@@ -1,0 +1,58 @@
+// Where a mail store's full-text index lives and the lock its writers share. The index
+// is "Search/"; a rebuild writes "Search.new/" and renames it into place, so a killed
+// rebuild leaves no half index under the real name. Writers that cannot have the lock
+// soon note their messages in "Search.pending" for the holder to add; "Search.stale"
+// says an update failed and the index must be built again.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrune {
+
+namespace search_files {
+inline constexpr const char* kIndex = "Search";
+inline constexpr const char* kBuilding = "Search.new";
+inline constexpr const char* kReplaced = "Search.old";
+inline constexpr const char* kLock = "Search.lock";
+inline constexpr const char* kPending = "Search.pending";
+inline constexpr const char* kStale = "Search.stale";
+}  // namespace search_files
+
+// The one writer of a store's index, across threads and processes: an exclusive flock on
+// "Search.lock" in the store, dropped when the object goes.
+class SearchIndexLock {
+ public:
+  SearchIndexLock(SearchIndexLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  SearchIndexLock& operator=(SearchIndexLock&&) = delete;
+  SearchIndexLock(const SearchIndexLock&) = delete;
+  ~SearchIndexLock();
+
+  // Takes the lock, waiting at most `wait` and giving up early when *stop turns true.
+  // nullopt when it was not had; throws std::system_error when the lock file cannot be
+  // opened.
+  static std::optional<SearchIndexLock> Take(const std::filesystem::path& store,
+                                             std::chrono::milliseconds wait,
+                                             const std::atomic<bool>* stop = nullptr);
+
+ private:
+  explicit SearchIndexLock(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// Notes message file names for the next holder of the lock. Throws std::system_error.
+void AppendPendingNames(const std::filesystem::path& store, const std::vector<std::string>& names);
+
+// The noted names (only plain store file names), emptying the list. Called by the
+// holder of the lock. Throws std::system_error.
+std::vector<std::string> TakePendingNames(const std::filesystem::path& store);
+
+// Marks the index as needing a rebuild; never throws.
+void MarkIndexStale(const std::filesystem::path& store);
+
+}  // namespace kestrune
