@@ -28,7 +28,7 @@ constexpr std::chrono::milliseconds kRebuildWait{5000};
 constexpr std::size_t kSnippetLength = 200;
 // A reader sees an index that changed under it after a writer's second commit; it then
 // opens the new version and runs the query again.
-constexpr int kReadAttempts = 4;
+constexpr int kReadAttempts = 10;
 
 std::vector<std::string> QueryTerms(std::string_view words) {
   words = words.substr(0, kMaxQueryBytes);

@@ -176,7 +176,10 @@ TEST_F(MailSearchTest, ReadersKeepFindingWhileMessagesAreIndexed) {
   int failures = 0, reads = 0;
   while (writing) {
     const TextSearchResult result = SearchMailStore(store_, "walrus", 1000);
-    if (!result.Ok || result.Hits.empty()) ++failures;
+    if (!result.Ok || result.Hits.empty()) {
+      ++failures;
+      ADD_FAILURE() << result.Error;
+    }
     ++reads;
   }
   writer.join();
