@@ -59,11 +59,19 @@ Xapian::Document MessageDocument(std::string_view file_name, const MessageText& 
   words.index_text_without_positions(text.attachments);
   words.index_text_without_positions(text.body);
   document.add_boolean_term(FileNameTerm(file_name));
-  std::string data = CompactText(text.subject, 300);
+  std::string data(file_name);
+  data += '\n';
+  data += CompactText(text.subject, 300);
   data += '\n';
   data += CompactText(text.body, kSnippetSourceBytes);
   document.set_data(data);
   return document;
+}
+
+DocumentData SplitDocumentData(std::string_view data) {
+  const std::size_t end = data.find('\n');
+  if (end == std::string_view::npos) return {data, {}};
+  return {data.substr(0, end), data.substr(end + 1)};
 }
 
 IndexCondition CheckIndex(const fs::path& store) {
@@ -71,6 +79,7 @@ IndexCondition CheckIndex(const fs::path& store) {
   if (fs::exists(store / search_files::kStale, error)) return IndexCondition::kUnusable;
   if (!fs::exists(store / search_files::kIndex, error)) return IndexCondition::kMissing;
   try {
+    const IndexVersionLock version(store, IndexVersionLock::Use::kRead);
     const Xapian::Database database((store / search_files::kIndex).string());
     if (database.get_metadata(kSearchSchemaKey) != kSearchSchemaVersion) {
       return IndexCondition::kUnusable;
@@ -95,6 +104,7 @@ bool AddToIndex(const fs::path& store, const PendingDocuments& documents) {
         // removed meanwhile: nothing to find
       }
     }
+    const IndexVersionLock version(store, IndexVersionLock::Use::kChange);
     database.commit();
     return true;
   } catch (const Xapian::Error&) {
@@ -141,14 +151,13 @@ long BuildIndex(const fs::path& store, const std::atomic<bool>* stop) {
     fs::remove_all(building, error);
     return -1;
   }
-  // Readers open "Search" anew for every query: between the renames they find no
-  // index and ask for a rebuild, which finds this one in place once it has the lock.
-  if (fs::exists(index, error)) fs::rename(index, replaced, error);
-  if (error) {
-    fs::remove_all(building, error);
-    return -1;
+  // Readers open "Search" anew for every query, under the version lock: they find the
+  // old index or the new one, never none.
+  {
+    const IndexVersionLock version(store, IndexVersionLock::Use::kChange);
+    if (fs::exists(index, error)) fs::rename(index, replaced, error);
+    if (!error) fs::rename(building, index, error);
   }
-  fs::rename(building, index, error);
   if (error) {
     fs::remove_all(building, error);
     return -1;

@@ -28,8 +28,15 @@ inline constexpr std::size_t kSnippetSourceBytes = 1500;
 std::string FileNameTerm(std::string_view file_name);
 
 // A message's document: its words (no stemming: mail comes in every language, and a
-// word found means the word typed) and, as data, its subject and the start of its body.
+// word found means the word typed) and, as data, its file name, then its subject and the
+// start of its body.
 Xapian::Document MessageDocument(std::string_view file_name, const MessageText& text);
+
+struct DocumentData {
+  std::string_view file_name;
+  std::string_view text;  // for the snippet
+};
+DocumentData SplitDocumentData(std::string_view data);
 
 // A store's index as it stands.
 enum class IndexCondition { kReady, kMissing, kUnusable };

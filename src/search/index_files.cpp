@@ -71,6 +71,24 @@ std::optional<SearchIndexLock> SearchIndexLock::Take(const fs::path& store,
   }
 }
 
+IndexVersionLock::IndexVersionLock(const fs::path& store, Use use) {
+  fd_ = ::open((store / search_files::kVersionLock).c_str(),
+               O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd_ < 0) return;
+  const int operation = use == Use::kRead ? LOCK_SH : LOCK_EX;
+  while (::flock(fd_, operation) != 0) {
+    if (errno != EINTR) {
+      ::close(fd_);
+      fd_ = -1;
+      return;
+    }
+  }
+}
+
+IndexVersionLock::~IndexVersionLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 // The list is never unlinked, only emptied: a writer that opened it before it was
 // emptied appends to the same file after the holder is done with it.
 void AppendPendingNames(const fs::path& store, const std::vector<std::string>& names) {

@@ -22,6 +22,7 @@ inline constexpr const char* kReplaced = "Search.old";
 inline constexpr const char* kLock = "Search.lock";
 inline constexpr const char* kPending = "Search.pending";
 inline constexpr const char* kStale = "Search.stale";
+inline constexpr const char* kVersionLock = "Search.version.lock";
 }  // namespace search_files
 
 // The one writer of a store's index, across threads and processes: an exclusive flock on
@@ -42,6 +43,23 @@ class SearchIndexLock {
 
  private:
   explicit SearchIndexLock(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// Keeps the index at one version while held: readers share it for the length of a query,
+// writers hold it alone around a commit or the renaming of a rebuilt index. Xapian keeps
+// only the last two versions readable, so a reader outrun by two commits would
+// otherwise have to start over, again and again while a writer stores many messages.
+// A lock file that cannot be opened (a read-only store) leaves the version unguarded.
+class IndexVersionLock {
+ public:
+  enum class Use { kRead, kChange };
+  IndexVersionLock(const std::filesystem::path& store, Use use);
+  ~IndexVersionLock();
+  IndexVersionLock(const IndexVersionLock&) = delete;
+  IndexVersionLock& operator=(const IndexVersionLock&) = delete;
+
+ private:
   int fd_ = -1;
 };
 

@@ -26,8 +26,9 @@ constexpr std::size_t kMaxQueryTerms = 64;
 // How long a search waits for a rebuild it started before it answers "try again".
 constexpr std::chrono::milliseconds kRebuildWait{5000};
 constexpr std::size_t kSnippetLength = 200;
-// A reader sees an index that changed under it after a writer's second commit; it then
-// opens the new version and runs the query again.
+// Readers keep writers from committing meanwhile (IndexVersionLock); should a writer
+// still overtake one (a store whose lock file cannot be opened), it reopens the index
+// and runs the query again.
 constexpr int kReadAttempts = 10;
 
 std::vector<std::string> QueryTerms(std::string_view words) {
@@ -46,7 +47,7 @@ std::vector<std::string> QueryTerms(std::string_view words) {
 
 TextSearchResult RunQuery(const fs::path& store, const std::vector<std::string>& terms,
                           std::size_t max_hits) {
-  TextSearchResult result;
+  const IndexVersionLock version(store, IndexVersionLock::Use::kRead);
   Xapian::Database database((store / search_files::kIndex).string());
   const Xapian::Query query(Xapian::Query::OP_AND, terms.begin(), terms.end());
   for (int attempt = 1;; ++attempt) {
@@ -55,20 +56,15 @@ TextSearchResult RunQuery(const fs::path& store, const std::vector<std::string>&
       enquire.set_query(query);
       const Xapian::MSet hits = enquire.get_mset(
           0, static_cast<Xapian::doccount>(std::min<std::size_t>(max_hits, 100000)));
-      result.Hits.clear();
+      TextSearchResult result;
       for (auto it = hits.begin(); it != hits.end(); ++it) {
-        const Xapian::Document document = it.get_document();
-        TextSearchHit hit;
-        // Words are lower case: the only term starting with "Q" names the file.
-        auto term = document.termlist_begin();
-        term.skip_to("Q");
-        if (term != document.termlist_end() && (*term).starts_with('Q')) {
-          hit.FileName = (*term).substr(1);
-        }
-        if (hit.FileName.empty()) continue;
-        hit.Snippet = hits.snippet(document.get_data(), kSnippetLength, Xapian::Stem(),
-                                   Xapian::MSet::SNIPPET_EXHAUSTIVE, "", "", "…");
-        result.Hits.push_back(std::move(hit));
+        const std::string data = it.get_document().get_data();
+        const DocumentData parts = SplitDocumentData(data);
+        if (!IsPlainStoreFileName(parts.file_name)) continue;
+        // The snippet weighs words by the index's statistics: it reads the index too.
+        result.Hits.push_back({std::string(parts.file_name),
+                               hits.snippet(std::string(parts.text), kSnippetLength, Xapian::Stem(),
+                                            Xapian::MSet::SNIPPET_EXHAUSTIVE, "", "", "…")});
       }
       return result;
     } catch (const Xapian::DatabaseModifiedError&) {

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <xapian.h>
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -97,12 +99,39 @@ TEST_F(MailSearchTest, SnippetShowsPlainTextAroundTheWord) {
       << result.Hits[0].Snippet;
 }
 
-TEST_F(MailSearchTest, DamagedIndexIsRebuiltOnFirstUse) {
-  Write("a.eml", Plain("Hi", "walrus"));
-  fs::create_directories(store_ / "Search");
-  std::ofstream(store_ / "Search" / "iamglass", std::ios::binary) << "\x01garbage";
-  std::ofstream(store_ / "Search" / "postlist.glass", std::ios::binary) << std::string(9000, 'x');
-  EXPECT_EQ(Found("walrus"), std::vector<std::string>{"a.eml"});
+TEST_F(MailSearchTest, AnUnusableIndexIsRebuiltOnFirstUse) {
+  const struct {
+    const char* what;
+    std::function<void(const fs::path& index)> spoil;
+  } cases[] = {
+      {"garbage files",
+       [](const fs::path& index) {
+         fs::remove_all(index);
+         fs::create_directories(index);
+         std::ofstream(index / "iamglass", std::ios::binary) << "\x01garbage";
+         std::ofstream(index / "postlist.glass", std::ios::binary) << std::string(9000, 'x');
+       }},
+      {"an older layout",
+       [](const fs::path& index) {
+         Xapian::WritableDatabase(index.string(), Xapian::DB_OPEN)
+             .set_metadata("kestrune.schema", "0");
+       }},
+      {"a failed update", [](const fs::path& index) { MarkIndexStale(index.parent_path()); }},
+      {"a file in its place",
+       [](const fs::path& index) {
+         fs::remove_all(index);
+         std::ofstream(index) << "x";
+       }},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(store_);
+    fs::create_directories(store_);
+    Write("a.eml", Plain("Hi", "walrus"));
+    ASSERT_EQ(RebuildMailStoreIndex(store_), 1);
+    Write("b.eml", Plain("Hi", "walrus"));  // not in the index until it is rebuilt
+    c.spoil(store_ / "Search");
+    EXPECT_EQ(Found("walrus"), (std::vector<std::string>{"a.eml", "b.eml"})) << c.what;
+  }
 }
 
 TEST_F(MailSearchTest, HostileQueriesAnswerWithoutThrowing) {
