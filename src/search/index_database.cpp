@@ -77,9 +77,9 @@ DocumentData SplitDocumentData(std::string_view data) {
 IndexCondition CheckIndex(const fs::path& store) {
   std::error_code error;
   if (fs::exists(store / search_files::kStale, error)) return IndexCondition::kUnusable;
+  const IndexVersionLock version(store, IndexVersionLock::Use::kRead);
   if (!fs::exists(store / search_files::kIndex, error)) return IndexCondition::kMissing;
   try {
-    const IndexVersionLock version(store, IndexVersionLock::Use::kRead);
     const Xapian::Database database((store / search_files::kIndex).string());
     if (database.get_metadata(kSearchSchemaKey) != kSearchSchemaVersion) {
       return IndexCondition::kUnusable;

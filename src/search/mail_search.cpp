@@ -88,6 +88,8 @@ TextSearchResult SearchMailStore(const fs::path& store_dir, std::string_view wor
   try {
     const std::vector<std::string> terms = QueryTerms(words);
     if (terms.empty() || max_hits == 0) return {};
+    std::error_code error;
+    if (!fs::is_directory(store_dir, error)) return {};  // nothing stored yet
     if (CheckIndex(store_dir) != IndexCondition::kReady) {
       if (!RebuildInBackground(store_dir, kRebuildWait)) {
         return {{}, false, "the search index is being built"};
