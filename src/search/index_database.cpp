@@ -137,7 +137,8 @@ long BuildIndex(const fs::path& store, const std::atomic<bool>* stop) {
       std::error_code kind_error;
       if (!it->is_regular_file(kind_error)) continue;
       try {
-        database.replace_document(FileNameTerm(name), DocumentOfFile(store, name));
+        // A fresh index and names from one listing: nothing to replace.
+        database.add_document(DocumentOfFile(store, name));
         ++count;
       } catch (const std::exception&) {
         // removed meanwhile, or unreadable: not indexed

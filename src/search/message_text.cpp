@@ -3,8 +3,10 @@
 
 #include <fcntl.h>
 #include <gumbo.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <utility>
@@ -147,7 +149,15 @@ MessageText TextOfMessageFile(const std::filesystem::path& file) {
   if (fd < 0) {
     throw std::system_error(errno, std::generic_category(), "cannot open " + file.string());
   }
-  std::string text(kMaxIndexedFileBytes, '\0');
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    throw std::system_error(error, std::generic_category(), "cannot read " + file.string());
+  }
+  std::string text(std::min<std::size_t>(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)),
+                                         kMaxIndexedFileBytes),
+                   '\0');
   std::size_t size = 0;
   int failure = 0;
   while (size < text.size()) {
