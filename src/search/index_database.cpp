@@ -90,30 +90,6 @@ IndexCondition CheckIndex(const fs::path& store) {
   }
 }
 
-bool AddToIndex(const fs::path& store, const PendingDocuments& documents) {
-  if (CheckIndex(store) != IndexCondition::kReady) return false;
-  try {
-    Xapian::WritableDatabase database((store / search_files::kIndex).string(), Xapian::DB_OPEN);
-    for (const auto& [name, document] : documents) {
-      database.replace_document(FileNameTerm(name), document);
-    }
-    for (const std::string& name : TakePendingNames(store)) {
-      try {
-        database.replace_document(FileNameTerm(name), DocumentOfFile(store, name));
-      } catch (const std::exception&) {
-        // removed meanwhile: nothing to find
-      }
-    }
-    const IndexVersionLock version(store, IndexVersionLock::Use::kChange);
-    database.commit();
-    return true;
-  } catch (const Xapian::Error&) {
-  } catch (const std::exception&) {
-  }
-  MarkIndexStale(store);
-  return false;
-}
-
 long BuildIndex(const fs::path& store, const std::atomic<bool>* stop) {
   const fs::path building = store / search_files::kBuilding;
   const fs::path index = store / search_files::kIndex;

@@ -42,14 +42,6 @@ DocumentData SplitDocumentData(std::string_view data);
 enum class IndexCondition { kReady, kMissing, kUnusable };
 IndexCondition CheckIndex(const std::filesystem::path& store);
 
-using PendingDocuments = std::vector<std::pair<std::string, Xapian::Document>>;
-
-// Under the index lock: adds documents (and those of the pending list's files) to an
-// existing, usable index. False when there is no usable index to add to (the next
-// search builds one that includes these messages) or the write failed (then the index
-// is marked stale).
-bool AddToIndex(const std::filesystem::path& store, const PendingDocuments& documents);
-
 // Under the index lock: builds the index from the store's ".eml" files into
 // "Search.new" and renames it into place. The number of messages indexed; -1 when it
 // could not be written or *stop turned true (nothing of it is then in use).

@@ -30,7 +30,10 @@ inline constexpr const char* kVersionLock = "Search.version.lock";
 class SearchIndexLock {
  public:
   SearchIndexLock(SearchIndexLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  SearchIndexLock& operator=(SearchIndexLock&&) = delete;
+  SearchIndexLock& operator=(SearchIndexLock&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
   SearchIndexLock(const SearchIndexLock&) = delete;
   ~SearchIndexLock();
 

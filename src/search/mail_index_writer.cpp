@@ -1,10 +1,14 @@
-// The batch writer: documents are built as messages are stored (outside any lock) and
-// written in one commit.
+// The writer's worker: a thread that takes the index lock, opens the index once and
+// adds each queued message, then commits when the storer flushes.
 #include "search/mail_index_writer.h"
 
-#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,13 +19,18 @@
 
 namespace kestrune {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-// How long a storer waits for another writer (a rebuild runs for minutes) before it
-// leaves its messages on the pending list.
-constexpr std::chrono::milliseconds kLockWait{2000};
-// Documents held before they are written without waiting for Flush.
-constexpr std::size_t kMaxBatch = 200;
+// Messages waiting for the worker before a storer waits for it: bounds the memory a
+// storer faster than the indexing can take.
+constexpr std::size_t kMaxQueued = 256;
+
+struct QueuedMessage {
+  std::string file_name;
+  std::optional<MessageText> text;  // none: read the file
+};
 
 }  // namespace
 
@@ -30,54 +39,142 @@ bool MessageIndexingEnabled() {
   return value == nullptr || std::string_view(value) != "off";
 }
 
-struct MailIndexWriter::Batch {
-  PendingDocuments documents;
+class MailIndexWriter::Worker {
+ public:
+  Worker(fs::path store, std::chrono::milliseconds lock_wait)
+      : store_(std::move(store)), lock_wait_(lock_wait), thread_([this] { Run(); }) {}
+
+  void Push(QueuedMessage message) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return queue_.size() < kMaxQueued; });
+    queue_.push_back(std::move(message));
+    work_.notify_one();
+  }
+
+  // Ends the worker after its queue; its result.
+  bool Finish() {
+    {
+      std::lock_guard lock(mutex_);
+      finishing_ = true;
+      work_.notify_one();
+    }
+    thread_.join();
+    return ok_;
+  }
+
+ private:
+  // The next message, or nullopt once the queue is empty and Finish was called.
+  std::optional<QueuedMessage> Next() {
+    std::unique_lock lock(mutex_);
+    work_.wait(lock, [&] { return !queue_.empty() || finishing_; });
+    if (queue_.empty()) return std::nullopt;
+    QueuedMessage message = std::move(queue_.front());
+    queue_.pop_front();
+    room_.notify_one();
+    return message;
+  }
+
+  Xapian::Document DocumentOf(const QueuedMessage& message) {
+    return MessageDocument(message.file_name, message.text
+                                                  ? *message.text
+                                                  : TextOfMessageFile(store_ / message.file_name));
+  }
+
+  void Run() {
+    std::optional<QueuedMessage> message = Next();
+    if (!message) return;
+    std::optional<SearchIndexLock> held;
+    try {
+      held = SearchIndexLock::Take(store_, lock_wait_);
+    } catch (...) {
+    }
+    if (!held) return NotePending(std::move(*message));
+    if (CheckIndex(store_) != IndexCondition::kReady) {
+      // The next search builds the index, with these messages.
+      ok_ = false;
+      while (Next()) {
+      }
+      return;
+    }
+    try {
+      Xapian::WritableDatabase database((store_ / search_files::kIndex).string(), Xapian::DB_OPEN);
+      for (; message; message = Next()) {
+        try {
+          database.replace_document(FileNameTerm(message->file_name), DocumentOf(*message));
+        } catch (const std::exception&) {
+          // the file is gone or unreadable: nothing to find
+        }
+      }
+      for (const std::string& name : TakePendingNames(store_)) {
+        try {
+          database.replace_document(FileNameTerm(name), DocumentOf({name, std::nullopt}));
+        } catch (const std::exception&) {
+        }
+      }
+      const IndexVersionLock version(store_, IndexVersionLock::Use::kChange);
+      database.commit();
+    } catch (...) {  // Xapian::Error is no std::exception
+      ok_ = false;
+      MarkIndexStale(store_);
+      while (Next()) {
+      }
+    }
+  }
+
+  // Another writer keeps the index: the names are left for it.
+  void NotePending(QueuedMessage first) {
+    std::vector<std::string> names{std::move(first.file_name)};
+    while (std::optional<QueuedMessage> message = Next()) names.push_back(message->file_name);
+    try {
+      AppendPendingNames(store_, names);
+    } catch (...) {
+      ok_ = false;
+      MarkIndexStale(store_);
+    }
+  }
+
+  const fs::path store_;
+  const std::chrono::milliseconds lock_wait_;
+  bool ok_ = true;  // written by the worker, read after the join
+
+  std::mutex mutex_;
+  std::condition_variable work_;
+  std::condition_variable room_;
+  std::deque<QueuedMessage> queue_;  // guarded by mutex_
+  bool finishing_ = false;           // guarded by mutex_
+
+  std::thread thread_;  // last: starts when the rest is ready
 };
 
-MailIndexWriter::MailIndexWriter(std::filesystem::path store)
-    : store_(std::move(store)), batch_(std::make_unique<Batch>()) {}
+MailIndexWriter::MailIndexWriter(fs::path store, std::chrono::milliseconds lock_wait)
+    : store_(std::move(store)), lock_wait_(lock_wait) {}
 
-MailIndexWriter::~MailIndexWriter() = default;
+MailIndexWriter::~MailIndexWriter() { Flush(); }
 
 void MailIndexWriter::Add(std::string_view file_name, const TIdMessage& message) {
   if (!MessageIndexingEnabled() || !IsPlainStoreFileName(file_name)) return;
   try {
-    batch_->documents.emplace_back(std::string(file_name),
-                                   MessageDocument(file_name, TextOfMessage(message)));
-  } catch (...) {  // Xapian::Error, bad_alloc: left for the next rebuild
-    return;
+    MessageText text = TextOfMessage(message);
+    if (!worker_) worker_ = std::make_unique<Worker>(store_, lock_wait_);
+    worker_->Push({std::string(file_name), std::move(text)});
+  } catch (...) {  // bad_alloc, no thread: left for the next rebuild
   }
-  if (batch_->documents.size() >= kMaxBatch) Flush();
 }
 
 void MailIndexWriter::AddFile(std::string_view file_name) {
   if (!MessageIndexingEnabled() || !IsPlainStoreFileName(file_name)) return;
   try {
-    batch_->documents.emplace_back(
-        std::string(file_name),
-        MessageDocument(file_name, TextOfMessageFile(store_ / std::string(file_name))));
+    if (!worker_) worker_ = std::make_unique<Worker>(store_, lock_wait_);
+    worker_->Push({std::string(file_name), std::nullopt});
   } catch (...) {
-    return;
   }
-  if (batch_->documents.size() >= kMaxBatch) Flush();
 }
 
 bool MailIndexWriter::Flush() {
-  if (batch_->documents.empty()) return true;
-  PendingDocuments documents = std::exchange(batch_->documents, {});
-  try {
-    const auto lock = SearchIndexLock::Take(store_, kLockWait);
-    if (!lock) {
-      std::vector<std::string> names;
-      for (const auto& entry : documents) names.push_back(entry.first);
-      AppendPendingNames(store_, names);
-      return true;
-    }
-    return AddToIndex(store_, documents);
-  } catch (...) {
-    MarkIndexStale(store_);
-    return false;
-  }
+  if (!worker_) return true;
+  const bool ok = worker_->Finish();
+  worker_.reset();
+  return ok;
 }
 
 }  // namespace kestrune

@@ -26,6 +26,9 @@ constexpr std::size_t kMaxQueryTerms = 64;
 // How long a search waits for a rebuild it started before it answers "try again".
 constexpr std::chrono::milliseconds kRebuildWait{5000};
 constexpr std::size_t kSnippetLength = 200;
+// How long one stored message (a page's save) waits for a writer that keeps the index
+// before it is left on the pending list for that writer.
+constexpr std::chrono::milliseconds kStoreLockWait{250};
 // Readers keep writers from committing meanwhile (IndexVersionLock); should a writer
 // still overtake one (a store whose lock file cannot be opened), it reopens the index
 // and runs the query again.
@@ -78,7 +81,7 @@ TextSearchResult RunQuery(const fs::path& store, const std::vector<std::string>&
 
 bool IndexStoredMessage(const fs::path& store_dir, std::string_view file_name) {
   if (!MessageIndexingEnabled() || !IsPlainStoreFileName(file_name)) return false;
-  MailIndexWriter writer(store_dir);
+  MailIndexWriter writer(store_dir, kStoreLockWait);
   writer.AddFile(file_name);
   return writer.Flush();
 }
