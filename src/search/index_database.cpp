@@ -2,6 +2,7 @@
 // the rebuild into a fresh directory that replaces the old index only once whole.
 #include "search/index_database.h"
 
+#include <chrono>
 #include <system_error>
 
 #include "search/index_files.h"
@@ -90,6 +91,35 @@ IndexCondition CheckIndex(const fs::path& store) {
   }
 }
 
+std::uint64_t AddPendingMessages(Xapian::WritableDatabase& database, const fs::path& store,
+                                 const std::unordered_set<std::string>& done) {
+  const PendingNames pending = ReadPendingNames(store);
+  for (const std::string& name : pending.names) {
+    if (done.contains(name)) continue;
+    try {
+      database.replace_document(FileNameTerm(name), DocumentOfFile(store, name));
+    } catch (const std::exception&) {
+      // removed meanwhile: nothing to find
+    }
+  }
+  return pending.bytes;
+}
+
+void IndexPendingMessages(const fs::path& store) {
+  try {
+    const auto held = SearchIndexLock::Take(store, std::chrono::milliseconds(0));
+    if (!held || CheckIndex(store) != IndexCondition::kReady) return;
+    Xapian::WritableDatabase database((store / search_files::kIndex).string(), Xapian::DB_OPEN);
+    const std::uint64_t bytes = AddPendingMessages(database, store, {});
+    {
+      const IndexVersionLock version(store, IndexVersionLock::Use::kChange);
+      database.commit();
+    }
+    ForgetPendingNames(store, bytes);
+  } catch (...) {  // the next writer tries again
+  }
+}
+
 long BuildIndex(const fs::path& store, const std::atomic<bool>* stop) {
   const fs::path building = store / search_files::kBuilding;
   const fs::path index = store / search_files::kIndex;
@@ -99,9 +129,11 @@ long BuildIndex(const fs::path& store, const std::atomic<bool>* stop) {
   fs::remove_all(replaced, error);
   fs::remove(store / search_files::kStale, error);
   long count = 0;
+  std::unordered_set<std::string> listed;
+  std::uint64_t pending_bytes = 0;
   try {
     // The pending list is emptied first: the listing below holds its files.
-    TakePendingNames(store);
+    ForgetPendingNames(store, static_cast<std::uint64_t>(-1));
     Xapian::WritableDatabase database(building.string(),
                                       Xapian::DB_CREATE_OR_OVERWRITE | Xapian::DB_BACKEND_GLASS);
     fs::directory_iterator it(store, error);
@@ -115,12 +147,15 @@ long BuildIndex(const fs::path& store, const std::atomic<bool>* stop) {
       try {
         // A fresh index and names from one listing: nothing to replace.
         database.add_document(DocumentOfFile(store, name));
+        listed.insert(name);
         ++count;
       } catch (const std::exception&) {
         // removed meanwhile, or unreadable: not indexed
       }
     }
     if (error) throw std::system_error(error);
+    // Messages stored meanwhile by writers that found the index busy.
+    pending_bytes = AddPendingMessages(database, store, listed);
     database.set_metadata(kSearchSchemaKey, kSearchSchemaVersion);
     database.commit();
     database.close();
@@ -140,6 +175,11 @@ long BuildIndex(const fs::path& store, const std::atomic<bool>* stop) {
     return -1;
   }
   fs::remove_all(replaced, error);
+  try {
+    ForgetPendingNames(store, pending_bytes);
+  } catch (const std::exception&) {
+    // they are indexed again by the next writer
+  }
   return count;
 }
 

@@ -6,9 +6,11 @@
 #include <xapian.h>
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -41,6 +43,17 @@ DocumentData SplitDocumentData(std::string_view data);
 // A store's index as it stands.
 enum class IndexCondition { kReady, kMissing, kUnusable };
 IndexCondition CheckIndex(const std::filesystem::path& store);
+
+// Under the index lock: adds the files of the pending list, less those in `done`, to
+// database (not committed); the length of the list read, for ForgetPendingNames once
+// committed.
+std::uint64_t AddPendingMessages(Xapian::WritableDatabase& database,
+                                 const std::filesystem::path& store,
+                                 const std::unordered_set<std::string>& done);
+
+// Adds the pending list's messages to the index when no other writer holds it and the
+// index is usable; for a reader that finds the list not empty. Never throws.
+void IndexPendingMessages(const std::filesystem::path& store);
 
 // Under the index lock: builds the index from the store's ".eml" files into
 // "Search.new" and renames it into place. The number of messages indexed; -1 when it

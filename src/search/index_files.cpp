@@ -19,6 +19,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The pending list read at once; a list this long (some hundred thousand names) is
+// taken in parts by successive holders.
+constexpr std::size_t kMaxPendingBytes = 4u * 1024u * 1024u;
+
 int OpenFile(const fs::path& file, int flags) {
   const int fd = ::open(file.c_str(), flags | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
@@ -89,8 +93,8 @@ IndexVersionLock::~IndexVersionLock() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-// The list is never unlinked, only emptied: a writer that opened it before it was
-// emptied appends to the same file after the holder is done with it.
+// The list is never unlinked, only rewritten in place: a writer that opened it before
+// then appends to the same file once the holder is done with it.
 void AppendPendingNames(const fs::path& store, const std::vector<std::string>& names) {
   std::string text;
   for (const std::string& name : names) text += name + '\n';
@@ -106,37 +110,74 @@ void AppendPendingNames(const fs::path& store, const std::vector<std::string>& n
   }
 }
 
-std::vector<std::string> TakePendingNames(const fs::path& store) {
+PendingNames ReadPendingNames(const fs::path& store) {
   const fs::path file = store / search_files::kPending;
   std::error_code error;
   if (!fs::exists(file, error)) return {};
-  LockedFile pending(file, O_RDWR);
   std::string text;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t got = ::read(pending.fd(), buffer, sizeof buffer);
-    if (got > 0) {
-      text.append(buffer, static_cast<std::size_t>(got));
-      if (text.size() > 16u * 1024u * 1024u) break;  // more than any real backlog
-    } else if (got == 0) {
-      break;
-    } else if (errno != EINTR) {
-      throw std::system_error(errno, std::generic_category(), "cannot read " + file.string());
+  {
+    LockedFile pending(file, O_RDONLY);
+    char buffer[8192];
+    while (text.size() < kMaxPendingBytes) {
+      const ssize_t got = ::read(pending.fd(), buffer, sizeof buffer);
+      if (got > 0) {
+        text.append(buffer, static_cast<std::size_t>(got));
+      } else if (got == 0) {
+        break;
+      } else if (errno != EINTR) {
+        throw std::system_error(errno, std::generic_category(), "cannot read " + file.string());
+      }
+    }
+  }
+  // Only whole lines count as read; a longer list is taken in parts.
+  const std::size_t whole = text.rfind('\n');
+  text.resize(whole == std::string::npos ? 0 : whole + 1);
+  PendingNames pending;
+  pending.bytes = text.size();
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    const std::string_view name(text.data() + start, end - start);
+    if (IsPlainStoreFileName(name)) pending.names.emplace_back(name);
+    start = end + 1;
+  }
+  return pending;
+}
+
+void ForgetPendingNames(const fs::path& store, std::uint64_t bytes) {
+  const fs::path file = store / search_files::kPending;
+  std::error_code error;
+  if (!fs::exists(file, error)) return;
+  LockedFile pending(file, O_RDWR);
+  std::string rest;
+  if (bytes != static_cast<std::uint64_t>(-1)) {
+    char buffer[8192];
+    off_t offset = static_cast<off_t>(bytes);
+    for (;;) {
+      const ssize_t got = ::pread(pending.fd(), buffer, sizeof buffer, offset);
+      if (got > 0) {
+        rest.append(buffer, static_cast<std::size_t>(got));
+        offset += got;
+      } else if (got == 0) {
+        break;
+      } else if (errno != EINTR) {
+        throw std::system_error(errno, std::generic_category(), "cannot read " + file.string());
+      }
     }
   }
   if (::ftruncate(pending.fd(), 0) != 0) {
     throw std::system_error(errno, std::generic_category(), "cannot empty " + file.string());
   }
-  std::vector<std::string> names;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string_view name(text.data() + start, end - start);
-    if (IsPlainStoreFileName(name)) names.emplace_back(name);
-    start = end + 1;
+  // Writers append (O_APPEND) under the same lock: the rest goes back to the start.
+  for (std::size_t done = 0; done < rest.size();) {
+    const ssize_t written =
+        ::pwrite(pending.fd(), rest.data() + done, rest.size() - done, static_cast<off_t>(done));
+    if (written > 0) {
+      done += static_cast<std::size_t>(written);
+    } else if (errno != EINTR) {
+      throw std::system_error(errno, std::generic_category(), "cannot write " + file.string());
+    }
   }
-  return names;
 }
 
 void MarkIndexStale(const fs::path& store) {

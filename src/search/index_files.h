@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -69,9 +70,18 @@ class IndexVersionLock {
 // Notes message file names for the next holder of the lock. Throws std::system_error.
 void AppendPendingNames(const std::filesystem::path& store, const std::vector<std::string>& names);
 
-// The noted names (only plain store file names), emptying the list. Called by the
-// holder of the lock. Throws std::system_error.
-std::vector<std::string> TakePendingNames(const std::filesystem::path& store);
+// The noted names (only plain store file names) and the length of the list they were
+// read from. Called by the holder of the lock, which forgets them (ForgetPendingNames)
+// once they are committed. Throws std::system_error.
+struct PendingNames {
+  std::vector<std::string> names;
+  std::uint64_t bytes = 0;
+};
+PendingNames ReadPendingNames(const std::filesystem::path& store);
+
+// Removes the first `bytes` of the list, keeping what was noted after they were read;
+// all of it when bytes is -1. Throws std::system_error.
+void ForgetPendingNames(const std::filesystem::path& store, std::uint64_t bytes);
 
 // Marks the index as needing a rebuild; never throws.
 void MarkIndexStale(const std::filesystem::path& store);

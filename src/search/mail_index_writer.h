@@ -12,6 +12,7 @@
 namespace kestrune {
 
 class TIdMessage;
+struct IndexQueueEntry;
 
 // Whether stored messages are indexed at all: on, unless the environment sets
 // KESTRUNE_SEARCH_INDEX=off (for measuring what indexing costs a fetch).
@@ -43,8 +44,11 @@ class MailIndexWriter {
 
  private:
   class Worker;
+  void Queue(IndexQueueEntry message);
+
   std::filesystem::path store_;
   std::chrono::milliseconds lock_wait_;
+  bool journaled_ = false;
   std::unique_ptr<Worker> worker_;
 };
 

@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Typed text beyond this is not read, and no more words than this are matched.
+// Typed text beyond this is not read: a query has at most a few thousand words, each
+// one lookup.
 constexpr std::size_t kMaxQueryBytes = 4096;
-constexpr std::size_t kMaxQueryTerms = 64;
 // How long a search waits for a rebuild it started before it answers "try again".
 constexpr std::chrono::milliseconds kRebuildWait{5000};
 constexpr std::size_t kSnippetLength = 200;
@@ -43,7 +43,6 @@ std::vector<std::string> QueryTerms(std::string_view words) {
   std::vector<std::string> terms;
   for (auto it = scratch.termlist_begin(); it != scratch.termlist_end(); ++it) {
     terms.push_back(*it);
-    if (terms.size() == kMaxQueryTerms) break;
   }
   return terms;
 }
@@ -64,6 +63,9 @@ TextSearchResult RunQuery(const fs::path& store, const std::vector<std::string>&
         const std::string data = it.get_document().get_data();
         const DocumentData parts = SplitDocumentData(data);
         if (!IsPlainStoreFileName(parts.file_name)) continue;
+        // A message whose file was deleted keeps its document until the next rebuild.
+        std::error_code missing;
+        if (!fs::exists(store / std::string(parts.file_name), missing)) continue;
         // The snippet weighs words by the index's statistics: it reads the index too.
         result.Hits.push_back({std::string(parts.file_name),
                                hits.snippet(std::string(parts.text), kSnippetLength, Xapian::Stem(),
@@ -100,6 +102,10 @@ TextSearchResult SearchMailStore(const fs::path& store_dir, std::string_view wor
       if (CheckIndex(store_dir) != IndexCondition::kReady) {
         return {{}, false, "the search index could not be built"};
       }
+    }
+    // Messages a killed storer left unindexed, or that a busy index turned away.
+    if (fs::file_size(store_dir / search_files::kPending, error) > 0 && !error) {
+      IndexPendingMessages(store_dir);
     }
     return RunQuery(store_dir, terms, max_hits);
   } catch (const Xapian::Error& e) {
