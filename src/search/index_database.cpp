@@ -122,9 +122,11 @@ void IndexPendingMessages(const fs::path& store) {
 
 long BuildIndex(const fs::path& store, const std::atomic<bool>* stop) {
   const fs::path building = store / search_files::kBuilding;
+  const fs::path raw = store / search_files::kRaw;
   const fs::path index = store / search_files::kIndex;
   const fs::path replaced = store / search_files::kReplaced;
   std::error_code error;
+  fs::remove_all(raw, error);
   fs::remove_all(building, error);
   fs::remove_all(replaced, error);
   fs::remove(store / search_files::kStale, error);
@@ -134,7 +136,7 @@ long BuildIndex(const fs::path& store, const std::atomic<bool>* stop) {
   try {
     // The pending list is emptied first: the listing below holds its files.
     ForgetPendingNames(store, static_cast<std::uint64_t>(-1));
-    Xapian::WritableDatabase database(building.string(),
+    Xapian::WritableDatabase database(raw.string(),
                                       Xapian::DB_CREATE_OR_OVERWRITE | Xapian::DB_BACKEND_GLASS);
     fs::directory_iterator it(store, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
@@ -159,7 +161,12 @@ long BuildIndex(const fs::path& store, const std::atomic<bool>* stop) {
     database.set_metadata(kSearchSchemaKey, kSearchSchemaVersion);
     database.commit();
     database.close();
+    // Written in document order, the tables' blocks are half full; compacted the index
+    // is about a third smaller, for a fraction of the build's time.
+    Xapian::Database(raw.string()).compact(building.string());
+    fs::remove_all(raw, error);
   } catch (...) {  // Xapian::Error is no std::exception
+    fs::remove_all(raw, error);
     fs::remove_all(building, error);
     return -1;
   }

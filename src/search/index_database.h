@@ -24,7 +24,7 @@ inline constexpr const char* kSearchSchemaKey = "kestrune.schema";
 inline constexpr const char* kSearchSchemaVersion = "1";
 
 // Bytes of text kept with a document for the snippet shown with a hit.
-inline constexpr std::size_t kSnippetSourceBytes = 1500;
+inline constexpr std::size_t kSnippetSourceBytes = 800;
 
 // The unique term naming a message file.
 std::string FileNameTerm(std::string_view file_name);
@@ -56,8 +56,8 @@ std::uint64_t AddPendingMessages(Xapian::WritableDatabase& database,
 void IndexPendingMessages(const std::filesystem::path& store);
 
 // Under the index lock: builds the index from the store's ".eml" files into
-// "Search.new" and renames it into place. The number of messages indexed; -1 when it
-// could not be written or *stop turned true (nothing of it is then in use).
+// "Search.build", compacts it into "Search.new" and renames that into place. The number of messages
+// indexed; -1 when it could not be written or *stop turned true (nothing of it is then in use).
 long BuildIndex(const std::filesystem::path& store, const std::atomic<bool>* stop);
 
 }  // namespace kestrune

@@ -1,8 +1,8 @@
 // Where a mail store's full-text index lives and the lock its writers share. The index
-// is "Search/"; a rebuild writes "Search.new/" and renames it into place, so a killed
-// rebuild leaves no half index under the real name. Writers that cannot have the lock
-// soon note their messages in "Search.pending" for the holder to add; "Search.stale"
-// says an update failed and the index must be built again.
+// is "Search/"; a rebuild writes "Search.build/", compacts it into "Search.new/" and
+// renames that into place, so a killed rebuild leaves no half index under the real name. Writers
+// that cannot have the lock soon note their messages in "Search.pending" for the holder to add;
+// "Search.stale" says an update failed and the index must be built again.
 #pragma once
 
 #include <atomic>
@@ -18,7 +18,8 @@ namespace kestrune {
 
 namespace search_files {
 inline constexpr const char* kIndex = "Search";
-inline constexpr const char* kBuilding = "Search.new";
+inline constexpr const char* kBuilding = "Search.new";  // compacted, to be renamed
+inline constexpr const char* kRaw = "Search.build";     // as written
 inline constexpr const char* kReplaced = "Search.old";
 inline constexpr const char* kLock = "Search.lock";
 inline constexpr const char* kPending = "Search.pending";
