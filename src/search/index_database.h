@@ -56,8 +56,9 @@ std::uint64_t AddPendingMessages(Xapian::WritableDatabase& database,
 void IndexPendingMessages(const std::filesystem::path& store);
 
 // Under the index lock: builds the index from the store's ".eml" files into
-// "Search.build", compacts it into "Search.new" and renames that into place. The number of messages
-// indexed; -1 when it could not be written or *stop turned true (nothing of it is then in use).
+// "Search.build", compacts it into "Search.new" and renames that into place. The number
+// of messages indexed; -1 when it could not be written or *stop turned true (nothing of
+// it is then in use).
 long BuildIndex(const std::filesystem::path& store, const std::atomic<bool>* stop);
 
 }  // namespace kestrune
