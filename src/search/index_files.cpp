@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <string_view>
 #include <system_error>
-#include <thread>
 
+#include "platform/file_lock.h"
 #include "store/mail_store_paths.h"
 
 namespace kestrune {
@@ -61,18 +61,9 @@ SearchIndexLock::~SearchIndexLock() {
 std::optional<SearchIndexLock> SearchIndexLock::Take(const fs::path& store,
                                                      std::chrono::milliseconds wait,
                                                      const std::atomic<bool>* stop) {
-  const fs::path file = store / search_files::kLock;
-  SearchIndexLock lock(OpenFile(file, O_RDWR));
-  const auto deadline = std::chrono::steady_clock::now() + wait;
-  for (;;) {
-    if (::flock(lock.fd_, LOCK_EX | LOCK_NB) == 0) return lock;
-    if (errno != EWOULDBLOCK && errno != EINTR) {
-      throw std::system_error(errno, std::generic_category(), "cannot lock " + file.string());
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-    if (stop != nullptr && stop->load()) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  const int fd = TakeExclusiveFlock(store / search_files::kLock, wait, stop);
+  if (fd < 0) return std::nullopt;
+  return SearchIndexLock(fd);
 }
 
 IndexVersionLock::IndexVersionLock(const fs::path& store, Use use) {
