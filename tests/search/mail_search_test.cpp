@@ -91,12 +91,31 @@ TEST_F(MailSearchTest, StoredMessagesAreFoundByTheirDecodedWords) {
 }
 
 TEST_F(MailSearchTest, SnippetShowsPlainTextAroundTheWord) {
+  std::string long_body;
+  for (int i = 0; i < 40; ++i) long_body += "Grüße ";
+  long_body += "the narwhal swims";
+  for (int i = 0; i < 40; ++i) long_body += " Grüße";
   Write("a.eml", Plain("Hello", "Dear team, the <b>walrus</b> arrives on Tuesday."));
-  const TextSearchResult result = SearchMailStore(store_, "walrus", 10);
-  ASSERT_TRUE(result.Ok) << result.Error;
-  ASSERT_EQ(result.Hits.size(), 1u);
-  EXPECT_NE(result.Hits[0].Snippet.find("the <b>walrus</b> arrives"), std::string::npos)
-      << result.Hits[0].Snippet;
+  Write("b.eml", Plain("Hello", long_body));
+  auto repeat = [](std::string_view text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+  };
+  const struct {
+    const char* word;
+    std::string expected;
+  } cases[] = {
+      {"walrus", "Hello Dear team, the <b>walrus</b> arrives on Tuesday."},
+      // Cut at blanks around the word, never inside a character, "…" where text is left out.
+      {"NARWHAL", "…" + repeat("Grüße ", 6) + "the narwhal swims" + repeat(" Grüße", 16) + "…"},
+  };
+  for (const auto& c : cases) {
+    const TextSearchResult result = SearchMailStore(store_, c.word, 10);
+    ASSERT_TRUE(result.Ok) << result.Error;
+    ASSERT_EQ(result.Hits.size(), 1u) << c.word;
+    EXPECT_EQ(result.Hits[0].Snippet, c.expected);
+  }
 }
 
 TEST_F(MailSearchTest, AnUnusableIndexIsRebuiltOnFirstUse) {
