@@ -3,7 +3,10 @@
 # run, fetched by (a) a bare RETR loop, (b) a RETR loop that writes and fsyncs each
 # message (the durable baseline), (c) Debian's fetchmail delivering each message to an
 # MDA that writes and syncs it, and (d) `kestrune mail receive`. Prints messages per
-# second and the ratios. Not run by CI; installs fetchmail with apt when it is missing.
+# second and the ratios; then (e) `kestrune mail receive` with the full-text index turned
+# off (KESTRUNE_SEARCH_INDEX=off), against (d) which adds every message to an existing
+# index (goal: d at most 10% slower than e). KESTRUNE_ONLY=1 runs only (d) and (e).
+# Not run by CI; installs fetchmail with apt when it is missing.
 #   bench/mail_fetch_bench.sh [BUILD_DIR] [COUNTS...]     (default build/release, 1000 10000)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -17,7 +20,8 @@ baseline=$build/bench/pop3_fetch_baseline_bench
 for program in "$kestrune" "$baseline"; do
   [ -x "$program" ] || { echo "missing $program (build the kestrune and pop3_fetch_baseline_bench targets)" >&2; exit 1; }
 done
-if ! command -v fetchmail >/dev/null; then
+only_kestrune=${KESTRUNE_ONLY:-}
+if [ -z "$only_kestrune" ] && ! command -v fetchmail >/dev/null; then
   echo "installing fetchmail" >&2
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq fetchmail >/dev/null
 fi
@@ -106,11 +110,33 @@ kestrune_home() {
   "$kestrune" --home "$home" users add Bench --password-file "$home/pw" --pop-server 127.0.0.1 \
     --pop-port "$POP3_PORT" --pop-user "$user" --pop-password-file "$home/pop" --auto-check
   "$kestrune" --home "$home" settings set PopTls 0 >/dev/null 2>&1 || true
+  "$kestrune" --home "$home" index-rebuild Bench >/dev/null  # an index for the fetch to add to
   echo "$home"
 }
 
 for n in "${counts[@]}"; do
   make_template "$n"
+  if [ -n "$only_kestrune" ]; then
+    # Alternating rounds (ROUNDS, default 5) and their medians: a shared machine's load
+    # moves single runs by more than the difference measured.
+    on=() off=()
+    for _ in $(seq "${ROUNDS:-5}"); do
+      home=$(kestrune_home "$n")
+      timed "$n" "(d) kestrune mail receive" "$kestrune" --home "$home" mail receive
+      on+=("${rate[(d) kestrune mail receive-$n]}")
+      home=$(kestrune_home "$n")
+      timed "$n" "(e) the same, index off" env KESTRUNE_SEARCH_INDEX=off "$kestrune" --home "$home" mail receive
+      off+=("${rate[(e) the same, index off-$n]}")
+    done
+    /usr/bin/python3 - "${on[*]}" "${off[*]}" <<'PY'
+import statistics, sys
+d = statistics.median(map(float, sys.argv[1].split()))
+e = statistics.median(map(float, sys.argv[2].split()))
+print(f"  medians: index on {d:.0f} msg/s, off {e:.0f} msg/s: indexing costs "
+      f"{100 * (e / d - 1):.1f}% of the fetch time (goal <= 10%)")
+PY
+    continue
+  fi
   timed "$n" "(a) bare RETR loop" "$baseline" retr 127.0.0.1 "$POP3_PORT" "$user" "$password"
   rm -rf "$work/fsync"; mkdir -p "$work/fsync"
   timed "$n" "(b) RETR + write + fsync" "$baseline" fsync 127.0.0.1 "$POP3_PORT" "$user" "$password" "$work/fsync"

@@ -2,7 +2,8 @@
 // (or, as a fallback, its Message-ID) shows it is stored already; otherwise RETR it,
 // write and sync its file, note it in the record, add its index entry, and mark it
 // for deletion unless the user keeps mail on the server. The index is saved once,
-// before QUIT, so a run costs one pass over the stored messages, not one per message.
+// before QUIT, so a run costs one pass over the stored messages, not one per message;
+// the messages' words go into the full-text index in one commit with it.
 #include "engines/user_fetch.h"
 
 #include <fcntl.h>
@@ -29,8 +30,9 @@
 #include "mail/socket_error.h"
 #include "platform/date_time.h"
 #include "platform/random.h"
-#include "store/mail_store_paths.h"
+#include "search/mail_index_writer.h"
 #include "store/email_db.h"
+#include "store/mail_store_paths.h"
 #include "store/user_list.h"
 
 namespace kestrune {
@@ -383,6 +385,7 @@ class MailboxFetch {
     if (!index_.AddEmail(RecordOf(message, decoded, entry.file_name))) return;
     referenced_.insert(entry.file_name);
     index_changed_ = true;
+    search_index_.AddFile(entry.file_name);
   }
 
   TEmailRecord RecordOf(const TIdMessage& message, bool decoded, const std::string& name) const {
@@ -537,6 +540,11 @@ class MailboxFetch {
       }
       index_changed_ = true;
       referenced_.insert(name);
+      if (decoded) {
+        search_index_.Add(name, decoded_);
+      } else {
+        search_index_.AddFile(name);  // indexed by what its header section says
+      }
       Remember(entry);
       if (message_ids_) {
         const std::string key = MessageIdKey(raw_.MsgId);
@@ -598,6 +606,7 @@ class MailboxFetch {
         index_.Close();
         return false;
       }
+      search_index_.Flush();  // a message left out is found after the next rebuild
     }
     index_.Close();
     RewriteTrail();
@@ -637,6 +646,7 @@ class MailboxFetch {
 
   TUserEmailDB index_;
   bool index_changed_ = false;
+  MailIndexWriter search_index_{store_};  // the full-text index, written at SaveStore
   FetchedUidFile trail_;
   std::vector<FetchedMessage> trail_entries_;  // as loaded
   std::vector<FetchedMessage> new_entries_;    // learnt in this run

@@ -17,6 +17,7 @@
 #include "platform/operator_messages.h"
 #include "platform/settings_store.h"
 #include "platform/text_encoding.h"
+#include "search/mail_search.h"
 #include "settings/program_config.h"
 #include "store/contacts_db.h"
 #include "store/email_db.h"
@@ -179,6 +180,7 @@ class AdminCommands {
       throw UsageError("usage: kestrune users list|add|delete|passwd ...");
     }
     if (word == "index") return Index(ParseArguments(command, 1, {}));
+    if (word == "index-rebuild") return IndexRebuild(ParseArguments(command, 1, {}));
     if (word == "contacts") return Contacts(ParseArguments(command, 1, {}));
     if (word == "settings") {
       if (sub == "list") return SettingsList(ParseArguments(command, 2, {}));
@@ -323,10 +325,8 @@ class AdminCommands {
     SaveUsers(users);
   }
 
-  // Opens a database of the user's mail store when its file exists (reading does not
-  // create a mail store). False when there is none.
-  template <typename Database>
-  bool OpenUserFile(const Arguments& arguments, std::string_view usage, Database& database) {
+  // The mail store of the user the command names, when it lies inside the users directory.
+  std::filesystem::path MailStoreOf(const Arguments& arguments, std::string_view usage) {
     ExpectWords(arguments, 1, usage);
     TUserList users;
     OpenUsers(users);
@@ -335,7 +335,14 @@ class AdminCommands {
       throw CommandFailure("the mail store " + user.UserDir + " of " + user.UserName +
                            " is not inside " + Config().UserDirectories);
     }
-    const std::filesystem::path directory = user.UserDir;
+    return user.UserDir;
+  }
+
+  // Opens a database of the user's mail store when its file exists (reading does not
+  // create a mail store). False when there is none.
+  template <typename Database>
+  bool OpenUserFile(const Arguments& arguments, std::string_view usage, Database& database) {
+    const std::filesystem::path directory = MailStoreOf(arguments, usage);
     std::error_code error;
     if (!std::filesystem::exists(directory / Database::kFileName, error)) return false;
     try {
@@ -363,6 +370,21 @@ class AdminCommands {
            << Field(email.FileName) << '\t' << Field(email.DateText) << '\t' << Field(email.Sender)
            << '\t' << Field(email.Recipient) << '\t' << Field(email.Subject) << '\n';
     }
+  }
+
+  // Builds the user's full-text index again from the message files; prints how many
+  // messages it holds.
+  void IndexRebuild(const Arguments& arguments) {
+    const std::filesystem::path store = MailStoreOf(arguments, "index-rebuild USER");
+    std::error_code error;
+    if (!std::filesystem::is_directory(store, error)) {
+      throw CommandFailure("the mail store " + store.string() + " does not exist");
+    }
+    const long count = RebuildMailStoreIndex(store);
+    if (count < 0) {
+      throw CommandFailure("the search index in " + store.string() + " could not be written");
+    }
+    out_ << count << '\n';
   }
 
   void Contacts(const Arguments& arguments) {
@@ -446,7 +468,8 @@ class AdminCommands {
 }  // namespace
 
 bool IsAdminCommand(const std::string& word) {
-  return word == "users" || word == "index" || word == "contacts" || word == "settings";
+  return word == "users" || word == "index" || word == "index-rebuild" || word == "contacts" ||
+         word == "settings";
 }
 
 int RunAdminCommand(const std::vector<std::string>& command, ProgramSettings& settings,

@@ -1,7 +1,7 @@
 // Administrator commands for headless servers and scripts, on the same data-file code
-// and locks as the server: users list/add/delete/passwd, index USER, contacts USER,
-// settings list/get/set. Output: one record per line, fields separated by one TAB, no
-// header. Passwords are read from files, never taken from the command line.
+// and locks as the server: users list/add/delete/passwd, index USER, index-rebuild USER,
+// contacts USER, settings list/get/set. Output: one record per line, fields separated by
+// one TAB, no header. Passwords are read from files, never taken from the command line.
 #pragma once
 
 #include <iosfwd>

@@ -97,6 +97,7 @@ std::string UsageText() {
          "       kestrune [--home DIR] users delete NAME\n"
          "       kestrune [--home DIR] users passwd NAME --password-file F\n"
          "       kestrune [--home DIR] index USER\n"
+         "       kestrune [--home DIR] index-rebuild USER\n"
          "       kestrune [--home DIR] contacts USER\n"
          "       kestrune [--home DIR] settings list\n"
          "       kestrune [--home DIR] settings get NAME\n"

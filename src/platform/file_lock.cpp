@@ -1,4 +1,5 @@
-// flock on "<file>.lock" behind a process-wide mutex per path.
+// flock on "<file>.lock" behind a process-wide mutex per path, and the plain flock of a
+// descriptor with a bounded wait.
 #include "platform/file_lock.h"
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <system_error>
+#include <thread>
 
 namespace kestrune {
 namespace {
@@ -26,6 +28,28 @@ std::mutex& PathMutex(const std::filesystem::path& file) {
 }
 
 }  // namespace
+
+int TakeExclusiveFlock(const std::filesystem::path& file, std::chrono::milliseconds wait,
+                       const std::atomic<bool>* stop) {
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    throw std::system_error(errno, std::generic_category(), "cannot open " + file.string());
+  }
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    const int error = errno;
+    if (error != EWOULDBLOCK && error != EINTR) {
+      ::close(fd);
+      throw std::system_error(error, std::generic_category(), "cannot lock " + file.string());
+    }
+    if (std::chrono::steady_clock::now() >= deadline || (stop != nullptr && stop->load())) {
+      ::close(fd);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
 
 std::string FileLockKey(const std::filesystem::path& file) {
   std::error_code error;

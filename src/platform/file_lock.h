@@ -4,6 +4,8 @@
 // file, taken first, so they queue in the process instead of in the kernel.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -25,6 +27,15 @@ class FileLock {
   std::unique_lock<std::mutex> in_process_;  // released after the flock
   int fd_ = -1;
 };
+
+// An exclusive flock on `file` itself (opened, or created mode 0600; never through a
+// symbolic link), for locks held by a descriptor alone: two descriptors exclude each
+// other within one process as across processes. Waits at most `wait` (zero: not at
+// all), giving up early when *stop turns true. The descriptor that holds it (closing it
+// drops the lock), or -1 when another holder kept it. Throws std::system_error when the
+// file cannot be opened or locked.
+int TakeExclusiveFlock(const std::filesystem::path& file, std::chrono::milliseconds wait,
+                       const std::atomic<bool>* stop = nullptr);
 
 // The absolute normalised path of file (after resolving "." / ".." and symbolic links
 // where the file system allows): the same for every spelling of one path, and the key

@@ -358,6 +358,20 @@ TEST_F(CommandLineTest, IndexAndContactsListEveryRecord) {
   EXPECT_EQ(std::count(damaged.err.begin(), damaged.err.end(), '\n'), 1);
 }
 
+TEST_F(CommandLineTest, IndexRebuildCountsTheMessagesOfTheMailStore) {
+  ASSERT_EQ(Run({"users", "add", "bob", "--password-file", SecretFile("pw", "pw")}).status, 0);
+  const std::filesystem::path store = home_ / "Users" / "bob";
+  for (const char* name : {"a1.eml", "b2.eml"}) {
+    std::ofstream(store / name, std::ios::binary) << "Subject: walrus\r\n\r\nhello\r\n.\r\n";
+  }
+  Result rebuilt = Run({"index-rebuild", "bob"});
+  EXPECT_EQ(rebuilt.status, 0) << rebuilt.err;
+  EXPECT_EQ(rebuilt.out, "2\n");
+  EXPECT_TRUE(std::filesystem::is_directory(store / "Search"));
+  EXPECT_EQ(Run({"index-rebuild", "carol"}).status, 1);
+  EXPECT_EQ(Run({"index-rebuild"}).status, 2);
+}
+
 TEST_F(CommandLineTest, SettingsListGetSet) {
   Result list = Run({"settings", "list"});
   EXPECT_EQ(list.status, 0);

@@ -23,6 +23,7 @@
 #include "platform/random.h"
 #include "platform/read_file.h"
 #include "platform/text_encoding.h"
+#include "search/mail_search.h"
 #include "settings/program_config.h"
 #include "store/contacts_db.h"
 #include "store/email_db.h"
@@ -642,6 +643,7 @@ void TIWNewEmail::StoreMessage(TUserSession& state, const TIdMessage& message,
     fs::remove(file.path, ignored);
     throw;
   }
+  IndexStoredMessage(store, record.FileName);  // never fails the save
 }
 
 void TIWNewEmail::AddRecipientContacts(TUserSession& state, const TIdEmailAddressList& to) {
