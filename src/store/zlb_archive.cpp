@@ -20,6 +20,8 @@ namespace {
 
 constexpr std::size_t kOuterBufferSize = 65536;
 constexpr std::size_t kInnerChunkSize = 32768;
+// No deflate stream expands its input more than about 1032-fold.
+constexpr std::size_t kMaxDeflateRatio = 1032;
 
 std::string StandardMessage(int code) {
   const char* text = zError(code);
@@ -79,9 +81,9 @@ void AskForHugePages(void* start, std::size_t size) {
 bool InflateWholeIfExact(std::span<const std::uint8_t> body, std::size_t expected,
                          std::vector<std::uint8_t>& records) {
   // The inner stream as a compressor writes it, stored blocks included, is at most this
-  // long; and no deflate stream expands more than 1032-fold.
+  // long, and no longer than the body can expand to.
   const std::size_t inner_limit =
-      std::min(expected + expected / 1000 + 1024, body.size() * 1032 + 1024);
+      std::min(expected + expected / 1000 + 1024, body.size() * kMaxDeflateRatio + 1024);
   libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
   if (decompressor == nullptr) return false;
   const std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> owner(
@@ -93,8 +95,10 @@ bool InflateWholeIfExact(std::span<const std::uint8_t> body, std::size_t expecte
                                     inner_limit, &used, &inner_size) != LIBDEFLATE_SUCCESS) {
     return false;
   }
-  // The outer stage held an inner stream of a plausible size: now the records are made
-  // room for (a bomb stopped above costs no more than its inner stream).
+  // The outer stage held an inner stream of a plausible size, and that stream can hold the
+  // announced records (a header that claims more than its body can hold touches no memory
+  // for them): now the records are made room for.
+  if (expected > inner_size * kMaxDeflateRatio + 1024) return false;
   records.clear();
   records.reserve(expected);
   AskForHugePages(records.data(), records.capacity());

@@ -1,6 +1,7 @@
 #include "store/zlb_archive.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -242,6 +243,19 @@ TEST(DecompressRecordArray, ReadsEveryBodyAsTheStreamingReaderDoes) {
       EXPECT_EQ(whole, streamed) << "body " << i;
     }
   }
+}
+
+// A small file whose header claims a gigabyte of records must be refused before that
+// gigabyte is made room for (a planted Emails.Dat would cost every page view that memory).
+TEST(DecompressRecordArray, AHeaderClaimingFarMoreThanItsBodyHoldsTouchesNoMemoryForIt) {
+  TZLBArchive archive;
+  const Bytes body = Compress(SampleRecords(3 * 2080));
+  rusage before{};
+  ::getrusage(RUSAGE_SELF, &before);
+  EXPECT_THROW(DecompressRecordArray(archive, body, 500000, 2080), DamagedFileError);
+  rusage after{};
+  ::getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB more at the peak";
 }
 
 }  // namespace
