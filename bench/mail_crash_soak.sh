@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The crash-safety trials of tests/integration/mail_crash_test.cpp with 100 kills each
 # instead of CI's 20 (SIGKILL of `kestrune mail receive` during fetches of 200 messages
-# and of `kestrune mail send` with 50 Outbox messages). Not run by CI.
+# and of `kestrune mail send` with 50 Outbox messages), and as many kills of a writer of
+# read marks (tests/store/email_db_test.cpp: whole index, no acknowledged mark lost). Not run by CI.
 #   bench/mail_crash_soak.sh [BUILD_DIR] [TRIALS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,3 +14,5 @@ trap '"$root/scripts/peers" stop "$work" >/dev/null 2>&1 || true; rm -rf "$work"
 "$root/scripts/peers" start "$work" >/dev/null
 KESTRUNE_PEERS_ENV=$work/peers.env KESTRUNE_CRASH_TRIALS=$trials \
   "$build/tests/test_integration_mail_crash"
+KESTRUNE_CRASH_TRIALS=$trials "$build/tests/test_store_email_db" \
+  --gtest_filter='*KilledWhileSavingReadMarks*'

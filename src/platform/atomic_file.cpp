@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
@@ -32,6 +33,13 @@ void WriteAll(int fd, std::span<const std::uint8_t> bytes, const std::filesystem
 }
 
 constexpr std::size_t kTempRandomBytes = 6;
+
+std::atomic<std::uint64_t> fsync_count{0};
+
+int CountedFsync(int fd) {
+  fsync_count.fetch_add(1, std::memory_order_relaxed);
+  return ::fsync(fd);
+}
 
 // Whether name is a temporary of the file named file_name: "<file_name>.<12 hex>.tmp".
 bool IsTemporaryOf(std::string_view name, std::string_view file_name) {
@@ -77,8 +85,10 @@ void RemoveStaleTemporaries(const std::filesystem::path& file) {
 
 }  // namespace
 
+std::uint64_t ReplaceFsyncCount() { return fsync_count.load(std::memory_order_relaxed); }
+
 struct stat ReplaceFileAtomically(const std::filesystem::path& file,
-                                  std::span<const std::uint8_t> bytes, mode_t mode) {
+                                  std::span<const std::uint8_t> bytes, mode_t mode, Flush flush) {
   RemoveStaleTemporaries(file);
   std::filesystem::path temp = file;
   temp += "." + RandomHex(kTempRandomBytes) + ".tmp";
@@ -87,7 +97,7 @@ struct stat ReplaceFileAtomically(const std::filesystem::path& file,
   struct stat written {};
   try {
     WriteAll(fd, bytes, temp);
-    if (::fsync(fd) != 0) ThrowErrno("cannot write", temp);
+    if (flush == Flush::kDurable && CountedFsync(fd) != 0) ThrowErrno("cannot write", temp);
     if (::fstat(fd, &written) != 0) ThrowErrno("cannot examine", temp);
     const int closed = ::close(fd);
     fd = -1;
@@ -98,20 +108,22 @@ struct stat ReplaceFileAtomically(const std::filesystem::path& file,
     ::unlink(temp.c_str());
     throw;
   }
+  if (flush == Flush::kUnflushed) return written;
   std::filesystem::path directory = file.parent_path();
   if (directory.empty()) directory = ".";
   const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
-    ::fsync(dir);
+    CountedFsync(dir);
     ::close(dir);
   }
   return written;
 }
 
 struct stat ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,
-                                  mode_t mode) {
+                                  mode_t mode, Flush flush) {
   return ReplaceFileAtomically(
-      file, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), mode);
+      file, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), mode,
+      flush);
 }
 
 void WriteNewFile(const std::filesystem::path& file, std::string_view bytes, mode_t mode) {

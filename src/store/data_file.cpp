@@ -98,6 +98,10 @@ std::optional<std::vector<std::uint8_t>> DataFile::Read() {
 }
 
 void DataFile::Modify(const ChangeFunction& change) {
+  Modify(change, [] { return Flush::kDurable; });
+}
+
+void DataFile::Modify(const ChangeFunction& change, const std::function<Flush()>& flush) {
   const FileLock lock(file_);
   CurrentFile current;
   if (StampOf(file_) != stamp_) {
@@ -105,7 +109,7 @@ void DataFile::Modify(const ChangeFunction& change) {
     current.bytes = ReadDataFile(file_);
   }
   const std::vector<std::uint8_t> image = change(current);
-  stamp_ = StampFromStat(ReplaceFileAtomically(file_, image, 0600));
+  stamp_ = StampFromStat(ReplaceFileAtomically(file_, image, 0600, flush()));
 }
 
 }  // namespace kestrune

@@ -14,6 +14,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/atomic_file.h"
+
 namespace kestrune {
 
 // Which version of a file a holder last saw. A save replaces the file by rename, so
@@ -60,7 +62,10 @@ class DataFile {
   // saved since this object's last Read or Modify (else with changed = false), writes
   // the image it returns atomically and remembers that version. When change or the
   // write throws, the file is left as it was and the exception passes to the caller.
+  // flush, asked after change returned, says whether the write is forced to the disk
+  // (platform/atomic_file.h); the first form always forces it.
   void Modify(const ChangeFunction& change);
+  void Modify(const ChangeFunction& change, const std::function<Flush()>& flush);
 
   // The version this object last read or wrote.
   const FileStamp& Stamp() const { return stamp_; }

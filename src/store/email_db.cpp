@@ -80,6 +80,25 @@ std::string_view TrimWhiteSpace(std::string_view text) {
   return text.substr(first, text.find_last_not_of(kWhite) - first + 1);
 }
 
+// The folder group a mark may move within: Inbox or Saved; -1 for every other status.
+int MarkGroup(std::int32_t status) {
+  if (status >= email_status::kInboxUnread && status <= email_status::kInboxForwarded) return 0;
+  if (status >= email_status::kSavedUnread && status <= email_status::kSavedForwarded) return 1;
+  return -1;
+}
+
+// Whether after differs from before only by a mark within the same folder.
+bool OnlyMarked(std::span<const std::uint8_t, Record::kSize> before,
+                std::span<const std::uint8_t, Record::kSize> after) {
+  if (!std::equal(before.begin(), before.begin() + Record::kStatusOffset, after.begin())) {
+    return false;
+  }
+  const std::int32_t old_status = ReadInt32LE(before, Record::kStatusOffset);
+  const std::int32_t new_status = ReadInt32LE(after, Record::kStatusOffset);
+  return old_status == new_status ||
+         (MarkGroup(old_status) >= 0 && MarkGroup(old_status) == MarkGroup(new_status));
+}
+
 }  // namespace
 
 TEmailRecord TEmailRecord::FromBytes(std::span<const std::uint8_t, kSize> bytes) {
@@ -188,7 +207,9 @@ bool TUserEmailDB::SetEmail(int index, const TEmailRecord& email) {
   if (index <= BaseCount() && !changed_.contains(index)) {
     changed_.emplace(index, FileNameAt(records_, index));
   }
-  CopyRecord(email.ToBytes(), records_, index);
+  const auto bytes = email.ToBytes();
+  if (!OnlyMarked(RecordAt(records_, index), bytes)) needs_flush_ = true;
+  CopyRecord(bytes, records_, index);
   return true;
 }
 

@@ -85,6 +85,11 @@ std::optional<std::string> ReadMessageIdOfFile(const std::filesystem::path& mess
 // copy changed are written over the file's current records (found again by their
 // FileName) and the records it added are appended after the file's, so neither side's
 // changes are lost. Open returns false for a file that is not a message index.
+// Saving rule: when every change since the last save only marks messages within their
+// folder (read, replied, forwarded: Inbox 0..3 or Saved 7..10 to another state of the
+// same folder, nothing else of the record changed), the save is not forced to the disk
+// (a power failure may take a mark back, never a message). Any other change (a move,
+// a delete or purge, a new record, another field) is flushed before the save returns.
 class TUserEmailDB : public MailStoreFile {
  public:
   static constexpr const char* kFileName = "Emails.Dat";
@@ -113,12 +118,18 @@ class TUserEmailDB : public MailStoreFile {
   std::int32_t StatusAt(int index) const;
   int CountStatus(std::int32_t low, std::int32_t high) const;
   void MergeInto(RecordArray& records) const override;
-  void ForgetChanges() override { changed_.clear(); }
+  void ForgetChanges() override {
+    changed_.clear();
+    needs_flush_ = false;
+  }
+  bool ChangesNeedFlush() const override { return needs_flush_ || BaseCount() < RecordCount(); }
 
   // The FileName each base record had when it was read, for the records this copy
   // changed since (keyed by index).
   std::map<int, std::string> changed_;
   MessageIdReader message_id_reader_;
+  // A change since the last save that only marking would not explain.
+  bool needs_flush_ = false;
 };
 
 }  // namespace kestrune

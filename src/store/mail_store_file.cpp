@@ -54,17 +54,22 @@ void MailStoreFile::Save(const std::filesystem::path& directory) {
   // index is made only to merge or when writing rearranges them.
   Header header = header_;
   std::optional<RecordArray> merged;
-  file_->Modify([&](const CurrentFile& current) {
-    // When the file vanished, this copy is all that is left of it and is written whole.
-    if (current.changed && current.bytes) {
-      merged.emplace();
-      LoadCurrent(*current.bytes, header, *merged);
-      MergeInto(*merged);
-    } else if (RearrangesRecordsForWriting()) {
-      merged = records_;
-    }
-    return BuildImage(header, merged ? *merged : records_);
-  });
+  bool need_flush = ChangesNeedFlush();
+  file_->Modify(
+      [&](const CurrentFile& current) {
+        // When the file vanished, this copy is all that is left of it and is written whole
+        // (and flushed, whatever changed).
+        need_flush = need_flush || (current.changed && !current.bytes);
+        if (current.changed && current.bytes) {
+          merged.emplace();
+          LoadCurrent(*current.bytes, header, *merged);
+          MergeInto(*merged);
+        } else if (RearrangesRecordsForWriting()) {
+          merged = records_;
+        }
+        return BuildImage(header, merged ? *merged : records_);
+      },
+      [&] { return need_flush ? Flush::kDurable : Flush::kUnflushed; });
   header_ = std::move(header);
   if (merged) records_ = std::move(*merged);
   base_count_ = RecordCount();
@@ -74,22 +79,28 @@ void MailStoreFile::Save(const std::filesystem::path& directory) {
 void MailStoreFile::ChangeUnderLock(const std::function<void()>& change) {
   if (!open_) return;
   std::optional<RecordArray> written;
-  file_->Modify([&](const CurrentFile& current) {
-    if (current.changed && current.bytes) {
-      Header header = header_;
-      RecordArray records;
-      LoadCurrent(*current.bytes, header, records);
-      MergeInto(records);
-      header_ = std::move(header);
-      records_ = std::move(records);
-      base_count_ = RecordCount();
-      ForgetChanges();
-    }
-    change();
-    if (!RearrangesRecordsForWriting()) return BuildImage(header_, records_);
-    written = records_;
-    return BuildImage(header_, *written);
-  });
+  // Unsaved changes this copy held before (a failed save) are written with the new ones.
+  bool need_flush = ChangesNeedFlush();
+  file_->Modify(
+      [&](const CurrentFile& current) {
+        need_flush = need_flush || (current.changed && !current.bytes);
+        if (current.changed && current.bytes) {
+          Header header = header_;
+          RecordArray records;
+          LoadCurrent(*current.bytes, header, records);
+          MergeInto(records);
+          header_ = std::move(header);
+          records_ = std::move(records);
+          base_count_ = RecordCount();
+          ForgetChanges();
+        }
+        change();
+        need_flush = need_flush || ChangesNeedFlush();
+        if (!RearrangesRecordsForWriting()) return BuildImage(header_, records_);
+        written = records_;
+        return BuildImage(header_, *written);
+      },
+      [&] { return need_flush ? Flush::kDurable : Flush::kUnflushed; });
   if (written) records_ = std::move(*written);
   base_count_ = RecordCount();
   ForgetChanges();

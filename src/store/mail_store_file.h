@@ -55,6 +55,10 @@ class MailStoreFile {
   virtual void MergeInto(RecordArray& records) const = 0;
   // Forgets those changes (after a load or a save).
   virtual void ForgetChanges() = 0;
+  // Whether losing those changes to a power failure would lose data, so that their save
+  // must reach the disk before it returns. A class whose changes may be taken back
+  // harmlessly (a read mark) says which; everything else is always forced to the disk.
+  virtual bool ChangesNeedFlush() const { return true; }
   // Last say over the records before they are written; a class that overrides it to
   // rearrange them says so, and is then given a copy (this copy keeps its order until
   // the write succeeded).

@@ -1,9 +1,11 @@
 #include "store/zlb_archive.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <zlib.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace kestrune {
@@ -193,6 +195,67 @@ TEST(DecompressRecordArray, StopsAtTheAnnouncedSizeInsteadOfExpandingABomb) {
   EXPECT_THROW(archive.DecompressStream(body, records, 1 << 20), DamagedFileError);
   EXPECT_LE(records.size(), std::size_t{1} << 20);
   EXPECT_THROW(DecompressRecordArray(archive, body, 1, 2080), DamagedFileError);
+}
+
+// The record array reader takes a faster path for bodies it can read whole; whatever a
+// body holds, it must end as the streaming reader does: the same records or the same error.
+TEST(DecompressRecordArray, ReadsEveryBodyAsTheStreamingReaderDoes) {
+  const std::size_t size = 520 * 7;
+  const Bytes records = SampleRecords(size);
+  std::vector<Bytes> bodies;
+  for (const int inner_level : {0, 1, 9}) {
+    for (const int outer_level : {0, 6, 9}) {
+      bodies.push_back(DeflateAtLevel(DeflateAtLevel(records, inner_level), outer_level));
+    }
+  }
+  const Bytes good = Compress(records);
+  for (std::size_t length = 0; length < good.size(); length += 3) {
+    bodies.emplace_back(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
+  }
+  for (std::size_t position = 0; position < good.size(); ++position) {
+    bodies.push_back(good);
+    bodies.back()[position] ^= 0x21;
+  }
+  const auto outcome = [](const std::function<Bytes()>& read) -> std::string {
+    try {
+      const Bytes out = read();
+      return "records " + std::to_string(out.size()) + " " +
+             std::to_string(std::hash<std::string>()(std::string(out.begin(), out.end())));
+    } catch (const ZlibError& error) {
+      return "zlib " + std::to_string(error.code()) + " " + error.detail();
+    } catch (const DamagedFileError& error) {
+      return std::string("damaged ") + error.what();
+    }
+  };
+  for (std::size_t i = 0; i < bodies.size(); ++i) {
+    TZLBArchive archive;
+    const std::string streamed = outcome([&] {
+      Bytes out;
+      archive.DecompressStream(bodies[i], out, size);
+      if (out.size() != size) throw DamagedFileError("short");
+      return out;
+    });
+    const std::string whole =
+        outcome([&] { return DecompressRecordArray(archive, bodies[i], 7, 520); });
+    if (streamed.starts_with("damaged")) {
+      EXPECT_TRUE(whole.starts_with("damaged")) << "body " << i << ": " << whole;
+    } else {
+      EXPECT_EQ(whole, streamed) << "body " << i;
+    }
+  }
+}
+
+// A small file whose header claims a gigabyte of records must be refused before that
+// gigabyte is made room for (a planted Emails.Dat would cost every page view that memory).
+TEST(DecompressRecordArray, AHeaderClaimingFarMoreThanItsBodyHoldsTouchesNoMemoryForIt) {
+  TZLBArchive archive;
+  const Bytes body = Compress(SampleRecords(3 * 2080));
+  rusage before{};
+  ::getrusage(RUSAGE_SELF, &before);
+  EXPECT_THROW(DecompressRecordArray(archive, body, 500000, 2080), DamagedFileError);
+  rusage after{};
+  ::getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB more at the peak";
 }
 
 }  // namespace
