@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -32,6 +33,7 @@ bool IsInformation(const QString& message) {
 struct PopConnectionTest::Shared {
   std::mutex mutex;
   PopConnectionTest* receiver = nullptr;
+  std::atomic<bool> stop{false};  // ends the connection at once when cancelled
 };
 
 PopConnectionTest::PopConnectionTest(QWidget* dialog, QPushButton* button, Fields fields,
@@ -90,7 +92,7 @@ void PopConnectionTest::Start() {
   running_ = true;
   button_->setText(kCancelCaption);
   std::thread([shared = shared_, values = std::move(values), timeout_ms] {
-    const std::string message = TestPopConnection(values, timeout_ms);
+    const std::string message = TestPopConnection(values, timeout_ms, &shared->stop);
     std::lock_guard lock(shared->mutex);
     if (shared->receiver == nullptr) return;
     PopConnectionTest* receiver = shared->receiver;
@@ -108,6 +110,7 @@ void PopConnectionTest::Cancel() {
   if (shared_) {
     std::lock_guard lock(shared_->mutex);
     shared_->receiver = nullptr;
+    shared_->stop = true;
   }
   shared_.reset();
   if (running_) {

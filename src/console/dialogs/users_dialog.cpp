@@ -78,6 +78,7 @@ bool TfrmUsers::Reload() {
 }
 
 void TfrmUsers::Rebuild() {
+  const QString selected = ToQString(SelectedName());
   UserList->clear();
   const int count = users_.IsOpen() ? users_.GetCount() : 0;
   for (int index = 1; index <= count; ++index) {
@@ -87,6 +88,7 @@ void TfrmUsers::Rebuild() {
     row->setText(0, ToQString(user.UserName));
     row->setText(1, ToQString(user.EmailAddress));
     row->setText(2, user.PermissionLevel == 0 ? "Administrator" : "User");
+    if (!selected.isEmpty() && row->text(0) == selected) UserList->setCurrentItem(row);
   }
   Label1->setText(QString("Users: %1").arg(count < 0 ? 0 : count));
 }
