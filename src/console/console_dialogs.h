@@ -13,8 +13,8 @@ namespace kestrune {
 class ProgramSettings;
 
 struct ConsoleDialogContext {
-  ProgramSettings& Settings;    // the running program's settings
-  std::filesystem::path Home;   // the program directory (Users.Dat, mail stores, certificates)
+  ProgramSettings& Settings;   // the running program's settings
+  std::filesystem::path Home;  // the program directory (Users.Dat, mail stores, certificates)
   // Sets the mail timer again after a dialog changed AutoCheckEmails or AutoCheckInterval
   // (the user properties' auto-check question and interval); may be empty.
   std::function<void()> SetEmailTimer;

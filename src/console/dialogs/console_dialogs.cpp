@@ -44,7 +44,8 @@ bool RunFirstRunWizard(QWidget* parent, ConsoleDialogContext& context) {
   if (ShowCentred(wizard) != QDialog::Accepted) return false;
   TUserList users;
   if (!users.Open(context.Settings.Config().UserDirectories)) {
-    ShowError(parent, "The user database could not be opened; the \"Admin\" account was not created.");
+    ShowError(parent,
+              "The user database could not be opened; the \"Admin\" account was not created.");
     return false;
   }
   try {

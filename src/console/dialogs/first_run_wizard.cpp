@@ -85,6 +85,7 @@ TfrmFirstRun::TfrmFirstRun(ProgramSettings& settings, QWidget* parent)
   big.setBold(true);
   heading->setFont(big);
   layout->addWidget(heading);
+  layout->addSpacing(6);
 
   Panels = new QStackedWidget;
   // 0: welcome
@@ -111,9 +112,9 @@ TfrmFirstRun::TfrmFirstRun(ProgramSettings& settings, QWidget* parent)
   RGYes = new QRadioButton("Yes");
   RGNo = new QRadioButton("No");
   RGYes->setChecked(true);
-  Panels->addWidget(Panel(
-      {Wrapped("Would you like to setup a Email Account for the \"Admin\" user now?"), RGYes,
-       RGNo}));
+  Panels->addWidget(
+      Panel({Wrapped("Would you like to setup a Email Account for the \"Admin\" user now?"), RGYes,
+             RGNo}));
   // 3: e-mail identity
   auto* identity_form = new QFormLayout;
   DisplayName = Edit();
@@ -137,7 +138,10 @@ TfrmFirstRun::TfrmFirstRun(ProgramSettings& settings, QWidget* parent)
   pop_form->addRow("Pop3 Password:", TBPopPassword);
   TestConnection = new QPushButton("Test Connection");
   TestConnection->setAutoDefault(false);
-  pop_form->addRow("", TestConnection);
+  auto* test_row = new QHBoxLayout;
+  test_row->addWidget(TestConnection);
+  test_row->addStretch();
+  pop_form->addRow("", test_row);
   Panels->addWidget(Panel({Wrapped("Please enter your Email Accounts Pop3 Server information in "
                                    "the boxes provided below.")},
                           pop_form));
@@ -182,10 +186,9 @@ TfrmFirstRun::TfrmFirstRun(ProgramSettings& settings, QWidget* parent)
 
   auto show_login = [this] {
     const bool login = SmtpAuthType->currentIndex() == 1;
-    for (QWidget* w : {static_cast<QWidget*>(SmtpUserNameLabel),
-                       static_cast<QWidget*>(SmtpUserName),
-                       static_cast<QWidget*>(SmtpPasswordLabel),
-                       static_cast<QWidget*>(SmtpPassword)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(SmtpUserNameLabel), static_cast<QWidget*>(SmtpUserName),
+          static_cast<QWidget*>(SmtpPasswordLabel), static_cast<QWidget*>(SmtpPassword)}) {
       w->setVisible(login);
     }
   };
@@ -295,7 +298,7 @@ void TfrmFirstRun::Previous() {
 }
 
 void TfrmFirstRun::ShowHelp() {
-  static constexpr const char* kTopics[] = {"wizard/index",   "wizard/index", "wizard/account",
+  static constexpr const char* kTopics[] = {"wizard/index",    "wizard/index", "wizard/account",
                                             "wizard/identity", "wizard/pop3",  "wizard/smtp"};
   OpenHelpPage(kTopics[step_]);
 }

@@ -250,8 +250,8 @@ QWidget* TfrmSettings::BuildWebMailTab() {
   explanation->setWordWrap(true);
   layout->addWidget(explanation);
   auto* editor = new QLabel(
-      "You can change their look with any HTML editor; keep the {%...%} tags, which Kestrune "
-      "fills in.");
+      "You can change their look with any HTML editor; keep the tags in curly brackets, which "
+      "Kestrune fills in.");
   editor->setWordWrap(true);
   layout->addWidget(editor);
   TemplatesButton = new QPushButton("Templates...");
@@ -327,15 +327,15 @@ void TfrmSettings::Fill() {
 
 void TfrmSettings::UpdateEnabled() {
   const bool auto_save = AutoSaveLogs->isChecked();
-  for (QWidget* w : {static_cast<QWidget*>(AutoSaveLogsEvery), static_cast<QWidget*>(ClearDebug),
-                     static_cast<QWidget*>(auto_save_labels_[0]),
-                     static_cast<QWidget*>(auto_save_labels_[1])}) {
+  for (QWidget* w :
+       {static_cast<QWidget*>(AutoSaveLogsEvery), static_cast<QWidget*>(ClearDebug),
+        static_cast<QWidget*>(auto_save_labels_[0]), static_cast<QWidget*>(auto_save_labels_[1])}) {
     w->setEnabled(auto_save);
   }
   const bool auto_check = AutoCheckEmails->isChecked();
-  for (QWidget* w : {static_cast<QWidget*>(AutoCheckInterval),
-                     static_cast<QWidget*>(auto_check_labels_[0]),
-                     static_cast<QWidget*>(auto_check_labels_[1])}) {
+  for (QWidget* w :
+       {static_cast<QWidget*>(AutoCheckInterval), static_cast<QWidget*>(auto_check_labels_[0]),
+        static_cast<QWidget*>(auto_check_labels_[1])}) {
     w->setEnabled(auto_check);
   }
   BoundIP->setEnabled(BindToIP->isChecked());
@@ -343,10 +343,10 @@ void TfrmSettings::UpdateEnabled() {
   MaxConnections->setEnabled(LimitConnections->isChecked());
   MaxConnectionsLabel->setEnabled(LimitConnections->isChecked());
   const bool ssl = SSLEnabled->isChecked();
-  for (QWidget* w : {static_cast<QWidget*>(SSLPort), static_cast<QWidget*>(SSLPortLabel),
-                     static_cast<QWidget*>(SSLRequests), static_cast<QWidget*>(SSLRequestsLabel),
-                     static_cast<QWidget*>(SSLCertPassword),
-                     static_cast<QWidget*>(SSLCertPasswordLabel)}) {
+  for (QWidget* w :
+       {static_cast<QWidget*>(SSLPort), static_cast<QWidget*>(SSLPortLabel),
+        static_cast<QWidget*>(SSLRequests), static_cast<QWidget*>(SSLRequestsLabel),
+        static_cast<QWidget*>(SSLCertPassword), static_cast<QWidget*>(SSLCertPasswordLabel)}) {
     w->setEnabled(ssl);
   }
   const bool smtp_login = SmtpAuthType->currentIndex() == 1;
@@ -469,9 +469,10 @@ SettingsDialogValues TfrmSettings::Values() const {
   v.BindToIP = BindToIP->isChecked();
   // An address the unticked box leaves unused is kept as stored when it is not one.
   const std::string bound = ToUtf8(BoundIP->text());
-  v.BoundIP = BindToIP->isChecked() || CheckSettingText(*FindSettingDefinition("BoundIP"), bound).value
-                  ? bound
-                  : settings_.Config().BoundIP;
+  v.BoundIP =
+      BindToIP->isChecked() || CheckSettingText(*FindSettingDefinition("BoundIP"), bound).value
+          ? bound
+          : settings_.Config().BoundIP;
   v.LimitConnections = LimitConnections->isChecked();
   v.MaxConnections = std::to_string(MaxConnections->value());
   v.RestrictIPs = RestrictIPs->isChecked();

@@ -68,9 +68,9 @@ TfrmInformation::TfrmInformation(Kind kind, ProgramSettings& settings, QWidget* 
       break;
     case Kind::kSendReceive:
       setWindowTitle("Information");
-      texts->addWidget(Wrapped(
-          "Receiving of emails will only be processed on users who are set to check "
-          "automatically, not when they login through WebMail"));
+      texts->addWidget(
+          Wrapped("Receiving of emails will only be processed on users who are set to check "
+                  "automatically, not when they login through WebMail"));
       break;
     case Kind::kCheckMailsLogin:
       setWindowTitle("Information");
@@ -86,14 +86,18 @@ TfrmInformation::TfrmInformation(Kind kind, ProgramSettings& settings, QWidget* 
   if (question) {
     YesButton = buttons->addButton("Yes", QDialogButtonBox::YesRole);
     NoButton = buttons->addButton("No", QDialogButtonBox::NoRole);
-    NoButton->setDefault(true);
-    NoButton->setFocus();
+    YesButton->setAutoDefault(false);
     connect(NoButton, &QPushButton::clicked, this, &QDialog::reject);
   } else {
     YesButton = buttons->addButton("Ok", QDialogButtonBox::AcceptRole);
     YesButton->setDefault(true);
   }
   layout->addWidget(buttons);
+  if (NoButton != nullptr) {
+    // "No" is the safe answer: Enter and Escape both give it.
+    NoButton->setDefault(true);
+    NoButton->setFocus();
+  }
   // Only the named button silences: "No" (and closing the window) never does.
   connect(YesButton, &QPushButton::clicked, this, [this] {
     if (DontAskAgain->isChecked()) {
@@ -243,7 +247,8 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
   big.setBold(true);
   title->setFont(big);
   layout->addWidget(title);
-  layout->addWidget(new QLabel(QString("Web-mail gateway server, version %1").arg(KESTRUNE_VERSION)));
+  layout->addWidget(
+      new QLabel(QString("Web-mail gateway server, version %1").arg(KESTRUNE_VERSION)));
   layout->addSpacing(8);
   layout->addWidget(new QLabel("This product is licensed to:"));
   auto* owner = new QLabel(OwnerName());

@@ -73,7 +73,6 @@ TfrmUserProp::TfrmUserProp(ConsoleDialogContext& context,
   CancelButton = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
   HelpButton = buttons->addButton("Help", QDialogButtonBox::HelpRole);
   OkButton->setDefault(true);
-  OkButton->setAutoDefault(false);
   layout->addWidget(buttons);
 
   connect(OkButton, &QPushButton::clicked, this, [this] {
@@ -90,10 +89,9 @@ TfrmUserProp::TfrmUserProp(ConsoleDialogContext& context,
   connect(CBSameUserPass, &QCheckBox::clicked, this, &TfrmUserProp::SameUserPassClicked);
   connect(ExportButton, &QPushButton::clicked, this,
           [this] { OpenDirectory(ToUtf8(TBUserDir->text())); });
-  ConnectionTest =
-      new PopConnectionTest(this, TestConnection,
-                            {TBPopServer, TBPopPort, TBPopUserName, TBPopPassword},
-                            &context_.Settings.Config().ServerTimeOut);
+  ConnectionTest = new PopConnectionTest(this, TestConnection,
+                                         {TBPopServer, TBPopPort, TBPopUserName, TBPopPassword},
+                                         &context_.Settings.Config().ServerTimeOut);
   connect(this, &QDialog::finished, ConnectionTest, &PopConnectionTest::Cancel);
 }
 
@@ -147,8 +145,7 @@ QWidget* TfrmUserProp::BuildGeneralTab() {
   CBSameUserPass = new QCheckBox("Use same user name and password for Pop3");
   form->addRow(CBSameUserPass);
   layout->addWidget(credentials);
-  AutoAddContacts =
-      new QCheckBox("Automatically add unknown email addresses to the contact list.");
+  AutoAddContacts = new QCheckBox("Automatically add unknown email addresses to the contact list.");
   layout->addWidget(AutoAddContacts);
   layout->addStretch();
   return page;
@@ -187,10 +184,12 @@ QWidget* TfrmUserProp::BuildEmailTab() {
 QWidget* TfrmUserProp::BuildExportTab() {
   auto* page = new QWidget;
   auto* layout = new QVBoxLayout(page);
-  layout->addWidget(Wrapped("Every message of this user is kept as a file with the .eml "
-                            "extension in the user's directory."));
-  layout->addWidget(Wrapped("Press \"Export\" to open that directory, then drag the .eml files "
-                            "onto a folder of a mail client that reads such files."));
+  layout->addWidget(
+      Wrapped("Every message of this user is kept as a file with the .eml "
+              "extension in the user's directory."));
+  layout->addWidget(
+      Wrapped("Press \"Export\" to open that directory, then drag the .eml files "
+              "onto a folder of a mail client that reads such files."));
   layout->addWidget(Wrapped("The messages stay in Kestrune: exporting only copies them."));
   ExportButton = new QPushButton("Export");
   ExportButton->setAutoDefault(false);
@@ -245,7 +244,8 @@ void TfrmUserProp::PrepareModify(const TUserRecord& user) {
   TBConfirm->setText(ToQString(user.Password));
   CBSameUserPass->setChecked(false);
   TBUserDir->setText(ToQString(user.UserDir));
-  const int level = user.PermissionLevel >= 0 && user.PermissionLevel <= 2 ? user.PermissionLevel : 2;
+  const int level =
+      user.PermissionLevel >= 0 && user.PermissionLevel <= 2 ? user.PermissionLevel : 2;
   PermissionButtons[level]->setChecked(true);
   PermissionLevel->setEnabled(!EqualsIgnoringAsciiCase(user.UserName, "Admin"));
   EmailCheckOnLogin->setChecked(user.EmailCheckOnLogin);
@@ -342,7 +342,8 @@ bool TfrmUserProp::Refuse(std::string_view message, QLineEdit* edit, bool clear)
 bool TfrmUserProp::CheckFields() {
   const bool accepted = [this] {
     const std::string name = ToUtf8(TBUserName->text());
-    if (name.empty()) return Refuse("Error: You must enter a username to continue.", TBUserName, true);
+    if (name.empty())
+      return Refuse("Error: You must enter a username to continue.", TBUserName, true);
     if (adding_) {
       const NewUserNameProblem problem = CheckNewUserName(name);
       if (problem == NewUserNameProblem::kReserved || name_taken_(name)) {
@@ -358,8 +359,10 @@ bool TfrmUserProp::CheckFields() {
     }
     const std::string password = ToUtf8(TBPassword->text());
     const std::string confirm = ToUtf8(TBConfirm->text());
-    if (password.empty()) return Refuse("You must enter a password before you can continue.", TBPassword);
-    if (confirm.empty()) return Refuse("Please confirm your password before continuing.", TBConfirm);
+    if (password.empty())
+      return Refuse("You must enter a password before you can continue.", TBPassword);
+    if (confirm.empty())
+      return Refuse("Please confirm your password before continuing.", TBConfirm);
     if (!EqualsIgnoringAsciiCase(password, confirm)) {
       return Refuse(
           "The passwords you have entered do not match, please enter and confirm your password.",
@@ -412,4 +415,3 @@ void TfrmUserProp::ApplyTo(TUserRecord& user) const {
 }
 
 }  // namespace kestrune
-

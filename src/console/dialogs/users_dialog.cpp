@@ -139,7 +139,8 @@ void TfrmUsers::ModifyUser() {
     Rebuild();
     return;
   }
-  TfrmUserProp properties(context_, [](std::string_view) { return false; }, this);
+  TfrmUserProp properties(
+      context_, [](std::string_view) { return false; }, this);
   properties.PrepareModify(shown);
   if (RunModal(properties) != QDialog::Accepted) return;
 

@@ -72,12 +72,18 @@ TEST_F(FirstRunWizardTest, PasswordStepChecks) {
   } cases[] = {
       {"", "", {}, "You must enter a password before you can continue.", 1},
       {"goodpassword", "", {}, "Please confirm your password before continuing.", 1},
-      {"goodpassword", "goodpasswore", {},
-       "The passwords you have entered do not match, please enter and confirm your password.", 1},
+      {"goodpassword",
+       "goodpasswore",
+       {},
+       "The passwords you have entered do not match, please enter and confirm your password.",
+       1},
       {"abc123", "abc123", {true}, "", 1},   // wants to change it
       {"abc123", "ABC123", {false}, "", 2},  // keeps it
-      {"abc123", "abc124", {false},
-       "The passwords you have entered do not match, please enter and confirm your password.", 1},
+      {"abc123",
+       "abc124",
+       {false},
+       "The passwords you have entered do not match, please enter and confirm your password.",
+       1},
   };
   for (const auto& c : cases) {
     TfrmFirstRun wizard(*settings_);

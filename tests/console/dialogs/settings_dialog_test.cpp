@@ -19,8 +19,8 @@ class SettingsDialogTest : public DialogTest {};
 
 TEST_F(SettingsDialogTest, FillsFromTheRecordOnTheFirstTab) {
   TProgramConfig& c = settings_->Config();
-  c.LoginType = 7;       // any non-zero type is HTTP
-  c.SmtpAuthType = 3;    // any non-zero type is Simple Login
+  c.LoginType = 7;              // any non-zero type is HTTP
+  c.SmtpAuthType = 3;           // any non-zero type is Simple Login
   c.SessionTrackingMethod = 9;  // out of range: URL
   c.BoundIP = "10.0.0.1";
   TfrmSettings dialog(*settings_);
@@ -214,8 +214,9 @@ TEST_F(SettingsDialogTest, OkWritesEveryKeyAndCancelNothing) {
   dialog.OkButton->click();
   EXPECT_TRUE(dialog.Written());
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
-  EXPECT_EQ(operator_messages_.messages,
-            std::vector<std::string>{"Changes made to the web server require Kestrune to be restarted."});
+  EXPECT_EQ(
+      operator_messages_.messages,
+      std::vector<std::string>{"Changes made to the web server require Kestrune to be restarted."});
   const TProgramConfig stored = ReloadedConfig();
   EXPECT_EQ(stored.AutoCheckInterval, 45);
   EXPECT_EQ(stored.Port, 8080);

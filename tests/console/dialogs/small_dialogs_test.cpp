@@ -48,10 +48,10 @@ TEST_F(SmallDialogsTest, SilencingBoxesWriteOnlyWithTheirButton) {
       EXPECT_EQ(ReloadedConfig().*d.setting, !silenced) << d.caption << press;
     }
     settings_->StoreSetting(
-        *FindSettingDefinition(d.kind == Kind::kConfirmExit       ? "ExitWarning"
-                               : d.kind == Kind::kMinimize        ? "MinimizeWarning"
-                               : d.kind == Kind::kSendReceive     ? "SendRecieveWarning"
-                                                                  : "LoginCheckMailWarning"),
+        *FindSettingDefinition(d.kind == Kind::kConfirmExit   ? "ExitWarning"
+                               : d.kind == Kind::kMinimize    ? "MinimizeWarning"
+                               : d.kind == Kind::kSendReceive ? "SendRecieveWarning"
+                                                              : "LoginCheckMailWarning"),
         true);
   }
   EXPECT_TRUE(operator_messages_.messages.empty());
