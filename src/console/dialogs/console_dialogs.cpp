@@ -3,6 +3,7 @@
 
 #include <QWidget>
 
+#include "console/dialogs/about_box.h"
 #include "console/dialogs/first_run_wizard.h"
 #include "console/dialogs/message_boxes.h"
 #include "console/dialogs/settings_dialog.h"

@@ -20,6 +20,7 @@
 #include "console/dialogs/dialog_helpers.h"
 #include "console/dialogs/message_boxes.h"
 #include "platform/ascii.h"
+#include "platform/program_dir.h"
 #include "settings/program_config.h"
 #include "store/text_utils.h"
 
@@ -397,7 +398,9 @@ void TfrmSettings::BrowseForLogs() {
 }
 
 void TfrmSettings::OpenTemplates() {
-  OpenDirectory(settings_.Host().program_directory / "Templates");
+  // The program directory's own templates, else the installed ones that it uses.
+  const std::filesystem::path& home = settings_.Host().program_directory;
+  OpenDirectory(FindInstallationFile(home, "Templates").value_or(home / "Templates"));
 }
 
 void TfrmSettings::ShowHelp() {

@@ -66,12 +66,4 @@ class TfrmSSLPassword : public QDialog {
   ProgramSettings& settings_;
 };
 
-// The about box: product, version and the owner of the installation.
-class TfrmAbout : public QDialog {
-  Q_OBJECT
-
- public:
-  explicit TfrmAbout(QWidget* parent = nullptr);
-};
-
 }  // namespace kestrune

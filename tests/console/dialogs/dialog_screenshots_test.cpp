@@ -10,6 +10,7 @@
 #include <QStyleFactory>
 #include <QTabWidget>
 
+#include "console/dialogs/about_box.h"
 #include "console/dialogs/first_run_wizard.h"
 #include "console/dialogs/settings_dialog.h"
 #include "console/dialogs/small_dialogs.h"

@@ -79,3 +79,7 @@ std::string DialogTest::OnlyMessage() const {
 }
 
 }  // namespace kestrune::testing
+
+// Under LeakSanitizer: the font configuration library keeps its caches for the life of
+// the process (Qt never frees them), which is not a leak of ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
