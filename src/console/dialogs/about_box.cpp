@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "console/dialogs/dialog_helpers.h"
+#include "host/command_line.h"
 
 namespace kestrune {
 
@@ -43,7 +44,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
   title->setFont(big);
   layout->addWidget(title);
   layout->addWidget(
-      new QLabel(QString("Web-mail gateway server, version %1").arg(KESTRUNE_VERSION)));
+      new QLabel(QString("Web-mail gateway server, version %1").arg(ToQString(kVersion))));
   layout->addSpacing(8);
   layout->addWidget(new QLabel("This product is licensed to:"));
   auto* owner = new QLabel(OwnerName());

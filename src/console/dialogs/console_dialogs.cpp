@@ -55,8 +55,7 @@ bool RunFirstRunWizard(QWidget* parent, ConsoleDialogContext& context) {
     ShowError(parent, failure.what());
     return false;
   }
-  context.Settings.Config().ServerReady = true;
-  return true;
+  return true;  // the caller then lets browsers in (ServerReady)
 }
 
 bool ConfirmExit(QWidget* parent, ConsoleDialogContext& context) {

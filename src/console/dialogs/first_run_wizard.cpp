@@ -23,27 +23,7 @@ namespace kestrune {
 namespace {
 
 constexpr std::size_t kRecommendedPasswordLength = 8;
-constexpr int kTextCapacity = static_cast<int>(TUserRecord::kNameCapacity);
 constexpr const char* kNumericPort = "Please enter a numeric value for the server port.";
-
-QLabel* Wrapped(const char* text) {
-  auto* label = new QLabel(text);
-  label->setWordWrap(true);
-  return label;
-}
-
-QLineEdit* Edit(bool masked = false) {
-  auto* edit = new QLineEdit;
-  edit->setMaxLength(kTextCapacity);
-  if (masked) edit->setEchoMode(QLineEdit::Password);
-  return edit;
-}
-
-bool IsPort(const QString& text) {
-  bool numeric = false;
-  const int port = text.trimmed().toInt(&numeric);
-  return numeric && port >= 1 && port <= 65535;
-}
 
 // A host name or address as a mail server's: letters, digits, ".", "-", "_", and ":"
 // or brackets of an IPv6 address; empty passes (the caller decides whether it may be).
@@ -90,48 +70,49 @@ TfrmFirstRun::TfrmFirstRun(ProgramSettings& settings, QWidget* parent)
   Panels = new QStackedWidget;
   // 0: welcome
   Panels->addWidget(Panel(
-      {Wrapped("This is the first time you have run Kestrune,"),
-       Wrapped("this wizard creates the administrator account and sets up the SMTP server "
-               "through which every user's mail is sent. WebMail users are asked to wait until "
-               "it is finished."),
-       Wrapped("Help is available at every step through the \"Help\" button; it opens the "
-               "online help and needs an Internet connection.")}));
+      {WrappedLabel("This is the first time you have run Kestrune,"),
+       WrappedLabel(
+           "this wizard creates the administrator account and sets up the SMTP server "
+           "through which every user's mail is sent. WebMail users are asked to wait until "
+           "it is finished."),
+       WrappedLabel("Help is available at every step through the \"Help\" button; it opens the "
+                    "online help and needs an Internet connection.")}));
   // 1: the Admin password
   auto* password_form = new QFormLayout;
-  AdminPassword = Edit(true);
-  AdminConfirm = Edit(true);
+  AdminPassword = TextEdit(true);
+  AdminConfirm = TextEdit(true);
   password_form->addRow("Password:", AdminPassword);
   password_form->addRow("Confirm:", AdminConfirm);
   Panels->addWidget(Panel(
-      {Wrapped("A user named \"Admin\" is created now: the administrator of this server, who "
-               "logs in to this console and to WebMail."),
-       Wrapped("Choose its password and enter it twice. Do not forget it: without it nobody can "
-               "manage this server.")},
+      {WrappedLabel("A user named \"Admin\" is created now: the administrator of this server, who "
+                    "logs in to this console and to WebMail."),
+       WrappedLabel(
+           "Choose its password and enter it twice. Do not forget it: without it nobody can "
+           "manage this server.")},
       password_form));
   // 2: the account question
   RGYes = new QRadioButton("Yes");
   RGNo = new QRadioButton("No");
   RGYes->setChecked(true);
   Panels->addWidget(
-      Panel({Wrapped("Would you like to setup a Email Account for the \"Admin\" user now?"), RGYes,
-             RGNo}));
+      Panel({WrappedLabel("Would you like to setup a Email Account for the \"Admin\" user now?"),
+             RGYes, RGNo}));
   // 3: e-mail identity
   auto* identity_form = new QFormLayout;
-  DisplayName = Edit();
-  EmailAddress = Edit();
-  identity_form->addRow(Wrapped("The name shown as the sender of your messages."));
+  DisplayName = TextEdit();
+  EmailAddress = TextEdit();
+  identity_form->addRow(WrappedLabel("The name shown as the sender of your messages."));
   identity_form->addRow("Display Name:", DisplayName);
   identity_form->addRow(
-      Wrapped("The address your messages are sent from and replies come back to."));
+      WrappedLabel("The address your messages are sent from and replies come back to."));
   identity_form->addRow("Email Address:", EmailAddress);
   Panels->addWidget(Panel({}, identity_form));
   // 4: POP3 account
   auto* pop_form = new QFormLayout;
-  TBPopServer = Edit();
-  TBPopPort = new QLineEdit("110");
-  TBPopPort->setMaxLength(5);
-  TBPopUserName = Edit();
-  TBPopPassword = Edit(true);
+  TBPopServer = TextEdit();
+  TBPopPort = PortEdit("110");
+  TBPopUserName = TextEdit();
+  TBPopPassword = TextEdit(true);
   pop_form->addRow("Pop3 Server:", TBPopServer);
   pop_form->addRow("Server Port:", TBPopPort);
   pop_form->addRow("Pop3 User Name:", TBPopUserName);
@@ -142,28 +123,29 @@ TfrmFirstRun::TfrmFirstRun(ProgramSettings& settings, QWidget* parent)
   test_row->addWidget(TestConnection);
   test_row->addStretch();
   pop_form->addRow("", test_row);
-  Panels->addWidget(Panel({Wrapped("Please enter your Email Accounts Pop3 Server information in "
-                                   "the boxes provided below.")},
-                          pop_form));
+  Panels->addWidget(
+      Panel({WrappedLabel("Please enter your Email Accounts Pop3 Server information in "
+                          "the boxes provided below.")},
+            pop_form));
   // 5: SMTP server
   auto* smtp_form = new QFormLayout;
-  SmtpServer = Edit();
-  SmtpPort = new QLineEdit("25");
-  SmtpPort->setMaxLength(5);
+  SmtpServer = TextEdit();
+  SmtpPort = PortEdit("25");
   SmtpAuthType = new QComboBox;
   SmtpAuthType->addItems({"None", "Simple Login"});
   SmtpUserNameLabel = new QLabel("SMTP User Name:");
-  SmtpUserName = Edit();
+  SmtpUserName = TextEdit();
   SmtpPasswordLabel = new QLabel("SMTP Password:");
-  SmtpPassword = Edit(true);
+  SmtpPassword = TextEdit(true);
   smtp_form->addRow("Smtp Server:", SmtpServer);
   smtp_form->addRow("Server Port:", SmtpPort);
   smtp_form->addRow("Authentication Type:", SmtpAuthType);
   smtp_form->addRow(SmtpUserNameLabel, SmtpUserName);
   smtp_form->addRow(SmtpPasswordLabel, SmtpPassword);
-  Panels->addWidget(Panel({Wrapped("Please enter your SMTP Server details below, the SMTP Server "
-                                   "entered here is common to all users.")},
-                          smtp_form));
+  Panels->addWidget(
+      Panel({WrappedLabel("Please enter your SMTP Server details below, the SMTP Server "
+                          "entered here is common to all users.")},
+            smtp_form));
   layout->addWidget(Panels, 1);
 
   ProceedText = new QLabel("Click the \"Next\" button to proceed.");
@@ -269,7 +251,7 @@ void TfrmFirstRun::Next() {
         Refuse("Please check the spelling of your pop server address.", TBPopServer);
         return;
       }
-      if (!IsPort(TBPopPort->text())) {
+      if (!IsPortText(TBPopPort->text())) {
         Refuse(kNumericPort, TBPopPort);
         return;
       }
@@ -283,7 +265,7 @@ void TfrmFirstRun::Next() {
         Refuse("Please check the spelling of your SMTP server address.", SmtpServer);
         return;
       }
-      if (!IsPort(SmtpPort->text())) {
+      if (!IsPortText(SmtpPort->text())) {
         Refuse(kNumericPort, SmtpPort);
         return;
       }

@@ -72,9 +72,7 @@ void PopConnectionTest::Start() {
       return;
     }
   }
-  bool numeric = false;
-  const int port = fields_.port->text().trimmed().toInt(&numeric);
-  if (!numeric || port < 1 || port > 65535) {
+  if (!IsPortText(fields_.port->text())) {
     ShowError(dialog_, "Please enter a numeric value for the server port.");
     fields_.port->setFocus();
     return;
@@ -82,7 +80,7 @@ void PopConnectionTest::Start() {
 
   FirstStartValues values;
   values.pop_server = ToUtf8(fields_.server->text());
-  values.pop_port = std::to_string(port);
+  values.pop_port = ToUtf8(fields_.port->text().trimmed());
   values.pop_user = ToUtf8(fields_.user->text());
   values.pop_password = ToUtf8(fields_.password->text());
   const int timeout_ms = *server_timeout_seconds_ * 1000;

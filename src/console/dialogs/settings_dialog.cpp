@@ -4,7 +4,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -12,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -58,12 +56,6 @@ QComboBox* Choices(std::initializer_list<const char*> items) {
   return box;
 }
 
-QLineEdit* Masked() {
-  auto* edit = new QLineEdit;
-  edit->setEchoMode(QLineEdit::Password);
-  return edit;
-}
-
 // "Every [n] Minutes" on one row.
 QHBoxLayout* EveryRow(QLabel*& every, QSpinBox* counter, QLabel*& minutes) {
   auto* row = new QHBoxLayout;
@@ -103,19 +95,11 @@ TfrmSettings::TfrmSettings(ProgramSettings& settings, QWidget* parent)
   Tabs->addTab(BuildSmtpTab(), "Smtp Server");
   layout->addWidget(Tabs);
 
-  auto* buttons = new QDialogButtonBox;
-  OkButton = buttons->addButton("Ok", QDialogButtonBox::AcceptRole);
-  CancelButton = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
-  HelpButton = buttons->addButton("Help", QDialogButtonBox::HelpRole);
-  OkButton->setDefault(true);
-  layout->addWidget(buttons);
-  connect(OkButton, &QPushButton::clicked, this, [this] {
-    if (Save()) accept();
-  });
-  connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, &TfrmSettings::ShowHelp);
-  auto* help = new QShortcut(QKeySequence::HelpContents, this);
-  connect(help, &QShortcut::activated, this, &TfrmSettings::ShowHelp);
+  const DialogButtons buttons = AddOkCancelHelp(
+      *this, *layout, [this] { return Save(); }, [this] { ShowHelp(); });
+  OkButton = buttons.ok;
+  CancelButton = buttons.cancel;
+  HelpButton = buttons.help;
 
   connect(AutoSaveLogs, &QCheckBox::toggled, this, &TfrmSettings::UpdateEnabled);
   connect(AutoCheckEmails, &QCheckBox::toggled, this, &TfrmSettings::UpdateEnabled);
@@ -183,8 +167,7 @@ QWidget* TfrmSettings::BuildGeneralTab() {
 QWidget* TfrmSettings::BuildWebServerTab() {
   auto* page = new QWidget;
   auto* form = new QFormLayout(page);
-  WebServerPort = new QLineEdit;
-  WebServerPort->setMaxLength(5);
+  WebServerPort = PortEdit();
   form->addRow("HTTP Listening Port:", WebServerPort);
   AuthType = Choices({"HTML", "HTTP"});
   form->addRow("Authentication Type:", AuthType);
@@ -215,14 +198,13 @@ QWidget* TfrmSettings::BuildWebServerTab() {
   SSLEnabled = new QCheckBox("Enable SSL (HTTPS)");
   form->addRow(SSLEnabled);
   SSLPortLabel = new QLabel("HTTPS Listening Port:");
-  SSLPort = new QLineEdit;
-  SSLPort->setMaxLength(5);
+  SSLPort = PortEdit();
   form->addRow(SSLPortLabel, SSLPort);
   SSLRequestsLabel = new QLabel("Non SSL Requests:");
   SSLRequests = Choices({"Allow", "Block", "Redirect"});
   form->addRow(SSLRequestsLabel, SSLRequests);
   SSLCertPasswordLabel = new QLabel("SSL Certificate Password:");
-  SSLCertPassword = Masked();
+  SSLCertPassword = TextEdit(true);
   form->addRow(SSLCertPasswordLabel, SSLCertPassword);
   return page;
 }
@@ -270,8 +252,7 @@ QWidget* TfrmSettings::BuildSmtpTab() {
   SmtpServerAddress = new QLineEdit;
   SmtpServerAddress->setMinimumWidth(220);
   form->addRow("SMTP Server Address:", SmtpServerAddress);
-  SmtpPort = new QLineEdit;
-  SmtpPort->setMaxLength(5);
+  SmtpPort = PortEdit();
   form->addRow("SMTP Server Port:", SmtpPort);
   SmtpAuthType = Choices({"None", "Simple Login"});
   form->addRow("SMTP Authentication Type:", SmtpAuthType);
@@ -279,7 +260,7 @@ QWidget* TfrmSettings::BuildSmtpTab() {
   SmtpUserName = new QLineEdit;
   form->addRow(SmtpUserNameLabel, SmtpUserName);
   SmtpPasswordLabel = new QLabel("SMTP Password:");
-  SmtpPassword = Masked();
+  SmtpPassword = TextEdit(true);
   form->addRow(SmtpPasswordLabel, SmtpPassword);
   return page;
 }

@@ -19,18 +19,6 @@
 namespace kestrune {
 namespace {
 
-QLabel* Wrapped(const QString& text) {
-  auto* label = new QLabel(text);
-  label->setWordWrap(true);
-  return label;
-}
-
-// A port typed into a repair dialog: 1 to 65535.
-bool IsPortText(const QString& text) {
-  const CheckedSetting checked = CheckSettingText(*FindSettingDefinition("Port"), ToUtf8(text));
-  return checked.value.has_value();
-}
-
 constexpr const char* kPortRefused = "Please enter a port number from 1 to 65535.";
 
 }  // namespace
@@ -54,24 +42,24 @@ TfrmInformation::TfrmInformation(Kind kind, ProgramSettings& settings, QWidget* 
   switch (kind) {
     case Kind::kConfirmExit:
       setWindowTitle("Confirm Exit?");
-      texts->addWidget(Wrapped("Exiting will shutdown the Kestrune Server,"));
-      texts->addWidget(Wrapped("Do you wish to continue?"));
+      texts->addWidget(WrappedLabel("Exiting will shutdown the Kestrune Server,"));
+      texts->addWidget(WrappedLabel("Do you wish to continue?"));
       break;
     case Kind::kMinimize:
       setWindowTitle("Information");
-      texts->addWidget(Wrapped(
+      texts->addWidget(WrappedLabel(
           "Kestrune is now minimizing to the system tray, if you wish to close this program you "
           "must click the \"File\" menu then click \"Exit\"."));
       break;
     case Kind::kSendReceive:
       setWindowTitle("Information");
       texts->addWidget(
-          Wrapped("Receiving of emails will only be processed on users who are set to check "
-                  "automatically, not when they login through WebMail"));
+          WrappedLabel("Receiving of emails will only be processed on users who are set to check "
+                       "automatically, not when they login through WebMail"));
       break;
     case Kind::kCheckMailsLogin:
       setWindowTitle("Information");
-      texts->addWidget(Wrapped(
+      texts->addWidget(WrappedLabel(
           "Enabling \"Check for new Emails at WebMail Login\" can increase the time to login "
           "over the Internet considerably, depending on your Internet connection speed."));
       break;
@@ -122,18 +110,16 @@ TfrmSocketError::TfrmSocketError(ProgramSettings& settings, QWidget* parent)
     : QDialog(parent), settings_(settings) {
   setWindowTitle("Error");
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(Wrapped(
+  layout->addWidget(WrappedLabel(
       "Kestrune encountered an Error while attempting to bind to the specified web server "
       "ports. The ports could be in use or unavailable. Please enter the port numbers you would "
       "like the web server to operate on in the box provided below."));
   auto* form = new QFormLayout;
   const TProgramConfig& c = settings_.Config();
-  TBPort = new QLineEdit(QString::number(c.Port));
-  TBPort->setMaxLength(5);
+  TBPort = PortEdit(QString::number(c.Port));
   form->addRow("HTTP Listening Port:", TBPort);
   SSLPortLabel = new QLabel("HTTPS Listening Port:");
-  TBSSLPort = new QLineEdit(QString::number(c.SSLPort));
-  TBSSLPort->setMaxLength(5);
+  TBSSLPort = PortEdit(QString::number(c.SSLPort));
   form->addRow(SSLPortLabel, TBSSLPort);
   SSLPortLabel->setVisible(c.EnableSSL);
   TBSSLPort->setVisible(c.EnableSSL);
@@ -167,16 +153,16 @@ TfrmSSLPassword::TfrmSSLPassword(ProgramSettings& settings, QWidget* parent)
     : QDialog(parent), settings_(settings) {
   setWindowTitle("Error");
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(Wrapped(
+  layout->addWidget(WrappedLabel(
       "Kestrune encountered an Error while loading the SSL Certificate, the password supplied "
       "is either not set or incorrect."));
   // The certificate is made for each installation at its first start: there is no
   // shared default password to name here.
-  layout->addWidget(Wrapped(
+  layout->addWidget(WrappedLabel(
       "The SSL Certificate of this installation was created for it at its first start. If you "
       "replaced it with a certificate of your own, enter the password of its private key in the "
       "box provided below."));
-  layout->addWidget(Wrapped("You can also disable SSL support if wish."));
+  layout->addWidget(WrappedLabel("You can also disable SSL support if wish."));
   EnableSSL = new QCheckBox("Enable SSL (HTTPS)");
   layout->addWidget(EnableSSL);
   auto* form = new QFormLayout;

@@ -3,7 +3,6 @@
 #include "console/dialogs/user_properties_dialog.h"
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -31,7 +29,6 @@ namespace {
 
 constexpr const char* kPlaceholderPopServer = "pop.example.invalid";
 constexpr std::size_t kRecommendedPasswordLength = 8;
-constexpr int kTextCapacity = static_cast<int>(TUserRecord::kNameCapacity);
 
 constexpr std::string_view kEnableAutoCheck =
     "Auto checking for Emails must be enabled before this user can take\radvantage of this "
@@ -42,19 +39,6 @@ constexpr std::string_view kLeaveAndAutoCheck =
     "New Emails\", It is highly recommended that you only check\rfor new Emails at WebMail Login "
     "to prevent the same Email downloading multiple times.\r\rDo you wish to change to the "
     "recommended settings?";
-
-QLineEdit* Edit(bool masked = false) {
-  auto* edit = new QLineEdit;
-  edit->setMaxLength(kTextCapacity);
-  if (masked) edit->setEchoMode(QLineEdit::Password);
-  return edit;
-}
-
-QLabel* Wrapped(const char* text) {
-  auto* label = new QLabel(text);
-  label->setWordWrap(true);
-  return label;
-}
 
 }  // namespace
 
@@ -68,20 +52,11 @@ TfrmUserProp::TfrmUserProp(ConsoleDialogContext& context,
   Tabs->addTab(BuildEmailTab(), "Email Settings");
   Tabs->addTab(BuildExportTab(), "Export Messages");
   layout->addWidget(Tabs);
-  auto* buttons = new QDialogButtonBox;
-  OkButton = buttons->addButton("Ok", QDialogButtonBox::AcceptRole);
-  CancelButton = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
-  HelpButton = buttons->addButton("Help", QDialogButtonBox::HelpRole);
-  OkButton->setDefault(true);
-  layout->addWidget(buttons);
-
-  connect(OkButton, &QPushButton::clicked, this, [this] {
-    if (CheckFields()) accept();
-  });
-  connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(HelpButton, &QPushButton::clicked, this, &TfrmUserProp::ShowHelp);
-  auto* help = new QShortcut(QKeySequence::HelpContents, this);
-  connect(help, &QShortcut::activated, this, &TfrmUserProp::ShowHelp);
+  const DialogButtons buttons = AddOkCancelHelp(
+      *this, *layout, [this] { return CheckFields(); }, [this] { ShowHelp(); });
+  OkButton = buttons.ok;
+  CancelButton = buttons.cancel;
+  HelpButton = buttons.help;
   connect(TBUserName, &QLineEdit::editingFinished, this, &TfrmUserProp::UserNameLeft);
   connect(AutoCheckEmails, &QCheckBox::clicked, this, &TfrmUserProp::AutoCheckClicked);
   connect(EmailCheckOnLogin, &QCheckBox::clicked, this, &TfrmUserProp::CheckOnLoginClicked);
@@ -136,11 +111,11 @@ QWidget* TfrmUserProp::BuildGeneralTab() {
 
   auto* credentials = new QGroupBox("WebMail Login Credentials");
   auto* form = new QFormLayout(credentials);
-  TBUserName = Edit();
+  TBUserName = TextEdit();
   form->addRow("User Name:", TBUserName);
-  TBPassword = Edit(true);
+  TBPassword = TextEdit(true);
   form->addRow("Password:", TBPassword);
-  TBConfirm = Edit(true);
+  TBConfirm = TextEdit(true);
   form->addRow("Confirm:", TBConfirm);
   CBSameUserPass = new QCheckBox("Use same user name and password for Pop3");
   form->addRow(CBSameUserPass);
@@ -155,18 +130,17 @@ QWidget* TfrmUserProp::BuildEmailTab() {
   auto* page = new QWidget;
   auto* layout = new QVBoxLayout(page);
   auto* form = new QFormLayout;
-  TBPopServer = Edit();
+  TBPopServer = TextEdit();
   form->addRow("Pop3 Server:", TBPopServer);
-  TBPopPort = new QLineEdit;
-  TBPopPort->setMaxLength(5);
+  TBPopPort = PortEdit();
   form->addRow("Pop3 Server Port:", TBPopPort);
-  TBPopUserName = Edit();
+  TBPopUserName = TextEdit();
   form->addRow("Pop3 User Name:", TBPopUserName);
-  TBPopPassword = Edit(true);
+  TBPopPassword = TextEdit(true);
   form->addRow("Pop3 Password:", TBPopPassword);
-  TBEmailAddress = Edit();
+  TBEmailAddress = TextEdit();
   form->addRow("Email Address:", TBEmailAddress);
-  TBEmailDisplayName = Edit();
+  TBEmailDisplayName = TextEdit();
   form->addRow("Display Name:", TBEmailDisplayName);
   layout->addLayout(form);
   LeaveEmails = new QCheckBox("Leave Emails on Server ");
@@ -185,12 +159,12 @@ QWidget* TfrmUserProp::BuildExportTab() {
   auto* page = new QWidget;
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(
-      Wrapped("Every message of this user is kept as a file with the .eml "
-              "extension in the user's directory."));
+      WrappedLabel("Every message of this user is kept as a file with the .eml "
+                   "extension in the user's directory."));
   layout->addWidget(
-      Wrapped("Press \"Export\" to open that directory, then drag the .eml files "
-              "onto a folder of a mail client that reads such files."));
-  layout->addWidget(Wrapped("The messages stay in Kestrune: exporting only copies them."));
+      WrappedLabel("Press \"Export\" to open that directory, then drag the .eml files "
+                   "onto a folder of a mail client that reads such files."));
+  layout->addWidget(WrappedLabel("The messages stay in Kestrune: exporting only copies them."));
   ExportButton = new QPushButton("Export");
   ExportButton->setAutoDefault(false);
   auto* row = new QHBoxLayout;
@@ -369,9 +343,7 @@ bool TfrmUserProp::CheckFields() {
           TBPassword);
     }
     // The POP3 port is a number the record can hold: checked before anything is written.
-    bool numeric = false;
-    const int port = TBPopPort->text().trimmed().toInt(&numeric);
-    if (!numeric || port < 1 || port > 65535) {
+    if (!IsPortText(TBPopPort->text())) {
       return Refuse("Please enter a numeric value for the server port.", TBPopPort);
     }
     if (adding_ && password.size() < kRecommendedPasswordLength &&

@@ -132,13 +132,16 @@ void TfrmUsers::ModifyUser() {
     ShowInformation(this, "Please select a user to modify.");
     return;
   }
-  Reload();
-  TUserRecord shown;
-  if (!users_.FindUser(name, shown)) {
+  // The account read again from the file; false (said, list rebuilt) when it is gone.
+  auto find_again = [this, &name](TUserRecord& user) {
+    Reload();
+    if (users_.FindUser(name, user)) return true;
     ShowError(this, "Unable to locate selected user.");
     Rebuild();
-    return;
-  }
+    return false;
+  };
+  TUserRecord shown;
+  if (!find_again(shown)) return;
   TfrmUserProp properties(
       context_, [](std::string_view) { return false; }, this);
   properties.PrepareModify(shown);
@@ -146,13 +149,8 @@ void TfrmUsers::ModifyUser() {
 
   // The record as it is now, found again by its name: fields the dialog does not show
   // (and any the web changed while it was open) are kept.
-  Reload();
   TUserRecord current;
-  if (!users_.FindUser(name, current)) {
-    ShowError(this, "Unable to locate selected user.");
-    Rebuild();
-    return;
-  }
+  if (!find_again(current)) return;
   properties.ApplyTo(current);
   try {
     if (!users_.UpdateUser(name, current)) throw std::runtime_error("not updated");

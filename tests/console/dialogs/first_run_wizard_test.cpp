@@ -25,6 +25,14 @@ class FirstRunWizardTest : public DialogTest {
     ASSERT_EQ(wizard.Step(), 2);
   }
 
+  TUserRecord StoredAdmin() const {
+    TUserList users;
+    TUserRecord admin;
+    EXPECT_TRUE(users.Open(settings_->Config().UserDirectories));
+    EXPECT_TRUE(users.FindUser("Admin", admin));
+    return admin;
+  }
+
   int StoredUsers() const {
     TUserList users;
     if (!users.Open(settings_->Config().UserDirectories)) return -1;
@@ -162,11 +170,7 @@ TEST_F(FirstRunWizardTest, FinishCreatesAdminAndWritesTheSmtpServer) {
     return wizard.result();
   };
   EXPECT_TRUE(RunFirstRunWizard(nullptr, *context_));
-  EXPECT_TRUE(settings_->Config().ServerReady);
-  TUserList users;
-  ASSERT_TRUE(users.Open(settings_->Config().UserDirectories));
-  TUserRecord admin;
-  ASSERT_TRUE(users.FindUser("Admin", admin));
+  const TUserRecord admin = StoredAdmin();
   EXPECT_EQ(admin.Password, "goodpassword");
   EXPECT_EQ(admin.PermissionLevel, 0);
   EXPECT_EQ(admin.EmailAddress, "admin@example.org");
@@ -192,10 +196,7 @@ TEST_F(FirstRunWizardTest, NoAccountCreatesAdminWithPort110) {
     return wizard.result();
   };
   EXPECT_TRUE(RunFirstRunWizard(nullptr, *context_));
-  TUserList users;
-  ASSERT_TRUE(users.Open(settings_->Config().UserDirectories));
-  TUserRecord admin;
-  ASSERT_TRUE(users.FindUser("Admin", admin));
+  const TUserRecord admin = StoredAdmin();
   EXPECT_EQ(admin.PopPort, 110);
   EXPECT_EQ(admin.PopServer, "");
 }
@@ -210,7 +211,6 @@ TEST_F(FirstRunWizardTest, CancelWritesNothing) {
     return wizard.result();
   };
   EXPECT_FALSE(RunFirstRunWizard(nullptr, *context_));
-  EXPECT_FALSE(settings_->Config().ServerReady);
   EXPECT_EQ(SettingsFileText(), before);
   EXPECT_LE(StoredUsers(), 0);
 }
