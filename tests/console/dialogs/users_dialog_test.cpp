@@ -311,6 +311,27 @@ TEST_F(UsersDialogTest, AutoCheckForAUserTurnsTheServerTimerOnWhenAccepted) {
   }
 }
 
+TEST_F(UsersDialogTest, CheckingAtLoginInformsOnlyWhileAddingAndNotSilenced) {
+  int shown = 0;
+  modal_ = [&shown](QDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "Information");
+    ++shown;
+    return static_cast<int>(QDialog::Accepted);
+  };
+  TUserRecord ann = Stored("ann");
+  for (bool adding : {true, false}) {
+    TfrmUserProp p(*context_, [](std::string_view) { return false; });
+    adding ? p.PrepareAdd() : p.PrepareModify(ann);
+    p.EmailCheckOnLogin->click();
+  }
+  EXPECT_EQ(shown, 1);
+  settings_->Config().LoginCheckMailWarning = false;
+  TfrmUserProp silenced(*context_, [](std::string_view) { return false; });
+  silenced.PrepareAdd();
+  silenced.EmailCheckOnLogin->click();
+  EXPECT_EQ(shown, 1);
+}
+
 TEST_F(UsersDialogTest, LeavingMailOnTheServerRecommendsCheckingAtLogin) {
   TfrmUserProp p(*context_, [](std::string_view) { return false; });
   p.PrepareAdd();
