@@ -349,11 +349,17 @@ int SendUser(MailRunContext& context, std::string_view user_name) {
   return SendRun(context).Run(&user) == SendEnd::kOk ? 0 : 1;
 }
 
-bool TimedMailRun(MailRunContext& context) {
-  if (!context.users.Reload()) {
-    context.log("Unable to reload the user database; the mail run uses the users read before.");
-  }
-  bool clean = ReceiveMsgs(context);
+namespace {
+
+bool ReloadUsersForRun(MailRunContext& context) {
+  if (context.users.Reload()) return true;
+  context.log("Unable to reload the user database; the mail run uses the users read before.");
+  return false;
+}
+
+// SendMsgs, called again while its connection fails, at most kMaxSendCalls times.
+bool SendWithRetries(MailRunContext& context) {
+  bool clean = true;
   for (int call = 1; call <= kMaxSendCalls && !Stopping(context); ++call) {
     const SendEnd end = SendRun(context).Run(nullptr);
     if (end == SendEnd::kMessageErrors) clean = false;
@@ -367,7 +373,26 @@ bool TimedMailRun(MailRunContext& context) {
       break;
     }
   }
+  return clean;
+}
+
+}  // namespace
+
+bool TimedMailRun(MailRunContext& context) {
+  ReloadUsersForRun(context);
+  bool clean = ReceiveMsgs(context);
+  clean = SendWithRetries(context) && clean;
   return clean && !Stopping(context);
+}
+
+bool ReceiveAllRun(MailRunContext& context) {
+  ReloadUsersForRun(context);
+  return ReceiveMsgs(context) && !Stopping(context);
+}
+
+bool SendAllRun(MailRunContext& context) {
+  ReloadUsersForRun(context);
+  return SendWithRetries(context) && !Stopping(context);
 }
 
 }  // namespace kestrune

@@ -39,5 +39,9 @@ int SendUser(MailRunContext& context, std::string_view user_name);
 // What the mail timer does: reload the users, receive, then send repeated while it fails
 // (at most 4 calls). True when every step ended without error.
 bool TimedMailRun(MailRunContext& context);
+// The console's "Receive All": reload the users, then receive.
+bool ReceiveAllRun(MailRunContext& context);
+// The console's "Send All": reload the users, then send with the timer's retry rule.
+bool SendAllRun(MailRunContext& context);
 
 }  // namespace kestrune

@@ -111,6 +111,25 @@ std::string UsageText() {
          "address, 8 first start not completed.\n";
 }
 
+std::optional<SettingsHost> PrepareProgramDirectory(const ProgramOptions& options,
+                                                    std::string_view program, std::ostream& err) {
+  SettingsHost host;
+  host.program_directory = ResolveProgramDirectory(options.home);
+  host.program_file = ExecutablePath();
+  if (host.program_directory != host.program_file.parent_path()) {
+    host.autostart_home = host.program_directory;
+  }
+  std::error_code error;
+  std::filesystem::create_directories(host.program_directory, error);
+  if (!std::filesystem::is_directory(host.program_directory)) {
+    err << program << ": cannot create the program directory " << host.program_directory.string()
+        << std::endl;
+    return std::nullopt;
+  }
+  SetProgramDirectory(host.program_directory);
+  return host;
+}
+
 int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const ProgramOptions options = ParseProgramOptions(args);
   if (!options.error.empty()) {
@@ -126,23 +145,11 @@ int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
     return kExitSuccess;
   }
 
-  SettingsHost host;
-  host.program_directory = ResolveProgramDirectory(options.home);
-  host.program_file = ExecutablePath();
-  if (host.program_directory != host.program_file.parent_path()) {
-    host.autostart_home = host.program_directory;
-  }
-  // No console in this build: the autostart entry (which starts the console) is
-  // never written; the setting is kept.
-  std::error_code error;
-  std::filesystem::create_directories(host.program_directory, error);
-  if (!std::filesystem::is_directory(host.program_directory)) {
-    err << "kestrune: cannot create the program directory " << host.program_directory.string()
-        << std::endl;
-    return kExitFailure;
-  }
-  SetProgramDirectory(host.program_directory);
-  ProgramSettings settings(std::move(host));
+  // kestrune never writes the autostart entry (it starts the console); the setting is
+  // kept.
+  std::optional<SettingsHost> host = PrepareProgramDirectory(options, "kestrune", err);
+  if (!host) return kExitFailure;
+  ProgramSettings settings(std::move(*host));
 
   if (!options.command.empty() && options.command.front() == "mail") {
     const std::vector<std::string> mail_args(options.command.begin() + 1, options.command.end());
@@ -153,7 +160,7 @@ int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   if (!options.command.empty()) return RunAdminCommand(options.command, settings, out, err);
   if (!options.headless) {
-    err << "kestrune: no console in this build; running headless" << std::endl;
+    err << "kestrune: running headless (kestrune-console runs the server in a window)" << std::endl;
   }
   return RunHeadless(options, settings, out, err);
 }

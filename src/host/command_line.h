@@ -37,6 +37,13 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& args);
 // The usage text printed by --help and after a usage error.
 std::string UsageText();
 
+struct SettingsHost;
+// The program directory of a run (--home, $KESTRUNE_HOME, the executable's directory),
+// created when missing and made the process's program directory. nullopt, with a line
+// on err naming program, when it cannot be created.
+std::optional<SettingsHost> PrepareProgramDirectory(const ProgramOptions& options,
+                                                    std::string_view program, std::ostream& err);
+
 // Runs the program for args (without the program name): exit status 0 on success,
 // 1 when the operation failed (one line on err), 2 for a usage error.
 int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -17,33 +17,16 @@
 #include "host/admin_commands.h"
 #include "host/command_line.h"
 #include "host/first_start.h"
-#include "host/mail_timers.h"
-#include "host/timed_mail_job.h"
+#include "host/server_run.h"
 #include "log/debug_log.h"
 #include "platform/instance_lock.h"
 #include "platform/operator_messages.h"
-#include "platform/program_dir.h"
 #include "settings/program_config.h"
 #include "store/user_list.h"
-#include "web/app/session_controller.h"
-#include "web/pages/session_pages.h"
 #include "web/toolkit/listener_error.h"
-#include "web/toolkit/server_controller.h"
-#include "web/toolkit/show_message.h"
-#include "web/toolkit/standalone_server.h"
 
 namespace kestrune {
 namespace {
-
-// Test runs shorten the timers' minute (milliseconds per minute); unset, a minute is
-// 60000 ms.
-std::int64_t MillisecondsPerMinute() {
-  const char* value = std::getenv("KESTRUNE_TIMER_MS_PER_MINUTE");
-  if (value == nullptr || *value == '\0') return 60000;
-  char* end = nullptr;
-  const long long parsed = std::strtoll(value, &end, 10);
-  return (*end == '\0' && parsed > 0) ? parsed : 60000;
-}
 
 // Operator messages become log lines; their "\r" line breaks become separate lines.
 class LogOperatorMessages : public OperatorMessages {
@@ -62,42 +45,6 @@ class LogOperatorMessages : public OperatorMessages {
     }
   }
 };
-
-// The listener's session events and banner reach the debug log and the statistics.
-class ListenerLog : public ListenerEvents {
- public:
-  void OnNewSession(TIWApplication&) override { DebugLog().SessionCreated(NowAsDateValue()); }
-  void OnCloseSession(TIWApplication&) override { DebugLog().SessionClosed(NowAsDateValue()); }
-  void OnDebugLog(std::string_view text) override { AddDebugLine(text); }
-};
-
-// The installation's read-only data directory (templates, static files, scripts).
-std::filesystem::path InstalledDataDirectory(const std::filesystem::path& program_directory) {
-  for (const auto& directory : InstallationDirectories(program_directory)) {
-    if (directory != program_directory) return directory;
-  }
-  return program_directory;
-}
-
-// The web server controller as the settings make it.
-void ConfigureController(const TProgramConfig& config, const std::filesystem::path& home,
-                         TIWServerController& controller) {
-  controller.SetDirectories(home, InstalledDataDirectory(home));
-  controller.Port = config.Port;
-  controller.SetSessionTimeout(
-      config.SessionTimeout >= 0 && config.SessionTimeout <= 600 ? config.SessionTimeout : 30);
-  controller.SessionTrackingMethod = TrackingMethodFromSetting(config.SessionTrackingMethod);
-  controller.RestrictIPs = config.RestrictIPs;
-  controller.BoundIP = config.BindToIP ? config.BoundIP : "";
-  controller.AuthBeforeNewSession = false;  // the session controller installs its handler
-  if (config.EnableSSL) {
-    controller.SSLOptions.Port = config.SSLPort;
-    controller.SSLOptions.CertificatePassword = config.SSLPassword;
-    controller.SSLOptions.NonSSLRequest = NonSSLModeFromSetting(config.SSLRequest);
-    controller.SSLOptions.StrictTransportSecurity = StrictTransportSecurityFromSetting(
-        config.StrictTransportSecurity, controller.SSLOptions.NonSSLRequest);
-  }
-}
 
 // The start failure's lines, and its exit status. Headless mode repairs nothing: the
 // lines say which setting to change.
@@ -203,42 +150,19 @@ int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::o
   TDebugLog& log = DebugLog();
   log.SetEcho(&out);
   LogOperatorMessages operator_messages;
-  settings.LoadSettings();
-  TProgramConfig& config = settings.Config();
-  config.ServerReady = false;
-
-  TIWServerController controller;
-  ConfigureController(config, home, controller);
-  ListenerLog listener_log;
-  controller.Listener = &listener_log;
-  const auto language = LoadLanguagePack(config.LangDirectory, config.StringsLanguage);
-  for (const std::string& problem : language->problems()) AddDebugLine(problem);
-  TWebApp web_app(config, language, KestruneSessionPages());
-  TSessionController session_controller(web_app);
-  session_controller.Install(controller);
-  controller.MessagePage = MakeShowMessagePage;
-  log.StartLog(controller.BoundIP, controller.Port, NowAsDateValue());
-
-  TIWStandAloneServer server(controller);
+  ServerRun run(settings);
   try {
-    server.Start();
+    run.Start();
   } catch (const ListenerStartError& failure) {
     const int status = ReportStartFailure(failure);
     err << "kestrune: the web server could not start: " << failure.what() << std::endl;
     log.SetEcho(nullptr);
     return status;
   }
-  AddDebugLine("Smtp Service configured successfully.");
-
-  TUserList users;
-  const bool users_open = users.Open(config.UserDirectories);
-  if (users_open) {
-    AddDebugLine("User Database loaded successfully.");
-    AddDebugLine("");
-  }
 
   // First start: browsers get no pages until "Admin" exists.
-  if (users_open && users.GetCount() == 0) {
+  TUserList& users = run.Users();
+  if (run.UsersOpen() && users.GetCount() == 0) {
     AddDebugLine("The user database holds no user: first start.");
     // A dialogue has the terminal to itself; its lines are in the log all the same.
     const bool dialogue = !options.setup.Any() && IsInteractive();
@@ -252,7 +176,6 @@ int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::o
     log.SetEcho(&out);
     if (outcome != FirstStartOutcome::kCreated) {
       AddDebugLine("Kestrune Server stopped: the first start was not completed.");
-      server.Stop();
       log.SetEcho(nullptr);
       return kExitNotSetUp;
     }
@@ -260,26 +183,7 @@ int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::o
   } else if (options.setup.Any()) {
     AddDebugLine("The first-start options are not used: the user database already holds users.");
   }
-  config.ServerReady = true;
-  web_app.SetServerReady(true);
-
-  TimedMailJob mail_job(settings, users);
-  MailTimers* timers_pointer = nullptr;
-  MailTimers timers(MailTimers::Jobs{
-      .mail_run = [&] { mail_job.Run(timers_pointer->StopFlag()); },
-      .save_log =
-          [&] {
-            if (config.AutoSaveDebugLog) {
-              log.AutoSave(config.LogDirectory, config.ClearLogWhenAutoSaved, NowAsDateValue(),
-                           config.LogRetentionDays);
-            }
-          },
-      .log = [](std::string_view line) { AddDebugLine(line); }});
-  timers_pointer = &timers;
-  const std::int64_t minute = MillisecondsPerMinute();
-  timers.SetEmailTimer(config.AutoCheckEmails, TimerInterval(config.AutoCheckInterval, minute));
-  timers.SetAutoSaveLog(config.AutoSaveDebugLog, TimerInterval(config.AutoSaveInterval, minute));
-  timers.Start();
+  run.SetReady();
   AddDebugLine("Kestrune Server ready at " + DateTimeText(NowAsDateValue()));
 
   int received = 0;
@@ -291,27 +195,13 @@ int RunHeadless(const ProgramOptions& options, ProgramSettings& settings, std::o
   AddDebugLine(std::string("Kestrune Server stopping (") +
                (received == SIGINT ? "SIGINT" : "SIGTERM") + ") at " +
                DateTimeText(NowAsDateValue()));
-  config.ServerReady = false;
-  web_app.SetServerReady(false);
-  timers.Stop();
-  server.Stop();
+  const TProgramConfig& config = settings.Config();
   ExitWindowState window;
   window.left = config.MainWindowLeft;
   window.top = config.MainWindowTop;
   window.width = config.MainWindowWidth;
   window.height = config.MainWindowHeight;
-  settings.SaveOnExit(window);
-  if (users.IsOpen() || users.Open(config.UserDirectories)) {
-    try {
-      users.Reload();
-      users.Save();
-    } catch (const std::exception& failure) {
-      AddDebugLine(std::string("The user database could not be saved: ") + failure.what());
-    }
-    users.Close();
-  }
-  settings.ClearPasswordKey();
-  AddDebugLine("Kestrune Server stopped at " + DateTimeText(NowAsDateValue()));
+  run.Stop(window);
   log.SetEcho(nullptr);
   return kExitStopped;
 }

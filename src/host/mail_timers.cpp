@@ -36,6 +36,16 @@ void MailTimers::SetAutoSaveLog(bool enabled, std::chrono::milliseconds interval
   wake_.notify_all();
 }
 
+bool MailTimers::RunMailNow(std::function<void()> job) {
+  {
+    std::lock_guard guard(lock_);
+    if (stop_ || mail_running_ || asked_run_) return false;
+    asked_run_ = std::move(job);
+  }
+  wake_.notify_all();
+  return true;
+}
+
 void MailTimers::Start() {
   if (worker_.joinable()) return;
   stop_ = false;
@@ -46,6 +56,7 @@ void MailTimers::Stop() {
   {
     std::lock_guard guard(lock_);
     stop_ = true;
+    asked_run_ = nullptr;
   }
   wake_.notify_all();
   if (worker_.joinable()) worker_.join();
@@ -57,6 +68,9 @@ void MailTimers::Run() {
     Clock::time_point next = Clock::time_point::max();
     if (mail_.Active()) next = std::min(next, mail_.due);
     if (save_.Active()) next = std::min(next, save_.due);
+    if (asked_run_) {
+      next = Clock::now();
+    }
     if (next == Clock::time_point::max()) {
       wake_.wait(lock);
     } else {
@@ -64,32 +78,58 @@ void MailTimers::Run() {
     }
     if (stop_) break;
 
-    const int skipped = RunIfDue(
-        mail_,
-        [this] {
-          mail_running_ = true;
-          jobs_.mail_run();
-          mail_running_ = false;
-        },
-        lock);
-    if (skipped > 0 && !stop_) {
-      lock.unlock();
-      jobs_.log("Timed mail check skipped: the previous mail run was still going (" +
-                std::to_string(skipped) + (skipped == 1 ? " tick)." : " ticks)."));
-      lock.lock();
+    if (asked_run_) {
+      const std::function<void()> job = std::move(asked_run_);
+      asked_run_ = nullptr;
+      RunMailJob(job, lock);
+      if (stop_) break;
+      LogSkipped(SkipMissedMailTicks(), lock);
     }
     if (stop_) break;
-    RunIfDue(save_, jobs_.save_log, lock);
+    LogSkipped(RunIfDue(mail_, jobs_.mail_run, lock, true), lock);
+    if (stop_) break;
+    RunIfDue(save_, jobs_.save_log, lock, false);
   }
 }
 
+void MailTimers::RunMailJob(const std::function<void()>& job, std::unique_lock<std::mutex>& lock) {
+  mail_running_ = true;
+  lock.unlock();
+  if (jobs_.mail_running) jobs_.mail_running(true);
+  job();
+  if (jobs_.mail_running) jobs_.mail_running(false);
+  lock.lock();
+  mail_running_ = false;
+}
+
+int MailTimers::SkipMissedMailTicks() {
+  if (!mail_.Active()) return 0;
+  const Clock::time_point now = Clock::now();
+  if (mail_.due > now) return 0;
+  const auto behind = (now - mail_.due) / mail_.interval;
+  mail_.due += mail_.interval * (behind + 1);
+  return static_cast<int>(std::min<std::int64_t>(behind + 1, 1 << 30));
+}
+
+void MailTimers::LogSkipped(int skipped, std::unique_lock<std::mutex>& lock) {
+  if (skipped <= 0 || stop_) return;
+  lock.unlock();
+  jobs_.log("Timed mail check skipped: the previous mail run was still going (" +
+            std::to_string(skipped) + (skipped == 1 ? " tick)." : " ticks)."));
+  lock.lock();
+}
+
 int MailTimers::RunIfDue(Timer& timer, const std::function<void()>& job,
-                         std::unique_lock<std::mutex>& lock) {
+                         std::unique_lock<std::mutex>& lock, bool mail_run) {
   if (!timer.Active() || Clock::now() < timer.due) return 0;
   const Timer started = timer;
-  lock.unlock();
-  job();
-  lock.lock();
+  if (mail_run) {
+    RunMailJob(job, lock);
+  } else {
+    lock.unlock();
+    job();
+    lock.lock();
+  }
   // A SetEmailTimer/SetAutoSaveLog during the job has already set a new count.
   if (timer.due != started.due || timer.interval != started.interval || !timer.Active()) return 0;
   const Clock::time_point now = Clock::now();

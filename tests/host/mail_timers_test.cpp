@@ -141,5 +141,57 @@ TEST(MailTimersTest, StopSetsTheFlagThatEndsARun) {
   EXPECT_EQ(seen.mail_runs, 1);
 }
 
+// An operator's "Send && Receive" while the timer's run waits on a slow server is
+// refused, and the timer ticks that fall due during an operator's long run are skipped
+// with the timer's line instead of starting a second run right after it.
+TEST(MailTimersTest, OperatorRunsNeverOverlapTimedRuns) {
+  Recorder seen;
+  std::mutex gate_lock;
+  std::condition_variable gate;
+  bool released = false;
+  std::vector<bool> running_changes;
+  MailTimers* timers_pointer = nullptr;
+  auto held_run = [&](const char* kind) {
+    seen.Note([&](Recorder& r) {
+      ++r.mail_runs;
+      r.lines.emplace_back(kind);
+    });
+    std::unique_lock guard(gate_lock);
+    gate.wait(guard, [&] { return released || *timers_pointer->StopFlag(); });
+  };
+  MailTimers timers({.mail_run = [&] { held_run("timed"); },
+                     .save_log = [] {},
+                     .log =
+                         [&](std::string_view line) {
+                           seen.Note([&](Recorder& r) { r.lines.emplace_back(line); });
+                         },
+                     .mail_running =
+                         [&](bool running) {
+                           seen.Note([&](Recorder&) { running_changes.push_back(running); });
+                         }});
+  timers_pointer = &timers;
+  timers.Start();
+  ASSERT_TRUE(timers.RunMailNow([&] { held_run("operator"); }));
+  ASSERT_TRUE(seen.WaitFor([](Recorder& r) { return r.mail_runs == 1; }));
+  EXPECT_TRUE(timers.MailRunGoing());
+  EXPECT_FALSE(timers.RunMailNow([&] { held_run("second operator"); }));
+  timers.SetEmailTimer(true, milliseconds(5));
+  std::this_thread::sleep_for(milliseconds(50));  // several ticks fall due meanwhile
+  {
+    std::lock_guard guard(gate_lock);
+    released = true;
+  }
+  gate.notify_all();
+  ASSERT_TRUE(seen.WaitFor([](Recorder& r) { return r.mail_runs >= 2; }));
+  timers.Stop();
+  ASSERT_GE(seen.lines.size(), 3u);
+  EXPECT_EQ(seen.lines[0], "operator");
+  EXPECT_TRUE(seen.lines[1].starts_with("Timed mail check skipped")) << seen.lines[1];
+  EXPECT_EQ(seen.lines[2], "timed");
+  ASSERT_GE(running_changes.size(), 2u);
+  EXPECT_TRUE(running_changes[0]);
+  EXPECT_FALSE(running_changes[1]);
+}
+
 }  // namespace
 }  // namespace kestrune

@@ -1,0 +1,147 @@
+// The console's start-up dialogs on a real X server, in the console's own process: a
+// fresh program directory runs the first-run wizard (browsers get the busy page until it
+// has finished) and then serves the login page; a port in use at start is repaired in
+// the socket-error dialog and the next start listens on the new port. Screenshots go to
+// build/screenshots/console.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <filesystem>
+
+#include "console/console_dialogs.h"
+#include "console/dialogs/first_run_wizard.h"
+#include "console/dialogs/message_boxes.h"
+#include "console/dialogs/small_dialogs.h"
+#include "console_fixture.h"
+#include "server_process.h"
+#include "store/user_list.h"
+#include "host/console_host.h"
+#include "web/toolkit/listener_error.h"
+
+namespace kestrune {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ConsoleFixture;
+using testing::FreePort;
+using testing::Listening;
+
+// The whole answer to a plain GET of "/" on the loopback port.
+std::string GetRoot(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const std::string request =
+        "GET / HTTP/1.1\r\nHost: localhost\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64) "
+        "Chrome/120.0\r\nConnection: close\r\n\r\n";
+    if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+      char buffer[4096];
+      for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) answer.append(buffer, got);
+    }
+  }
+  close(fd);
+  return answer;
+}
+
+bool IsLoginPage(const std::string& answer) {
+  return QString::fromStdString(answer).contains("IWUserName", Qt::CaseInsensitive);
+}
+
+void Screenshot(QWidget& widget, const std::string& name) {
+  const fs::path directory = fs::path(KESTRUNE_SOURCE_DIR) / "build/screenshots/console";
+  fs::create_directories(directory);
+  widget.grab().save(QString::fromStdString((directory / name).string()));
+}
+
+class ConsoleStartDialogsTest : public ConsoleFixture {
+ protected:
+  void TearDown() override {
+    SetModalRunner({});
+    ConsoleFixture::TearDown();
+  }
+};
+
+class FreshHomeTest : public ConsoleStartDialogsTest {
+ protected:
+  void AddUsers() override {}  // a fresh home: no user yet
+};
+
+TEST_F(FreshHomeTest, WizardCreatesAdminAndTheLoginPageIsServedAfterwards) {
+  std::string answer_meanwhile;
+  bool wizard_ran = false;
+  SetModalRunner([&](QDialog& dialog) {
+    auto* wizard = dynamic_cast<TfrmFirstRun*>(&dialog);
+    if (wizard == nullptr) return static_cast<int>(QDialog::Rejected);
+    wizard_ran = true;
+    wizard->show();
+    answer_meanwhile = GetRoot(settings_->Config().Port);
+    wizard->NextButton->click();
+    wizard->AdminPassword->setText("goodpassword");
+    wizard->AdminConfirm->setText("goodpassword");
+    wizard->NextButton->click();
+    wizard->RGNo->setChecked(true);
+    wizard->NextButton->click();
+    wizard->SmtpServer->setText("smtp.example.org");
+    Screenshot(*wizard, "wizard-smtp.png");
+    wizard->NextButton->click();
+    return wizard->result();
+  });
+  Open();
+  ASSERT_TRUE(wizard_ran);
+  EXPECT_NE(answer_meanwhile.find(" 200 "), std::string::npos) << answer_meanwhile;
+  EXPECT_FALSE(IsLoginPage(answer_meanwhile)) << "the login page before the wizard ended";
+  EXPECT_TRUE(IsLoginPage(GetRoot(settings_->Config().Port)));
+  TUserList users;
+  ASSERT_TRUE(users.Open(settings_->Config().UserDirectories));
+  TUserRecord admin;
+  EXPECT_TRUE(users.FindUser("Admin", admin));
+  EXPECT_EQ(StoredConfig().SmtpServer, "smtp.example.org");
+}
+
+TEST_F(ConsoleStartDialogsTest, PortInUseIsRepairedAndTheNextStartListensOnTheNewPort) {
+  Listening taken;
+  Command({"settings", "set", "Port", std::to_string(taken.Port())});
+  const int new_port = FreePort();
+  {
+    SettingsHost host;
+    host.program_directory = home_;
+    ProgramSettings settings(std::move(host));
+    ConsoleHost console(settings, ConsoleHost::Sinks{.line = [](std::string_view) {},
+                                                     .stats = [](const TProgramStat&) {},
+                                                     .message = [](std::string_view) {},
+                                                     .mail_running = [](bool) {}});
+    bool refused = false;
+    try {
+      console.Start();
+    } catch (const ListenerStartError& failure) {
+      refused = failure.kind() == ListenerStartError::Kind::kPortInUse;
+    }
+    ASSERT_TRUE(refused);
+    SetModalRunner([&](QDialog& dialog) {
+      auto& repair = dynamic_cast<TfrmSocketError&>(dialog);
+      repair.show();
+      Screenshot(repair, "socket-error.png");
+      repair.TBPort->setText(QString::number(new_port));
+      repair.OkButton->click();
+      return repair.result();
+    });
+    ConsoleDialogContext context{settings, home_};
+    EXPECT_TRUE(RepairPortsAfterBindFailure(nullptr, context));
+  }
+  EXPECT_EQ(StoredConfig().Port, new_port);
+  Open();
+  EXPECT_TRUE(testing::Connects(new_port));
+  EXPECT_TRUE(IsLoginPage(GetRoot(new_port)));
+}
+
+}  // namespace
+}  // namespace kestrune
