@@ -165,3 +165,10 @@ TEST_F(ConsoleStartDialogsTest, PortInUseIsRepairedAndTheNextStartListensOnTheNe
 
 }  // namespace
 }  // namespace kestrune
+
+// Under LeakSanitizer, also when run by hand: the caches the X, D-Bus, font and Qt
+// libraries keep for the life of the process are not leaks of ours.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libdbus-1.so\nleak:libglib-2.0.so\nleak:libfontconfig.so\nleak:libQt6Core.so\n"
+         "leak:libQt6Gui.so\nleak:libQt6Widgets.so\n";
+}
