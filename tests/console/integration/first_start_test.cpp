@@ -3,10 +3,6 @@
 // has finished) and then serves the login page; a port in use at start is repaired in
 // the socket-error dialog and the next start listens on the new port. Screenshots go to
 // build/screenshots/console.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -33,38 +29,9 @@ using testing::ConsoleFixture;
 using testing::FreePort;
 using testing::Listening;
 
-// The whole answer to a plain GET of path on the loopback port, as a current browser.
-std::string Get(int port, const std::string& path, const std::string& cookies = "") {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    const std::string request =
-        "GET " + path +
-        " HTTP/1.1\r\nHost: localhost\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64) "
-        "AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0 Safari/537.36\r\n" +
-        (cookies.empty() ? "" : "Cookie: " + cookies + "\r\n") + "Connection: close\r\n\r\n";
-    if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-      char buffer[4096];
-      for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) answer.append(buffer, got);
-    }
-  }
-  close(fd);
-  return answer;
-}
-
 // The first page a browser gets: "/" starts a session and sends it on to "/index".
 std::string FirstPage(int port) {
-  const std::string start = Get(port, "/");
-  std::string cookies;
-  for (std::size_t at = 0; (at = start.find("Set-Cookie: ", at)) != std::string::npos;) {
-    at += 12;
-    cookies += (cookies.empty() ? "" : "; ") + start.substr(at, start.find(';', at) - at);
-  }
-  return Get(port, "/index", cookies);
+  return testing::HttpGet(port, "/index", testing::CookiesOf(testing::HttpGet(port, "/")));
 }
 
 bool IsLoginPage(const std::string& answer) {
