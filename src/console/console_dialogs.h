@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 class QWidget;
 
@@ -14,6 +15,9 @@ class ProgramSettings;
 struct ConsoleDialogContext {
   ProgramSettings& Settings;   // the running program's settings
   std::filesystem::path Home;  // the program directory (Users.Dat, mail stores, certificates)
+  // Sets the mail timer again after a dialog changed AutoCheckEmails or AutoCheckInterval
+  // (the user properties' auto-check question and interval); may be empty.
+  std::function<void()> SetEmailTimer;
 };
 
 // Settings: true when the values were written (the window then sets its timers again).

@@ -376,7 +376,8 @@ void ApplyFirstStart(const FirstStartValues& values, ProgramSettings& settings, 
   }
 }
 
-std::string TestPopConnection(const FirstStartValues& values, int timeout_ms) {
+std::string TestPopConnection(const FirstStartValues& values, int timeout_ms,
+                              const std::atomic<bool>* stop) {
   if (values.pop_server.empty()) return "Please enter your pop server address.";
   if (values.pop_port.empty()) {
     return "Please enter the port that your pop server uses, usually port 110.";
@@ -391,6 +392,7 @@ std::string TestPopConnection(const FirstStartValues& values, int timeout_ms) {
   pop.Username = values.pop_user;
   pop.Password = values.pop_password;
   pop.ReadTimeoutMs = 20000;
+  pop.StopFlag = stop;
   try {
     pop.Connect(timeout_ms);
     pop.Disconnect();

@@ -4,6 +4,7 @@
 // options. The server is not ready for browsers until this has been done.
 #pragma once
 
+#include <atomic>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -77,7 +78,9 @@ FirstStartValues UnattendedFirstStartValues(const SetupOptions& options);
 void ApplyFirstStart(const FirstStartValues& values, ProgramSettings& settings, TUserList& users);
 
 // The connection test of the wizard's POP3 step: the message the administrator sees.
-std::string TestPopConnection(const FirstStartValues& values, int timeout_ms);
+// stop, when given, is a flag another thread sets to abandon the test at once.
+std::string TestPopConnection(const FirstStartValues& values, int timeout_ms,
+                              const std::atomic<bool>* stop = nullptr);
 
 enum class FirstStartOutcome {
   kCreated,     // "Admin" exists now

@@ -1,10 +1,11 @@
 // A start that fails ends with the headless server's status and changes no setting unless
 // the administrator answers Yes: the certificate and bound-address failures ask before
 // SSL or the address binding is turned off, the port and key failures change nothing
-// while their repair dialogs are not there.
+// unless their repair dialogs are closed with Ok.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "console/console_program.h"
+#include "console/dialogs/small_dialogs.h"
 #include "host/command_line.h"
 #include "settings/program_config.h"
 #include "web/toolkit/listener_error.h"
@@ -53,8 +55,13 @@ class FailedStartTest : public ::testing::Test {
   int Recover(Kind kind, QMessageBox::StandardButton answer, std::vector<QString>& texts) {
     QTimer answering;
     QObject::connect(&answering, &QTimer::timeout, [&] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr) return;
+      QWidget* modal = QApplication::activeModalWidget();
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      if (box == nullptr) {
+        // A repair dialog: a port or password dialog closed without its Ok changes nothing.
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+        return;
+      }
       texts.push_back(box->text());
       QAbstractButton* button = box->button(answer);
       if (button == nullptr) button = box->button(QMessageBox::Ok);
@@ -105,6 +112,23 @@ TEST_F(FailedStartTest, CertificateAndAddressFailuresTurnTheirSettingOffAfterYes
   EXPECT_TRUE(
       texts[1].startsWith("IP Address Binding has been disabled, please restart Kestrune."));
   EXPECT_FALSE(Stored().BindToIP);
+}
+
+// The socket-error dialog's Ok writes the new port and the run ends asking for a restart.
+TEST_F(FailedStartTest, PortFailureRepairedWithOkAsksForARestart) {
+  std::vector<QString> texts;
+  QTimer repairing;
+  QObject::connect(&repairing, &QTimer::timeout, [&] {
+    auto* repair = qobject_cast<TfrmSocketError*>(QApplication::activeModalWidget());
+    if (repair == nullptr) return;
+    repair->TBPort->setText("8181");
+    repair->OkButton->click();
+  });
+  repairing.start(20);
+  EXPECT_EQ(Recover(Kind::kPortInUse, QMessageBox::Ok, texts), 4);
+  EXPECT_EQ(texts,
+            std::vector<QString>{"You need to restart Kestrune for the changes to take effect"});
+  EXPECT_EQ(Stored().Port, 8181);
 }
 
 }  // namespace

@@ -32,6 +32,11 @@ int FreePort();
 bool Connects(int port);
 std::string Slurp(const std::filesystem::path& file);
 
+// One plain HTTP GET of path on the loopback port, as a current browser; the whole answer.
+std::string HttpGet(int port, const std::string& path, const std::string& cookies = "");
+// The cookies an answer sets, as a Cookie header's value.
+std::string CookiesOf(const std::string& answer);
+
 class ServerProcess {
  public:
   // binary is a program of the build directory; the timers' minute is 300 ms.

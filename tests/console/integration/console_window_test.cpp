@@ -28,6 +28,8 @@ namespace kestrune {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CookiesOf;
+using testing::HttpGet;
 using testing::Peers;
 using testing::PopMailbox;
 using testing::ServerProcess;
@@ -41,40 +43,6 @@ std::string MessageText(int number, std::size_t body_bytes) {
   return "From: Alice <alice@example.org>\nTo: admin@example.org\nSubject: Message " +
          std::to_string(number) + "\nMessage-Id: <c" + std::to_string(number) +
          "@example.org>\n\n" + body;
-}
-
-// One plain HTTP GET of path on the loopback port, as a current browser; the whole answer.
-std::string HttpGet(int port, const std::string& path, const std::string& cookies = "") {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    const std::string request =
-        "GET " + path +
-        " HTTP/1.1\r\nHost: localhost\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64) "
-        "AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0 Safari/537.36\r\n" +
-        (cookies.empty() ? "" : "Cookie: " + cookies + "\r\n") + "Connection: close\r\n\r\n";
-    if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-      char buffer[4096];
-      for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) answer.append(buffer, got);
-    }
-  }
-  close(fd);
-  return answer;
-}
-
-// The cookies an answer sets, as a Cookie header's value.
-std::string CookiesOf(const std::string& answer) {
-  std::string cookies;
-  for (std::size_t at = 0; (at = answer.find("Set-Cookie: ", at)) != std::string::npos;) {
-    at += 12;
-    const std::string cookie = answer.substr(at, answer.find(';', at) - at);
-    cookies += (cookies.empty() ? "" : "; ") + cookie;
-  }
-  return cookies;
 }
 
 fs::path ScreenshotDirectory() {
