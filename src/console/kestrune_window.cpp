@@ -80,6 +80,8 @@ TfrmKestrune::TfrmKestrune(ConsoleHost& host, LogFeed& feed, QWidget* parent)
   setObjectName("frmKestrune");
   setWindowTitle("Kestrune - Console");
   setMinimumSize(500, 380);
+  // The user-properties dialog changes AutoCheckEmails and its interval: the timer follows.
+  dialog_context_.SetEmailTimer = [this] { host_.SetTimers(); };
   QIcon icon = InstalledIcon(host_.Home(), "sendrecv.gif");
   // Without the installation's files the tray still needs an icon to be shown at all.
   if (icon.isNull()) icon = style()->standardIcon(QStyle::SP_DriveNetIcon);
