@@ -17,7 +17,7 @@ struct ConsoleDialogContext {
   std::filesystem::path Home;  // the program directory (Users.Dat, mail stores, certificates)
   // Sets the mail timer again after a dialog changed AutoCheckEmails or AutoCheckInterval
   // (the user properties' auto-check question and interval); may be empty.
-  std::function<void()> SetEmailTimer;
+  std::function<void()> SetEmailTimer = {};
 };
 
 // Settings: true when the values were written (the window then sets its timers again).
