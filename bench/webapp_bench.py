@@ -90,7 +90,7 @@ def open_login_page(port, source="127.0.0.1"):
     status, page, update = request(port, "GET", "/index", cookie, source=source)
     if status != 200 or b"IWLogin" not in page:
         raise SystemExit(f"no login page (status {status})")
-    token = re.search(rb'name="IW_FormToken" value="([0-9a-f]*)"', page)
+    token = re.search(rb'name="IW_FormToken" value="([0-9A-Fa-f]*)"', page)
     return merge_cookies(cookie, update), token.group(1).decode() if token else ""
 
 
