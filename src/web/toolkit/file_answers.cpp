@@ -163,6 +163,8 @@ HttpResponse FileAnswers::Static(const HttpRequest& request, std::string_view ar
   }
   response.SetHeader("Last-Modified", cached->last_modified);
   response.SetHeader("ETag", cached->etag);
+  // Not to be kept: the browser asks again each time and gets a 304 while it is current.
+  if (!cacheable) response.SetHeader("Cache-Control", "no-cache");
   AddCacheHeaders(request, cacheable, response);
   return response;
 }

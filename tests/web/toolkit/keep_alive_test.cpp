@@ -142,12 +142,17 @@ TEST_F(KeepAliveTest, SlowBodyOnTheSecondRequestIsDropped) {
 TEST_F(KeepAliveTest, RevalidatedFilesAnswer304) {
   TIWStandAloneServer server(controller_);
   server.Start();
-  for (const char* path : {"/files/a.txt", "/favicon.ico"}) {
+  const struct {
+    const char* path;
+    const char* cache_control;
+  } cases[] = {
+      {"/files/a.txt", "max-age="}, {"/favicon.ico", "max-age="}, {"/filesnc/a.txt", "no-cache"}};
+  for (const auto& [path, cache_control] : cases) {
     SCOPED_TRACE(path);
     const std::string first = Exchange(server.HttpPort(), Get(path));
     const std::string etag = HeaderOf(first, "ETag");
     ASSERT_FALSE(etag.empty()) << first;
-    EXPECT_NE(HeaderOf(first, "Cache-Control").find("max-age="), std::string::npos) << first;
+    EXPECT_NE(HeaderOf(first, "Cache-Control").find(cache_control), std::string::npos) << first;
     const std::string again =
         Exchange(server.HttpPort(), Get(path, "If-None-Match: " + etag + "\r\n"));
     EXPECT_TRUE(again.starts_with("HTTP/1.1 304 ")) << again;
