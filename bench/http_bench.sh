@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Requests per second and latency of the web toolkit on loopback, measured with wrk:
-# a rendered page of a live session, a static file, and nginx serving the same static
-# file in the same run. Usage: bench/http_bench.sh [build-dir] (default build/release).
+# a rendered page of a live session, a static file kept alive and one request per
+# connection, and nginx serving the same file both ways in the same run with as many
+# worker processes as the toolkit has network threads (2).
+# Usage: bench/http_bench.sh [build-dir] (default build/release). HTTP_BENCH_SERVER names
+# another http_bench binary to measure (an older build, for a before/after comparison).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
 duration=${BENCH_SECONDS:-10}
-cmake --build "$build" --target http_bench >/dev/null
+server=${HTTP_BENCH_SERVER:-$build/bench/http_bench}
+[ -n "${HTTP_BENCH_SERVER:-}" ] || cmake --build "$build" --target http_bench >/dev/null
+workers=${NGINX_WORKERS:-2}
 work=$(mktemp -d)
 server_pid=""
 nginx_pid=""
@@ -18,7 +23,7 @@ cleanup() {
 trap cleanup EXIT
 
 mkfifo "$work/in"
-"$build/bench/http_bench" --serve "$work/home" <"$work/in" >"$work/out" &
+"$server" --serve "$work/home" <"$work/in" >"$work/out" &
 server_pid=$!
 exec 3>"$work/in"
 for _ in $(seq 50); do grep -q '^COOKIE' "$work/out" 2>/dev/null && break; sleep 0.1; done
@@ -30,14 +35,13 @@ nginx_port=$(free_port)
 nginx_close_port=$(free_port)
 mkdir -p "$work/nginx/logs"
 cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
+worker_processes $workers;
 error_log $work/nginx/logs/error.log;
 pid $work/nginx/nginx.pid;
 events { worker_connections 1024; }
 http {
   access_log off;
   server { listen 127.0.0.1:$nginx_port; root $work/home/Files; }
-  # The toolkit answers one request per connection, so nginx is also measured that way.
   server { listen 127.0.0.1:$nginx_close_port; root $work/home/Files; keepalive_timeout 0; }
 }
 CONF
@@ -56,8 +60,9 @@ run() {  # label, wrk arguments...
 }
 # A session serves one request at a time, so its page is measured with one connection.
 page=$(run "rendered page, live session (c1)" -t1 -c1 -H "Cookie: $cookie" "http://127.0.0.1:$port/index")
-ours=$(run "static file, Kestrune (c32)" -t2 -c32 "http://127.0.0.1:$port/files/static.html")
+ours=$(run "static file, Kestrune keep-alive (c32)" -t2 -c32 "http://127.0.0.1:$port/files/static.html")
+ours_close=$(run "static file, Kestrune one per conn (c32)" -t2 -c32 -H "Connection: close" "http://127.0.0.1:$port/files/static.html")
 theirs=$(run "static file, nginx keep-alive (c32)" -t2 -c32 "http://127.0.0.1:$nginx_port/static.html")
 theirs_close=$(run "static file, nginx one per conn (c32)" -t2 -c32 "http://127.0.0.1:$nginx_close_port/static.html")
-python3 -c "print(f'static file: Kestrune / nginx keep-alive = {float(\"$ours\")/float(\"$theirs\"):.2f}, Kestrune / nginx one request per connection = {float(\"$ours\")/float(\"$theirs_close\"):.2f}')"
+python3 -c "print(f'static file: Kestrune / nginx keep-alive = {float(\"$ours\")/float(\"$theirs\"):.2f}, one request per connection = {float(\"$ours_close\")/float(\"$theirs_close\"):.2f} (nginx with $workers workers)')"
 exec 3>&-

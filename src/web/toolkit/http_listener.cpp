@@ -1,7 +1,9 @@
 // Beast/Asio code of the web server, kept in this one file because it compiles slowly.
 // Connections are C++20 coroutines on a small set of network threads; the request
 // handler runs on a separate fixed pool so that slow page code never blocks reading
-// and writing, and slow clients never hold a worker.
+// and writing, and slow clients never hold a worker. A connection reads its next
+// request only once the previous answer is written, so pipelined requests are answered
+// in order and each request gets every limit afresh.
 #include "web/toolkit/http_listener.h"
 
 #include <sys/socket.h>
@@ -52,13 +54,14 @@ HttpResponse PlainError(int status, std::string text) {
 
 // The answer on the wire. A HEAD request gets the header of the answer a GET would get,
 // its Content-Length included, and no body.
-http::response<http::string_body> ToBeast(HttpResponse& answer, bool head_request) {
+http::response<http::string_body> ToBeast(HttpResponse& answer, bool head_request,
+                                          bool keep_alive) {
   http::response<http::string_body> response;
   response.version(11);
   response.result(static_cast<unsigned>(answer.status));
   if (!answer.reason.empty()) response.reason(answer.reason);
   for (auto& [name, value] : answer.headers) response.insert(name, value);
-  response.set(http::field::connection, "close");
+  if (!keep_alive) response.set(http::field::connection, "close");
   response.body() = std::move(answer.body);
   response.prepare_payload();
   if (head_request) response.body().clear();
@@ -66,12 +69,12 @@ http::response<http::string_body> ToBeast(HttpResponse& answer, bool head_reques
 }
 
 // The same for a body sent from a file; false when the file cannot be handed over.
-bool ToBeastFile(HttpResponse& answer, http::response<http::file_body>& response) {
+bool ToBeastFile(HttpResponse& answer, http::response<http::file_body>& response, bool keep_alive) {
   response.version(11);
   response.result(static_cast<unsigned>(answer.status));
   if (!answer.reason.empty()) response.reason(answer.reason);
   for (auto& [name, value] : answer.headers) response.insert(name, value);
-  response.set(http::field::connection, "close");
+  if (!keep_alive) response.set(http::field::connection, "close");
   beast::file file;
   beast::error_code error;
   file.native_handle(answer.body_file->Release());
@@ -121,8 +124,8 @@ std::vector<std::string> SplitBoundAddresses(std::string_view bound_ip) {
 
 class HttpListener::Impl {
  public:
-  Impl(ListenerOptions options, RequestHandler handler)
-      : options_(std::move(options)), handler_(std::move(handler)) {}
+  Impl(ListenerOptions options, RequestHandler handler, QuickHandler quick)
+      : options_(std::move(options)), handler_(std::move(handler)), quick_(std::move(quick)) {}
 
   ~Impl() { Stop(); }
 
@@ -366,18 +369,22 @@ class HttpListener::Impl {
     }
   }
 
+  // How an exchange ended: the connection may carry another request, must be closed
+  // after its answer, or was lost (or timed out) before an answer could be written.
+  enum class After { kNextRequest, kClose, kLost };
+
   asio::awaitable<void> Connection(tcp::socket socket, bool secure, unsigned short local_port,
                                    std::string peer_address) {
     beast::error_code error;
-    HttpRequest request;
-    request.peer_address = std::move(peer_address);
-    request.secure = secure;
-    request.local_port = local_port;
+    HttpRequest peer;
+    peer.peer_address = std::move(peer_address);
+    peer.secure = secure;
+    peer.local_port = local_port;
     beast::tcp_stream stream(std::move(socket));
     if (!secure) {
       const OpenSocket open(*this, stream.socket().native_handle());
       // A connection that timed out is closed already and has nothing to drain.
-      if (co_await Exchange(stream, request)) {
+      if (co_await Serve(stream, peer) == After::kClose) {
         stream.socket().shutdown(tcp::socket::shutdown_send, error);
         co_await Drain(stream);
       }
@@ -388,12 +395,30 @@ class HttpListener::Impl {
     beast::get_lowest_layer(tls).expires_after(std::chrono::seconds(options_.read_timeout_seconds));
     auto [handshake_error] = co_await tls.async_handshake(asio::ssl::stream_base::server, kAsTuple);
     if (handshake_error) co_return;
-    if (co_await Exchange(tls, request)) {
+    if (co_await Serve(tls, peer) == After::kClose) {
       beast::get_lowest_layer(tls).expires_after(2s);
       co_await tls.async_shutdown(kAsTuple);
     }
   }
 
+  // The requests of one connection, one after the other, up to the request cap. The
+  // buffer outlives each request: bytes a client sent ahead belong to the next one.
+  template <class Stream>
+  asio::awaitable<After> Serve(Stream& stream, const HttpRequest& peer) {
+    beast::flat_buffer buffer;
+    const int cap = std::max(1, options_.max_requests_per_connection);
+    const int idle = std::min(options_.keep_alive_seconds, options_.read_timeout_seconds);
+    for (int served = 0;; ++served) {
+      HttpRequest request;
+      request.peer_address = peer.peer_address;
+      request.secure = peer.secure;
+      request.local_port = peer.local_port;
+      const bool last = idle <= 0 || served + 1 >= cap;
+      const int wait = served == 0 ? options_.read_timeout_seconds : idle;
+      const After after = co_await Exchange(stream, buffer, request, wait, last);
+      if (after != After::kNextRequest || stopped_.load()) co_return after;
+    }
+  }
   // Reads what the client still sends after the answer, so that closing the socket
   // does not reset the connection before the client has read the answer (413).
   asio::awaitable<void> Drain(beast::tcp_stream& stream) {
@@ -433,18 +458,21 @@ class HttpListener::Impl {
     co_return beast::error_code{};
   }
 
-  // Reads one request and writes its answer; false when the connection was lost or
-  // timed out before an answer could be written.
+  // Reads one request and writes its answer. The header has header_seconds to arrive
+  // (the read time-out for a connection's first request, the idle time-out after).
+  // An answer of the listener's own (a refused or broken request), a client that asked
+  // to close or an HTTP/1.0 client ends the connection, as does the last request.
   template <class Stream>
-  asio::awaitable<bool> Exchange(Stream& stream, HttpRequest& request) {
+  asio::awaitable<After> Exchange(Stream& stream, beast::flat_buffer& buffer, HttpRequest& request,
+                                  int header_seconds, bool last) {
     auto& lowest = beast::get_lowest_layer(stream);
-    beast::flat_buffer buffer;
     http::request_parser<http::string_body> parser;
     parser.header_limit(static_cast<std::uint32_t>(options_.max_header_bytes));
     parser.body_limit(options_.max_body_bytes);
 
     HttpResponse response;
-    lowest.expires_after(std::chrono::seconds(options_.read_timeout_seconds));
+    bool keep_alive = false;
+    lowest.expires_after(std::chrono::seconds(header_seconds));
     auto [header_error, header_bytes] =
         co_await http::async_read_header(stream, buffer, parser, kAsTuple);
     beast::error_code error = header_error;
@@ -466,7 +494,7 @@ class HttpListener::Impl {
     } else if (error == beast::error::timeout || error == http::error::end_of_stream ||
                error == asio::error::eof || error == asio::error::connection_reset ||
                error == asio::error::operation_aborted) {
-      co_return false;
+      co_return After::kLost;
     } else if (error) {
       response = PlainError(400, "Bad Request");
     } else {
@@ -477,28 +505,48 @@ class HttpListener::Impl {
         request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
       }
       request.body = std::move(message.body());
-      response = co_await asio::co_spawn(
-          workers_->get_executor(),
-          [this, &request]() -> asio::awaitable<HttpResponse> {
-            try {
-              co_return handler_(request);
-            } catch (const std::exception& failure) {
-              co_return PlainError(500, std::string("Server error: ") + failure.what());
-            }
-          },
-          asio::use_awaitable);
+      keep_alive = !last && message.version() == 11 && message.keep_alive();
+      std::optional<HttpResponse> quick;
+      if (quick_) {
+        try {
+          quick = quick_(request);
+        } catch (const std::exception& failure) {
+          quick = PlainError(500, std::string("Server error: ") + failure.what());
+        }
+      }
+      if (quick) {
+        response = std::move(*quick);
+      } else {
+        response = co_await asio::co_spawn(
+            workers_->get_executor(),
+            [this, &request]() -> asio::awaitable<HttpResponse> {
+              try {
+                co_return handler_(request);
+              } catch (const std::exception& failure) {
+                co_return PlainError(500, std::string("Server error: ") + failure.what());
+              }
+            },
+            asio::use_awaitable);
+      }
+      for (const auto& [name, value] : response.headers) {
+        if (EqualsIgnoringAsciiCase(name, "Connection") &&
+            EqualsIgnoringAsciiCase(TrimBlanks(value), "close")) {
+          keep_alive = false;
+        }
+      }
     }
+    const After done = keep_alive ? After::kNextRequest : After::kClose;
     const bool head_request = request.method == "HEAD";
     std::optional<ResponseReservation> held;
     if (head_request) {
       if (response.body_file) {
         const std::uint64_t size = response.body_file->Size();
         response.body_file.reset();
-        auto answer = ToBeast(response, false);
+        auto answer = ToBeast(response, false, keep_alive);
         answer.content_length(size);
         lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
         auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
-        co_return !write_error;
+        co_return write_error ? After::kLost : done;
       }
     } else {
       HoldOrSpill(response, request.peer_address, held);
@@ -506,19 +554,20 @@ class HttpListener::Impl {
     lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
     if (response.body_file) {
       http::response<http::file_body> answer;
-      if (!ToBeastFile(response, answer)) co_return false;
+      if (!ToBeastFile(response, answer, keep_alive)) co_return After::kLost;
       auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
-      co_return !write_error;
+      co_return write_error ? After::kLost : done;
     }
-    auto answer = ToBeast(response, head_request);
+    auto answer = ToBeast(response, head_request, keep_alive);
     auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
-    co_return !write_error;
+    co_return write_error ? After::kLost : done;
   }
 
   // Declared before io_ and workers_: connection frames still pending when those are
   // destroyed unregister their sockets here, so these must outlive them.
   ListenerOptions options_;
   RequestHandler handler_;
+  QuickHandler quick_;
   std::atomic<int> connections_{0};
   std::atomic<bool> stopped_{false};
   std::mutex open_lock_;
@@ -536,8 +585,8 @@ class HttpListener::Impl {
   std::vector<std::thread> threads_;
 };
 
-HttpListener::HttpListener(ListenerOptions options, RequestHandler handler)
-    : impl_(std::make_unique<Impl>(std::move(options), std::move(handler))) {}
+HttpListener::HttpListener(ListenerOptions options, RequestHandler handler, QuickHandler quick)
+    : impl_(std::make_unique<Impl>(std::move(options), std::move(handler), std::move(quick))) {}
 
 HttpListener::~HttpListener() = default;
 

@@ -1,13 +1,16 @@
 // The network half of the web server: plain and TLS listeners on Boost.Beast/Asio.
-// Each connection carries one request: it is read with size limits and time-outs on
-// the network threads, handed to a fixed pool of worker threads (page code may block
-// for seconds), and the answer is written back before the connection is closed.
+// Each request is read with size limits and time-outs on the network threads, answered
+// there when it never blocks (installed files), else handed to a fixed pool of worker
+// threads (page code may block for seconds). Connections are kept alive between
+// requests with an idle time-out and a request cap; requests sent ahead (pipelined)
+// are answered one at a time in the order they came.
 #pragma once
 
 #include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,10 +51,18 @@ struct ListenerOptions {
   std::filesystem::path spill_dir;
   std::size_t min_body_bytes_per_second = 8 * 1024;
   int write_timeout_seconds = 60;
+  // A kept-alive connection waits this long for the next request's header (never longer
+  // than read_timeout_seconds); 0 = one request per connection.
+  int keep_alive_seconds = 5;
+  // Requests on one connection; the last one's answer says "Connection: close".
+  int max_requests_per_connection = 100;
 };
 
 // Runs on a worker thread; fills the answer for one request.
 using RequestHandler = std::function<HttpResponse(HttpRequest&)>;
+// Runs on a network thread first: answers a request that cannot block (an installed
+// file held in memory), or none to hand the request to the worker pool.
+using QuickHandler = std::function<std::optional<HttpResponse>(const HttpRequest&)>;
 
 // "010.0.0.1" -> "10.0.0.1": each group of a dotted address read as decimal with
 // leading zeros allowed. Other texts are returned trimmed, for the resolver to judge.
@@ -61,7 +72,7 @@ std::vector<std::string> SplitBoundAddresses(std::string_view bound_ip);
 
 class HttpListener {
  public:
-  HttpListener(ListenerOptions options, RequestHandler handler);
+  HttpListener(ListenerOptions options, RequestHandler handler, QuickHandler quick = {});
   ~HttpListener();  // stops
   HttpListener(const HttpListener&) = delete;
   HttpListener& operator=(const HttpListener&) = delete;

@@ -151,6 +151,29 @@ HttpResponse RequestDispatcher::Handle(const HttpRequest& request) {
   return response;
 }
 
+std::optional<HttpResponse> RequestDispatcher::HandleFileRequest(const HttpRequest& request) {
+  if (request.method != "GET" && request.method != "HEAD") return std::nullopt;
+  if (controller_.SSLOptions.NonSSLRequest == NonSSLMode::nsRedirect && tls_port_ > 0 &&
+      !request.secure) {
+    return std::nullopt;
+  }
+  std::string_view path = request.Path();
+  if (!path.starts_with('/')) return std::nullopt;
+  path.remove_prefix(1);
+  const std::string_view command = path.substr(0, path.find('/'));
+  const bool file =
+      (command.size() < path.size() &&
+       (EqualsIgnoringAsciiCase(command, "FILES") || EqualsIgnoringAsciiCase(command, "FILESNC") ||
+        EqualsIgnoringAsciiCase(command, "GFX") || EqualsIgnoringAsciiCase(command, "JS"))) ||
+      EqualsIgnoringAsciiCase(path, "FAVICON.ICO");
+  // A command renamed onto one of these names stays with the page code.
+  if (!file || EqualsIgnoringAsciiCase(command, controller_.ExecCmd) ||
+      EqualsIgnoringAsciiCase(command, controller_.StartCmd)) {
+    return std::nullopt;
+  }
+  return Handle(request);
+}
+
 HttpResponse RequestDispatcher::Dispatch(const HttpRequest& request) {
   if (controller_.SSLOptions.NonSSLRequest == NonSSLMode::nsRedirect && tls_port_ > 0 &&
       !request.secure) {

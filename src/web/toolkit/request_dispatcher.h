@@ -6,6 +6,7 @@
 // converts to and from the wire).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -36,6 +37,10 @@ class RequestDispatcher {
   void SetPorts(int plain_port, int tls_port);
 
   HttpResponse Handle(const HttpRequest& request);
+  // The answer to a request for an installed file (files, images, scripts, the icon),
+  // which never waits on a session or a mail server and so may run on a network
+  // thread; none for every other request.
+  std::optional<HttpResponse> HandleFileRequest(const HttpRequest& request);
 
   // Ends a session for good: the controller's and the listener's OnCloseSession
   // (errors ignored), then its state, pages and cache directory.
@@ -59,8 +64,8 @@ class RequestDispatcher {
   const TIWServerController& controller_;
   SessionTable& table_;
   FileAnswers files_;
-  int plain_port_ = 80;
-  int tls_port_ = 0;
+  std::atomic<int> plain_port_ = 80;
+  std::atomic<int> tls_port_ = 0;
 };
 
 }  // namespace kestrune

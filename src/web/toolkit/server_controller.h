@@ -125,6 +125,10 @@ struct TIWServerController {
   std::size_t MaxResponseBytesInFlightPerAddress = 16 * 1024 * 1024;
   int ReadTimeoutSeconds = 30;
   int WriteTimeoutSeconds = 60;
+  // Seconds a connection stays open waiting for its next request (0 = one request per
+  // connection), and requests one connection may carry.
+  int KeepAliveSeconds = 5;
+  int MaxRequestsPerConnection = 100;
   int MaxAnonymousSessionsPerAddress = 50;
   int MaxAnonymousSessions = 2000;
   // Idle seconds after which a session that never logged in ends (a visitor who only

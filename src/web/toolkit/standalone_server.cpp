@@ -56,6 +56,8 @@ void TIWStandAloneServer::Start() {
   options.max_response_bytes_in_flight = controller_.MaxResponseBytesInFlight;
   options.max_response_bytes_in_flight_per_address = controller_.MaxResponseBytesInFlightPerAddress;
   options.spill_dir = controller_.CacheDir;
+  options.keep_alive_seconds = controller_.KeepAliveSeconds;
+  options.max_requests_per_connection = controller_.MaxRequestsPerConnection;
   if (controller_.SSLOptions.Port > 0) {
     try {
       EnsureCertificateFiles(controller_.ProgramDir, controller_.SSLOptions.CertificatePassword,
@@ -70,7 +72,8 @@ void TIWStandAloneServer::Start() {
   }
   RequestDispatcher& dispatcher = *dispatcher_;
   listener_ = std::make_unique<HttpListener>(
-      options, [&dispatcher](HttpRequest& request) { return dispatcher.Handle(request); });
+      options, [&dispatcher](HttpRequest& request) { return dispatcher.Handle(request); },
+      [&dispatcher](const HttpRequest& request) { return dispatcher.HandleFileRequest(request); });
   listener_->Start();
   http_port_ = listener_->PlainPort();
   https_port_ = listener_->TlsPort();

@@ -247,6 +247,15 @@ std::shared_ptr<boost::asio::ssl::context> LoadServerTlsContext(const fs::path& 
     throw ListenerStartError(ListenerStartError::Kind::kCertificates, "No usable TLS cipher");
   }
   SSL_CTX_set_options(context->native_handle(), SSL_OP_CIPHER_SERVER_PREFERENCE);
+  // Returning browsers resume their session from a ticket instead of a full handshake.
+  // The ticket key is drawn at random when the context is made, so no ticket outlives
+  // the process; the server-side cache serves clients that send a session id instead.
+  SSL_CTX_clear_options(context->native_handle(), SSL_OP_NO_TICKET);
+  SSL_CTX_set_session_cache_mode(context->native_handle(), SSL_SESS_CACHE_SERVER);
+  static constexpr unsigned char kSessionContext[] = "kestrune-web";
+  SSL_CTX_set_session_id_context(context->native_handle(), kSessionContext,
+                                 sizeof kSessionContext - 1);
+  SSL_CTX_set_timeout(context->native_handle(), 2 * 3600);
   context->set_password_callback(
       [password](std::size_t, ssl::context::password_purpose) { return password; });
   boost::system::error_code error;

@@ -20,79 +20,13 @@
 
 #include "listener_fixture.h"
 #include "platform/read_file.h"
+#include "socket_client.h"
 #include "web/toolkit/listener_error.h"
 #include "web/toolkit/standalone_server.h"
 #include "web/toolkit/static_files.h"
 
 namespace kestrune::testing {
 namespace {
-
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  timeval timeout{10, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  return fd;
-}
-
-std::string ReadAll(int fd) {
-  std::string out;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-    if (got <= 0) break;
-    out.append(buffer, static_cast<std::size_t>(got));
-  }
-  return out;
-}
-
-// "GET /" as Chromium sends it over an established TLS connection; the whole answer.
-std::string HttpsGetRoot(SSL* tls) {
-  const std::string request =
-      "GET / HTTP/1.1\r\nHost: localhost\r\nUser-Agent: " + std::string(kChrome) + "\r\n\r\n";
-  SSL_write(tls, request.data(), static_cast<int>(request.size()));
-  std::string answer;
-  char buffer[4096];
-  int got;
-  while ((got = SSL_read(tls, buffer, sizeof buffer)) > 0) answer.append(buffer, got);
-  return answer;
-}
-
-void SendAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (sent <= 0) return;
-    data.remove_prefix(static_cast<std::size_t>(sent));
-  }
-}
-
-std::string Exchange(int port, std::string_view request) {
-  const int fd = Connect(port);
-  if (fd < 0) return {};
-  SendAll(fd, request);
-  std::string answer = ReadAll(fd);
-  close(fd);
-  return answer;
-}
-
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 class RecordingLog : public ListenerEvents {
  public:
@@ -130,9 +64,9 @@ TEST_F(ListenerTest, BannerAndRedirectWithCookiesOnTheWire) {
   EXPECT_EQ(server.StartAddress(false),
             "http://127.000.000.001:" + std::to_string(server.HttpPort()) + "/");
 
-  const std::string answer = Exchange(
-      server.HttpPort(),
-      "GET /?a=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + std::string(kChrome) + "\r\n\r\n");
+  const std::string answer =
+      Exchange(server.HttpPort(), "GET /?a=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " +
+                                      std::string(kChrome) + "\r\nConnection: close\r\n\r\n");
   EXPECT_TRUE(answer.starts_with("HTTP/1.1 302 Found\r\n")) << answer;
   EXPECT_NE(answer.find("Location: http://127.0.0.1:" + std::to_string(server.HttpPort()) +
                         "/index?a=1\r\n"),
@@ -149,26 +83,10 @@ TEST_F(ListenerTest, StopAnswersARequestInFlightAndClosesIdleConnections) {
   TIWStandAloneServer server(controller_);
   server.Start();
   const int port = server.HttpPort();
-  const std::string agent = "User-Agent: " + std::string(kChrome) + "\r\n";
-  const std::string start =
-      Exchange(port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + agent + "\r\n");
-  const auto id_at = start.find("IW_SessionID_=");
-  ASSERT_NE(id_at, std::string::npos) << start;
-  const std::string id = start.substr(id_at + 14, 41);
-  auto cookies = [&](int track) {
-    return "Cookie: IW_CookieCheck_=Enabled; IW_SessionID_=" + id +
-           "; IW_TrackID_=" + std::to_string(track) + "\r\n";
-  };
-  const std::string page =
-      Exchange(port, "GET /index HTTP/1.1\r\nHost: 127.0.0.1\r\n" + agent + cookies(0) + "\r\n");
-  const std::string body = "IW_Action=IWSLOW&IW_ActionParam=&IW_FormToken=" + FormTokenIn(page);
+  const std::string click = SlowClickRequest(port);
+  ASSERT_FALSE(click.empty());
   std::string answer;
-  std::thread client([&] {
-    answer = Exchange(port, "POST /index HTTP/1.1\r\nHost: 127.0.0.1\r\n" + agent + cookies(1) +
-                                "Content-Type: application/x-www-form-urlencoded\r\n"
-                                "Content-Length: " +
-                                std::to_string(body.size()) + "\r\n\r\n" + body);
-  });
+  std::thread client([&] { answer = Exchange(port, click); });
   const int idle = Connect(port);
   ASSERT_GE(idle, 0);
   SendAll(idle, "GET /files/a.txt HTTP/1.1\r\n");               // never finishes its header
@@ -388,44 +306,6 @@ TEST(BoundAddressTest, GroupsAreReadAsDecimal) {
   EXPECT_EQ(NormaliseBoundAddress("::1"), "::1");
   EXPECT_EQ(SplitBoundAddresses("127.0.0.1, 192.168.001.010,"),
             (std::vector<std::string>{"127.0.0.1", "192.168.1.10"}));
-}
-
-// A connection from another loopback address (all of 127/8 reaches this host).
-int ConnectFrom(const char* source, int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  inet_pton(AF_INET, source, &local.sin_addr);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    close(fd);
-    return -1;
-  }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// True when the server ends the connection within the time; false when it is still
-// open then. What the server sent before closing is kept in *answer.
-bool ClosedByServer(int fd, int seconds, std::string* answer = nullptr) {
-  timeval timeout{seconds, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-    if (got > 0) {
-      if (answer != nullptr) answer->append(buffer, static_cast<std::size_t>(got));
-      continue;
-    }
-    if (got == 0) return true;
-    return errno != EAGAIN && errno != EWOULDBLOCK;
-  }
 }
 
 constexpr const char* kBigPostHeader =
