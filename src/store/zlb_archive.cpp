@@ -202,9 +202,14 @@ void TZLBArchive::DecompressStream(std::span<const std::uint8_t> source,
                                    std::vector<std::uint8_t>& destination,
                                    std::size_t output_limit) {
   destination.clear();
-  // A known size is reserved at once (only the pages written are ever touched), so a big
-  // index is not copied over and over as it grows.
-  if (output_limit <= kMaxRecordArrayBytes) destination.reserve(output_limit);
+  // A known size is reserved up to a bound, so a big index is not copied over and over as
+  // it grows; beyond the bound the vector grows as the records come (whole files of a
+  // plausible size take the whole-body path, and a header claiming a gigabyte must not get
+  // room for it before the body shows it).
+  constexpr std::size_t kStreamReserveBound = 16 * 1024 * 1024;
+  if (output_limit <= kMaxRecordArrayBytes) {
+    destination.reserve(std::min(output_limit, kStreamReserveBound));
+  }
   OuterStage outer(source);
   Inflater inner;
   z_stream& stream = inner.stream();
