@@ -349,7 +349,9 @@ TEST_F(SettingsPagesTest, ApplyRefusesEachMissingOrBadBoxAndStoresNothing) {
     const Answer after = bob.Post("IWUserSettings", "IWOKAYMETH", With(FormOf(page), c.changes));
     EXPECT_EQ(after.PageName(), "IWUserSettings") << c.changes[0].first;
     EXPECT_NE(after.body.find("window.alert("), std::string::npos) << c.changes[0].first;
-    if (c.message != nullptr) EXPECT_NE(after.body.find(c.message), std::string::npos);
+    if (c.message != nullptr) {
+      EXPECT_NE(after.body.find(c.message), std::string::npos);
+    }
     EXPECT_EQ(Stored("bob").ToBytes(), before) << c.changes[0].first << "=" << c.changes[0].second;
   }
 }
