@@ -440,8 +440,9 @@ bool TUserList::EditUnderLock(const std::function<bool(std::vector<TUserRecord>&
 std::optional<std::filesystem::path> MoveMailStoreAside(std::string_view user_dir,
                                                         std::string_view users_directory) {
   if (user_dir.empty() || !IsUserDirInside(user_dir, users_directory)) return std::nullopt;
-  const std::filesystem::path store =
-      std::filesystem::path(user_dir).lexically_normal().parent_path();
+  // "Users/ann/" and "Users/ann" both name the store "ann", never the users directory.
+  std::filesystem::path store = std::filesystem::path(user_dir).lexically_normal();
+  if (!store.has_filename()) store = store.parent_path();
   std::error_code error;
   if (!std::filesystem::is_directory(std::filesystem::symlink_status(store, error))) {
     return std::nullopt;

@@ -9,7 +9,7 @@
 #include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <ctime>
+#include <filesystem>
 
 #include "console/console_dialogs.h"
 #include "console/dialogs/dialog_helpers.h"
@@ -17,7 +17,8 @@
 #include "console/dialogs/user_properties_dialog.h"
 #include "platform/ascii.h"
 #include "settings/program_config.h"
-#include "store/account_removal.h"
+#include "store/mail_store_paths.h"
+#include "store/user_list.h"
 #include "store/user_names.h"
 
 namespace kestrune {
@@ -192,13 +193,11 @@ void TfrmUsers::DeleteUser() {
   } else {
     // The store stays on disk, moved aside so that a new account of this name does
     // not inherit the old mail.
-    try {
-      MoveDeletedStoreAside(user.UserDir, context_.Settings.Config().UserDirectories,
-                            std::time(nullptr));
-    } catch (const std::exception& failure) {
-      ShowError(this, std::string("The user was deleted; the mail store could not be moved "
-                                  "aside: ") +
-                          failure.what());
+    const std::string& users_directory = context_.Settings.Config().UserDirectories;
+    if (!MoveMailStoreAside(user.UserDir, users_directory) &&
+        IsUserDirInside(user.UserDir, users_directory) &&
+        std::filesystem::exists(std::filesystem::path(user.UserDir))) {
+      ShowError(this, "The user was deleted; the mail store could not be moved aside.");
     }
   }
   Reload();
