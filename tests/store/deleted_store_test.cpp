@@ -40,6 +40,11 @@ TEST(DeletedStoreTest, StoreIsMovedAsideOnceAndOutsidersAreLeftAlone) {
   ASSERT_TRUE(bob.has_value());
   EXPECT_EQ(bob->parent_path(), users);
   EXPECT_TRUE(fs::exists(users));
+  // A record pointing at the users directory itself moves nothing.
+  for (const std::string& dir : {users_dir, users.string(), users_dir + "."}) {
+    EXPECT_FALSE(MoveMailStoreAside(dir, users_dir)) << dir;
+    EXPECT_TRUE(fs::exists(users / ".." / "Users")) << dir;
+  }
   // Nothing there, or a directory outside the users directory: nothing is moved.
   EXPECT_FALSE(MoveMailStoreAside(users_dir + "ann/", users_dir));
   fs::create_directories(fs::path(pattern) / "outside");
