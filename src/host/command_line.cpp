@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "host/admin_commands.h"
+#include "host/backup_commands.h"
 #include "host/headless_host.h"
 #include "host/mail_commands.h"
 #include "log/visible_text.h"
@@ -78,7 +79,7 @@ ProgramOptions ParseProgramOptions(const std::vector<std::string>& args) {
   }
   options.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (!options.command.empty() && options.command[0] != "mail" &&
-      !IsAdminCommand(options.command[0])) {
+      !IsAdminCommand(options.command[0]) && !IsBackupCommand(options.command[0])) {
     options.error = "unknown command " + VisibleText(options.command[0]);
   }
   return options;
@@ -105,6 +106,9 @@ std::string UsageText() {
          "       kestrune [--home DIR] mail receive [USER]\n"
          "       kestrune [--home DIR] mail send [USER]\n"
          "       kestrune [--home DIR] mail run\n"
+         "       kestrune [--home DIR] backup [--force] FILE\n"
+         "       kestrune backup --verify FILE\n"
+         "       kestrune restore FILE --home DIR\n"
          "       kestrune --version | --help\n"
          "The program directory is --home DIR, else $KESTRUNE_HOME, else the executable's\n"
          "directory. Exit status: 0 success, 1 failure, 2 usage error; the server also\n"
@@ -144,6 +148,11 @@ int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (options.version) {
     out << "kestrune " << kVersion << '\n';
     return kExitSuccess;
+  }
+
+  // A backup reads the home as it is and a restore needs an empty one: neither prepares it.
+  if (!options.command.empty() && IsBackupCommand(options.command.front())) {
+    return RunBackupCommand(options.command, options.home, out, err);
   }
 
   // kestrune never writes the autostart entry (it starts the console); the setting is
