@@ -39,7 +39,7 @@ struct BackupSummary {
 struct BackupOptions {
   bool force = false;  // replace an existing archive
   // How long a mail run may keep a mail store before the backup gives up.
-  std::chrono::milliseconds mail_store_wait{std::chrono::minutes(2)};
+  std::chrono::milliseconds mail_store_wait{std::chrono::minutes(10)};
 };
 
 // Writes the archive of home to file: to "file.tmp" first, flushed, checked with
