@@ -1,7 +1,8 @@
 // The walk of a home into an archive. Lock order in a mail store is the engines' own: the
-// fetch and send locks first, then Emails.Dat's lock, which is held while the store's message
-// files are copied (a new message's file is written before its record, and a purge marks the
-// record before it removes the file, so the index copy never names a file the copy lacks).
+// fetch and send locks first (held for the whole store), then Emails.Dat's lock. A message
+// file is copied only when a live record names it: a new message's file is written before its
+// record, and a purge marks the record before it removes the file, so a file named by a record
+// read under the lock is complete, and the index copy never names a file the copy lacks.
 #include "host/home_backup.h"
 
 #include <fcntl.h>
@@ -88,7 +89,10 @@ class HomeWalk {
       return name == "Cache" || name == kBackupManifestName || name == SettingsStore::kFileName;
     }
     if (context == Context::kMailStore) {
-      return name.starts_with("Search") || name == "Uploads" || name == TUserEmailDB::kFileName;
+      // Message files are copied for the records that name them (a file without a record
+      // is one being written, or a leftover).
+      return name.starts_with("Search") || name == "Uploads" || name == TUserEmailDB::kFileName ||
+             name.ends_with(".eml");
     }
     if (context == Context::kUsers && name == TUserList::kFileName) return true;
     return parent == "Files" && (name == "Prints" || name == "Attachments");
@@ -153,17 +157,27 @@ class HomeWalk {
       throw BackupError("a mail run kept the mail store " + directory.string() +
                         " busy; nothing was written, try again later");
     }
+    // The message files of the records seen first are copied without holding the index's
+    // lock (they are complete: a file is written before its record). Under the lock, the
+    // index is read again and the files of records added meanwhile are copied.
     const std::string index_path = Join(store, TUserEmailDB::kFileName);
-    FileLock index_lock(Absolute(index_path));
-    std::optional<OpenedFile> index = ReadRegularFile(Absolute(index_path));
+    std::optional<OpenedFile> index = ReadIndex(index_path);
     Walk(store, Context::kMailStore);
+    if (index) {
+      for (const std::string& file :
+           NeededMessageFiles(IndexRecords(scratch_, index->bytes, index_path))) {
+        AddMessageFile(Join(store, file));
+      }
+    }
+    const FileLock index_lock(Absolute(index_path));
+    index = ReadRegularFile(Absolute(index_path));
     if (!index) return;
     ++summary_.mail_stores;
     Add(index_path, *index);
     for (const std::string& file :
          NeededMessageFiles(IndexRecords(scratch_, index->bytes, index_path))) {
       const std::string path = Join(store, file);
-      if (added_.contains(path)) {
+      if (AddMessageFile(path)) {
         ++summary_.messages;
       } else {
         manifest_.missing.insert(path);
@@ -171,6 +185,20 @@ class HomeWalk {
                                  " was already missing");
       }
     }
+  }
+
+  std::optional<OpenedFile> ReadIndex(const std::string& path) {
+    const FileLock lock(Absolute(path));
+    return ReadRegularFile(Absolute(path));
+  }
+
+  // Whether the message file is in the archive (added now unless it already was).
+  bool AddMessageFile(const std::string& path) {
+    if (added_.contains(path)) return true;
+    std::optional<OpenedFile> opened = ReadRegularFile(Absolute(path));
+    if (!opened) return false;  // purged meanwhile, or missing
+    Add(path, *opened);
+    return true;
   }
 
   void AddLockedFile(const std::string& path) {

@@ -172,6 +172,7 @@ class BackupTest : public ::testing::Test {
     WriteFile(home_ / "Logs" / "KST2026-12-10.Txt", "line one\nhalf a li");
     WriteFile(Bob(home_) / "Search" / "postlist.glass", "index");
     WriteFile(home_ / "Cache" / "x.tmp", "cache");
+    WriteFile(Bob(home_) / "halfwritten.eml", "Subject: a message being written, no record ye");
   }
   static fs::path Bob(const fs::path& home) { return home / "Users" / "bob"; }
 
@@ -218,6 +219,7 @@ TEST_F(BackupTest, RestoredHomeHoldsEveryAccountAndMessageWithItsModesInTheNewPl
   // (built again from the message files) are not kept.
   EXPECT_EQ(Slurp(restored / "Logs" / "KST2026-12-10.Txt"), "line one\n");
   EXPECT_FALSE(fs::exists(Bob(restored) / "Search"));
+  EXPECT_FALSE(fs::exists(Bob(restored) / "halfwritten.eml"));
   EXPECT_FALSE(fs::exists(restored / "Cache"));
   EXPECT_FALSE(fs::exists(restored / kBackupManifestName));
 }
