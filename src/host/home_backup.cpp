@@ -17,6 +17,7 @@
 #include "host/tar_archive.h"
 #include "platform/file_lock.h"
 #include "platform/settings_store.h"
+#include "store/mail_store_paths.h"
 #include "store/user_list.h"
 
 namespace kestrune {
@@ -100,7 +101,11 @@ class HomeWalk {
 
   void Walk(const std::string& relative, Context context) {
     const fs::path directory = Absolute(relative);
-    if (context == Context::kUsers) AddLockedFile(Join(relative, TUserList::kFileName));
+    if (context == Context::kUsers) {
+      if (auto users = AddLockedFile(Join(relative, TUserList::kFileName))) {
+        NoteStoresOutside(users->bytes);
+      }
+    }
     std::vector<std::string> names;
     std::error_code error;
     for (fs::directory_iterator it(directory, error), end; !error && it != end;
@@ -201,12 +206,31 @@ class HomeWalk {
     return true;
   }
 
-  void AddLockedFile(const std::string& path) {
+  std::optional<OpenedFile> AddLockedFile(const std::string& path) {
     const fs::path file = Absolute(path);
     std::error_code error;
-    if (!fs::exists(fs::symlink_status(file, error))) return;
-    FileLock lock(file);
-    if (std::optional<OpenedFile> opened = ReadRegularFile(file)) Add(path, *opened);
+    if (!fs::exists(fs::symlink_status(file, error))) return std::nullopt;
+    const FileLock lock(file);
+    std::optional<OpenedFile> opened = ReadRegularFile(file);
+    if (opened) Add(path, *opened);
+    return opened;
+  }
+
+  // Accounts whose mail store is not a directory of the users directory: the server does not
+  // open them either, and the backup does not hold them.
+  void NoteStoresOutside(const std::string& users_file) {
+    CollectedMessages messages;
+    TUserList users;
+    if (!users.Open(scratch_.Holding(TUserList::kFileName, users_file))) {
+      throw BackupError("the user database cannot be read: " + messages.Last());
+    }
+    for (int i = 1; i <= users.GetCount(); ++i) {
+      TUserRecord user;
+      if (users.GetUser(i, user) && !IsUserDirInside(user.UserDir, WithSlash(users_.string()))) {
+        summary_.notes.push_back("the mail store " + user.UserDir + " of " + user.UserName +
+                                 " is not inside the users directory and is not in the backup");
+      }
+    }
   }
 
   void AddFile(const std::string& path, const std::string& parent) {
