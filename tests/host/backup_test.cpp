@@ -88,13 +88,14 @@ void PurgeMessage(const fs::path& store, const std::string& name) {
 class RawArchive {
  public:
   RawArchive& Entry(const std::string& name, char type, const std::string& data = "",
-                    const std::string& link = "") {
+                    const std::string& link = "", std::size_t declared_size = 0) {
     std::array<unsigned char, 512> block{};
     std::memcpy(block.data(), name.data(), std::min<std::size_t>(name.size(), 100));
     std::snprintf(reinterpret_cast<char*>(block.data() + 100), 8, "%07o", 0644);
     std::snprintf(reinterpret_cast<char*>(block.data() + 108), 8, "%07o", 0);
     std::snprintf(reinterpret_cast<char*>(block.data() + 116), 8, "%07o", 0);
-    std::snprintf(reinterpret_cast<char*>(block.data() + 124), 12, "%011zo", data.size());
+    std::snprintf(reinterpret_cast<char*>(block.data() + 124), 12, "%011zo",
+                  declared_size != 0 ? declared_size : data.size());
     std::snprintf(reinterpret_cast<char*>(block.data() + 136), 12, "%011o", 0);
     block[156] = static_cast<unsigned char>(type);
     std::memcpy(block.data() + 157, link.data(), std::min<std::size_t>(link.size(), 100));
@@ -283,6 +284,9 @@ TEST_F(BackupTest, HostileArchivesAreRefusedAndWriteNothing) {
        "is a link"},
       {"hard link", RawArchive().Entry("Users", '1', "", "/etc/passwd").Manifest().Gzip(),
        "is a link"},
+      {"entry claiming a gigabyte",
+       RawArchive().Entry("Lang/big.txt", '0', "x", "", std::size_t{1} << 30).Manifest().Gzip(),
+       "larger than 256 MiB"},
       {"device", RawArchive().Entry("dev", '3').Manifest().Gzip(), "not restored"},
       {"duplicate entry",
        RawArchive()
@@ -345,7 +349,7 @@ TEST_F(BackupTest, AnIndexNamingAMessageTheArchiveLacksFailsTheCheck) {
       << verify.err;
 }
 
-TEST_F(BackupTest, BackupIntoAFullDiskLeavesNoPartialFile) {
+TEST_F(BackupTest, BackupOrRestoreIntoAFullDiskLeavesNothingBehind) {
   MakeHome();
   // Random bytes do not compress: the archive needs well over the limit below.
   std::mt19937 random(7);
@@ -370,6 +374,25 @@ TEST_F(BackupTest, BackupIntoAFullDiskLeavesNoPartialFile) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the backup did not fail with the write error";
   EXPECT_FALSE(fs::exists(archive));
   EXPECT_FALSE(fs::exists(archive.string() + ".tmp"));
+
+  // A restore that runs out of room takes back what it unpacked.
+  ASSERT_EQ(AtHome({"backup", archive.string()}).status, 0);
+  const fs::path target = root_ / "target";
+  const pid_t restorer = fork();
+  ASSERT_GE(restorer, 0);
+  if (restorer == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{128 * 1024, 128 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::ostringstream out, err;
+    const int status =
+        RunProgram({"restore", archive.string(), "--home", target.string()}, out, err);
+    _exit(status == 1 && err.str().find("File too large") != std::string::npos ? 0 : 10 + status);
+  }
+  ASSERT_EQ(waitpid(restorer, &status, 0), restorer);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the restore did not fail with the write error";
+  EXPECT_FALSE(fs::exists(target));
 }
 
 TEST_F(BackupTest, MailSavedAndPurgedDuringTheBackupNeverLeavesAnIndexWithoutItsMessage) {
