@@ -1,6 +1,6 @@
 // A backup of the home of a running server while its timer fetches mail from Dovecot into
 // it: the archive verifies, and the home restored from it in another directory starts in the
-// server with every account and every message the backup counted.
+// server with every account and every message the backup counted, and Admin logs in there.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -15,13 +15,13 @@
 #include "host/command_line.h"
 #include "peers.h"
 #include "server_process.h"
+#include "web/pages/web_app_fixture.h"
 
 namespace kestrune {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::FreePort;
-using testing::HttpGet;
 using testing::Peers;
 using testing::PopMailbox;
 using testing::ServerProcess;
@@ -112,9 +112,15 @@ TEST_F(BackupRestoreTest, BackupDuringAFetchRestoresIntoAHomeTheServerOpensWithE
   ASSERT_TRUE(again.WaitForLine("Kestrune Server ready at "))
       << again.Output() << Slurp(root_ / "err2.txt");
   EXPECT_NE(again.Output().find("User Database loaded successfully."), std::string::npos);
-  const std::string page = HttpGet(port_, "/index", testing::CookiesOf(HttpGet(port_, "/")));
-  EXPECT_TRUE(page.starts_with("HTTP/1.1 200")) << page;
-  EXPECT_NE(page.find("value=\"IWLogin\""), std::string::npos) << page;
+  // Admin logs in on the restored home and finds every message unread in the Inbox.
+  testing::TestBrowser browser(port_);
+  browser.Get("/");
+  const testing::Answer home = browser.Post(
+      "IWLogin", "IWSUBMIT", {{"IWUSERNAME", "Admin"}, {"IWPASSWORD", "admin password"}});
+  ASSERT_EQ(home.PageName(), "IWMain") << home.body;
+  EXPECT_NE(home.body.find(">" + std::to_string(messages) + " unread Mail messages"),
+            std::string::npos)
+      << home.body;
   again.Signal(SIGTERM);
   EXPECT_EQ(again.Wait(), 0);
 }
