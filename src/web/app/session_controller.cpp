@@ -66,6 +66,7 @@ TIWAppForm* TSessionController::OnNewSession(TIWApplication& session) {
   const TProgramConfig& config = app_.Config();
   auto owned = std::make_unique<TUserSession>(app_);
   TUserSession& state = *owned;
+  TakeLanguageCookie(session, state);
   state.UserList->Open(config.UserDirectories);
   session.SetData(std::move(owned));
 
