@@ -10,6 +10,7 @@
 #include "log/debug_log.h"
 #include "platform/ascii.h"
 #include "platform/date_time.h"
+#include "platform/escape.h"
 #include "settings/program_config.h"
 #include "settings/web_registration.h"
 #include "store/text_utils.h"
@@ -90,10 +91,12 @@ void TIWLogin::Render() {
   IWPassword.Hint = app.Text(kLoginStrings, "IWUserPass.StatusText");
   SetTexts(app, kLoginStrings, IWSubmit);
   SetTexts(app, kLoginStrings, IWWebReg);
+  // Plain text that wraps like the page's own: a label would keep every space unbreakable.
   for (TIWLabel* label : {&IWHeading, &IWLead, &IWUserNameLbl, &IWPasswordLbl}) {
-    SetTexts(app, kLoginStrings, *label);
+    label->RawText = true;
+    label->Caption = HtmlEscape(app.Text(kLoginStrings, label->Name() + ".Caption"));
   }
-  Title = "Kestrune - " + IWHeading.Caption;
+  Title = "Kestrune - " + app.Text(kLoginStrings, "IWHeading.Caption");
   IWWebReg.Visible = app.Config().AllowWebReg && app.Config().LoginType == 0;
   RenderLanguageChoice();
 }
