@@ -33,6 +33,7 @@ const languages = [
 const spanish = languages[3];
 
 async function expectLoginPage(page, language) {
+  assert.equal(await page.evaluate(() => document.documentElement.lang), language.tag);
   assert.equal(await textOf(page, "h1"), language.heading);
   assert.equal(await page.title(), `Kestrune - ${language.heading}`);
   assert.equal(await textOf(page, "label[for=IWUSERNAME]"), language.userLabel);
@@ -122,6 +123,7 @@ try {
     await page.fill("#IWPASSWORD", "Pa55word");
     await browser.submitBy(() => page.click("#IWSUBMIT"));
 
+    assert.equal(await page.evaluate(() => document.documentElement.lang), language.tag);
     assert.equal(await textOf(page, "#IWINBOXLINK"), language.inbox);
     assert.equal(await textOf(page, "#IWOUTBOXLINK"), language.outbox);
     assert.match(await textOf(page, "#IWINBOXSTATS"), language.stats);
@@ -136,6 +138,7 @@ try {
     await page.setViewportSize(sizes.desktop);
 
     await browser.submitBy(() => page.click("#IWLOGOUT"));
+    await page.waitForURL(/\/files\/logout\.htm$/);
     // The next session of this browser opens in the chosen language.
     await page.goto(server.base, { waitUntil: "load" });
     await expectLoginPage(page, language);
