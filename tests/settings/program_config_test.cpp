@@ -457,8 +457,11 @@ TEST(SettingTextTest, ChecksAsTheDialogDoes) {
             "StringsLanguage must be a language name such as English");
   // Languages name themselves in the list; the byte that is not UTF-8 is refused.
   EXPECT_EQ(check("StringsLanguage", "Français").error, "");
-  EXPECT_EQ(check("StringsLanguage", "Fran\xE7ais").error,
-            "StringsLanguage must be a language name such as English");
+  EXPECT_EQ(check("StringsLanguage",
+                  "Fran\xE7"
+                  "ais")
+                .error,
+            "StringsLanguage must be UTF-8 text");
   EXPECT_EQ(std::get<std::int32_t>(*check("Root.PopTls", "2").value), 2);
   EXPECT_EQ(std::get<std::int32_t>(*check("SmtpServer.SmtpTls", "0").value), 0);
   EXPECT_EQ(check("PopTls", "3").error, "PopTls must be between 0 and 2");
