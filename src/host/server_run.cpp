@@ -94,9 +94,11 @@ void ServerRun::Start() {
   config.ServerReady = false;
   ConfigureController(config, settings_.Host().program_directory, parts_->controller);
   parts_->controller.Listener = &parts_->listener_log;
-  const auto language = LoadLanguagePack(config.LangDirectory, config.StringsLanguage);
-  for (const std::string& problem : language->problems()) AddDebugLine(problem);
-  parts_->web_app.emplace(config, language, KestruneSessionPages());
+  LanguagePacks languages = LoadLanguagePacks(
+      config.LangDirectory, InstalledDataDirectory(settings_.Host().program_directory) / "Lang",
+      config.StringsLanguage);
+  for (const std::string& problem : languages.problems()) AddDebugLine(problem);
+  parts_->web_app.emplace(config, std::move(languages), KestruneSessionPages());
   parts_->session_controller.emplace(*parts_->web_app);
   parts_->session_controller->Install(parts_->controller);
   parts_->controller.MessagePage = MakeShowMessagePage;

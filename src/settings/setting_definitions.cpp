@@ -138,12 +138,13 @@ bool IsDottedAddress(std::string_view text) {
   }
 }
 
-// A language name becomes part of file names ("HTMLStrings." + name + ".Txt").
+// A language name as "Langs.txt" lists it; languages name themselves ("Français"), so
+// letters beyond ASCII count when the text is valid UTF-8.
 bool IsLanguageName(std::string_view text) {
-  if (text.empty()) return false;
+  if (text.empty() || !IsValidUtf8(text)) return false;
   for (char c : text) {
     bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                   c == '-' || c == '_' || c == ' ';
+                   c == '-' || c == '_' || c == ' ' || static_cast<unsigned char>(c) >= 0x80;
     if (!allowed) return false;
   }
   return true;

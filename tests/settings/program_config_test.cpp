@@ -455,6 +455,13 @@ TEST(SettingTextTest, ChecksAsTheDialogDoes) {
   EXPECT_EQ(check("BoundIP", "010.000.000.001").error, "");
   EXPECT_EQ(check("StringsLanguage", "../../etc").error,
             "StringsLanguage must be a language name such as English");
+  // Languages name themselves in the list; the byte that is not UTF-8 is refused.
+  EXPECT_EQ(check("StringsLanguage", "Français").error, "");
+  EXPECT_EQ(check("StringsLanguage",
+                  "Fran\xE7"
+                  "ais")
+                .error,
+            "StringsLanguage must be UTF-8 text");
   EXPECT_EQ(std::get<std::int32_t>(*check("Root.PopTls", "2").value), 2);
   EXPECT_EQ(std::get<std::int32_t>(*check("SmtpServer.SmtpTls", "0").value), 0);
   EXPECT_EQ(check("PopTls", "3").error, "PopTls must be between 0 and 2");

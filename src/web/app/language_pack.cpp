@@ -150,17 +150,48 @@ std::string LanguageFileName(LanguageFile file, std::string_view code) {
   return std::string(prefix) + std::string(code) + ".Txt";
 }
 
-// Reads the texts of one file of the language into texts, appending the keys the file
-// lacks with their defaults and saving the file when it changed.
-void LoadLanguageFile(const std::filesystem::path& path, LanguageFile file,
+// The installation's copy of a language file, when it has one that can be read.
+std::optional<ProfileFile> ReadInstalledFile(const std::filesystem::path& path,
+                                             std::vector<std::string>& problems) {
+  if (path.empty()) return std::nullopt;
+  const FileContent content = ReadFileIfPresent(path);
+  if (!content.exists) return std::nullopt;
+  if (!content.error.empty()) {
+    problems.push_back("Installed language file could not be read: " + path.string() + " (" +
+                       content.error + ")");
+    return std::nullopt;
+  }
+  return ProfileFile(content.bytes);
+}
+
+// The text a file of the home lacks: the installed translation, else the English default.
+std::string FallbackText(const LanguageText& text, const std::optional<ProfileFile>& installed) {
+  if (installed) {
+    if (auto value = installed->Read(text.section, text.key)) return std::move(*value);
+  }
+  return std::string(text.english);
+}
+
+// Reads the texts of one file of the language into texts. The home's file (path) wins and
+// gets the keys it lacks appended; without one the installed file (installed_path, may be
+// empty) is read as it stands; without either the home's file is created.
+void LoadLanguageFile(const std::filesystem::path& path,
+                      const std::filesystem::path& installed_path, LanguageFile file,
                       std::vector<std::string>& texts, std::vector<std::string>& problems) {
   const auto table = DefaultLanguageTexts();
+  const std::optional<ProfileFile> installed = ReadInstalledFile(installed_path, problems);
   const FileContent content = ReadFileIfPresent(path);
   if (!content.error.empty()) {
     problems.push_back("Language file could not be read: " + path.string() + " (" + content.error +
                        "); its texts are the English defaults");
     for (std::size_t i = 0; i < table.size(); ++i) {
-      if (table[i].file == file) texts[i] = std::string(table[i].english);
+      if (table[i].file == file) texts[i] = FallbackText(table[i], installed);
+    }
+    return;
+  }
+  if (!content.exists && installed) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      if (table[i].file == file) texts[i] = FallbackText(table[i], installed);
     }
     return;
   }
@@ -172,12 +203,79 @@ void LoadLanguageFile(const std::filesystem::path& path, LanguageFile file,
     if (auto value = profile.Read(text.section, text.key)) {
       texts[i] = std::move(*value);
     } else {
-      profile.Write(text.section, text.key, text.english);
-      texts[i] = std::string(text.english);
+      texts[i] = FallbackText(text, installed);
+      profile.Write(text.section, text.key, texts[i]);
       changed = true;
     }
   }
   if (changed) SaveFile(path, profile.Bytes(), problems);
+}
+
+// The installed language directory, or empty when there is none apart from the home's.
+std::filesystem::path SeparateInstallation(const std::filesystem::path& directory,
+                                           const std::filesystem::path& installed) {
+  if (installed.empty()) return {};
+  std::error_code error;
+  if (!std::filesystem::is_directory(installed, error)) return {};
+  if (std::filesystem::equivalent(directory, installed, error)) return {};
+  return installed;
+}
+
+// The texts of the language whose files carry code.
+std::vector<std::string> LoadLanguageTexts(const std::filesystem::path& directory,
+                                           const std::filesystem::path& installed,
+                                           std::string_view code,
+                                           std::vector<std::string>& problems) {
+  std::vector<std::string> texts(DefaultLanguageTexts().size());
+  for (const LanguageFile file : {LanguageFile::kStrings, LanguageFile::kDialogs}) {
+    const std::string name = LanguageFileName(file, code);
+    LoadLanguageFile(directory / name, installed.empty() ? installed : installed / name, file,
+                     texts, problems);
+  }
+  return texts;
+}
+
+// Prepares the home's language directory and returns its list followed by the installed
+// languages it does not name.
+LanguageList OfferedList(const std::filesystem::path& directory,
+                         const std::filesystem::path& installed,
+                         std::vector<std::string>& problems) {
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (error) {
+    problems.push_back("Language directory could not be created: " + directory.string() + " (" +
+                       error.message() + ")");
+  }
+  LanguageList list = LanguageList::Load(directory, problems);
+  if (!installed.empty()) {
+    const std::filesystem::path path = installed / LanguageList::kFileName;
+    const FileContent content = ReadFileIfPresent(path);
+    if (content.exists && content.error.empty()) {
+      list.AddMissing(LanguageList::Parse(content.bytes));
+    } else if (content.exists) {
+      problems.push_back("Installed language list could not be read: " + path.string() + " (" +
+                         content.error + ")");
+    }
+  }
+  return list;
+}
+
+// The code of the language named name, or "" (with a problem line) as the files of an
+// unlisted language are named.
+std::string CodeForName(const LanguageList& list, std::string_view name,
+                        std::vector<std::string>& problems) {
+  auto listed = list.CodeOf(name);
+  if (!listed) {
+    problems.push_back("Language not listed in " + std::string(LanguageList::kFileName) + ": " +
+                       std::string(name));
+    return {};
+  }
+  if (!IsUsableLanguageCode(*listed)) {
+    problems.push_back("Language code in " + std::string(LanguageList::kFileName) +
+                       " is not usable in a file name: " + *listed);
+    return {};
+  }
+  return std::move(*listed);
 }
 
 }  // namespace
@@ -364,6 +462,17 @@ std::optional<std::string> LanguageList::CodeOf(std::string_view name) const {
   return std::nullopt;
 }
 
+void LanguageList::AddMissing(const LanguageList& other) {
+  for (const LanguageEntry& entry : other.entries_) {
+    const bool listed =
+        std::any_of(entries_.begin(), entries_.end(), [&](const LanguageEntry& own) {
+          return EqualsIgnoringAsciiCase(own.name, entry.name) ||
+                 EqualsIgnoringAsciiCase(own.code, entry.code);
+        });
+    if (!listed) entries_.push_back(entry);
+  }
+}
+
 bool IsUsableLanguageCode(std::string_view code) {
   if (code.size() > kMaxLanguageCodeLength) return false;
   return std::none_of(code.begin(), code.end(), [](char c) {
@@ -403,39 +512,89 @@ bool LanguagePack::IsKnown(std::string_view section, std::string_view key) {
 }
 
 std::shared_ptr<const LanguagePack> LoadLanguagePack(const std::filesystem::path& directory,
-                                                     std::string_view language_name) {
+                                                     std::string_view language_name,
+                                                     const std::filesystem::path& installed) {
   // Without a language directory the pages still need their texts.
   if (directory.empty())
     return std::make_shared<const LanguagePack>(LanguagePack::EnglishDefaults());
 
   std::vector<std::string> problems;
-  std::error_code error;
-  std::filesystem::create_directories(directory, error);
-  if (error) {
-    problems.push_back("Language directory could not be created: " + directory.string() + " (" +
-                       error.message() + ")");
-  }
-
-  const LanguageList list = LanguageList::Load(directory, problems);
-  std::string code;
-  if (auto listed = list.CodeOf(language_name)) {
-    if (IsUsableLanguageCode(*listed)) {
-      code = std::move(*listed);
-    } else {
-      problems.push_back("Language code in " + std::string(LanguageList::kFileName) +
-                         " is not usable in a file name: " + *listed);
-    }
-  } else {
-    problems.push_back("Language not listed in " + std::string(LanguageList::kFileName) + ": " +
-                       std::string(language_name));
-  }
-
-  std::vector<std::string> texts(DefaultLanguageTexts().size());
-  for (const LanguageFile file : {LanguageFile::kStrings, LanguageFile::kDialogs}) {
-    LoadLanguageFile(directory / LanguageFileName(file, code), file, texts, problems);
-  }
+  const std::filesystem::path installation = SeparateInstallation(directory, installed);
+  const LanguageList list = OfferedList(directory, installation, problems);
+  std::string code = CodeForName(list, language_name, problems);
+  std::vector<std::string> texts = LoadLanguageTexts(directory, installation, code, problems);
   return std::make_shared<const LanguagePack>(std::move(texts), std::move(code),
                                               std::move(problems));
+}
+
+// ---- LanguagePacks ----
+
+LanguagePacks::LanguagePacks()
+    : default_(std::make_shared<const LanguagePack>(LanguagePack::EnglishDefaults())) {}
+
+LanguagePacks::LanguagePacks(std::shared_ptr<const LanguagePack> default_pack,
+                             std::vector<OfferedLanguage> offered,
+                             std::vector<std::string> problems)
+    : default_(default_pack
+                   ? std::move(default_pack)
+                   : std::make_shared<const LanguagePack>(LanguagePack::EnglishDefaults())),
+      offered_(std::move(offered)),
+      problems_(std::move(problems)) {}
+
+const OfferedLanguage* LanguagePacks::WithCode(std::string_view code) const {
+  for (const OfferedLanguage& language : offered_) {
+    if (EqualsIgnoringAsciiCase(language.code, code)) return &language;
+  }
+  return nullptr;
+}
+
+LanguagePacks LoadLanguagePacks(const std::filesystem::path& directory,
+                                const std::filesystem::path& installed,
+                                std::string_view default_name) {
+  if (directory.empty()) return LanguagePacks();
+  std::vector<std::string> problems;
+  const std::filesystem::path installation = SeparateInstallation(directory, installed);
+  const LanguageList list = OfferedList(directory, installation, problems);
+  std::string default_code = CodeForName(list, default_name, problems);
+
+  std::vector<OfferedLanguage> offered;
+  std::shared_ptr<const LanguagePack> default_pack;
+  for (const LanguageEntry& entry : list.entries()) {
+    if (!IsUsableLanguageCode(entry.code) || entry.code.empty()) {
+      problems.push_back("Language code in " + std::string(LanguageList::kFileName) +
+                         " is not usable in a file name: " + entry.code);
+      continue;
+    }
+    const bool known = std::any_of(offered.begin(), offered.end(), [&](const OfferedLanguage& o) {
+      return EqualsIgnoringAsciiCase(o.code, entry.code);
+    });
+    if (known) continue;
+    std::vector<std::string> pack_problems;
+    auto texts = LoadLanguageTexts(directory, installation, entry.code, pack_problems);
+    problems.insert(problems.end(), pack_problems.begin(), pack_problems.end());
+    auto pack = std::make_shared<const LanguagePack>(std::move(texts), entry.code,
+                                                     std::move(pack_problems));
+    if (entry.code == default_code) default_pack = pack;
+    offered.push_back({entry.name, entry.code, std::move(pack)});
+  }
+  if (!default_pack) {
+    std::vector<std::string> pack_problems;
+    auto texts = LoadLanguageTexts(directory, installation, default_code, pack_problems);
+    problems.insert(problems.end(), pack_problems.begin(), pack_problems.end());
+    default_pack = std::make_shared<const LanguagePack>(std::move(texts), std::move(default_code),
+                                                        std::move(pack_problems));
+  }
+  return LanguagePacks(std::move(default_pack), std::move(offered), std::move(problems));
+}
+
+std::string_view LanguageTagOf(std::string_view code) {
+  static constexpr std::pair<std::string_view, std::string_view> kTags[] = {
+      {"Eng", "en"}, {"Deu", "de"}, {"Ger", "de"}, {"Fra", "fr"},
+      {"Fre", "fr"}, {"Esp", "es"}, {"Spa", "es"}};
+  for (const auto& [known, tag] : kTags) {
+    if (EqualsIgnoringAsciiCase(known, code)) return tag;
+  }
+  return {};
 }
 
 }  // namespace kestrune

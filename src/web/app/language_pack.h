@@ -48,7 +48,7 @@ struct LanguageText {
 };
 
 // Every text of the pack, in the order it is loaded and written into new files
-// (15 sections, 237 keys). LanguagePack keeps its texts in this order.
+// (15 sections, 242 keys). LanguagePack keeps its texts in this order.
 std::span<const LanguageText> DefaultLanguageTexts();
 
 // A profile (INI) file in memory with the semantics translators' tools expect: "[" +
@@ -118,6 +118,9 @@ class LanguageList {
   // The code of the first entry named name (ASCII letter case ignored); nullopt when the
   // name is not listed.
   std::optional<std::string> CodeOf(std::string_view name) const;
+  // Appends each entry of other whose name and code this list does not hold yet (ASCII
+  // letter case ignored).
+  void AddMissing(const LanguageList& other);
 
  private:
   std::vector<LanguageEntry> entries_;
@@ -164,7 +167,60 @@ class LanguagePack {
 // without touching any file. A file that exists but cannot be read is left alone and its
 // texts are the defaults; a file that cannot be written leaves the missing texts at their
 // defaults. Never throws for file problems; see LanguagePack::problems.
+//
+// installed names the installation's read-only language directory (none: empty). The
+// home's files win; the installation fills in what the home lacks and is never written:
+// a language the home's list does not name is taken from the installed list, a file the
+// home does not hold is read from the installation as it stands (its missing keys at
+// their English defaults in memory), and a key the home's file lacks is appended with
+// the installed translation when there is one, else with the English default. Only a
+// file neither place holds is created in the home with the English defaults.
 std::shared_ptr<const LanguagePack> LoadLanguagePack(const std::filesystem::path& directory,
-                                                     std::string_view language_name);
+                                                     std::string_view language_name,
+                                                     const std::filesystem::path& installed = {});
+
+// A language a browser may choose: its name and code as the lists give them, and its texts.
+struct OfferedLanguage {
+  std::string name;  // as the language calls itself ("Deutsch")
+  std::string code;  // "Deu"
+  std::shared_ptr<const LanguagePack> pack;
+};
+
+// Every language of the server, loaded once at start and read-only afterwards, so request
+// threads share it without a lock.
+class LanguagePacks {
+ public:
+  // Only the English defaults, offered as nothing.
+  LanguagePacks();
+  LanguagePacks(std::shared_ptr<const LanguagePack> default_pack,
+                std::vector<OfferedLanguage> offered, std::vector<std::string> problems = {});
+
+  // The pack of the server's own language setting (every page's until a browser chooses).
+  const std::shared_ptr<const LanguagePack>& Default() const { return default_; }
+  // The languages in the order of the lists: the home's first, then the installation's.
+  const std::vector<OfferedLanguage>& Offered() const { return offered_; }
+  // What went wrong while loading any of them, one line each, for the debug log.
+  const std::vector<std::string>& problems() const { return problems_; }
+  // The offered language with that code (ASCII letter case ignored), or nullptr: a code
+  // from a browser names nothing else.
+  const OfferedLanguage* WithCode(std::string_view code) const;
+
+ private:
+  std::shared_ptr<const LanguagePack> default_;
+  std::vector<OfferedLanguage> offered_;
+  std::vector<std::string> problems_;
+};
+
+// Loads every language of the home's list and of the installed list (the home's entry wins
+// for a name or code both list) by the rules of LoadLanguagePack; default_name picks the
+// default pack as LoadLanguagePack would. Problems of every load are in the packs'
+// problems(); the default pack's come first.
+LanguagePacks LoadLanguagePacks(const std::filesystem::path& directory,
+                                const std::filesystem::path& installed,
+                                std::string_view default_name);
+
+// The BCP 47 tag of a language code of the shipped lists ("Deu" gives "de"), or "" for a
+// code this program does not know; pages name their language with it.
+std::string_view LanguageTagOf(std::string_view code);
 
 }  // namespace kestrune

@@ -156,6 +156,11 @@ constexpr LanguageText kDefaultTexts[] = {
     {kStrings, kLoginStrings, "IWSubmit.StatusText", "Click to login."},
     {kStrings, kLoginStrings, "IWWebReg.Caption", "Register Now!"},
     {kStrings, kLoginStrings, "IWWebReg.StatusText", "Click to register a new account."},
+    {kStrings, kLoginStrings, "IWHeading.Caption", "Sign in"},
+    {kStrings, kLoginStrings, "IWLead.Caption", "Read and write your mail from any browser."},
+    {kStrings, kLoginStrings, "IWUserNameLbl.Caption", "User name"},
+    {kStrings, kLoginStrings, "IWPasswordLbl.Caption", "Password"},
+    {kStrings, kLoginStrings, "IWLanguage.Caption", "Language"},
     // newemail.htm Strings
     {kStrings, kNewEmailStrings, "IWTo.StatusText",
      "Enter the email address you would like to send this message to."},

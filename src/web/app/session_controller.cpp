@@ -61,11 +61,19 @@ void TSessionController::Install(TIWServerController& controller) {
   controller.AuthBeforeNewSession = app_.Config().LoginType != 0;
 }
 
+std::string TSessionController::PageLanguage(TIWApplication& session) {
+  const TUserSession* state = SessionOf(session);
+  const LanguagePack& pack =
+      state != nullptr && state->Language ? *state->Language : *app_.Languages().Default();
+  return std::string(LanguageTagOf(pack.code()));
+}
+
 TIWAppForm* TSessionController::OnNewSession(TIWApplication& session) {
   ++active_sessions_;
   const TProgramConfig& config = app_.Config();
   auto owned = std::make_unique<TUserSession>(app_);
   TUserSession& state = *owned;
+  TakeLanguageCookie(session, state);
   state.UserList->Open(config.UserDirectories);
   session.SetData(std::move(owned));
 

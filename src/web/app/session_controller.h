@@ -26,6 +26,8 @@ class TSessionController : public ControllerEvents {
   // same name) meanwhile, by any holder of Users.Dat, ends here; the account's current
   // permission level is taken over.
   bool OnSessionRequest(TIWApplication& session) override;
+  // The tag of the session's language pack ("de"), empty for a code without one.
+  std::string PageLanguage(TIWApplication& session) override;
   // UserAuth: the HTTP Basic credentials of a request that would start a session.
   bool Authorize(std::string_view user_name, std::string_view password,
                  std::string_view client_address) override;

@@ -1,6 +1,8 @@
 // The per-session state and the state all sessions share.
 #include "web/app/user_session.h"
 
+#include <stdexcept>
+
 #include "mail/id_message.h"
 #include "mail/id_pop3.h"
 #include "mail/id_smtp.h"
@@ -24,12 +26,24 @@ const TIWPageClass* SessionPages::Named(std::string_view object_name) const {
 
 TWebApp::TWebApp(TProgramConfig& config, std::shared_ptr<const LanguagePack> language,
                  SessionPages pages, TFailedLogins::Clock clock)
+    : TWebApp(config, LanguagePacks(std::move(language), {}), std::move(pages), std::move(clock)) {}
+
+TWebApp::TWebApp(TProgramConfig& config, LanguagePacks languages, SessionPages pages,
+                 TFailedLogins::Clock clock)
     : config_(config),
-      language_(language ? std::move(language)
-                         : std::make_shared<const LanguagePack>(LanguagePack::EnglishDefaults())),
+      languages_(std::move(languages)),
       pages_(std::move(pages)),
       failed_logins_(config.LoginAttempts, clock),
       clock_(std::move(clock)) {}
+
+const LanguagePack& TWebApp::Language() const {
+  // The session's choice is read on the session's own request thread only.
+  if (const TUserSession* session = CurrentSession();
+      session != nullptr && &session->App() == this && session->Language) {
+    return *session->Language;
+  }
+  return *languages_.Default();
+}
 
 void TWebApp::SetAllowWebReg(bool allow) {
   std::atomic_ref<bool>(config_.AllowWebReg).store(allow);
@@ -99,6 +113,27 @@ bool TUserSession::OpenContactsDB() {
 
 TUserSession* SessionOf(const TIWApplication& session) {
   return dynamic_cast<TUserSession*>(session.Data());
+}
+
+void TakeLanguageCookie(const TIWApplication& session, TUserSession& state) {
+  const std::string code = session.RequestCookie(kLanguageCookie);
+  if (code.empty()) return;
+  if (const OfferedLanguage* language = state.App().Languages().WithCode(code)) {
+    state.Language = language->pack;
+  }
+}
+
+bool ChooseLanguage(TIWApplication& session, TUserSession& state, std::string_view code) {
+  const OfferedLanguage* language = state.App().Languages().WithCode(code);
+  if (language == nullptr) return false;
+  state.Language = language->pack;
+  // The offered code, not the posted one: only what the lists hold reaches the header.
+  try {
+    session.SetBrowserCookie(kLanguageCookie, language->code, kLanguageCookieAge);
+  } catch (const std::invalid_argument&) {
+    // A code the header cannot carry still switches this session.
+  }
+  return true;
 }
 
 TUserSession* CurrentSession() {

@@ -49,16 +49,23 @@ class TWebApp {
  public:
   TWebApp(TProgramConfig& config, std::shared_ptr<const LanguagePack> language, SessionPages pages,
           TFailedLogins::Clock clock = std::chrono::steady_clock::now);
+  // With every language a browser may choose; languages.Default() serves the others.
+  TWebApp(TProgramConfig& config, LanguagePacks languages, SessionPages pages,
+          TFailedLogins::Clock clock = std::chrono::steady_clock::now);
 
   const TProgramConfig& Config() const { return config_; }
   // The administrator's page switches these two settings in memory, for every session.
   void SetAllowWebReg(bool allow);
   void SetShowSuggestions(bool show);
-  const LanguagePack& Language() const { return *language_; }
-  // A text of the language pack by section and key.
+  // The texts of the request the calling thread serves: its session's chosen language,
+  // else the server's.
+  const LanguagePack& Language() const;
+  // A text of that language pack by section and key.
   const std::string& Text(std::string_view section, std::string_view key) const {
-    return language_->Text(section, key);
+    return Language().Text(section, key);
   }
+  // The server's language and the languages a browser may choose (read-only).
+  const LanguagePacks& Languages() const { return languages_; }
   TFailedLogins& FailedLogins() { return failed_logins_; }
   const SessionPages& Pages() const { return pages_; }
 
@@ -74,7 +81,7 @@ class TWebApp {
 
  private:
   TProgramConfig& config_;
-  std::shared_ptr<const LanguagePack> language_;
+  LanguagePacks languages_;
   SessionPages pages_;
   TFailedLogins failed_logins_;
   std::atomic<bool> server_ready_{false};
@@ -101,6 +108,10 @@ class TUserSession : public TIWSessionData {
 
   // Whether a user logged in through this session (User holds a real record only then).
   bool LoggedIn = false;
+
+  // The language the browser chose (one of App().Languages().Offered()), or nullptr for
+  // the server's.
+  std::shared_ptr<const LanguagePack> Language;
 
   // Values handed from page to page.
   bool InboxSelectAll = false;
@@ -139,6 +150,18 @@ class TUserSession : public TIWSessionData {
  private:
   TWebApp& app_;
 };
+
+// The cookie in which a browser keeps its language choice: the code of an offered
+// language, kept for a year.
+inline constexpr std::string_view kLanguageCookie = "KestruneLanguage";
+inline constexpr std::chrono::seconds kLanguageCookieAge{365LL * 24 * 60 * 60};
+
+// A new session takes the browser's language cookie when it names an offered language;
+// any other value is ignored.
+void TakeLanguageCookie(const TIWApplication& session, TUserSession& state);
+// Switches the session to the offered language with that code and has the browser keep
+// the choice; false, and nothing changed, for a code that names no offered language.
+bool ChooseLanguage(TIWApplication& session, TUserSession& state, std::string_view code);
 
 // The session state of the request the calling thread serves, or nullptr.
 TUserSession* CurrentSession();

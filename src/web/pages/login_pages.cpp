@@ -10,6 +10,7 @@
 #include "log/debug_log.h"
 #include "platform/ascii.h"
 #include "platform/date_time.h"
+#include "platform/escape.h"
 #include "settings/program_config.h"
 #include "settings/web_registration.h"
 #include "store/text_utils.h"
@@ -62,8 +63,15 @@ TIWLogin::TIWLogin(TIWApplication& session, std::string name, std::string class_
       IWUserName(AddControl<TIWEdit>("IWUserName")),
       IWPassword(AddControl<TIWEdit>("IWPassword")),
       IWSubmit(AddControl<TIWButton>("IWSubmit")),
-      IWWebReg(AddControl<TIWLink>("IWWebReg")) {
+      IWWebReg(AddControl<TIWLink>("IWWebReg")),
+      IWHeading(AddControl<TIWLabel>("IWHeading")),
+      IWLead(AddControl<TIWLabel>("IWLead")),
+      IWUserNameLbl(AddControl<TIWLabel>("IWUserNameLbl")),
+      IWPasswordLbl(AddControl<TIWLabel>("IWPasswordLbl")),
+      IWLanguage(AddControl<TIWLanguageChoice>("IWLanguage")) {
   TemplateProcessor.Templates.Default = "login.htm";
+  IWLanguage.DoSubmitValidation = false;
+  IWLanguage.OnChoose = [this](std::string_view code) { ChooseLanguage(code); };
   IWPassword.PasswordPrompt = true;
   SetFieldStyle(IWUserName, kLoginFieldStyle);
   SetFieldStyle(IWPassword, kLoginFieldStyle);
@@ -83,7 +91,36 @@ void TIWLogin::Render() {
   IWPassword.Hint = app.Text(kLoginStrings, "IWUserPass.StatusText");
   SetTexts(app, kLoginStrings, IWSubmit);
   SetTexts(app, kLoginStrings, IWWebReg);
+  // Plain text that wraps like the page's own: a label would keep every space unbreakable.
+  for (TIWLabel* label : {&IWHeading, &IWLead, &IWUserNameLbl, &IWPasswordLbl}) {
+    label->RawText = true;
+    label->Caption = HtmlEscape(app.Text(kLoginStrings, label->Name() + ".Caption"));
+  }
+  Title = "Kestrune - " + app.Text(kLoginStrings, "IWHeading.Caption");
   IWWebReg.Visible = app.Config().AllowWebReg && app.Config().LoginType == 0;
+  RenderLanguageChoice();
+}
+
+// The offered languages, each named in itself; none when there is nothing to choose.
+void TIWLogin::RenderLanguageChoice() {
+  const TUserSession& state = State();
+  const LanguagePacks& languages = state.App().Languages();
+  const LanguagePack* in_use = state.Language ? state.Language.get() : languages.Default().get();
+  IWLanguage.Caption = state.App().Text(kLoginStrings, "IWLanguage.Caption");
+  IWLanguage.Choices.clear();
+  IWLanguage.CurrentCode.clear();
+  for (const OfferedLanguage& language : languages.Offered()) {
+    IWLanguage.Choices.push_back(
+        {language.name, language.code, std::string(LanguageTagOf(language.code))});
+    if (language.pack.get() == in_use) IWLanguage.CurrentCode = language.code;
+  }
+  IWLanguage.Visible = IWLanguage.Choices.size() > 1;
+}
+
+void TIWLogin::ChooseLanguage(std::string_view code) {
+  TIWApplication& session = WebApplication();
+  if (session.SessionEnding()) return;
+  kestrune::ChooseLanguage(session, State(), code);
 }
 
 void TIWLogin::Login() {

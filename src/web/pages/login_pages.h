@@ -6,6 +6,7 @@
 #include <string>
 
 #include "web/pages/account_form.h"
+#include "web/pages/language_choice.h"
 #include "web/toolkit/app_form.h"
 #include "web/toolkit/controls_text.h"
 #include "web/toolkit/page_class.h"
@@ -44,9 +45,16 @@ class TIWLogin : public TIWAppForm {
   TIWEdit& IWPassword;
   TIWButton& IWSubmit;
   TIWLink& IWWebReg;
+  TIWLabel& IWHeading;
+  TIWLabel& IWLead;
+  TIWLabel& IWUserNameLbl;
+  TIWLabel& IWPasswordLbl;
+  TIWLanguageChoice& IWLanguage;
 
  private:
   void Render();
+  void RenderLanguageChoice();
+  void ChooseLanguage(std::string_view code);
   void Login();
   void WebRegClick();
   TUserSession& State() const;

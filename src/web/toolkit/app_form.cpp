@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/escape.h"
+#include "web/toolkit/application.h"
 #include "web/toolkit/http_message.h"
 #include "web/toolkit/page_errors.h"
 
@@ -117,6 +118,12 @@ class PageRenderer : public TemplateHost {
   std::optional<std::string> Title() override {
     if (form_.Title.empty()) return std::nullopt;
     return form_.Title;
+  }
+
+  std::string PageLanguage() override {
+    TIWApplication& session = form_.WebApplication();
+    ControllerEvents* events = session.Controller().Events;
+    return events != nullptr ? events->PageLanguage(session) : std::string();
   }
 
   std::string HeadContent() override {

@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <stdexcept>
+#include <utility>
 
 #include "platform/escape.h"
 #include "platform/random.h"
 #include "web/toolkit/app_form.h"
 #include "web/toolkit/http_message.h"
 #include "web/toolkit/page_errors.h"
+#include "web/toolkit/request_guards.h"
 #include "web/toolkit/server_controller.h"
 
 namespace kestrune {
@@ -227,6 +230,37 @@ void TIWApplication::EndRequest() {
   post_ = PostedForm();
   handler_page_ = nullptr;
   download_.reset();
+}
+
+std::string TIWApplication::RequestCookie(std::string_view name) const {
+  return CookieValueOf(request_cookies_, name);
+}
+
+namespace {
+
+// A cookie name or value we write into a header without quoting: letters, digits and a
+// few punctuation marks, nothing that could end the attribute or the header.
+bool IsCookieToken(std::string_view text) {
+  if (text.empty() || text.size() > 256) return false;
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+  });
+}
+
+}  // namespace
+
+void TIWApplication::SetBrowserCookie(std::string_view name, std::string_view value,
+                                      std::chrono::seconds max_age) {
+  if (!IsCookieToken(name) || !IsCookieToken(value)) {
+    throw std::invalid_argument("cookie name or value is not a plain token");
+  }
+  browser_cookies_.push_back(std::string(name) + "=" + std::string(value) +
+                             "; Max-Age=" + std::to_string(max_age.count()));
+}
+
+std::vector<std::string> TIWApplication::TakeBrowserCookies() {
+  return std::exchange(browser_cookies_, {});
 }
 
 std::optional<TIWApplication::Download> TIWApplication::TakeDownload() {

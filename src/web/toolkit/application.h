@@ -111,6 +111,15 @@ class TIWApplication {
   // The current request's post (empty outside a request).
   const PostedForm& Post() const { return post_; }
 
+  // The value of a cookie the browser sent with the current request (also while a new
+  // session is made); empty when absent. Untrusted like every value from a browser.
+  std::string RequestCookie(std::string_view name) const;
+  // Asks the browser to keep a cookie for max_age on the answer to the current request
+  // (the application's path, SameSite=Lax, HttpOnly, Secure over HTTPS). Name and value
+  // must be plain cookie tokens; anything else throws std::invalid_argument.
+  void SetBrowserCookie(std::string_view name, std::string_view value,
+                        std::chrono::seconds max_age);
+
   // --- Used by the request cycle. ---
   struct Download {
     std::filesystem::path path;          // the file to send, when content is none
@@ -122,6 +131,9 @@ class TIWApplication {
   void BeginRequest(PostedForm post, TIWAppForm* handler_page);
   void EndRequest();
   std::optional<Download> TakeDownload();
+  void SetRequestCookies(std::string cookie_header) { request_cookies_ = std::move(cookie_header); }
+  // "name=value; Max-Age=seconds" of each SetBrowserCookie since the last call.
+  std::vector<std::string> TakeBrowserCookies();
   void ClearPendingRedirect() { redirect_url_.clear(); }
   const std::string& PendingRedirect() const { return redirect_url_; }
   const std::string& EndingMessage() const { return ending_message_; }
@@ -162,6 +174,8 @@ class TIWApplication {
   std::string redirect_url_;
   std::optional<Download> download_;
   PostedForm post_;
+  std::string request_cookies_;
+  std::vector<std::string> browser_cookies_;
   TIWAppForm* handler_page_ = nullptr;
   std::chrono::steady_clock::time_point last_access_;
 };

@@ -246,6 +246,17 @@ HttpResponse RequestDispatcher::Dispatch(const HttpRequest& request) {
        (route.argument.empty() ? std::string() : " " + Echoed(route.argument)));
 }
 
+// The cookies page code asked the browser to keep, with the session cookies' path and
+// protections.
+void RequestDispatcher::AddBrowserCookies(TIWApplication& session, const HttpRequest& request,
+                                          HttpResponse& response) {
+  const std::string path = session.URLBase().empty() ? "/" : session.URLBase();
+  for (const std::string& cookie : session.TakeBrowserCookies()) {
+    response.AddHeader("Set-Cookie", cookie + "; path=" + path + "; HttpOnly; SameSite=Lax" +
+                                         (request.secure ? "; Secure" : ""));
+  }
+}
+
 std::string RequestDispatcher::StartURL(const TIWApplication& session) const {
   const std::string base = session.URLBase() + "/" + controller_.ExecCmd;
   if (controller_.SessionTrackingMethod == TrackingMethod::tmURL) {
@@ -304,6 +315,7 @@ HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Rou
   if (controller_.AuthBeforeNewSession) {
     created->SetCredentials(credentials.user_name, credentials.password);
   }
+  created->SetRequestCookies(request.Header("Cookie"));
   CurrentApplicationScope scope(created.get());
   std::string start_url = StartURL(*created);
   if (!request.Query().empty()) start_url += "?" + std::string(request.Query());
@@ -357,6 +369,7 @@ HttpResponse RequestDispatcher::NewSession(const HttpRequest& request, const Rou
   if (controller_.SessionTrackingMethod == TrackingMethod::tmCookie) {
     SetSessionCookies(session, request, response, false);
   }
+  AddBrowserCookies(session, request, response);
   table_.PutBack(&session);
   return response;
 }
@@ -432,6 +445,7 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
     return response;
   }
   const bool track_matches = track == session.TrackID();
+  session.SetRequestCookies(request.Header("Cookie"));
   try {
     session.BeginRequest(std::move(posted), session.ActivePage());
     RunCycle(session, track_matches, response);
@@ -452,6 +466,7 @@ HttpResponse RequestDispatcher::SessionRequest(const HttpRequest& request, const
   if (controller_.SessionTrackingMethod == TrackingMethod::tmCookie) {
     SetSessionCookies(session, request, response, false);
   }
+  AddBrowserCookies(session, request, response);
   table_.PutBack(&session);
   return response;
 }

@@ -59,6 +59,8 @@ class RequestDispatcher {
   void EndSessionAnswer(TIWApplication& session, HttpResponse& response);
   void SetSessionCookies(const TIWApplication& session, const HttpRequest& request,
                          HttpResponse& response, bool expire);
+  void AddBrowserCookies(TIWApplication& session, const HttpRequest& request,
+                         HttpResponse& response);
   std::string StartURL(const TIWApplication& session) const;
 
   const TIWServerController& controller_;

@@ -33,8 +33,11 @@ bool ForeignSource(const HttpRequest& request, std::string_view source) {
 }  // namespace
 
 std::string CookieValue(const HttpRequest& request, std::string_view name) {
-  const std::string header = request.Header("Cookie");
-  std::string_view rest = header;
+  return CookieValueOf(request.Header("Cookie"), name);
+}
+
+std::string CookieValueOf(std::string_view cookie_header, std::string_view name) {
+  std::string_view rest = cookie_header;
   while (!rest.empty()) {
     const auto semicolon = rest.find(';');
     const std::string_view pair = TrimBlanks(rest.substr(0, semicolon));

@@ -26,6 +26,7 @@ std::string ClientAddressOf(const HttpRequest& request, const TIWServerControlle
 
 // The value of one cookie of the "Cookie" header; empty when absent.
 std::string CookieValue(const HttpRequest& request, std::string_view name);
+std::string CookieValueOf(std::string_view cookie_header, std::string_view name);
 
 // A Host header we are willing to write back into a URL: host name or address with an
 // optional port, nothing that could end the URL or the attribute.

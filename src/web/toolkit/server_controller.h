@@ -52,6 +52,9 @@ class ControllerEvents {
   // False ends the session instead of serving the request (the handler has set how it
   // ends: EndSession or EndSessionAndRedirect).
   virtual bool OnSessionRequest(TIWApplication& session) { return true; }
+  // The BCP 47 tag of the language the session's pages are written in ("de"), for the
+  // template's HTML element; empty keeps the template's own.
+  virtual std::string PageLanguage(TIWApplication& session) { return {}; }
   // The authorization hook: consulted only while AuthBeforeNewSession is on. The client
   // address lets the program throttle guessing by address as its login page does.
   virtual bool Authorize(std::string_view user_name, std::string_view password,

@@ -348,6 +348,15 @@ std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_
       out += host.BodyOpen(attributes);
     } else if (EqualsIgnoringAsciiCase(name, "/body")) {
       out += host.BodyClose();
+    } else if (std::string language;
+               EqualsIgnoringAsciiCase(name, "html") && !(language = host.PageLanguage()).empty()) {
+      // The page says which language its texts are in, whatever the template was written in.
+      std::vector<TemplateAttribute> attributes;
+      for (const auto& attribute : piece.attributes) {
+        if (!EqualsIgnoringAsciiCase(attribute.name, "lang")) attributes.push_back(attribute);
+      }
+      attributes.push_back({"lang", AttributeEscape(language), true});
+      out += "<" + name + " " + AttributesText(attributes, url_base) + ">";
     } else {
       const std::string attributes = AttributesText(piece.attributes, url_base);
       out += "<" + name + (attributes.empty() ? "" : " " + attributes) + ">";

@@ -77,6 +77,8 @@ class TemplateHost {
   virtual std::string HeadContent() = 0;
   // The page title, or none to keep the template's.
   virtual std::optional<std::string> Title() = 0;
+  // The language tag for the HTML element's lang attribute; empty keeps the template's.
+  virtual std::string PageLanguage() { return {}; }
   // The merged BODY opening tag followed by the opening FORM tag (with MasterFormTag).
   virtual std::string BodyOpen(const std::vector<TemplateAttribute>& template_body) = 0;
   // The hidden inputs, "</FORM>\r\n" (with MasterFormTag) and "</BODY>".

@@ -51,11 +51,11 @@ bool RunsAsRoot() { return ::geteuid() == 0; }
 
 // ---- the table ----
 
-TEST(LanguageTexts, FifteenSectionsAndTwoHundredThirtySevenKeysInLoadOrder) {
+TEST(LanguageTexts, FifteenSectionsAndTwoHundredFortyTwoKeysInLoadOrder) {
   const std::vector<std::pair<std::string_view, std::size_t>> expected = {
       {kGlobalStrings, 48},       {kMainStrings, 12},        {kEditContactsStrings, 19},
       {kAdminSettingsStrings, 7}, {kAttachmentsStrings, 7},  {kFindStrings, 8},
-      {kGenUserSetStrings, 14},   {kLoginStrings, 6},        {kNewEmailStrings, 12},
+      {kGenUserSetStrings, 14},   {kLoginStrings, 11},       {kNewEmailStrings, 12},
       {kNewUserStrings, 23},      {kUserSettingsStrings, 9}, {kViewMailStrings, 4},
       {kSelContactsStrings, 4},   {kSignatureStrings, 3},    {kHtmlDialogStrings, 61}};
   std::vector<std::pair<std::string_view, std::size_t>> found;
@@ -71,8 +71,8 @@ TEST(LanguageTexts, FifteenSectionsAndTwoHundredThirtySevenKeysInLoadOrder) {
         << "twice: " << text.section << "/" << text.key;
   }
   EXPECT_EQ(found, expected);
-  EXPECT_EQ(DefaultLanguageTexts().size(), 237u);
-  EXPECT_EQ(strings_keys, 176u);
+  EXPECT_EQ(DefaultLanguageTexts().size(), 242u);
+  EXPECT_EQ(strings_keys, 181u);
   EXPECT_EQ(dialog_keys, 61u);
 }
 
@@ -499,6 +499,83 @@ TEST(LoadLanguagePack, ReadOnlyDirectoryLeavesDefaultsInMemory) {
   EXPECT_EQ(pack->Text(kLoginStrings, "IWWebReg.Caption"), "Register Now!");
   EXPECT_EQ(pack->problems().size(), 2u);
   EXPECT_FALSE(std::filesystem::exists(dir / "HTMLDialogs.Eng.Txt"));
+}
+
+// ---- installed languages ----
+
+// An installation with German: its list and two files holding a few translations.
+void MakeInstallation(const std::filesystem::path& dir) {
+  std::filesystem::create_directories(dir);
+  WriteBytes(dir / "Langs.txt", "English=Eng\nDeutsch=Deu\n");
+  WriteBytes(dir / "HTMLStrings.Deu.Txt",
+             "[Global Strings]\nIWInboxLink.Caption=Posteingang\nIWHomeLink.Caption=Start\n");
+  WriteBytes(dir / "HTMLDialogs.Deu.Txt", "[HTML Dialog Strings]\nSubjectError=Betreff?\n");
+}
+
+TEST(LoadLanguagePacks, FreshHomeOffersTheInstalledLanguagesWithoutCopyingThem) {
+  TempDir root;
+  MakeInstallation(root / "share");
+  const auto installed_bytes = ReadBytes(root / "share" / "HTMLStrings.Deu.Txt");
+  const LanguagePacks packs = LoadLanguagePacks(root / "home", root / "share", "Deutsch");
+  ASSERT_EQ(packs.Offered().size(), 2u);
+  EXPECT_EQ(packs.Offered()[0].name, "English");
+  EXPECT_EQ(packs.Offered()[1].name, "Deutsch");
+  EXPECT_EQ(packs.Default()->code(), "Deu");
+  EXPECT_EQ(packs.Default().get(), packs.Offered()[1].pack.get());
+  EXPECT_EQ(packs.Default()->Text(kGlobalStrings, "IWInboxLink.Caption"), "Posteingang");
+  EXPECT_EQ(packs.Default()->Text(kGlobalStrings, "IWOutboxLink.Caption"), "Outbox");
+  EXPECT_EQ(packs.WithCode("deu"), &packs.Offered()[1]);
+  EXPECT_EQ(packs.WithCode("../Deu"), nullptr);
+  // The home gets what it always got; the installation is read, never written or copied.
+  EXPECT_EQ(test::DirectoryEntries(root / "home"),
+            (std::vector<std::string>{"HTMLDialogs.Eng.Txt", "HTMLStrings.Eng.Txt", "Langs.txt"}));
+  EXPECT_EQ(ReadBytes(root / "home" / "Langs.txt"), "English=Eng\n");
+  EXPECT_EQ(ReadBytes(root / "share" / "HTMLStrings.Deu.Txt"), installed_bytes);
+  EXPECT_TRUE(packs.problems().empty()) << packs.problems()[0];
+}
+
+TEST(LoadLanguagePacks, AdministratorsCopyWinsAndIsCompletedFromTheInstalledTranslation) {
+  TempDir root;
+  MakeInstallation(root / "share");
+  std::filesystem::create_directories(root / "home");
+  WriteBytes(root / "home" / "HTMLStrings.Deu.Txt", "[Global Strings]\nIWHomeLink.Caption=Heim\n");
+  const LanguagePacks packs = LoadLanguagePacks(root / "home", root / "share", "English");
+  const OfferedLanguage* german = packs.WithCode("Deu");
+  ASSERT_NE(german, nullptr);
+  EXPECT_EQ(german->pack->Text(kGlobalStrings, "IWHomeLink.Caption"), "Heim");
+  EXPECT_EQ(german->pack->Text(kGlobalStrings, "IWInboxLink.Caption"), "Posteingang");
+  const std::string home_file = ReadBytes(root / "home" / "HTMLStrings.Deu.Txt");
+  EXPECT_TRUE(
+      home_file.starts_with("[Global Strings]\nIWHomeLink.Caption=Heim\n"
+                            "IWClose.StatusText=Logout from Kestrune.\n"))
+      << home_file;
+  EXPECT_NE(home_file.find("IWInboxLink.Caption=Posteingang\n"), std::string::npos);
+  EXPECT_EQ(packs.Default()->code(), "Eng");
+}
+
+TEST(LoadLanguagePacks, HomesListWinsForANameOrCodeBothListsHold) {
+  TempDir root;
+  MakeInstallation(root / "share");
+  std::filesystem::create_directories(root / "home");
+  WriteBytes(root / "home" / "Langs.txt", "English=Eng\nGerman=Deu\nItaliano=Ita\n");
+  const LanguagePacks packs = LoadLanguagePacks(root / "home", root / "share", "German");
+  std::vector<std::string> names;
+  for (const OfferedLanguage& language : packs.Offered()) names.push_back(language.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"English", "German", "Italiano"}));
+  EXPECT_EQ(packs.Default()->Text(kGlobalStrings, "IWInboxLink.Caption"), "Posteingang");
+  // A language only the home lists and nobody translated yet starts in English.
+  EXPECT_EQ(packs.WithCode("Ita")->pack->Text(kGlobalStrings, "IWInboxLink.Caption"), "Inbox");
+  EXPECT_TRUE(std::filesystem::exists(root / "home" / "HTMLStrings.Ita.Txt"));
+}
+
+TEST(LoadLanguagePacks, HomeThatIsTheInstallationIsReadOnce) {
+  TempDir root;
+  MakeInstallation(root / "lang");
+  const LanguagePacks packs = LoadLanguagePacks(root / "lang", root / "lang", "Deutsch");
+  EXPECT_EQ(packs.Offered().size(), 2u);
+  // Here the home's file is the one to complete.
+  EXPECT_NE(ReadBytes(root / "lang" / "HTMLStrings.Deu.Txt").find("IWOutboxLink.Caption=Outbox"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -187,6 +187,37 @@ TEST_F(WebAppTest, RegistrationLinkIsRefusedWhenRegistrationIsOff) {
   EXPECT_NE(browser.Post("IWLogin", "IWWEBREG").PageName(), "IWNewUser");
 }
 
+// The values of every Set-Cookie header of an answer that set the language cookie.
+std::vector<std::string> LanguageCookies(const Answer& answer) {
+  std::vector<std::string> found;
+  const auto [first, last] = answer.headers.equal_range("Set-Cookie");
+  for (auto it = first; it != last; ++it) {
+    if (it->second.starts_with(kLanguageCookie)) found.push_back(it->second);
+  }
+  return found;
+}
+
+TEST_F(WebAppTest, LanguageLinkSwitchesOnlyToAnInstalledLanguage) {
+  languages_ = LoadLanguagePacks(
+      home_ / "Lang", std::filesystem::path(KESTRUNE_SOURCE_DIR) / "res" / "Lang", "English");
+  Start();
+  TestBrowser browser = NewBrowser();
+  ASSERT_NE(browser.Get("/").body.find(">Sign in<"), std::string::npos);
+  // What a forged post can name instead of a language code.
+  for (const std::string forged : {"../../etc", "Klingon", "Deu; Domain=evil", "", "deu\r\nX: 1"}) {
+    const Answer answer = browser.Post("IWLogin", "IWLANGUAGE", {}, forged);
+    EXPECT_NE(answer.body.find(">Sign in<"), std::string::npos) << forged;
+    EXPECT_EQ(LanguageCookies(answer), std::vector<std::string>{}) << forged;
+  }
+  const Answer german = browser.Post("IWLogin", "IWLANGUAGE", {}, "deu");
+  EXPECT_NE(german.body.find(">Anmelden<"), std::string::npos);
+  EXPECT_NE(german.body.find("<html lang=\"de\">"), std::string::npos);
+  EXPECT_EQ(LanguageCookies(german),
+            std::vector<std::string>{"KestruneLanguage=Deu; Max-Age=31536000; path=/; HttpOnly; "
+                                     "SameSite=Lax"});
+  EXPECT_TRUE(LogIn(browser, "nobody", "x").HasAlert("Benutzername oder Passwort falsch."));
+}
+
 class RegistrationTest : public WebAppTest {
  protected:
   RegistrationTest() { config_.AllowWebReg = true; }

@@ -256,7 +256,7 @@ class WebAppTest : public ::testing::Test {
   }
 
   void Start(bool ready = true) {
-    app_ = std::make_unique<TWebApp>(config_, nullptr, pages_, [this] { return now_; });
+    app_ = std::make_unique<TWebApp>(config_, languages_, pages_, [this] { return now_; });
     app_->SetServerReady(ready);
     sessions_ = std::make_unique<TSessionController>(*app_);
     controller_.SetDirectories(home_, std::filesystem::path(KESTRUNE_SOURCE_DIR) / "res");
@@ -288,6 +288,7 @@ class WebAppTest : public ::testing::Test {
   std::filesystem::path home_;
   TProgramConfig config_;
   SessionPages pages_ = KestruneSessionPages();
+  LanguagePacks languages_;  // English alone unless a test loads others before Start
   std::chrono::steady_clock::time_point now_ = std::chrono::steady_clock::now();
   std::unique_ptr<TWebApp> app_;
   std::unique_ptr<TSessionController> sessions_;

@@ -96,6 +96,19 @@ TEST_F(TemplateTest, PageTitleReplacesTheTemplatesAndBodyAttributesMerge) {
   EXPECT_NE(html.find("tick(\"a\");\r\n}\r\n</script>"), std::string::npos);
 }
 
+// A German page from a template written in English tells screen readers it is German.
+TEST_F(TemplateTest, HtmlElementNamesThePagesLanguage) {
+  struct German : ControllerEvents {
+    std::string PageLanguage(TIWApplication&) override { return "de"; }
+  } german;
+  const std::string text = "<html lang=\"en\" class=\"k\"><body>x</body></html>";
+  EXPECT_NE(Render(text).find("<html lang=\"en\" class=\"k\">"), std::string::npos);
+  controller_.Events = &german;
+  const std::string html = Render(text);
+  controller_.Events = nullptr;
+  EXPECT_NE(html.find("<html class=\"k\" lang=\"de\">"), std::string::npos) << html;
+}
+
 TEST_F(TemplateTest, HeadIsWrittenBeforeBodyWhenTheTemplateHasNone) {
   const std::string html = Render("<body>x</body>");
   EXPECT_EQ(html.rfind("<HEAD>\r\n", 0), 0u);

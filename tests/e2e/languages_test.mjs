@@ -1,0 +1,150 @@
+// The language packs in a browser: the server's language is the default, the login page
+// offers every installed language named in itself, a choice holds for the session and,
+// through a cookie, for the browser's next sessions; a forged cookie changes nothing. The
+// login page, a refused password's alert and the home page in each language, with
+// screenshots at desktop and phone size and no text running out of its box.
+// Usage: node languages_test.mjs <kestrune> <output dir>
+import assert from "node:assert/strict";
+import { openBrowser, sizes, startServer, textOf } from "./kestrune_server.mjs";
+
+const [serverPath, outputDir] = process.argv.slice(2);
+if (!serverPath || !outputDir) {
+  console.error("usage: node languages_test.mjs <kestrune> <output dir>");
+  process.exit(2);
+}
+
+// Texts of known keys in each shipped pack.
+const languages = [
+  { code: "Eng", tag: "en", name: "English", heading: "Sign in", userLabel: "User name",
+    submit: "Login", refused: "Incorrect Username or Password.", inbox: "Inbox",
+    outbox: "Outbox", stats: /no unread Mail/, compose: "new Mail message" },
+  { code: "Deu", tag: "de", name: "Deutsch", heading: "Anmelden", userLabel: "Benutzername",
+    submit: "Anmelden", refused: "Benutzername oder Passwort falsch.", inbox: "Posteingang",
+    outbox: "Postausgang", stats: /keine ungelesenen Nachrichten/, compose: "Neue Nachricht" },
+  { code: "Fra", tag: "fr", name: "Français", heading: "Connexion",
+    userLabel: "Nom d’utilisateur", submit: "Se connecter",
+    refused: "Nom d’utilisateur ou mot de passe incorrect.", inbox: "Boîte de réception",
+    outbox: "Boîte d’envoi", stats: /aucun message non lu/, compose: "Nouveau message" },
+  { code: "Esp", tag: "es", name: "Español", heading: "Iniciar sesión",
+    userLabel: "Nombre de usuario", submit: "Iniciar sesión",
+    refused: "Nombre de usuario o contraseña incorrectos.", inbox: "Bandeja de entrada",
+    outbox: "Bandeja de salida", stats: /ningún mensaje sin leer/, compose: "Mensaje nuevo" },
+];
+const spanish = languages[3];
+
+async function expectLoginPage(page, language) {
+  assert.equal(await page.evaluate(() => document.documentElement.lang), language.tag);
+  assert.equal(await textOf(page, "h1"), language.heading);
+  assert.equal(await page.title(), `Kestrune - ${language.heading}`);
+  assert.equal(await textOf(page, "label[for=IWUSERNAME]"), language.userLabel);
+  assert.equal(await page.inputValue("#IWSUBMIT"), language.submit);
+  assert.equal(await textOf(page, "#IWLANGUAGE [aria-current]"), language.name);
+  // Every language is offered, named in itself and marked with its own language.
+  const offered = await page.$$eval("#IWLANGUAGE li > *",
+                                    (items) => items.map((item) => `${item.lang}:${item.textContent}`));
+  assert.deepEqual(offered, languages.map((l) => `${l.tag}:${l.name}`));
+  // One row of names under the card at desktop size, not a bulleted list: the stylesheet's
+  // rules after an unclosed phone-only block once reached phones only.
+  const tops = await page.$$eval("#IWLANGUAGE li", (items) => items.map((item) => item.offsetTop));
+  assert.equal(new Set(tops).size, 1, `language names on one row: ${tops}`);
+  assert.equal(await page.$eval("#IWLANGUAGE ul", (list) => getComputedStyle(list).listStyleType),
+               "none");
+}
+
+// Nothing on the page is wider than the window, and no button or link cuts its text.
+async function expectNoOverflow(page, where) {
+  for (const [label, size] of Object.entries(sizes)) {
+    await page.setViewportSize(size);
+    const problems = await page.evaluate(() => {
+      const found = [];
+      if (document.documentElement.scrollWidth > window.innerWidth + 1) {
+        found.push(`page ${document.documentElement.scrollWidth}px wide`);
+      }
+      for (const element of document.querySelectorAll("input[type=submit], input[type=button], button, a, h1, label")) {
+        if (element.offsetParent === null) continue;
+        if (element.scrollWidth > element.clientWidth + 1 && getComputedStyle(element).overflow !== "visible") {
+          found.push(`${element.id || element.tagName} cuts "${element.value || element.textContent}"`);
+        }
+        const box = element.getBoundingClientRect();
+        if (box.right > window.innerWidth + 1) {
+          found.push(`${element.id || element.tagName} ends at ${Math.round(box.right)}px`);
+        }
+      }
+      return found;
+    });
+    assert.deepEqual(problems, [], `${where} at ${label} size`);
+  }
+  await page.setViewportSize(sizes.desktop);
+}
+
+const server = await startServer(serverPath, { StringsLanguage: spanish.name },
+                                 { host: "127.0.0.1", port: 25 });
+let browser;
+try {
+  browser = await openBrowser(outputDir);
+  const { page, dialogs } = browser;
+  const context = page.context();
+
+  // Without a choice the server's language serves.
+  await page.goto(server.base, { waitUntil: "load" });
+  await expectLoginPage(page, spanish);
+
+  // A cookie naming no installed language, or a path, is ignored.
+  for (const forged of ["Klingon", "..%2F..%2Fetc", "Deu%00"]) {
+    const url = new URL(server.base);
+    await context.addCookies([{ name: "KestruneLanguage", value: forged, domain: url.hostname,
+                                path: "/" }]);
+    await page.goto(server.base, { waitUntil: "load" });
+    await expectLoginPage(page, spanish);
+  }
+  await context.clearCookies();
+
+  for (const language of languages) {
+    await page.goto(server.base, { waitUntil: "load" });
+    // The page is still in the language chosen last (the server's at first); the link is
+    // used by keyboard: focused, then Enter.
+    await page.focus(`#IWLANGUAGE a[lang=${language.tag}]`);
+    await browser.submitBy(() => page.keyboard.press("Enter"));
+    await expectLoginPage(page, language);
+    const kept = (await context.cookies()).find((cookie) => cookie.name === "KestruneLanguage");
+    assert.equal(kept.value, language.code);
+    assert.equal(kept.sameSite, "Lax");
+    assert.equal(kept.httpOnly, true);
+    assert.ok(kept.expires > Date.now() / 1000 + 300 * 24 * 3600, "kept for about a year");
+    await expectNoOverflow(page, `login page (${language.code})`);
+    await browser.shoot(`login-${language.code}`);
+
+    // The messages come from the chosen pack too.
+    dialogs.length = 0;
+    await page.fill("#IWUSERNAME", "admin");
+    await page.fill("#IWPASSWORD", "wrong");
+    await browser.submitBy(() => page.click("#IWSUBMIT"));
+    assert.equal(await browser.nextDialog(1), language.refused);
+    await page.fill("#IWPASSWORD", "Pa55word");
+    await browser.submitBy(() => page.click("#IWSUBMIT"));
+
+    assert.equal(await page.evaluate(() => document.documentElement.lang), language.tag);
+    assert.equal(await textOf(page, "#IWINBOXLINK"), language.inbox);
+    assert.equal(await textOf(page, "#IWOUTBOXLINK"), language.outbox);
+    assert.match(await textOf(page, "#IWINBOXSTATS"), language.stats);
+    assert.equal(await textOf(page, "#IWCREATEEMAILLINK"), language.compose);
+    await page.waitForFunction(() => document.getElementById("Clock").textContent.length > 0);
+    await expectNoOverflow(page, `home page (${language.code})`);
+    await browser.shoot(`home-${language.code}`);
+    await page.setViewportSize(sizes.phone);
+    await page.click(".kst-menu-button");
+    await page.screenshot({ path: `${outputDir}/home-${language.code}-phone-folders.png`,
+                            fullPage: true });
+    await page.setViewportSize(sizes.desktop);
+
+    await browser.submitBy(() => page.click("#IWLOGOUT"));
+    await page.waitForURL(/\/files\/logout\.htm$/);
+    // The next session of this browser opens in the chosen language.
+    await page.goto(server.base, { waitUntil: "load" });
+    await expectLoginPage(page, language);
+  }
+  console.log("languages test passed");
+} finally {
+  if (browser) await browser.close();
+  await server.stop();
+}
