@@ -39,15 +39,18 @@ try {
   const rows = page.locator("#IWINBOX tr");
   const status = async () => (await textOf(page, ".kst-status")).replace(/\s+/g, " ").trim();
   const subjectsShown = async () =>
-    (await rows.locator("td:nth-child(4)").allTextContents()).map((text) => text.trim());
+    (await rows.locator("td:nth-child(4)").allTextContents()).slice(1).map((text) => text.trim());
   assert.deepEqual(await subjectsShown(), subjects);
 
   // The sender by name, the address as its tooltip; nothing clipped at 1280 px.
   const from = rows.nth(1).locator("td:nth-child(3) a");
   assert.equal((await from.textContent()).trim(), "Ann Example");
   assert.match(await from.getAttribute("title"), /ann\.example\.with\.a\.long\.address@/);
-  assert.ok(await page.isVisible(".kst-panel table table, .kst-panel .kst-empty, #IWNOCONTACTS"),
-            "the contacts panel is open");
+  if (/co\.gif$/i.test(await page.getAttribute("#IWHIDECONTACTS", "src"))) {
+    await browser.submitBy(() => page.click("#IWHIDECONTACTS"));
+  }
+  assert.match(await page.getAttribute("#IWHIDECONTACTS", "src"), /cc\.gif$/i,
+               "the contacts panel is open");
   const clipped = await page.evaluate(() => {
     const grid = document.querySelector(".kst-grid-mail");
     const out = [];
@@ -63,9 +66,7 @@ try {
 
   // The subject opens the message; so does Enter on it.
   await browser.submitBy(() => rows.nth(2).locator("td:nth-child(4) a").click());
-  assert.match(await page.title(), /Kestrune - /);
-  assert.ok(await page.isVisible("#IWINBOXLINK"));
-  assert.notEqual(await page.locator("#IWINBOX").count(), 1, "the view page is shown");
+  assert.equal(await page.locator("#IWINBOX").count(), 0, "the subject opens the message");
   await browser.submitBy(() => page.click("#IWINBOXLINK"));
   await rows.nth(3).locator("td:nth-child(4) a").focus();
   await browser.submitBy(() => page.keyboard.press("Enter"));
@@ -78,7 +79,7 @@ try {
   await rows.nth(1).locator("input[type=checkbox]").check();
   await rows.nth(2).locator("input[type=checkbox]").check();
   await browser.submitBy(() => page.click("#IWDELETE"));
-  assert.equal(await status(), "2 messages moved to Deleted. Undo".replace(" Undo", ""));
+  assert.equal(await status(), "2 messages moved to Deleted.");
   assert.ok(await page.isVisible("#IWUNDO"));
   assert.deepEqual(await subjectsShown(), subjects.slice(2));
   await browser.shoot("moved-with-undo");
