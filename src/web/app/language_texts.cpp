@@ -78,7 +78,7 @@ constexpr LanguageText kDefaultTexts[] = {
     {kStrings, kFeedbackStrings, "ConfirmPurge.Many",
      "Delete {count} messages for good? They cannot be restored."},
     {kStrings, kFeedbackStrings, "IWConfirmPurge.Caption", "Delete for good"},
-    {kStrings, kFeedbackStrings, "IWCancelPurge.Caption", "Keep them"},
+    {kStrings, kFeedbackStrings, "IWCancelPurge.Caption", "Cancel"},
     {kStrings, kFeedbackStrings, "IWUndo.Caption", "Undo"},
     {kStrings, kFeedbackStrings, "IWUndo.StatusText", "Move these messages back."},
     {kStrings, kFeedbackStrings, "Queued.Timer",

@@ -184,8 +184,6 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
     IWPurgeQuestion = &AddControl<TIWLabel>("IWPurgeQuestion");
     IWConfirmPurge = &AddControl<TIWButton>("IWConfirmPurge");
     IWCancelPurge = &AddControl<TIWButton>("IWCancelPurge");
-    IWConfirmPurge->ExtraTagParams.push_back("class=kst-button kst-button-purge");
-    IWCancelPurge->ExtraTagParams.push_back("class=kst-button");
     IWConfirmPurge->OnClick = [this](TIWBaseControl&) { ConfirmPurgeClick(); };
     // Keeping them needs nothing: the next render forgets the question.
     IWCancelPurge->OnClick = [](TIWBaseControl&) {};
