@@ -91,6 +91,7 @@ constexpr LanguageText kDefaultTexts[] = {
     {kStrings, kFeedbackStrings, "IWSortOrder.OldestFirst", "Show oldest first"},
     {kStrings, kFeedbackStrings, "IWSortOrder.StatusText",
      "Changes the order of the rows on every folder page."},
+    {kStrings, kFeedbackStrings, "IWPageSize.Caption", "Rows per page"},
     // main.htm Strings
     {kStrings, kMainStrings, "IWInboxStats.NoUnreadMail.Caption", "no unread Mail"},
     {kStrings, kMainStrings, "IWInboxStats.NoUnreadMail.StatusText", "Takes you to the Inbox."},

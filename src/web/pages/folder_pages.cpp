@@ -149,6 +149,8 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
       IWNewer(AddControl<TIWLink>("IWNewer")),
       IWPageInfo(AddControl<TIWLabel>("IWPageInfo")),
       IWSortOrder(AddControl<TIWLink>("IWSortOrder")),
+      IWPageSizeLabel(AddControl<TIWLabel>("IWPageSizeLabel")),
+      IWPageSize(AddControl<TIWComboBox>("IWPageSize")),
       Feedback(*this),
       kind_(kind) {
   TemplateProcessor.Templates.Default = kind.template_file;
@@ -189,6 +191,7 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
     IWCancelPurge->OnClick = [](TIWBaseControl&) {};
   }
   PageFurniture::OnClick(IWSortOrder, [this] { SortOrderClick(); });
+  IWPageSize.OnChange = [this](TIWBaseControl&) { PageSizeChange(); };
 
   IWOlder.Caption = kOlderCaption;
   IWNewer.Caption = kNewerCaption;
@@ -244,6 +247,8 @@ void TIWFolderPage::Render() {
       app.Text(kFeedbackStrings, state->Preferences().NewestFirst ? "IWSortOrder.OldestFirst"
                                                                   : "IWSortOrder.NewestFirst");
   IWSortOrder.Hint = app.Text(kFeedbackStrings, "IWSortOrder.StatusText");
+  IWPageSizeLabel.Caption = app.Text(kFeedbackStrings, "IWPageSize.Caption");
+  FillPageSizes(*state);
   if (IWPurgeQuestion != nullptr) ShowPurgeQuestion(app);
   Feedback.Render(*state);
 }
@@ -472,6 +477,33 @@ void TIWFolderPage::SortOrderClick() {
   preferences.NewestFirst = !preferences.NewestFirst;
   state->SavePreferences(preferences);
   SelectAll() = false;  // the ticks were for rows in the other order
+  newer_skipped_ = 0;
+}
+
+void TIWFolderPage::FillPageSizes(TUserSession& state) {
+  // The usual sizes, and the one in force when it is another (the server's setting).
+  std::vector<int> sizes = {25, 50, 100, 200, 500};
+  const int current = PageSize(state);
+  if (current > 0 && std::find(sizes.begin(), sizes.end(), current) == sizes.end()) {
+    sizes.insert(std::upper_bound(sizes.begin(), sizes.end(), current), current);
+  }
+  IWPageSize.Items.clear();
+  for (int size : sizes) IWPageSize.Items.push_back(std::to_string(size));
+  const auto at = std::find(sizes.begin(), sizes.end(), current);
+  IWPageSize.SetItemIndex(at == sizes.end() ? -1 : static_cast<int>(at - sizes.begin()));
+  IWPageSize.RequireSelection = at != sizes.end();
+}
+
+void TIWFolderPage::PageSizeChange() {
+  TUserSession* state = SessionOf(WebApplication());
+  if (WebApplication().SessionEnding() || state == nullptr || !state->LoggedIn) return;
+  // Only an item the page offered is taken (the toolkit turns anything else into -1).
+  const int index = IWPageSize.ItemIndex();
+  if (index < 0 || index >= static_cast<int>(IWPageSize.Items.size())) return;
+  UserPreferences preferences = state->Preferences();
+  preferences.PageSize = std::stoi(IWPageSize.Items[static_cast<std::size_t>(index)]);
+  state->SavePreferences(preferences);
+  SelectAll() = false;
   newer_skipped_ = 0;
 }
 

@@ -12,6 +12,7 @@
 #include "web/app/mail_folders.h"
 #include "web/app/page_furniture.h"
 #include "web/toolkit/app_form.h"
+#include "web/toolkit/controls_list.h"
 #include "web/toolkit/controls_text.h"
 #include "web/toolkit/grid.h"
 #include "web/toolkit/page_class.h"
@@ -58,6 +59,8 @@ class TIWFolderPage : public TIWAppForm {
   TIWLink& IWNewer;
   TIWLabel& IWPageInfo;  // "101-200 of 2345"
   TIWLink& IWSortOrder;  // newest first / oldest first, the user's preference
+  TIWLabel& IWPageSizeLabel;
+  TIWComboBox& IWPageSize;  // rows per page, the user's preference
   ActionFeedback Feedback;
   // Deleted only: the question asked before the ticked messages are deleted for good.
   TIWLabel* IWPurgeQuestion = nullptr;
@@ -92,6 +95,8 @@ class TIWFolderPage : public TIWAppForm {
   void ConfirmPurgeClick();
   void ShowPurgeQuestion(const TWebApp& app);
   void SortOrderClick();
+  void FillPageSizes(TUserSession& state);
+  void PageSizeChange();
   // Rows per page: the user's preference, else the server's FolderPageSize.
   int PageSize(TUserSession& state) const;
   bool& SelectAll() const;

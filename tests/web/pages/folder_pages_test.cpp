@@ -814,5 +814,22 @@ TEST_F(FolderPagingTest, ThePreferencesFileSetsThePageSizeAndADamagedOneGivesThe
   EXPECT_TRUE(LogHas("Preferences.toml not used, defaults instead: PageSize is not"));
 }
 
+TEST_F(FolderPagingTest, ARowsPerPageChoiceIsKeptAndAForgedSizeIsIgnored) {
+  AddEight();
+  Start();
+  Inbox();
+  // A size the page never offered (a forged post) changes nothing.
+  Answer inbox = browser_->Post("IWInbox", "IWPAGESIZE", {{"IWPAGESIZE", "1000000"}});
+  EXPECT_EQ(Rows(inbox, "IWINBOX").size(), 3u);
+  EXPECT_FALSE(std::filesystem::exists(Store() + "Preferences.toml"));
+  // Offered: the server's 3, then 25, 50 ...; item 1 is 25.
+  inbox = browser_->Post("IWInbox", "IWPAGESIZE", {{"IWPAGESIZE", "1"}});
+  EXPECT_EQ(Rows(inbox, "IWINBOX").size(), 8u);
+  EXPECT_NE(Element(inbox, "IWPAGESIZE").find("<option VALUE=\"0\" SELECTED>25<"),
+            std::string::npos)
+      << Element(inbox, "IWPAGESIZE");
+  EXPECT_EQ(Rows(Inbox(), "IWINBOX").size(), 8u);  // the next session too
+}
+
 }  // namespace
 }  // namespace kestrune::testing
