@@ -78,6 +78,9 @@ struct TProgramConfig {
   // Rows of a mail folder page at most (older and newer messages are a click away); 0
   // lists the whole folder on one page.
   std::int32_t FolderPageSize = 0;
+  // Send the user's Outbox right after the compose page's Send, instead of waiting for the
+  // next send/receive.
+  bool SendOnCompose = false;
   // Self-registration limits (settings/web_registration.h): the address domains a
   // registered account may take (empty: any), and the POP3 hosts the registration page
   // may test a connection to before log-in (empty: no test before log-in).

@@ -94,6 +94,7 @@ const std::array kDefinitions = {
     Boolean("BanIP", kMail, &C::BanIP, true),
     Integer("LoginAttempts", kMail, &C::LoginAttempts, 3, 0, 15),
     Integer("FolderPageSize", kMail, &C::FolderPageSize, 100, 0, 10000),
+    Boolean("SendOnCompose", kMail, &C::SendOnCompose, false),
     Text("WebRegDomains", kMail, &C::WebRegDomains, ""),
     Text("WebRegTestHosts", kMail, &C::WebRegTestHosts, ""),
 

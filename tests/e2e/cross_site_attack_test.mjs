@@ -84,6 +84,7 @@ try {
     action("IWDELETE", checked),
     action("IWDELLINK"),
     action("IWDELETE", checked),
+    action("IWCONFIRMPURGE"),
     action("IWHOMELINK"),
   ];
   const target = `${victimBase}index`;

@@ -203,6 +203,9 @@ try {
   const filesBefore = readdirSync(storeDir).filter((name) => name.endsWith(".eml")).length;
   await deletedRows.nth(1).locator("input[type=checkbox]").check();
   await browser.submitBy(() => page.click("#IWDELETE"));
+  // Nothing is destroyed before the confirmation.
+  assert.equal(await deletedRows.count(), 2);
+  await browser.submitBy(() => page.click("#IWCONFIRMPURGE"));
   assert.equal(await deletedRows.count(), 1);
   assert.ok(await page.isVisible("#IWNOMSGS"), "an empty folder says so");
   assert.equal(readdirSync(storeDir).filter((name) => name.endsWith(".eml")).length,

@@ -147,6 +147,7 @@ TEST_F(ProgramConfigTest, FirstStartWritesEveryDefault) {
   EXPECT_TRUE(c.ShowSuggestions && c.BanIP);
   EXPECT_EQ(c.LoginAttempts, 3);
   EXPECT_EQ(c.FolderPageSize, 100);
+  EXPECT_FALSE(c.SendOnCompose);  // the compose page queues only, as it always did
   EXPECT_EQ(c.SmtpServer, "smtp.example.invalid");
   EXPECT_EQ(c.SmtpPort, 25);
   EXPECT_EQ(c.SmtpAuthType, 0);

@@ -38,6 +38,8 @@ inline constexpr std::string_view kViewMailStrings = "viewmail.htm Strings";
 inline constexpr std::string_view kSelContactsStrings = "selcontacts.htm Strings";
 inline constexpr std::string_view kSignatureStrings = "signature.htm Strings";
 inline constexpr std::string_view kHtmlDialogStrings = "HTML Dialog Strings";
+// What the pages say after an action, and the folder pages' order choice.
+inline constexpr std::string_view kFeedbackStrings = "Feedback Strings";
 
 // One text of the pack with its English default.
 struct LanguageText {

@@ -129,8 +129,10 @@ bool IsGeneratedMessageName(std::string_view file_name) {
 
 std::vector<int> MoveMessages(TUserSession& state, std::optional<MailFolder> folder,
                               std::span<const ShownMessage> messages,
-                              const std::function<std::int32_t(std::int32_t)>& new_status) {
+                              const std::function<std::int32_t(std::int32_t)>& new_status,
+                              std::vector<MovedMessage>* moved) {
   TUserEmailDB& index = OpenIndex(state);
+  std::vector<MovedMessage> changed;
   std::vector<int> skipped;
   ChangeIndex(state, index, [&] {
     for (const ShownMessage& message : messages) {
@@ -141,11 +143,30 @@ std::vector<int> MoveMessages(TUserSession& state, std::optional<MailFolder> fol
       }
       const std::int32_t status = new_status(record.Status);
       if (status == record.Status) continue;
+      changed.push_back({message, record.Status, status});
       record.Status = status;
       index.SetEmail(message.index, record);
     }
   });
+  if (moved != nullptr) *moved = std::move(changed);
   return skipped;
+}
+
+int RestoreMessages(TUserSession& state, std::span<const MovedMessage> moved) {
+  TUserEmailDB& index = OpenIndex(state);
+  int restored = 0;
+  ChangeIndex(state, index, [&] {
+    restored = 0;  // the change may run again on a newer version of the file
+    for (const MovedMessage& move : moved) {
+      TEmailRecord record;
+      if (!StillShown(index, move.message, std::nullopt, record)) continue;
+      if (record.Status != move.to) continue;
+      record.Status = move.from;
+      index.SetEmail(move.message.index, record);
+      ++restored;
+    }
+  });
+  return restored;
 }
 
 std::vector<int> PurgeMessages(TUserSession& state, std::span<const ShownMessage> messages) {

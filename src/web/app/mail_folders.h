@@ -43,13 +43,26 @@ struct ShownMessage {
   std::string file_name;
 };
 
+// A message a move changed, with its Status before and after (what an undo needs).
+struct MovedMessage {
+  ShownMessage message;
+  std::int32_t from = 0;
+  std::int32_t to = 0;
+};
+
 // For each shown message whose record still names its file and is in `folder` (any
 // folder when nullopt; never a purged record), sets Status to new_status(old Status). One
-// save for all. Returns the index numbers skipped, in the order given. Throws when the
-// index cannot be opened or saved.
+// save for all. Returns the index numbers skipped, in the order given; `moved`, when
+// given, receives the messages changed. Throws when the index cannot be opened or saved.
 std::vector<int> MoveMessages(TUserSession& state, std::optional<MailFolder> folder,
                               std::span<const ShownMessage> messages,
-                              const std::function<std::int32_t(std::int32_t)>& new_status);
+                              const std::function<std::int32_t(std::int32_t)>& new_status,
+                              std::vector<MovedMessage>* moved = nullptr);
+
+// Undoes a move: each message whose record still names its file and still has the Status
+// the move gave it gets its Status from before back; one that was changed again since
+// (moved on, opened, purged) stays as it is. Returns how many were put back.
+int RestoreMessages(TUserSession& state, std::span<const MovedMessage> moved);
 
 // Deletes each shown message still in Deleted for good: Status 99 and one save, then its
 // message file is removed when the name is a generated one inside the store and no other

@@ -81,18 +81,35 @@ class BrowserFetchReporter : public FetchReporter {
   bool receive_error_shown_ = false;
 };
 
-class BrowserSendReporter : public SendReporter {
+// Shows a send failure to the browser user, or keeps the first one for the caller.
+class SendFailureSink {
  public:
-  BrowserSendReporter(TIWApplication& session) : session_(session) {}
-  void Busy() override { session_.ShowUserMessage("Send Failure."); }
-  void MessageFailed(int, const MailError&) override { session_.ShowUserMessage("Send Failure."); }
-  void SaveFailed(int, const MailError&) override { session_.ShowUserMessage("Send Failure."); }
-  void ConnectionFailed(int, const MailError& error) override {
-    session_.ShowUserMessage(error.text.empty() ? "Error Sending" : error.text);
+  SendFailureSink(TIWApplication& session, std::string* kept) : session_(session), kept_(kept) {}
+  void operator()(std::string_view text) const {
+    if (kept_ == nullptr) {
+      session_.ShowUserMessage(text);
+    } else if (kept_->empty()) {
+      *kept_ = text;
+    }
   }
 
  private:
   TIWApplication& session_;
+  std::string* kept_;
+};
+
+class BrowserSendReporter : public SendReporter {
+ public:
+  explicit BrowserSendReporter(const SendFailureSink& show) : show_(show) {}
+  void Busy() override { show_("Send Failure."); }
+  void MessageFailed(int, const MailError&) override { show_("Send Failure."); }
+  void SaveFailed(int, const MailError&) override { show_("Send Failure."); }
+  void ConnectionFailed(int, const MailError& error) override {
+    show_(error.text.empty() ? "Error Sending" : error.text);
+  }
+
+ private:
+  const SendFailureSink& show_;
 };
 
 int ConnectTimeoutMs(const TProgramConfig& config) {
@@ -122,7 +139,8 @@ bool SessionReceive(TIWApplication& session, TUserSession& state) {
   return result.Ok() && !result.busy;
 }
 
-bool SessionSend(TIWApplication& session, TUserSession& state) {
+bool SessionSend(TIWApplication& session, TUserSession& state, std::string* failure) {
+  const SendFailureSink show(session, failure);
   const TProgramConfig& config = state.App().Config();
   if (config.SmtpServer.empty()) return true;
   TIdSMTP& client = *state.Smtp;
@@ -139,11 +157,11 @@ bool SessionSend(TIWApplication& session, TUserSession& state) {
     client.Connect(ConnectTimeoutMs(config));
   } catch (...) {
     const MailError error = CurrentMailError();
-    session.ShowUserMessage(error.text.empty() ? "Error Sending" : error.text);
+    show(error.text.empty() ? "Error Sending" : error.text);
     client.Disconnect();
     return false;
   }
-  BrowserSendReporter reporter(session);
+  BrowserSendReporter reporter(show);
   const SendResult result = SendUserOutbox(state.User, client, kMailStoreWait, nullptr, reporter);
   client.Disconnect();
   state.OpenEmailDB();

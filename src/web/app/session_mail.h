@@ -14,8 +14,9 @@ class TUserSession;
 // Fetches the user's POP3 mail into the mail store. True when no error occurred.
 bool SessionReceive(TIWApplication& session, TUserSession& state);
 // Sends every Outbox message through the installation's SMTP server. True when no error
-// occurred (its callers ignore it).
-bool SessionSend(TIWApplication& session, TUserSession& state);
+// occurred (its callers ignore it). Failures are shown to the browser user, or, when
+// `failure` is given, the first one is written there instead.
+bool SessionSend(TIWApplication& session, TUserSession& state, std::string* failure = nullptr);
 // How a connection test runs: timeout_ms > 0 bounds the connect and every answer
 // (greeting included) instead of the settings' time-outs; a non-empty failure_text is
 // the one message of every failure, so that the answer tells nothing about the host.

@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "log/debug_log.h"
 #include "mail/id_message.h"
 #include "mail/id_pop3.h"
 #include "mail/id_smtp.h"
@@ -109,6 +110,34 @@ bool TUserSession::OpenContactsDB() {
   }
   ContactsDB = std::move(fresh);
   return true;
+}
+
+const UserPreferences& TUserSession::Preferences() {
+  if (!preferences_) {
+    preferences_.emplace();
+    if (!User.UserDir.empty()) {
+      LoadedPreferences loaded = LoadUserPreferences(User.UserDir);
+      if (!loaded.problem.empty()) {
+        AddDebugLine("User " + User.UserName + ": " + kPreferencesFileName +
+                     " not used, defaults instead: " + loaded.problem);
+      }
+      *preferences_ = loaded.preferences;
+    }
+  }
+  return *preferences_;
+}
+
+bool TUserSession::SavePreferences(const UserPreferences& preferences) {
+  preferences_ = preferences;  // the session follows the choice even when it is not stored
+  if (User.UserDir.empty()) return false;
+  try {
+    SaveUserPreferences(User.UserDir, preferences);
+    return true;
+  } catch (const std::exception& e) {
+    AddDebugLine("User " + User.UserName + ": " + kPreferencesFileName +
+                 " cannot be saved: " + e.what());
+    return false;
+  }
 }
 
 TUserSession* SessionOf(const TIWApplication& session) {

@@ -10,15 +10,18 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "store/data_file.h"
 #include "store/user_list.h"
+#include "store/user_preferences.h"
 #include "web/app/compose_state.h"
 #include "web/app/failed_logins.h"
 #include "web/app/language_pack.h"
+#include "web/app/mail_folders.h"
 #include "web/toolkit/application.h"
 #include "web/toolkit/page_class.h"
 
@@ -140,6 +143,16 @@ class TUserSession : public TIWSessionData {
   bool SettingsFill = false;
   // Users.Dat as it was when the session last checked that its account still exists.
   FileStamp AccountChecked;
+  // What the next page with a status region tells the user about the last action, and the
+  // move its Undo puts back; that render takes both (an Undo is offered once).
+  std::string StatusMessage;
+  std::vector<MovedMessage> UndoMove;
+  MailFolder UndoFolder = MailFolder::kInbox;  // where the undone messages go back to
+
+  // The user's Preferences.toml, read at the first page that needs it.
+  const UserPreferences& Preferences();
+  // Saves changed preferences; false (and a log line) when the file cannot be written.
+  bool SavePreferences(const UserPreferences& preferences);
 
   // Opens the user's message index (once) on UserDir; reloads it when another holder
   // saved it since. False when it cannot be opened.
@@ -149,6 +162,7 @@ class TUserSession : public TIWSessionData {
 
  private:
   TWebApp& app_;
+  std::optional<UserPreferences> preferences_;
 };
 
 // The cookie in which a browser keeps its language choice: the code of an offered

@@ -29,6 +29,7 @@
 #include "store/email_db.h"
 #include "store/mail_store_paths.h"
 #include "store/text_utils.h"
+#include "web/app/action_feedback.h"
 #include "web/app/compose_state.h"
 #include "web/app/mail_folders.h"
 #include "web/app/page_furniture.h"
@@ -292,7 +293,8 @@ class TIWNewEmail : public TIWAppForm {
   void FillQuickList(TUserSession& state);
   void SendClick();
   bool CheckRecipients(const TIWEdit& field, std::string_view text, TIdEmailAddressList& list);
-  void StoreMessage(TUserSession& state, const TIdMessage& message, TEmailRecord record);
+  // Returns the Outbox message stored.
+  ShownMessage StoreMessage(TUserSession& state, const TIdMessage& message, TEmailRecord record);
   void AddRecipientContacts(TUserSession& state, const TIdEmailAddressList& to);
   void MarkSource(TUserSession& state);
   void PrintClick();
@@ -613,27 +615,32 @@ void TIWNewEmail::SendClick() {
   record.DateText.clear();
   record.HasAttachment = with_files;
   record.Status = email_status::kOutbox;
-  StoreMessage(state, message, record);
+  const ShownMessage queued = StoreMessage(state, message, record);
 
   if (state.User.AutoAddContacts) AddRecipientContacts(state, message.Recipients);
   MarkSource(state);
   ResetCompose(compose, store);
   plain_text_.clear();
   plain_html_.clear();
+  TellQueued(session, state, queued);
   session.SwitchToPage("IWMain", app.Pages().Main);
 }
 
-void TIWNewEmail::StoreMessage(TUserSession& state, const TIdMessage& message,
-                               TEmailRecord record) {
+ShownMessage TIWNewEmail::StoreMessage(TUserSession& state, const TIdMessage& message,
+                                       TEmailRecord record) {
   const fs::path store = state.User.UserDir;
   const UniqueFile file = CreateUniqueFile(store, ".eml");
+  ShownMessage queued;
   try {
     message.SaveToFile(file.path);
     record.FileName = file.base_name + ".eml";
     if (!state.OpenEmailDB()) throw std::runtime_error("The message index cannot be opened.");
     TUserEmailDB& index = *state.EmailDB;
     try {
-      index.ChangeUnderLock([&] { index.AddEmail(record); });
+      index.ChangeUnderLock([&] {
+        index.AddEmail(record);
+        queued = {index.GetCount(), record.FileName};
+      });
     } catch (...) {
       state.EmailDB.reset();  // the next page reads the file again
       throw;
@@ -644,6 +651,7 @@ void TIWNewEmail::StoreMessage(TUserSession& state, const TIdMessage& message,
     throw;
   }
   IndexStoredMessage(store, record.FileName);  // never fails the save
+  return queued;
 }
 
 void TIWNewEmail::AddRecipientContacts(TUserSession& state, const TIdEmailAddressList& to) {

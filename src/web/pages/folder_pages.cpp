@@ -10,7 +10,9 @@
 #include <memory>
 #include <utility>
 
+#include "mail/address_list.h"
 #include "platform/ascii.h"
+#include "platform/escape.h"
 #include "settings/program_config.h"
 #include "store/contacts_db.h"
 #include "store/email_db.h"
@@ -146,6 +148,10 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
       IWOlder(AddControl<TIWLink>("IWOlder")),
       IWNewer(AddControl<TIWLink>("IWNewer")),
       IWPageInfo(AddControl<TIWLabel>("IWPageInfo")),
+      IWSortOrder(AddControl<TIWLink>("IWSortOrder")),
+      IWPageSizeLabel(AddControl<TIWLabel>("IWPageSizeLabel")),
+      IWPageSize(AddControl<TIWComboBox>("IWPageSize")),
+      Feedback(*this),
       kind_(kind) {
   TemplateProcessor.Templates.Default = kind.template_file;
   ExtraHeader = kLinkStyle;
@@ -165,15 +171,27 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
 
   if (kind.can_save) {
     IWSave = &PageFurniture::ToolImage(*this, "IWSave", "save");
-    IWSave->OnClick = [this](TIWBaseControl&) { MoveCheckedTo(SavedStatus, "SaveLocateError"); };
+    IWSave->OnClick = [this](TIWBaseControl&) {
+      MoveCheckedTo(SavedStatus, MailFolder::kSaved, "SaveLocateError");
+    };
   }
   if (kind.can_undelete) {
     IWUnDelete = &PageFurniture::ToolImage(*this, "IWUnDelete", "undelete");
     IWUnDelete->OnClick = [this](TIWBaseControl&) {
-      MoveCheckedTo(ToInboxRead, "RestoreLocateError");
+      MoveCheckedTo(ToInboxRead, MailFolder::kInbox, "RestoreLocateError");
     };
   }
   IWDelete.OnClick = [this](TIWBaseControl&) { DeleteClick(); };
+  if (kind.delete_purges) {
+    IWPurgeQuestion = &AddControl<TIWLabel>("IWPurgeQuestion");
+    IWConfirmPurge = &AddControl<TIWButton>("IWConfirmPurge");
+    IWCancelPurge = &AddControl<TIWButton>("IWCancelPurge");
+    IWConfirmPurge->OnClick = [this](TIWBaseControl&) { ConfirmPurgeClick(); };
+    // Keeping them needs nothing: the next render forgets the question.
+    IWCancelPurge->OnClick = [](TIWBaseControl&) {};
+  }
+  PageFurniture::OnClick(IWSortOrder, [this] { SortOrderClick(); });
+  IWPageSize.OnChange = [this](TIWBaseControl&) { PageSizeChange(); };
 
   IWOlder.Caption = kOlderCaption;
   IWNewer.Caption = kNewerCaption;
@@ -225,6 +243,18 @@ void TIWFolderPage::Render() {
   if (IWUnDelete) SetHint(*IWUnDelete, app, "IWUndelete.StatusText");
   IWNoMsgs.Caption = app.Text(kGlobalStrings, "IWNoMsgs.Caption");
   RefreshGrid(*state);
+  IWSortOrder.Caption =
+      app.Text(kFeedbackStrings, state->Preferences().NewestFirst ? "IWSortOrder.OldestFirst"
+                                                                  : "IWSortOrder.NewestFirst");
+  IWSortOrder.Hint = app.Text(kFeedbackStrings, "IWSortOrder.StatusText");
+  IWPageSizeLabel.Caption = app.Text(kFeedbackStrings, "IWPageSize.Caption");
+  FillPageSizes(*state);
+  if (IWPurgeQuestion != nullptr) ShowPurgeQuestion(app);
+  Feedback.Render(*state);
+}
+
+int TIWFolderPage::PageSize(TUserSession& state) const {
+  return std::max(0, state.Preferences().PageSize.value_or(state.App().Config().FolderPageSize));
 }
 
 void TIWFolderPage::RefreshGrid(TUserSession& state) {
@@ -237,7 +267,7 @@ void TIWFolderPage::RefreshGrid(TUserSession& state) {
       state.EmailDB && state.EmailDB->IsOpen() ? state.EmailDB.get() : nullptr;
   const int total = index ? FolderCount(*index, kind_.folder) : 0;
   IWNoMsgs.Visible = total <= 0;
-  const int page_size = std::max(0, state.App().Config().FolderPageSize);
+  const int page_size = PageSize(state);
   if (page_size == 0 || total <= 0) {
     newer_skipped_ = 0;
   } else {
@@ -259,7 +289,9 @@ void TIWFolderPage::RefreshGrid(TUserSession& state) {
     if (!status || !InFolder(kind_.folder, *status)) continue;
     if (++seen > newer_skipped_) numbers.push_back(n);
   }
-  std::reverse(numbers.begin(), numbers.end());  // index order within the page
+  // Index order within the page, unless the user asked for the newest first. Either way
+  // shown_ keeps the index number of every row, so actions reach the messages shown.
+  if (!state.Preferences().NewestFirst) std::reverse(numbers.begin(), numbers.end());
 
   Grid.SetRowCount(static_cast<int>(numbers.size()) + 1);
   int row = 1;
@@ -302,17 +334,26 @@ void TIWFolderPage::FillRow(int row, int index_number, const TEmailRecord& recor
   // Everything else comes from the message and is written as data.
   auto& check = Grid.Cell(row, kCheckColumn).SetControl(std::make_unique<TIWCheckBox>(""));
   check.Tag = index_number;
-  check.Checked = SelectAll();
+  // Rows the purge question asks about stay ticked while it is asked.
+  check.Checked =
+      SelectAll() || (ask_purge_ && std::any_of(purge_asked_.begin(), purge_asked_.end(),
+                                                [&](const ShownMessage& asked) {
+                                                  return asked.index == index_number;
+                                                }));
   const std::string& address = kind_.lists_recipient ? record.Recipient : record.Sender;
   check.ExtraTagParams.push_back("aria-label=" +
                                  (record.Subject.empty() ? address : record.Subject));
 
+  // The names read best; the addresses are the tooltip. Subject and address both open it.
   TIWGridCell& link = Grid.Cell(row, kAddressColumn);
-  link.Text = TrimBlanks(address).empty() ? kNoAddress : address;
+  const std::string names = AddressNames(address);
+  link.Text = TrimBlanks(names).empty() ? kNoAddress : names;
+  link.Title = address;
   link.Clickable = true;
   TIWGridCell& subject = Grid.Cell(row, kSubjectColumn);
   subject.Text = record.Subject;
   subject.Wrap = true;
+  subject.Clickable = true;
   Grid.Cell(row, kDateColumn).Text = record.DateText;
 }
 
@@ -325,7 +366,7 @@ void TIWFolderPage::StyleCell(TIWGridCell& cell, int row, int column) const {
 }
 
 void TIWFolderPage::ShowPageInfo(int total, int first, int last) {
-  const int page_size = SessionOf(WebApplication())->App().Config().FolderPageSize;
+  const int page_size = PageSize(*SessionOf(WebApplication()));
   const bool paged = page_size > 0 && total > page_size;
   IWOlder.Visible = IWNewer.Visible = IWPageInfo.Visible = paged;
   if (!paged) return;
@@ -339,7 +380,7 @@ void TIWFolderPage::TurnPage(int direction) {
   TUserSession* state = SessionOf(WebApplication());
   if (WebApplication().SessionEnding() || state == nullptr) return;
   SelectAll() = false;  // the checks were for the rows of the page left
-  const int page_size = std::max(0, state->App().Config().FolderPageSize);
+  const int page_size = PageSize(*state);
   newer_skipped_ = std::max(0, newer_skipped_ + direction * page_size);
 }
 
@@ -372,24 +413,111 @@ void TIWFolderPage::FinishAction(const std::vector<int>& skipped, const char* er
   SelectAll() = false;
 }
 
-void TIWFolderPage::MoveCheckedTo(std::int32_t (*new_status)(std::int32_t), const char* error_key) {
+void TIWFolderPage::MoveCheckedTo(std::int32_t (*new_status)(std::int32_t), MailFolder to,
+                                  const char* error_key) {
   TUserSession& state = *SessionOf(WebApplication());
   const std::vector<ShownMessage> checked = CheckedMessages();
-  std::vector<int> skipped;
-  if (!checked.empty()) skipped = MoveMessages(state, kind_.folder, checked, new_status);
+  if (checked.empty()) {
+    TellUser(state, FeedbackText(state.App(), "NothingTicked", {}));
+    FinishAction({}, error_key);
+    return;
+  }
+  std::vector<MovedMessage> moved;
+  const std::vector<int> skipped = MoveMessages(state, kind_.folder, checked, new_status, &moved);
+  TellMoved(state, kind_.folder, to, std::move(moved));
   FinishAction(skipped, error_key);
 }
 
 void TIWFolderPage::DeleteClick() {
   if (!kind_.delete_purges) {
-    MoveCheckedTo(ToDeleted, "DeleteLocateError");
+    MoveCheckedTo(ToDeleted, MailFolder::kDeleted, "DeleteLocateError");
     return;
   }
+  // Nothing is destroyed here: the page asks first, about exactly these messages.
   TUserSession& state = *SessionOf(WebApplication());
-  const std::vector<ShownMessage> checked = CheckedMessages();
-  std::vector<int> skipped;
-  if (!checked.empty()) skipped = PurgeMessages(state, checked);
+  purge_asked_ = CheckedMessages();
+  if (purge_asked_.empty()) {
+    TellUser(state, FeedbackText(state.App(), "NothingTicked", {}));
+    FinishAction({}, "DeleteLocateError");
+    return;
+  }
+  ask_purge_ = true;
+}
+
+void TIWFolderPage::ShowPurgeQuestion(const TWebApp& app) {
+  if (!ask_purge_) purge_asked_.clear();
+  ask_purge_ = false;
+  const bool asking = !purge_asked_.empty();
+  IWPurgeQuestion->Visible = IWConfirmPurge->Visible = IWCancelPurge->Visible = asking;
+  if (!asking) return;
+  IWPurgeQuestion->RawText = true;  // escaped here so that the question wraps
+  IWPurgeQuestion->Caption =
+      HtmlEscape(CountText(app, "ConfirmPurge", static_cast<int>(purge_asked_.size())));
+  IWConfirmPurge->Caption = app.Text(kFeedbackStrings, "IWConfirmPurge.Caption");
+  IWCancelPurge->Caption = app.Text(kFeedbackStrings, "IWCancelPurge.Caption");
+}
+
+void TIWFolderPage::ConfirmPurgeClick() {
+  TIWApplication& session = WebApplication();
+  if (session.SessionEnding()) return;
+  TUserSession& state = *SessionOf(session);
+  const std::vector<ShownMessage> asked = std::move(purge_asked_);
+  purge_asked_.clear();
+  if (asked.empty()) return;
+  const std::vector<int> skipped = PurgeMessages(state, asked);
+  TellUser(state,
+           CountText(state.App(), "Purged", static_cast<int>(asked.size() - skipped.size())));
   FinishAction(skipped, "DeleteLocateError");
+}
+
+void TIWFolderPage::SortOrderClick() {
+  TUserSession* state = SessionOf(WebApplication());
+  if (WebApplication().SessionEnding() || state == nullptr || !state->LoggedIn) return;
+  UserPreferences preferences = state->Preferences();
+  preferences.NewestFirst = !preferences.NewestFirst;
+  state->SavePreferences(preferences);
+  SelectAll() = false;  // the ticks were for rows in the other order
+  newer_skipped_ = 0;
+}
+
+void TIWFolderPage::FillPageSizes(TUserSession& state) {
+  // The usual sizes, and the one in force when it is another (the server's setting).
+  std::vector<int> sizes = {25, 50, 100, 200, 500};
+  const int current = PageSize(state);
+  if (current > 0 && std::find(sizes.begin(), sizes.end(), current) == sizes.end()) {
+    sizes.insert(std::upper_bound(sizes.begin(), sizes.end(), current), current);
+  }
+  IWPageSize.Items.clear();
+  for (int size : sizes) IWPageSize.Items.push_back(std::to_string(size));
+  const auto at = std::find(sizes.begin(), sizes.end(), current);
+  IWPageSize.SetItemIndex(at == sizes.end() ? -1 : static_cast<int>(at - sizes.begin()));
+  IWPageSize.RequireSelection = at != sizes.end();
+}
+
+void TIWFolderPage::PageSizeChange() {
+  TUserSession* state = SessionOf(WebApplication());
+  if (WebApplication().SessionEnding() || state == nullptr || !state->LoggedIn) return;
+  // Only an item the page offered is taken (the toolkit turns anything else into -1).
+  const int index = IWPageSize.ItemIndex();
+  if (index < 0 || index >= static_cast<int>(IWPageSize.Items.size())) return;
+  UserPreferences preferences = state->Preferences();
+  preferences.PageSize = std::stoi(IWPageSize.Items[static_cast<std::size_t>(index)]);
+  state->SavePreferences(preferences);
+  SelectAll() = false;
+  newer_skipped_ = 0;
+}
+
+std::string AddressNames(std::string_view text) {
+  TIdEmailAddressList list;
+  list.SetText(text);
+  std::string names;
+  for (const TIdEmailAddressItem& item : list) {
+    const std::string& shown = item.Name.empty() ? item.Address : item.Name;
+    if (shown.empty()) continue;
+    if (!names.empty()) names += ", ";
+    names += shown;
+  }
+  return names.empty() ? std::string(text) : names;
 }
 
 std::vector<TIWPageClass> FolderPageClasses() {

@@ -18,7 +18,8 @@ TIWMain::TIWMain(TIWApplication& session, std::string name, std::string class_na
       IWCreateEmailLink(AddControl<TIWLink>("IWCreateEmailLink")),
       IWReadMailLink(AddControl<TIWLink>("IWReadMailLink")),
       IWFindMsg(AddControl<TIWLink>("IWFindMsg")),
-      Furniture(*this, "IWHomeLink") {
+      Furniture(*this, "IWHomeLink"),
+      Feedback(*this) {
   TemplateProcessor.Templates.Default = "main.htm";
   OnRender = [this](TIWAppForm&) { Render(); };
   PageFurniture::OnClick(IWInboxStats, [this] { Furniture.Navigate("IWInbox"); });
@@ -35,6 +36,7 @@ void TIWMain::Render() {
     SetTexts(app, kMainStrings, *link);
   }
   Furniture.Render(state);
+  Feedback.Render(state);
   IWUserName.Caption = state.LoginName;
   const int unread = state.EmailDB ? state.EmailDB->CountUnread() : 0;
   const char* form = unread <= 0   ? "IWInboxStats.NoUnreadMail"

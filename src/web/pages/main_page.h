@@ -2,6 +2,7 @@
 // and contacts side panel of every mail page, and three shortcuts.
 #pragma once
 
+#include "web/app/action_feedback.h"
 #include "web/app/page_furniture.h"
 #include "web/toolkit/app_form.h"
 #include "web/toolkit/controls_text.h"
@@ -20,6 +21,7 @@ class TIWMain : public TIWAppForm {
   TIWLink& IWReadMailLink;
   TIWLink& IWFindMsg;
   PageFurniture Furniture;
+  ActionFeedback Feedback;  // tells what became of a message just sent
 
  private:
   void Render();

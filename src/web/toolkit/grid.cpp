@@ -172,6 +172,7 @@ std::unique_ptr<TIWHTMLTag> TIWGrid::RenderCell(ControlWriter& writer, int row, 
                                      "','" + std::to_string(row) + "_" + std::to_string(column) +
                                      "', " + (cell->DoSubmitValidation ? "true" : "false") + ", '" +
                                      ScriptStringEscape(Confirmation) + "')");
+    if (!cell->Title.empty()) link.SetAttribute("TITLE", cell->Title);
     link.AddRawText(text);
     clickable_.insert({row, column});
   } else {

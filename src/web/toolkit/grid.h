@@ -36,6 +36,7 @@ class TIWGridCell {
   bool Visible = true;
   bool DoSubmitValidation = true;
   bool Clickable = false;
+  std::string Title;  // a clickable cell's tooltip (TITLE of its link); data, escaped
 
   // The control written inside the cell after its text; owned by the cell.
   TIWControl* Control() const { return control_.get(); }

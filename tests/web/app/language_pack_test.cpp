@@ -58,20 +58,28 @@ TEST(LanguageTexts, FifteenSectionsAndTwoHundredFortyTwoKeysInLoadOrder) {
       {kGenUserSetStrings, 14},   {kLoginStrings, 11},       {kNewEmailStrings, 12},
       {kNewUserStrings, 23},      {kUserSettingsStrings, 9}, {kViewMailStrings, 4},
       {kSelContactsStrings, 4},   {kSignatureStrings, 3},    {kHtmlDialogStrings, 61}};
+  // Sections added since (page feedback and the like) come on top, in sections of their own.
+  const std::set<std::string_view> added = {kFeedbackStrings};
   std::vector<std::pair<std::string_view, std::size_t>> found;
   std::size_t strings_keys = 0;
   std::size_t dialog_keys = 0;
+  std::size_t added_keys = 0;
   std::set<std::pair<std::string, std::string>> seen;
   for (const LanguageText& text : DefaultLanguageTexts()) {
+    EXPECT_TRUE(seen.insert({AsciiLower(text.section), AsciiLower(text.key)}).second)
+        << "twice: " << text.section << "/" << text.key;
+    if (added.contains(text.section)) {
+      EXPECT_EQ(text.file, LanguageFile::kStrings) << text.key;
+      ++added_keys;
+      continue;
+    }
     if (found.empty() || found.back().first != text.section) found.push_back({text.section, 0});
     ++found.back().second;
     (text.file == LanguageFile::kStrings ? strings_keys : dialog_keys)++;
     EXPECT_EQ(text.file == LanguageFile::kDialogs, text.section == kHtmlDialogStrings) << text.key;
-    EXPECT_TRUE(seen.insert({AsciiLower(text.section), AsciiLower(text.key)}).second)
-        << "twice: " << text.section << "/" << text.key;
   }
   EXPECT_EQ(found, expected);
-  EXPECT_EQ(DefaultLanguageTexts().size(), 242u);
+  EXPECT_EQ(DefaultLanguageTexts().size() - added_keys, 242u);
   EXPECT_EQ(strings_keys, 181u);
   EXPECT_EQ(dialog_keys, 61u);
 }

@@ -42,6 +42,7 @@ struct Row {
   std::string box;   // the check box's field name
   bool checked = false;
   std::string address;  // the link cell's text, tags removed
+  std::string title;    // the link cell's tooltip (the full address text)
   std::string subject;
   std::string date;
   bool bold = false;  // the date cell is written bold
@@ -162,6 +163,9 @@ class FolderPagesTest : public WebAppTest {
       if (std::regex_search(cells[1], name, box)) row.box = name[1];
       row.checked = cells[1].find("CHECKED") != std::string::npos;
       row.address = WithoutTags(cells[2]);
+      std::smatch title;
+      if (std::regex_search(cells[2], title, std::regex("TITLE=\"([^\"]*)\"")))
+        row.title = title[1];
       row.subject = WithoutTags(cells[3]);
       row.date = WithoutTags(cells[4]);
       row.bold = cells[4].find("font-weight:bold") != std::string::npos;
@@ -226,12 +230,15 @@ TEST_F(FolderPagesTest, InboxListsItsOwnRecordsInIndexOrderWithIconsAndUnreadInB
   EXPECT_EQ(rows[1].icon, "<div valign=\"middle\">" + Icon("re.gif", "Read") + "</div>");
   EXPECT_EQ(rows[2].icon, "<div valign=\"middle\">" + Icon("rpe.gif", "Replied") + "</div>");
   EXPECT_EQ(rows[3].icon, "<div valign=\"middle\">" + Icon("rpe.gif", "Forwarded") + "</div>");
-  EXPECT_EQ(rows[0].address, "Anna &lt;anna@x.test&gt;");
+  // The sender by name, the address as its tooltip.
+  EXPECT_EQ(rows[0].address, "Anna");
+  EXPECT_EQ(rows[0].title, "Anna &lt;anna@x.test&gt;");
   EXPECT_TRUE(rows[0].bold);
   EXPECT_FALSE(rows[1].bold);
   EXPECT_EQ(rows[1].date, "01/02/2025 10:00:2");
-  // The link cell opens the message of its row.
+  // The sender and the subject both open the message of their row.
   EXPECT_NE(inbox.body.find(Click("IWINBOX", "1_2")), std::string::npos);
+  EXPECT_NE(inbox.body.find(Click("IWINBOX", "1_3")), std::string::npos);
 
   const std::string header = WithoutTags(Grid(inbox, "IWINBOX").substr(0, 2000));
   EXPECT_NE(header.find("Select&nbsp;All"), std::string::npos) << header;
@@ -275,7 +282,8 @@ TEST_F(FolderPagesTest, OutboxAndSentShowTheRecipientAndTheirOwnIcons) {
   EXPECT_EQ(header.find("From"), std::string::npos);
   std::vector<Row> rows = Rows(outbox, "IWOUTBOX");
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].address, "Carla &lt;carla@x.test&gt;");
+  EXPECT_EQ(rows[0].address, "Carla");
+  EXPECT_EQ(rows[0].title, "Carla &lt;carla@x.test&gt;");
   EXPECT_EQ(rows[0].icon,
             "<div valign=\"middle\">" + Icon("re.gif", "Waiting to be sent") + "</div>");
   EXPECT_NE(Element(outbox, "IWOUTBOXLINK").find(">Outbox&nbsp;(1)<"), std::string::npos);
@@ -283,7 +291,7 @@ TEST_F(FolderPagesTest, OutboxAndSentShowTheRecipientAndTheirOwnIcons) {
   const Answer sent = browser_->Post("IWOutbox", "IWSENTLINK");
   rows = Rows(sent, "IWSENT");
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].address, "Dan &lt;dan@x.test&gt;");
+  EXPECT_EQ(rows[0].address, "Dan");
   EXPECT_EQ(rows[0].icon, "<div valign=\"middle\">" + Icon("atm.gif", "Attachment") +
                               Icon("re.gif", "Sent") + "</div>");
 }
@@ -408,7 +416,8 @@ TEST_F(FolderPagesTest, PurgeRemovesOnlyFilesNoLiveRecordNeedsAndThatTheProgramN
   Start();
   const Answer deleted = Folder("IWDELLINK");
   ASSERT_EQ(Rows(deleted, "IWDELETED").size(), 3u);
-  const Answer after = Act(deleted, "IWDeleted", "IWDELETE", {1, 2, 3});
+  ASSERT_EQ(Act(deleted, "IWDeleted", "IWDELETE", {1, 2, 3}).PageName(), "IWDeleted");
+  const Answer after = browser_->Post("IWDeleted", "IWCONFIRMPURGE");
   EXPECT_EQ(after.PageName(), "IWDeleted");
   EXPECT_EQ(Status(1), 99);
   EXPECT_EQ(Status(2), 99);
@@ -464,6 +473,7 @@ TEST_F(FolderPagesTest, TheSecondSessionOfAUserIsToldItsRowIsGone) {
   Answer first_deleted = first.Post("IWInbox", "IWDELLINK");
   Answer second_deleted = second.Post("IWInbox", "IWDELLINK");
   Act(first_deleted, "IWDeleted", "IWDELETE", {1}, &first);
+  first.Post("IWDeleted", "IWCONFIRMPURGE");
   ASSERT_EQ(Status(1), 99);
   const Answer purged = Act(second_deleted, "IWDeleted", "IWUNDELETE", {1}, &second);
   EXPECT_TRUE(purged.HasAlert("Unable to restore email with the index of: 1"));
@@ -512,7 +522,7 @@ TEST_F(FolderPagesTest, MessageTextsAreDataInEveryCell) {
   const std::vector<Row> rows = Rows(inbox, "IWINBOX");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].subject, "&lt;script&gt;alert(1)&lt;/script&gt;");
-  EXPECT_EQ(rows[0].address, "&lt;img src=x onerror=alert(2)&gt;");
+  EXPECT_EQ(rows[0].title, "&lt;img src=x onerror=alert(2)&gt;");
   EXPECT_EQ(rows[0].date, "&lt;b&gt;today&lt;/b&gt;");
   // The check box's label is an attribute value and escaped as one.
   EXPECT_NE(Grid(inbox, "IWINBOX").find("aria-label=\"&lt;script&gt;alert(1)&lt;/script&gt;\""),
@@ -523,7 +533,7 @@ TEST_F(FolderPagesTest, MessageTextsAreDataInEveryCell) {
   EXPECT_EQ(outbox.body.find("\" onmouseover=\"alert(3)"), std::string::npos);
   EXPECT_EQ(outbox.body.find("<i>Eve"), std::string::npos);
   ASSERT_EQ(Rows(outbox, "IWOUTBOX").size(), 1u);
-  EXPECT_EQ(Rows(outbox, "IWOUTBOX")[0].address, "&lt;i&gt;Eve&lt;/i&gt; &amp; co");
+  EXPECT_EQ(Rows(outbox, "IWOUTBOX")[0].title, "&lt;i&gt;Eve&lt;/i&gt; &amp; co");
 }
 
 TEST_F(FolderPagesTest, OpeningAMessageMarksOnlyUnreadOnesReadAndShowsTheViewPage) {
@@ -669,6 +679,156 @@ TEST_F(FolderPagingTest, AHugeFolderGivesAPageOfItsRowsOnly) {
   EXPECT_EQ(rows.back().subject, "message 99999");
   EXPECT_EQ(PageInfo(inbox), "89901-90000&nbsp;of&nbsp;90000");
   EXPECT_LT(inbox.body.size(), 200u * 1024u);
+}
+
+// What a page says after an action: its status region, tags removed.
+std::string StatusLine(const Answer& answer) {
+  const std::string mark = "role=\"status\" aria-live=\"polite\">";
+  const auto at = answer.body.find(mark);
+  if (at == std::string::npos) return "(no status region)";
+  const auto start = at + mark.size();
+  const std::string region = answer.body.substr(start, answer.body.find("</div>", start) - start);
+  return std::regex_replace(WithoutTags(region), std::regex("\\s+"), " ");
+}
+
+TEST_F(FolderPagesTest, AnActionWithNothingTickedSaysTickAMessageFirst) {
+  AddStatuses({0, 4});
+  Start();
+  Inbox();
+  for (const char* action : {"IWDELETE", "IWSAVE"}) {
+    const Answer after = browser_->Post("IWInbox", action);
+    EXPECT_EQ(StatusLine(after), "Tick a message first.") << action;
+    EXPECT_EQ(after.body.find("ID=\"IWUNDO\""), std::string::npos);
+  }
+  // Said once: the next render of the page has an empty status region.
+  EXPECT_EQ(StatusLine(browser_->Get("/index")), "");
+  ASSERT_EQ(browser_->Post("IWInbox", "IWDELLINK").PageName(), "IWDeleted");
+  EXPECT_EQ(StatusLine(browser_->Post("IWDeleted", "IWUNDELETE")), "Tick a message first.");
+}
+
+TEST_F(FolderPagesTest, AMoveSaysHowManyAndItsUndoPutsBackExactlyThoseOnce) {
+  AddStatuses({0, 1, 2});
+  Start();
+  const Answer after = Act(Inbox(), "IWInbox", "IWDELETE", {1, 3});
+  EXPECT_EQ(StatusLine(after), "2 messages moved to Deleted.");
+  EXPECT_NE(Element(after, "IWUNDO").find("VALUE=\"Undo\""), std::string::npos);
+  ASSERT_EQ(Status(1), 4);
+  ASSERT_EQ(Status(3), 4);
+
+  const Answer undone = browser_->Post("IWInbox", "IWUNDO");
+  EXPECT_EQ(StatusLine(undone), "2 messages moved back to Inbox.");
+  EXPECT_EQ(Status(1), 0);  // unread again, as it was
+  EXPECT_EQ(Status(2), 1);
+  EXPECT_EQ(Status(3), 2);
+  EXPECT_EQ(Subjects(undone, "IWINBOX"), (std::vector<std::string>{"s1", "s2", "s3"}));
+  // One shot: the Undo is not offered again, and a replayed post of it moves nothing.
+  EXPECT_EQ(undone.body.find("ID=\"IWUNDO\""), std::string::npos);
+  Act(undone, "IWInbox", "IWDELETE", {2});
+  browser_->Get("/index");
+  browser_->Post("IWInbox", "IWUNDO");
+  EXPECT_EQ(Status(2), 4);
+
+  const Answer saved = Act(browser_->Get("/index"), "IWInbox", "IWSAVE", {1});
+  EXPECT_EQ(StatusLine(saved), "1 message moved to Saved.");
+}
+
+TEST_F(FolderPagesTest, UndoLeavesAMessageAnotherHolderChangedSinceTheMove) {
+  AddStatuses({0, 1, 1});
+  Start();
+  const Answer after = Act(Inbox(), "IWInbox", "IWDELETE", {1, 2, 3});
+  ASSERT_EQ(StatusLine(after), "3 messages moved to Deleted.");
+  // Meanwhile another session purges record 1 and saves record 2 out of Deleted.
+  ChangeRecord(1, [](TEmailRecord& record) { record.Status = 99; });
+  ChangeRecord(2, [](TEmailRecord& record) { record.Status = 8; });
+  const Answer undone = browser_->Post("IWInbox", "IWUNDO");
+  EXPECT_EQ(StatusLine(undone), "1 message moved back to Inbox.");
+  EXPECT_EQ(Status(1), 99);
+  EXPECT_EQ(Status(2), 8);
+  EXPECT_EQ(Status(3), 1);
+}
+
+TEST_F(FolderPagesTest, PurgeWithoutItsConfirmationDestroysNothing) {
+  AddStatuses({4, 4, 4});
+  Start();
+  const Answer deleted = Folder("IWDELLINK");
+  // A forged confirmation before any question was asked.
+  browser_->Post("IWDeleted", "IWCONFIRMPURGE");
+  const Answer asked = Act(browser_->Get("/index"), "IWDeleted", "IWDELETE", {1, 3});
+  EXPECT_EQ(Status(1), 4);
+  EXPECT_EQ(Status(3), 4);
+  EXPECT_TRUE(std::filesystem::exists(Store() + "m1.eml"));
+  EXPECT_NE(asked.body.find("Delete 2 messages for good? They cannot be restored."),
+            std::string::npos);
+  EXPECT_NE(Element(asked, "IWCONFIRMPURGE").find("VALUE=\"Delete for good\""), std::string::npos);
+  const std::vector<Row> rows = Rows(asked, "IWDELETED");
+  EXPECT_TRUE(rows[0].checked && !rows[1].checked && rows[2].checked);
+
+  // Keeping them, or doing anything else, forgets the question.
+  const Answer kept = browser_->Post("IWDeleted", "IWCANCELPURGE");
+  EXPECT_EQ(kept.body.find("ID=\"IWCONFIRMPURGE\""), std::string::npos);
+  browser_->Post("IWDeleted", "IWCONFIRMPURGE");
+  EXPECT_EQ(Status(1), 4);
+  EXPECT_EQ(Status(3), 4);
+
+  Act(browser_->Get("/index"), "IWDeleted", "IWDELETE", {2});
+  const Answer purged = browser_->Post("IWDeleted", "IWCONFIRMPURGE");
+  EXPECT_EQ(StatusLine(purged), "1 message deleted for good.");
+  EXPECT_EQ(Status(2), 99);
+  EXPECT_EQ(Status(1), 4);
+  EXPECT_FALSE(std::filesystem::exists(Store() + "m2.eml"));
+}
+
+TEST_F(FolderPagingTest, NewestFirstRowsActOnTheMessagesTheUserSawOnEveryPage) {
+  AddEight();  // i1..i8 are index numbers 1 2 3 5 6 7 9 10
+  Start();
+  Inbox();
+  Answer inbox = browser_->Post("IWInbox", "IWSORTORDER");
+  EXPECT_EQ(Subjects(inbox, "IWINBOX"), (std::vector<std::string>{"i8", "i7", "i6"}));
+  EXPECT_NE(Element(inbox, "IWSORTORDER").find(">Show oldest first<"), std::string::npos);
+  inbox = Act(inbox, "IWInbox", "IWDELETE", {1, 3});
+  EXPECT_EQ(Status(10), 4);
+  EXPECT_EQ(Status(9), 0);
+  EXPECT_EQ(Status(7), 4);
+  EXPECT_EQ(Subjects(inbox, "IWINBOX"), (std::vector<std::string>{"i7", "i5", "i4"}));
+  inbox = browser_->Post("IWInbox", "IWOLDER");
+  EXPECT_EQ(Subjects(inbox, "IWINBOX"), (std::vector<std::string>{"i3", "i2", "i1"}));
+  Act(inbox, "IWInbox", "IWSAVE", {2});
+  EXPECT_EQ(Status(2), 8);
+  EXPECT_EQ(Status(1), 0);
+  EXPECT_EQ(Status(3), 0);
+
+  // The choice is the user's: a new session finds it in the mail store.
+  EXPECT_TRUE(std::filesystem::exists(Store() + "Preferences.toml"));
+  EXPECT_EQ(Subjects(Inbox(), "IWINBOX"), (std::vector<std::string>{"i7", "i5", "i4"}));
+  inbox = browser_->Post("IWInbox", "IWSORTORDER");
+  EXPECT_EQ(Subjects(inbox, "IWINBOX"), (std::vector<std::string>{"i4", "i5", "i7"}));
+}
+
+TEST_F(FolderPagingTest, ThePreferencesFileSetsThePageSizeAndADamagedOneGivesTheDefaults) {
+  AddEight();
+  std::ofstream(Store() + "Preferences.toml") << "[Folders]\nPageSize = 2\nNewestFirst = true\n";
+  Start();
+  EXPECT_EQ(Subjects(Inbox(), "IWINBOX"), (std::vector<std::string>{"i8", "i7"}));
+  std::ofstream(Store() + "Preferences.toml") << "[Folders]\nPageSize = \"all of them\"\n";
+  EXPECT_EQ(Subjects(Inbox(), "IWINBOX"), (std::vector<std::string>{"i6", "i7", "i8"}));
+  EXPECT_TRUE(LogHas("Preferences.toml not used, defaults instead: PageSize is not"));
+}
+
+TEST_F(FolderPagingTest, ARowsPerPageChoiceIsKeptAndAForgedSizeIsIgnored) {
+  AddEight();
+  Start();
+  Inbox();
+  // A size the page never offered (a forged post) changes nothing.
+  Answer inbox = browser_->Post("IWInbox", "IWPAGESIZE", {{"IWPAGESIZE", "1000000"}});
+  EXPECT_EQ(Rows(inbox, "IWINBOX").size(), 3u);
+  EXPECT_FALSE(std::filesystem::exists(Store() + "Preferences.toml"));
+  // Offered: the server's 3, then 25, 50 ...; item 1 is 25.
+  inbox = browser_->Post("IWInbox", "IWPAGESIZE", {{"IWPAGESIZE", "1"}});
+  EXPECT_EQ(Rows(inbox, "IWINBOX").size(), 8u);
+  EXPECT_NE(Element(inbox, "IWPAGESIZE").find("<option VALUE=\"0\" SELECTED>25<"),
+            std::string::npos)
+      << Element(inbox, "IWPAGESIZE");
+  EXPECT_EQ(Rows(Inbox(), "IWINBOX").size(), 8u);  // the next session too
 }
 
 }  // namespace
