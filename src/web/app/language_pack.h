@@ -38,6 +38,9 @@ inline constexpr std::string_view kViewMailStrings = "viewmail.htm Strings";
 inline constexpr std::string_view kSelContactsStrings = "selcontacts.htm Strings";
 inline constexpr std::string_view kSignatureStrings = "signature.htm Strings";
 inline constexpr std::string_view kHtmlDialogStrings = "HTML Dialog Strings";
+// Texts of the message view and of writing beyond the original pages.
+inline constexpr std::string_view kMessageViewStrings = "Message View Strings";
+inline constexpr std::string_view kWritingStrings = "Writing Strings";
 
 // One text of the pack with its English default.
 struct LanguageText {
