@@ -51,7 +51,7 @@ struct LanguageText {
 };
 
 // Every text of the pack, in the order it is loaded and written into new files
-// (15 sections, 237 keys). LanguagePack keeps its texts in this order.
+// (17 sections, 254 keys). LanguagePack keeps its texts in this order.
 std::span<const LanguageText> DefaultLanguageTexts();
 
 // A profile (INI) file in memory with the semantics translators' tools expect: "[" +

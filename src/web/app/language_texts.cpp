@@ -358,6 +358,7 @@ constexpr LanguageText kDefaultTexts[] = {
     {kStrings, kMessageViewStrings, "OpenAttachment.StatusText", "Open this file in a new tab."},
     {kStrings, kMessageViewStrings, "ShowQuotedText", "Show quoted text"},
     // Writing Strings
+    {kStrings, kWritingStrings, "IWFilesLbl.Caption", "Files"},
     {kStrings, kWritingStrings, "IWComposeFiles.StatusText",
      "Choose one or more files, or drop them here."},
     {kStrings, kWritingStrings, "IWAttachFiles.Caption", "Attach"},
