@@ -53,8 +53,9 @@ class SettingsProbe : public TIWAppForm {
 class SignaturePageTest : public WebAppTest {
  protected:
   SignaturePageTest() {
-    std::erase_if(pages_.Others,
-                  [](const TIWPageClass& page) { return page.ObjectName == "IWAdminSettings"; });
+    std::erase_if(pages_.Others, [](const TIWPageClass& page) {
+      return page.ObjectName == "IWAdminSettings";
+    });
     pages_.Others.push_back(PageClassOf<SettingsProbe>("TIWAdminSettings", "IWAdminSettings"));
     AddAccount("Carol", "pw", 2);
   }
