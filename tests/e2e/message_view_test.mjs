@@ -149,6 +149,16 @@ try {
   await browser.submitBy(() => fileRows.filter({ hasText: "budget.csv" }).getByRole("link").click());
   assert.equal(await fileRows.count(), 2);
   assert.doesNotMatch(await page.locator("#IWFILELIST").textContent(), /budget\.csv/);
+  // The picker narrows its rows to what is searched, and comes back to the same message.
+  await browser.submitBy(() => page.click("#IWTOADDR"));
+  assert.equal(await page.title(), "Kestrune - Recipients");
+  await page.locator("#kst-contact-search").fill("design");
+  assert.equal(await page.locator("#IWREPLIST tr:not([hidden])").count(), 2, "heading and Jane");
+  await page.getByLabel("Cc: Jane (Design)", { exact: true }).press("Space");
+  await browser.shoot("picker-search");
+  await browser.submitBy(() => page.click("#IWOKAY"));
+  assert.equal(await page.inputValue("#IWCCLIST"), "\"Jane (Design)\" <jane@example.test>");
+  assert.equal(await fileRows.count(), 2, "the files stay with the message");
   await browser.submitBy(() => page.click("#IWSEND"));
   assert.equal(await page.title(), "Kestrune - Home");
   assert.deepEqual(dialogs, []);
