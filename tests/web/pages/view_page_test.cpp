@@ -380,13 +380,22 @@ TEST_F(ViewPageTest, CcDateAndAPictureThumbnailThatOnlyThisSessionCanFetch) {
   EXPECT_NE(picture.Header("Content-Security-Policy").find("sandbox"), std::string::npos);
   EXPECT_TRUE(picture.Header("Content-Disposition").starts_with("inline"))
       << picture.Header("Content-Disposition");
-  EXPECT_EQ(NewBrowser().Get(url).status, 404);  // another session, or none, gets nothing
+  EXPECT_EQ(NewBrowser().Get(url).status, 404);  // no session gets nothing
+  TestBrowser other = NewBrowser();              // nor another session of the same user
+  other.Get("/");
+  LogIn(other, "admin", "secretpw");
+  EXPECT_EQ(other.Get(url).status, 404);
+  EXPECT_EQ(browser_->Get(url).status, 200);
 
   // The disguised page still downloads, as an attachment that runs nothing.
   const Answer trap = DownloadItem(2);
   EXPECT_TRUE(trap.Header("Content-Disposition").starts_with("attachment"))
       << trap.Header("Content-Disposition");
   EXPECT_EQ(trap.Header("Content-Security-Policy"), "sandbox; default-src 'none'");
+
+  // Showing another message takes the copies of this one away.
+  Open(AddMessage(kPlainMessage, 1));
+  EXPECT_EQ(browser_->Get(url).status, 404);
 }
 
 TEST_F(ViewPageTest, PlainQuotesAreSetApartByLevelAndTheThirdIsFolded) {
