@@ -3,6 +3,7 @@
 #include "mail/address_list.h"
 
 #include "mail/mime_encoding.h"
+#include "platform/ascii.h"
 
 namespace kestrune {
 namespace {
@@ -171,6 +172,21 @@ void TIdEmailAddressItem::SetText(std::string_view text) {
   // "a@b (Name)": a comment names an address written without a display name.
   if (name.empty() && !tokens.has_angle) name = Collapse(tokens.comment);
   Name = DecodeHeaderWords(name);
+}
+
+std::string RecipientText(std::string_view name, std::string_view address) {
+  std::string_view trimmed = TrimBlanks(name);
+  if (trimmed.empty() || trimmed == address) return std::string(address);
+  // Characters that end a name, start an address or a comment, or split a list.
+  if (trimmed.find_first_of(",;\"<>()@:[]\\") == std::string_view::npos) {
+    return std::string(trimmed) + " <" + std::string(address) + ">";
+  }
+  std::string quoted = "\"";
+  for (char c : trimmed) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\" <" + std::string(address) + ">";
 }
 
 TIdEmailAddressItem& TIdEmailAddressList::Add() { return items_.emplace_back(); }

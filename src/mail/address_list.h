@@ -46,6 +46,12 @@ class TIdEmailAddressList {
   std::vector<TIdEmailAddressItem> items_;
 };
 
+// A recipient as a user writes it into a recipient box: "Name <address>", the name
+// quoted ("\"Doe, Jane\" <a@b>") when it holds a character that would split or end
+// it, the bare address when the name is empty or the address itself. SplitAddressList
+// and TIdEmailAddressItem::SetText read it back as the same name and address.
+std::string RecipientText(std::string_view name, std::string_view address);
+
 // Splits an address list at "," and ";" outside quoted strings, angle brackets and
 // comments; items are trimmed and empty items dropped, so "a@x;b@y;" gives two.
 // A group's "Name:" prefix is dropped, leaving its members.

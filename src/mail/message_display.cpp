@@ -8,6 +8,7 @@
 #include <array>
 #include <map>
 
+#include "mail/attachment_view.h"
 #include "mail/charset.h"
 #include "mail/html_sanitiser.h"
 #include "mail/id_message.h"
@@ -34,18 +35,6 @@ std::string JoinCrLf(const std::vector<std::string>& lines) {
 
 bool IsHtmlType(std::string_view content_type) {
   return FindIgnoringAsciiCase(content_type, "html") != std::string_view::npos;
-}
-
-// The image type named by the content's first bytes; "" for anything else, so that a
-// data: URL never claims a type its bytes are not.
-std::string_view SniffImageType(std::string_view bytes) {
-  if (bytes.substr(0, 8) == std::string_view("\x89PNG\r\n\x1A\n", 8)) return "image/png";
-  if (bytes.substr(0, 6) == "GIF87a" || bytes.substr(0, 6) == "GIF89a") return "image/gif";
-  if (bytes.substr(0, 3) == "\xFF\xD8\xFF") return "image/jpeg";
-  if (bytes.size() >= 12 && bytes.substr(0, 4) == "RIFF" && bytes.substr(8, 4) == "WEBP") {
-    return "image/webp";
-  }
-  return {};
 }
 
 // A Content-Id as written ("<id>", maybe with blanks) reduced to the id.
@@ -114,7 +103,8 @@ Piece RenderText(std::string_view utf8, bool as_html, CidResolver& images,
   Piece piece;
   piece.is_html = as_html;
   if (!as_html) {
-    piece.html = PlainTextToHtml(utf8);
+    piece.html = options.quote_blocks ? QuotedPlainTextToHtml(utf8, options.fold_label)
+                                      : PlainTextToHtml(utf8);
     return piece;
   }
   SanitiseOptions sanitise;
@@ -351,6 +341,64 @@ std::string PlainTextToHtml(std::string_view text) {
     plain_start = i;
   }
   flush(text.size());
+  return out;
+}
+
+std::pair<int, std::size_t> QuoteLevel(std::string_view line) {
+  int level = 0;
+  std::size_t i = 0;
+  while (i < line.size() && line[i] == '>') {
+    ++level;
+    ++i;
+    // "> > text" is two levels as much as ">> text".
+    std::size_t next = i;
+    while (next < line.size() && line[next] == ' ') ++next;
+    if (next < line.size() && line[next] == '>') i = next;
+  }
+  if (level > 0 && i < line.size() && line[i] == ' ') ++i;
+  return {level, i};
+}
+
+std::string QuotedPlainTextToHtml(std::string_view text, std::string_view fold_label) {
+  std::string out;
+  int depth = 0;
+  std::string run;
+  const auto open = [&](int level) {
+    if (level == kFoldedQuoteLevel && !fold_label.empty()) {
+      out += "<details class=\"kst-quote-fold\"><summary>" + HtmlEscape(fold_label) + "</summary>";
+    }
+    out += "<blockquote class=\"kst-quote kst-quote-" +
+           std::to_string(std::min(level, kFoldedQuoteLevel)) + "\">";
+  };
+  const auto close = [&](int level) {
+    out += "</blockquote>";
+    if (level == kFoldedQuoteLevel && !fold_label.empty()) out += "</details>";
+  };
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    start = end + 1;
+    const auto [found_level, skip] = QuoteLevel(line);
+    // Deeper quotes are shown at the deepest level a reader can still tell apart; this
+    // also keeps a hostile message from nesting thousands of blocks.
+    const int level = std::min(found_level, kMaxQuoteDepth);
+    if (level != depth) {
+      if (!run.empty()) {
+        if (run.back() == '\n') run.pop_back();  // the block ends the line
+        out += PlainTextToHtml(run);
+        run.clear();
+      }
+      while (depth > level) close(depth--);
+      while (depth < level) open(++depth);
+    }
+    run.append(line.substr(skip));
+    run += '\n';
+  }
+  if (!run.empty()) out += PlainTextToHtml(run);
+  while (depth > 0) close(depth--);
   return out;
 }
 

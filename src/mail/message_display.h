@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestrune {
@@ -19,6 +20,10 @@ struct DisplayOptions {
   // The body is shown in the sandboxed frame. Off (a print copy, where the body goes
   // straight into the page): HTML keeps no style sheets and no "position" declarations.
   bool own_frame = true;
+  // Plain text: ">" quotes set apart as nested blocks by level; from the third level on
+  // they are folded behind fold_label (when not empty), openable without script.
+  bool quote_blocks = false;
+  std::string fold_label;
 };
 
 struct DisplayedBody {
@@ -40,6 +45,20 @@ DisplayedBody BuildDisplayedBody(const TIdMessage& message, const DisplayOptions
 // Plain text as HTML: escaped, line breaks kept as <br>, http(s) and www. addresses made
 // into links that open in a new tab without a referrer.
 std::string PlainTextToHtml(std::string_view text);
+
+// Quotes nested deeper than this are shown at this depth.
+inline constexpr int kMaxQuoteDepth = 8;
+// The first quote level that is folded away.
+inline constexpr int kFoldedQuoteLevel = 3;
+
+// The quote level of a plain-text line (its leading ">" marks, blanks between them
+// allowed) and where its text starts (after the marks and one blank).
+std::pair<int, std::size_t> QuoteLevel(std::string_view line);
+
+// Plain text as PlainTextToHtml makes it, with each run of quoted lines in a
+// <blockquote class="kst-quote kst-quote-N"> nested by level; the third level and deeper
+// inside a <details> whose summary is fold_label (no fold when it is empty).
+std::string QuotedPlainTextToHtml(std::string_view text, std::string_view fold_label);
 
 // The whole document for the sandboxed frame (its srcdoc) around a sanitised fragment: a
 // Content-Security-Policy that allows no script and, unless allow_remote, no remote

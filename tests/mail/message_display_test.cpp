@@ -403,5 +403,42 @@ TEST(HostileCorpusTest, SameNamedAndUnnamedAttachmentsStayApart) {
   EXPECT_EQ(list[0].content_type, "application/pdf");
 }
 
+TEST(QuotedPlainTextTest, QuoteLevelsCountMarksWithBlanksBetween) {
+  const struct {
+    const char* line;
+    int level;
+    std::size_t text_at;
+  } cases[] = {
+      {"plain", 0, 0}, {"> one", 1, 2},  {">>two", 2, 2},      {"> > two", 2, 4},
+      {">", 1, 1},     {" > not", 0, 0}, {">> > three", 3, 5}, {"a > b", 0, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(QuoteLevel(c.line), std::make_pair(c.level, c.text_at)) << c.line;
+  }
+}
+
+TEST(QuotedPlainTextTest, ThreadOfThreeLevelsNestsAndFoldsTheThird) {
+  const std::string html = QuotedPlainTextToHtml(
+      "Thanks!\r\n> Are you coming?\r\n>> Lunch at <12>?\r\n>>> Who pays?\r\n>> Yes\r\nBye\r\n",
+      "Show quoted text");
+  EXPECT_EQ(html,
+            "Thanks!<blockquote class=\"kst-quote kst-quote-1\">Are you coming?"
+            "<blockquote class=\"kst-quote kst-quote-2\">Lunch at &lt;12&gt;?"
+            "<details class=\"kst-quote-fold\"><summary>Show quoted text</summary>"
+            "<blockquote class=\"kst-quote kst-quote-3\">Who pays?</blockquote></details>"
+            "Yes</blockquote></blockquote>Bye<br>\n");
+}
+
+TEST(QuotedPlainTextTest, AMessageOfAThousandQuoteMarksNestsNoDeeperThanTheLimit) {
+  const std::string html = QuotedPlainTextToHtml(std::string(1000, '>') + " deep\r\n", "fold");
+  std::size_t blocks = 0;
+  for (std::size_t at = html.find("<blockquote"); at != std::string::npos;
+       at = html.find("<blockquote", at + 1)) {
+    ++blocks;
+  }
+  EXPECT_EQ(blocks, static_cast<std::size_t>(kMaxQuoteDepth));
+  EXPECT_NE(html.find("deep"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kestrune

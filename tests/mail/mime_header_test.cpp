@@ -138,5 +138,31 @@ TEST(AddressList, RefusesAddressesThatCouldInjectProtocolText) {
   EXPECT_EQ(UnsafeAddressText("a@x\r\nQUIT"), "Invalid e-mail address: a@x??QUIT");
 }
 
+TEST(RecipientTextTest, ContactsWrittenIntoARecipientBoxReadBackAsTheSameNameAndAddress) {
+  const struct {
+    const char* name;
+    const char* address;
+    const char* text;
+  } cases[] = {
+      {"Ann Lee", "ann@x.test", "Ann Lee <ann@x.test>"},
+      {"", "bob@x.test", "bob@x.test"},
+      {"bob@x.test", "bob@x.test", "bob@x.test"},
+      {"Doe, Jane", "j@x.test", "\"Doe, Jane\" <j@x.test>"},  // the comma would split it
+      {"A \"B\" C", "c@x.test", "\"A \\\"B\\\" C\" <c@x.test>"},
+      {"Eve <boss@x.test>", "eve@x.test", "\"Eve <boss@x.test>\" <eve@x.test>"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = RecipientText(c.name, c.address);
+    EXPECT_EQ(text, c.text);
+    const std::string list = text + "; other@x.test";
+    const std::vector<std::string> items = SplitAddressList(list);
+    ASSERT_EQ(items.size(), 2u) << list;
+    TIdEmailAddressItem item;
+    item.SetText(items[0]);
+    EXPECT_EQ(item.Address, c.address) << text;
+    EXPECT_EQ(item.Name, std::string(c.name) == c.address ? "" : c.name) << text;
+  }
+}
+
 }  // namespace
 }  // namespace kestrune

@@ -40,6 +40,9 @@ inline constexpr std::string_view kSignatureStrings = "signature.htm Strings";
 inline constexpr std::string_view kHtmlDialogStrings = "HTML Dialog Strings";
 // What the pages say after an action, and the folder pages' order choice.
 inline constexpr std::string_view kFeedbackStrings = "Feedback Strings";
+// Texts of the message view and of writing beyond the original pages.
+inline constexpr std::string_view kMessageViewStrings = "Message View Strings";
+inline constexpr std::string_view kWritingStrings = "Writing Strings";
 
 // One text of the pack with its English default.
 struct LanguageText {
@@ -50,7 +53,8 @@ struct LanguageText {
 };
 
 // Every text of the pack, in the order it is loaded and written into new files
-// (15 sections, 242 keys). LanguagePack keeps its texts in this order.
+// (the 15 original sections with 242 keys, then the added ones). LanguagePack keeps its
+// texts in this order.
 std::span<const LanguageText> DefaultLanguageTexts();
 
 // A profile (INI) file in memory with the semantics translators' tools expect: "[" +

@@ -381,6 +381,26 @@ constexpr LanguageText kDefaultTexts[] = {
     {kDialogs, kHtmlDialogStrings, "NoServerPassword",
      "You do not have a user password for your pop server setup."},
     {kDialogs, kHtmlDialogStrings, "ContactSendMail", "Send an email to "},
+    // Message View Strings
+    {kStrings, kMessageViewStrings, "IWFromLbl.Caption", "From"},
+    {kStrings, kMessageViewStrings, "IWToLbl.Caption", "To"},
+    {kStrings, kMessageViewStrings, "IWCcLbl.Caption", "Cc"},
+    {kStrings, kMessageViewStrings, "IWDateLbl.Caption", "Date"},
+    {kStrings, kMessageViewStrings, "IWReceivedLbl.Caption", "Received"},
+    {kStrings, kMessageViewStrings, "IWAttachList.StatusText", "Click a file name to download it."},
+    {kStrings, kMessageViewStrings, "OpenAttachment.Caption", "Open"},
+    {kStrings, kMessageViewStrings, "OpenAttachment.StatusText", "Open this file in a new tab."},
+    {kStrings, kMessageViewStrings, "ShowQuotedText", "Show quoted text"},
+    // Writing Strings
+    {kStrings, kWritingStrings, "IWFilesLbl.Caption", "Files"},
+    {kStrings, kWritingStrings, "IWComposeFiles.StatusText",
+     "Choose one or more files, or drop them here."},
+    {kStrings, kWritingStrings, "IWAttachFiles.Caption", "Attach"},
+    {kStrings, kWritingStrings, "IWAttachFiles.StatusText", "Attach the chosen files."},
+    {kStrings, kWritingStrings, "RemoveFile.Caption", "Remove"},
+    {kStrings, kWritingStrings, "RemoveFile.StatusText", "Remove this file from the message."},
+    {kStrings, kWritingStrings, "DropFiles", "Drop files here to attach them"},
+    {kStrings, kWritingStrings, "ContactSearch", "Search contacts"},
 };
 
 }  // namespace

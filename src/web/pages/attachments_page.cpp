@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/ascii.h"
+#include "platform/byte_size.h"
 #include "web/app/compose_state.h"
 #include "web/app/user_session.h"
 #include "web/pages/compose_page.h"
@@ -111,7 +112,40 @@ std::string UniqueAttachmentName(const fs::path& folder, const std::string& name
 }
 
 std::string AttachmentListText(const ComposeAttachment& attachment) {
-  return attachment.file_name + " ( " + std::to_string(attachment.size / 1024) + "k )";
+  return attachment.file_name + " (" + ByteSizeText(attachment.size) + ")";
+}
+
+std::string AttachUpload(TUserSession& state, std::string_view client_name, std::uintmax_t size,
+                         const std::function<void(const fs::path&)>& save) {
+  ComposeState& compose = state.Compose;
+  const TWebApp& app = state.App();
+  const std::string name = SafeAttachmentName(client_name);
+  if (name.empty()) return app.Text(kHtmlDialogStrings, "SelectFileError");
+  if (Listed(compose.Attachments, name)) {
+    return app.Text(kHtmlDialogStrings, "UnuniqueFileUploadError");
+  }
+  if (const UploadRefusal refusal = CheckUpload(compose, state.User.UserDir, size);
+      refusal != UploadRefusal::kNone) {
+    return UploadRefusalText(refusal);
+  }
+  const fs::path folder = FolderOf(state);
+  // A file of that name the list does not hold is never written over: the new one takes
+  // the next free name.
+  const std::string stored = UniqueAttachmentName(folder, name, compose.Attachments);
+  save(folder / stored);
+  compose.Attachments.push_back({stored, SizeOnDisk(folder / stored)});
+  return {};
+}
+
+void RemoveAttachment(TUserSession& state, std::string_view file_name) {
+  ComposeState& compose = state.Compose;
+  for (auto at = compose.Attachments.begin(); at != compose.Attachments.end(); ++at) {
+    if (at->file_name != file_name) continue;
+    std::error_code ignored;  // a file already gone leaves only its list item to remove
+    fs::remove(FolderOf(state) / at->file_name, ignored);
+    compose.Attachments.erase(at);
+    return;
+  }
 }
 
 void DropAttachments(TUserSession& state) {
@@ -146,7 +180,7 @@ TIWAttachments::TIWAttachments(TIWApplication& session, std::string name, std::s
       Furniture(*this, "") {
   TemplateProcessor.Templates.Default = "attachments.htm";
   OnRender = [this](TIWAppForm&) { Render(); };
-  IWSize.Caption = "0k";
+  IWSize.Caption = ByteSizeText(0);
   IWAttachments.Height = 160;  // ten rows
   IWAttachments.OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) {
     tag.SetAttribute("style", "width:100%;z-index:100;font: 13px;text-align:left");
@@ -182,17 +216,17 @@ void TIWAttachments::Render() {
   IWAttachments.Items.clear();
   IWAttachments.Items.push_back(app.Text(kAttachmentsStrings, "MessageAttachmentsHeading"));
   shown_.clear();
-  std::uint64_t total_kb = 0;
+  std::uint64_t total = 0;
   const fs::path folder = compose.FolderName.empty() ? fs::path() : FolderOf(*state);
   for (const ComposeAttachment& attachment : compose.Attachments) {
     IWAttachments.Items.push_back(AttachmentListText(attachment));
     shown_.push_back(attachment.file_name);
-    // Whole KB file by file, as the list shows them; a missing file counts nothing.
-    if (!folder.empty()) total_kb += SizeOnDisk(folder / attachment.file_name) / 1024;
+    // A missing file counts nothing.
+    if (!folder.empty()) total += SizeOnDisk(folder / attachment.file_name);
   }
   IWAttachments.NoSelectionText.clear();
   IWAttachments.SetItemIndex(0);
-  IWSize.Caption = std::to_string(total_kb) + "k";
+  IWSize.Caption = ByteSizeText(total);
 
   // The suggestions message carries no files: its attachments cannot be changed.
   IWFindFile.Visible = IWAttach.Visible = IWRemove.Visible = !compose.ReadOnly;
@@ -204,27 +238,10 @@ void TIWAttachments::AttachClick() {
   TUserSession& state = *SessionOf(session);
   ComposeState& compose = state.Compose;
   if (compose.ReadOnly) return;
-  const TWebApp& app = state.App();
-  const std::string name = SafeAttachmentName(IWFindFile.FileName());
-  if (name.empty()) {
-    session.ShowUserMessage(app.Text(kHtmlDialogStrings, "SelectFileError"));
-    return;
-  }
-  if (Listed(compose.Attachments, name)) {
-    session.ShowUserMessage(app.Text(kHtmlDialogStrings, "UnuniqueFileUploadError"));
-    return;
-  }
-  if (const UploadRefusal refusal = CheckUpload(compose, state.User.UserDir, IWFindFile.FileSize());
-      refusal != UploadRefusal::kNone) {
-    session.ShowUserMessage(UploadRefusalText(refusal));
-    return;
-  }
-  const fs::path folder = FolderOf(state);
-  // A file of that name the list does not hold is never written over: the new one takes
-  // the next free name.
-  const std::string stored = UniqueAttachmentName(folder, name, compose.Attachments);
-  IWFindFile.SaveToFile(folder / stored);
-  compose.Attachments.push_back({stored, SizeOnDisk(folder / stored)});
+  const std::string refusal =
+      AttachUpload(state, IWFindFile.FileName(), IWFindFile.FileSize(),
+                   [this](const fs::path& path) { IWFindFile.SaveToFile(path); });
+  if (!refusal.empty()) session.ShowUserMessage(refusal);
 }
 
 void TIWAttachments::RemoveClick() {
@@ -238,14 +255,7 @@ void TIWAttachments::RemoveClick() {
     session.ShowUserMessage(state.App().Text(kHtmlDialogStrings, "RemoveFileError"));
     return;
   }
-  const std::string& name = shown_[static_cast<std::size_t>(item - 1)];
-  for (auto at = compose.Attachments.begin(); at != compose.Attachments.end(); ++at) {
-    if (at->file_name != name) continue;
-    std::error_code ignored;  // a file already gone leaves only its list item to remove
-    fs::remove(FolderOf(state) / name, ignored);
-    compose.Attachments.erase(at);
-    break;
-  }
+  RemoveAttachment(state, shown_[static_cast<std::size_t>(item - 1)]);
 }
 
 void TIWAttachments::OkayClick() {

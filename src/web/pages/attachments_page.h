@@ -3,7 +3,9 @@
 // compose state, which keeps each file's real name beside the text the list displays.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,8 +40,15 @@ std::string SafeAttachmentName(std::string_view client_name);
 std::string UniqueAttachmentName(const std::filesystem::path& folder, const std::string& name,
                                  const std::vector<ComposeAttachment>& taken);
 
-// A list line: "report.pdf ( 12k )" (the size in whole KB).
+// A list line: "report.pdf (12 KB)".
 std::string AttachmentListText(const ComposeAttachment& attachment);
+
+// Adds an uploaded file (its browser-side name and size) to the session's composition
+// under every limit of the attachments page: a usable name, no name twice, the count and
+// size limits; `save` writes the bytes to the path it is given. Returns what to tell
+// the user when the file is refused, else empty.
+std::string AttachUpload(TUserSession& state, std::string_view client_name, std::uintmax_t size,
+                         const std::function<void(const std::filesystem::path&)>& save);
 
 class TIWAttachments : public TIWAppForm {
  public:
@@ -67,6 +76,9 @@ class TIWAttachments : public TIWAppForm {
   // The file names of list items 1..n as the last render wrote them.
   std::vector<std::string> shown_;
 };
+
+// Removes one file (by its stored name) from the composition's list and folder.
+void RemoveAttachment(TUserSession& state, std::string_view file_name);
 
 // Empties the composition's attachment list and removes its files from the composition
 // folder; the attachments flag goes off.

@@ -35,6 +35,7 @@
 #include "web/app/page_furniture.h"
 #include "web/app/user_session.h"
 #include "web/pages/attachments_page.h"
+#include "web/pages/compose_files.h"
 #include "web/pages/contacts_pages.h"
 #include "web/pages/page_texts.h"
 #include "web/pages/view_page.h"
@@ -283,6 +284,15 @@ class TIWNewEmail : public TIWAppForm {
   TIWLabel& IWNoQuickList;
   TIWImageFile& IWPrint;
   TIWLabel& IWPrintLink;
+  // Files attached on this page: a field for several at once (or dropped on the page),
+  // its Attach button for a browser without script, the list with a remove per file;
+  // and the contacts the recipient boxes complete from.
+  TIWLabel& IWFilesLbl;
+  TIWFile& IWComposeFiles;
+  TIWButton& IWAttachFiles;
+  TIWGrid& IWFileList;
+  TIWLabel& IWDropHint;
+  TIWLabel& IWContactList;
   PageFurniture Furniture;
 
  private:
@@ -304,6 +314,8 @@ class TIWNewEmail : public TIWAppForm {
   // state's body is that HTML, the text area shows the text as typed.
   std::string plain_text_;
   std::string plain_html_;
+  // The stored name of the file each row of IWFileList showed.
+  std::vector<std::string> shown_files_;
   // The contact (name, address) each quick list row showed.
   std::vector<std::pair<std::string, std::string>> quick_rows_;
 };
@@ -329,6 +341,12 @@ TIWNewEmail::TIWNewEmail(TIWApplication& session, std::string name, std::string 
       IWNoQuickList(BareLabel(*this, "IWNoQuickList")),
       IWPrint(PageFurniture::ToolImage(*this, "IWPrint", "print")),
       IWPrintLink(BareLabel(*this, "IWPrintLink")),
+      IWFilesLbl(AddControl<TIWLabel>("IWFilesLbl")),
+      IWComposeFiles(AddControl<TIWFile>("IWComposeFiles")),
+      IWAttachFiles(AddControl<TIWButton>("IWAttachFiles")),
+      IWFileList(AddControl<TIWGrid>("IWFileList")),
+      IWDropHint(AddControl<TIWLabel>("IWDropHint")),
+      IWContactList(BareLabel(*this, "IWContactList")),
       Furniture(*this, "") {
   TemplateProcessor.Templates.Default = "newmail.htm";
   OnRender = [this](TIWAppForm&) { Render(); };
@@ -337,6 +355,29 @@ TIWNewEmail::TIWNewEmail(TIWApplication& session, std::string name, std::string 
       tag.SetAttribute("style", kEditStyle);
     };
   }
+  for (TIWEdit* edit : {&IWTo, &IWCCList, &IWBccList}) {
+    edit->OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) {
+      tag.SetAttribute("style", kEditStyle);
+      tag.SetAttribute("list", kContactsDatalistId);
+      tag.SetAttribute("autocomplete", "off");
+    };
+  }
+  IWComposeFiles.Multiple = true;
+  IWFileList.SetColumnCount(3);
+  IWFileList.BorderSize = 0;
+  IWFileList.OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) {
+    tag.SetAttribute("class", "kst-file-list");
+  };
+  IWFileList.OnCellClick = [this](TIWGrid&, int row, int column) {
+    if (WebApplication().SessionEnding() || State().Compose.ReadOnly) return;
+    if (column != 2 || row < 0 || static_cast<std::size_t>(row) >= shown_files_.size()) return;
+    RemoveAttachment(State(), shown_files_[static_cast<std::size_t>(row)]);
+    State().Compose.AttachmentsFlag = !State().Compose.Attachments.empty();
+  };
+  IWAttachFiles.OnClick = [this](TIWBaseControl&) {
+    if (WebApplication().SessionEnding()) return;
+    AttachPostedFiles(WebApplication(), State(), IWComposeFiles);
+  };
   IWEmailBody.OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) {
     tag.SetAttribute("style", kBodyStyle);
     tag.SetAttribute("class", "kst-editor");
@@ -383,11 +424,13 @@ TIWNewEmail::TIWNewEmail(TIWApplication& session, std::string name, std::string 
       action(sender);
     };
   }
-  IWQuickList.OnCellClick = [this, action = std::move(IWQuickList.OnCellClick)](
-                                TIWGrid& grid, int row, int column) {
-    ReadPosted();
-    action(grid, row, column);
-  };
+  for (TIWGrid* grid : {&IWQuickList, &IWFileList}) {
+    grid->OnCellClick = [this, action = std::move(grid->OnCellClick)](TIWGrid& sender, int row,
+                                                                      int column) {
+      ReadPosted();
+      action(sender, row, column);
+    };
+  }
 }
 
 void TIWNewEmail::ReadPosted() {
@@ -428,11 +471,15 @@ void TIWNewEmail::FillControls(TUserSession& state) {
   IWBodyFlag.Caption = RichTextFlagHtml(!plain && !compose.Body.empty());
   std::string attachments;
   for (const ComposeAttachment& file : compose.Attachments) {
-    attachments += file.file_name + " ( " + std::to_string(file.size / 1024) + "k ); ";
+    attachments += AttachmentListText(file) + "; ";
   }
   IWAttachs.Caption = attachments;
-  IWAttachs.Visible = compose.AttachmentsFlag && !compose.ReadOnly;
+  // The list below shows the files with their sizes and a remove button each.
+  IWAttachs.Visible = false;
   IWAddEditAttachments.Enabled = !compose.ReadOnly;
+  FillComposeFileList(state, IWFileList, shown_files_);
+  IWComposeFiles.Visible = IWAttachFiles.Visible = IWDropHint.Visible = !compose.ReadOnly;
+  IWContactList.Caption = compose.ReadOnly ? std::string() : ContactsDatalist(state);
 }
 
 void TIWNewEmail::FillQuickList(TUserSession& state) {
@@ -489,6 +536,12 @@ void TIWNewEmail::Render() {
     image->AltText = image->Hint;
   }
   IWNoQuickList.Caption = app.Text(kNewEmailStrings, "IWNoQuickList.Caption");
+  for (TIWControl* control :
+       std::initializer_list<TIWControl*>{&IWComposeFiles, &IWAttachFiles, &IWFileList}) {
+    SetTexts(app, kWritingStrings, *control);
+  }
+  IWDropHint.Caption = app.Text(kWritingStrings, "DropFiles");
+  IWFilesLbl.Caption = app.Text(kWritingStrings, "IWFilesLbl.Caption");
   Furniture.Render(*state);
   IWUserName.Caption = state->LoginName;
   FillQuickList(*state);

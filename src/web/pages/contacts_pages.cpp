@@ -7,7 +7,9 @@
 #include <memory>
 #include <utility>
 
+#include "mail/address_list.h"
 #include "platform/ascii.h"
+#include "platform/escape.h"
 #include "store/contacts_db.h"
 #include "store/data_file.h"
 #include "web/app/compose_state.h"
@@ -412,6 +414,7 @@ TIWSelContacts::TIWSelContacts(TIWApplication& session, std::string name, std::s
       IWUserName(AddControl<TIWLabel>("IWUserName")),
       IWRepList(AddControl<TIWGrid>("IWRepList")),
       IWNoReps(AddControl<TIWLabel>("IWNoReps")),
+      IWContactSearch(AddControl<TIWLabel>("IWContactSearch")),
       IWOkay(AddControl<TIWButton>("IWOkay")),
       IWCancel(AddControl<TIWButton>("IWCancel")),
       Furniture(*this, "") {
@@ -420,6 +423,8 @@ TIWSelContacts::TIWSelContacts(TIWApplication& session, std::string name, std::s
   IWRepList.SetColumnCount(kPickColumns);
   IWRepList.OnHTMLTag = GridTag;
   IWRepList.OnRenderCell = [](TIWGridCell& cell, int row, int) { StyleCell(cell, row); };
+  IWContactSearch.RawText = true;
+  IWContactSearch.OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) { tag.SetTagName(""); };
   BindNavigation(*this, Furniture);
   IWOkay.OnClick = [this](TIWBaseControl&) { OkayClick(); };
   IWCancel.OnClick = [this](TIWBaseControl&) { CancelClick(); };
@@ -471,6 +476,11 @@ void TIWSelContacts::Render() {
   }
   IWRepList.Visible = !shown_.empty();
   IWNoReps.Visible = shown_.empty();
+  const std::string search = AttributeEscape(app.Text(kWritingStrings, "ContactSearch"));
+  IWContactSearch.Caption =
+      "<input type=\"search\" id=\"kst-contact-search\" hidden placeholder=\"" + search +
+      "\" aria-label=\"" + search + "\">";
+  IWContactSearch.Visible = shown_.size() > 1;
   Furniture.Render(*state);
   IWUserName.Caption = state->LoginName;
 }
@@ -496,7 +506,8 @@ void TIWSelContacts::OkayClick() {
         missing.push_back(shown.position);
         continue;
       }
-      lists[box].push_back(shown.address);
+      // The name goes with the address, as the recipient's mail program shows it.
+      lists[box].push_back(RecipientText(shown.name, shown.address));
       any = true;
     }
   }

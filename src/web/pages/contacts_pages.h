@@ -94,6 +94,8 @@ class TIWSelContacts : public TIWAppForm {
   TIWLabel& IWUserName;
   TIWGrid& IWRepList;
   TIWLabel& IWNoReps;
+  // A search box (shown by the page's script) that narrows the rows to matching contacts.
+  TIWLabel& IWContactSearch;
   TIWButton& IWOkay;
   TIWButton& IWCancel;
   PageFurniture Furniture;

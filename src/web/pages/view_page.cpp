@@ -4,16 +4,20 @@
 #include "web/pages/view_page.h"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <span>
 #include <stdexcept>
 
+#include "mail/attachment_view.h"
 #include "mail/id_message.h"
 #include "mail/message_display.h"
 #include "platform/ascii.h"
 #include "platform/atomic_file.h"
+#include "platform/byte_size.h"
+#include "platform/date_time.h"
 #include "platform/escape.h"
 #include "platform/random.h"
 #include "platform/read_file.h"
@@ -58,6 +62,22 @@ std::string SafeContentType(std::string_view type) {
       std::all_of(type.begin(), type.begin() + static_cast<std::ptrdiff_t>(slash), token) &&
       std::all_of(type.begin() + static_cast<std::ptrdiff_t>(slash) + 1, type.end(), token);
   return ok ? AsciiLower(type) : "application/octet-stream";
+}
+
+// A picture or PDF is copied for the browser to open only up to this size, and the
+// copies of one message together up to kMaxOpenedMessageBytes; larger ones download.
+constexpr std::size_t kMaxOpenedFileBytes = 25u * 1024u * 1024u;
+constexpr std::size_t kMaxOpenedMessageBytes = 64u * 1024u * 1024u;
+
+// A date as a <time> element: the instant in UTC for the page's script, which shows it
+// in the browser's own time zone, and the server's local text for a browser without it.
+std::string LocalTimeMarkup(DateValue value) {
+  const std::time_t when = std::chrono::system_clock::to_time_t(TimePointFromDateValue(value));
+  std::tm utc{};
+  char iso[32] = "";
+  if (gmtime_r(&when, &utc) != nullptr) std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return "<time class=\"kst-local-time\" datetime=\"" + std::string(iso) + "\">" +
+         HtmlEscape(DateTimeText(value)) + "</time>";
 }
 
 std::vector<std::string> ReadLines(const fs::path& file) {
@@ -177,6 +197,15 @@ TIWViewMail::TIWViewMail(TIWApplication& session, std::string name, std::string 
       IWShowRemote(AddControl<TIWLink>("IWShowRemote")),
       IWDownloadMessage(AddControl<TIWLink>("IWDownloadMessage")),
       IWPrintLink(MarkupLabel(*this, "IWPrintLink", "span")),
+      IWFromLbl(AddControl<TIWLabel>("IWFromLbl")),
+      IWToLbl(AddControl<TIWLabel>("IWToLbl")),
+      IWCcLbl(AddControl<TIWLabel>("IWCcLbl")),
+      IWCc(MarkupLabel(*this, "IWCc", "span")),
+      IWDateLbl(AddControl<TIWLabel>("IWDateLbl")),
+      IWDate(MarkupLabel(*this, "IWDate", "span")),
+      IWReceivedLbl(AddControl<TIWLabel>("IWReceivedLbl")),
+      IWReceived(AddControl<TIWLabel>("IWReceived")),
+      IWAttachList(AddControl<TIWGrid>("IWAttachList")),
       Furniture(*this, "") {
   TemplateProcessor.Templates.Default = "viewmail.htm";
   OnRender = [this](TIWAppForm&) { Render(); };
@@ -184,6 +213,14 @@ TIWViewMail::TIWViewMail(TIWApplication& session, std::string name, std::string 
     tag.SetAttribute("style", "z-index:100;font: 13px;width:40%;");
   };
   IWAttachments.RequireSelection = true;
+  IWAttachList.SetColumnCount(5);
+  IWAttachList.BorderSize = 0;
+  IWAttachList.OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) {
+    tag.SetAttribute("class", "kst-attach-list");
+  };
+  IWAttachList.OnCellClick = [this](TIWGrid&, int row, int column) {
+    if (column == 1 && row >= 0) DownloadAttachment(static_cast<std::size_t>(row));
+  };
   IWRemoteNote.Caption = "Remote images and styles were blocked to protect your privacy.";
   IWShowRemote.Caption = "Show remote content";
   IWShowRemote.Hint = "Load the pictures and styles this message fetches from the Internet.";
@@ -212,6 +249,12 @@ void TIWViewMail::Fill(const TIdMessage& message, const TEmailRecord& record,
   IWFrom.Caption = HtmlEscape(message.From.Text());
   IWTo.Caption = HtmlEscape(message.Recipients.Text());
   IWSubject.Caption = HtmlEscape(message.Subject);
+  IWCc.Caption = HtmlEscape(message.CCList.Text());
+  IWCc.Visible = IWCcLbl.Visible = !message.CCList.Empty();
+  IWDate.Visible = IWDateLbl.Visible = message.Date != 0;
+  if (message.Date != 0) IWDate.Caption = LocalTimeMarkup(message.Date);
+  IWReceived.Caption = record.DateText;
+  IWReceived.Visible = IWReceivedLbl.Visible = !record.DateText.empty();
 
   const std::vector<AttachmentEntry> attachments = ListAttachments(message);
   IWAttachments.Items.clear();
@@ -235,11 +278,90 @@ void TIWViewMail::Fill(const TIdMessage& message, const TEmailRecord& record,
   } else {
     IWAttachments.SetItemIndex(-1);
   }
+  FillAttachmentList(message, record.HasAttachment);
   FillBody(message);
 }
 
+TIWViewMail::~TIWViewMail() {
+  for (const fs::path& file : cache_files_) {
+    std::error_code ignored;  // the session's cache goes with the session in any case
+    fs::remove(file, ignored);
+  }
+}
+
+void TIWViewMail::FillAttachmentList(const TIdMessage& message, bool flagged) {
+  TIWApplication& session = WebApplication();
+  const TWebApp& app = SessionOf(session)->App();
+  for (const fs::path& file : cache_files_) {
+    std::error_code ignored;
+    fs::remove(file, ignored);
+  }
+  cache_files_.clear();
+  // The list replaces the drop-down: every file visible at once, each with its own link.
+  IWAttachments.Visible = IWSaveAttach.Visible = false;
+  const std::vector<AttachmentEntry> attachments = ListAttachments(message);
+  IWAttachList.SetRowCount(0);
+  IWAttachList.Visible = IWAttachLbl.Visible;
+  if (!IWAttachList.Visible) return;
+  if (attachments.empty()) {
+    IWAttachList.SetRowCount(1);
+    IWAttachList.Cell(0, 1).Text = app.Text(kHtmlDialogStrings, "AttachmentNotFoundError");
+    return;
+  }
+  const std::string open_caption = app.Text(kMessageViewStrings, "OpenAttachment.Caption");
+  const std::string open_hint = app.Text(kMessageViewStrings, "OpenAttachment.StatusText");
+  IWAttachList.SetRowCount(static_cast<int>(attachments.size()));
+  std::size_t copied = 0;
+  for (std::size_t k = 0; k < attachments.size(); ++k) {
+    const AttachmentEntry& entry = attachments[k];
+    const int row = static_cast<int>(k);
+    TIWGridCell& preview = IWAttachList.Cell(row, 0);
+    preview.Text = "<span class=\"kst-file-icon\" aria-hidden=\"true\"></span>";
+    preview.RawText = true;
+    TIWGridCell& name = IWAttachList.Cell(row, 1);
+    name.Text = entry.file_name;
+    name.Clickable = true;
+    name.Wrap = true;
+    IWAttachList.Cell(row, 2).Text = ByteSizeText(entry.size);
+    IWAttachList.Cell(row, 3).Text = SafeContentType(entry.content_type);
+    IWAttachList.Cell(row, 4).Text.clear();
+
+    const auto* part = dynamic_cast<const TIdAttachment*>(&message.MessageParts[entry.part_index]);
+    if (part == nullptr) continue;
+    const std::optional<InlineView> view =
+        SafeInlineView(entry.content_type, entry.file_name, part->Content);
+    if (!view || part->Content.size() > kMaxOpenedFileBytes ||
+        copied + part->Content.size() > kMaxOpenedMessageBytes) {
+      continue;  // only downloads, as a file the browser does not show by itself
+    }
+    // A private copy under a random name of the type its bytes are: the session's cache
+    // serves it to this session alone, as a document that runs nothing.
+    const std::string file_name = "file" + RandomHex(16) + view->extension;
+    fs::create_directories(session.CacheDirectory());
+    WriteNewFile(session.CacheDirectory() / file_name, part->Content, 0600);
+    cache_files_.push_back(session.CacheDirectory() / file_name);
+    copied += part->Content.size();
+    const std::string url = AttributeEscape(session.CacheURL() + file_name);
+    if (view->is_image) {
+      preview.Text = "<a href=\"" + url + "\" target=\"_blank\" rel=\"noopener\" tabindex=\"-1\">" +
+                     "<img class=\"kst-thumb\" src=\"" + url + "\" alt=\"" +
+                     AttributeEscape(entry.file_name) + "\" loading=\"lazy\"></a>";
+    }
+    TIWGridCell& open = IWAttachList.Cell(row, 4);
+    open.Text = "<a class=\"kst-open\" href=\"" + url +
+                "\" target=\"_blank\" rel=\"noopener\" title=\"" + AttributeEscape(open_hint) +
+                "\">" + HtmlEscape(open_caption) + "</a>";
+    open.RawText = true;
+  }
+}
+
 void TIWViewMail::FillBody(const TIdMessage& message) {
-  const DisplayedBody body = BuildDisplayedBody(message, DisplayOptions{allow_remote_});
+  DisplayOptions options;
+  options.allow_remote = allow_remote_;
+  options.quote_blocks = true;
+  options.fold_label =
+      SessionOf(WebApplication())->App().Text(kMessageViewStrings, "ShowQuotedText");
+  const DisplayedBody body = BuildDisplayedBody(message, options);
   if (body.is_html) {
     // No script runs in the frame and it has no origin of its own: it cannot reach the
     // page, and its own policy keeps remote loads out until the user allows them.
@@ -266,6 +388,10 @@ void TIWViewMail::Render() {
   IWForward.StatusText = IWForward.Hint;
   for (TIWImageFile* image : {&IWReply, &IWForward, &IWPrint, &IWSave, &IWDelete}) {
     image->AltText = image->Hint;
+  }
+  for (TIWControl* control : std::initializer_list<TIWControl*>{
+           &IWFromLbl, &IWToLbl, &IWCcLbl, &IWDateLbl, &IWReceivedLbl, &IWAttachList}) {
+    SetTexts(app, kMessageViewStrings, *control);
   }
   SetTexts(app, kViewMailStrings, IWAttachLbl);
   SetTexts(app, kViewMailStrings, IWSaveAttach);
@@ -328,17 +454,22 @@ void TIWViewMail::SaveClick() {
 }
 
 void TIWViewMail::SaveAttachClick() {
+  if (WebApplication().SessionEnding()) return;
+  const int item = IWAttachments.ItemIndex();
+  DownloadAttachment(item < 0 ? attachment_parts_.size() : static_cast<std::size_t>(item));
+}
+
+void TIWViewMail::DownloadAttachment(std::size_t item) {
   TIWApplication& session = WebApplication();
   if (session.SessionEnding()) return;
   TUserSession& state = *SessionOf(session);
   TIdMessage message;
   if (!LoadShown(state, message, "LocateEmailIndexError")) return;
-  const int item = IWAttachments.ItemIndex();
-  if (item < 0 || static_cast<std::size_t>(item) >= attachment_parts_.size()) {
+  if (item >= attachment_parts_.size()) {
     session.ShowUserMessage(state.App().Text(kHtmlDialogStrings, "SelectFileError"));
     return;
   }
-  const std::size_t part = attachment_parts_[static_cast<std::size_t>(item)];
+  const std::size_t part = attachment_parts_[item];
   for (const AttachmentEntry& entry : ListAttachments(message)) {
     if (entry.part_index != part || part >= message.MessageParts.Count()) continue;
     const auto* attachment = dynamic_cast<const TIdAttachment*>(&message.MessageParts[part]);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "web/toolkit/app_form.h"
 #include "web/toolkit/controls_list.h"
 #include "web/toolkit/controls_text.h"
+#include "web/toolkit/grid.h"
 #include "web/toolkit/page_class.h"
 
 namespace kestrune {
@@ -48,6 +50,7 @@ std::string StoredMessageAsRfc822(const std::string& stored);
 class TIWViewMail : public TIWAppForm {
  public:
   TIWViewMail(TIWApplication& session, std::string name, std::string class_name);
+  ~TIWViewMail() override;
   static TIWPageClass PageClass();
 
   TIWLabel& IWUserName;
@@ -69,6 +72,18 @@ class TIWViewMail : public TIWAppForm {
   TIWLink& IWShowRemote;
   TIWLink& IWDownloadMessage;
   TIWLabel& IWPrintLink;
+  // The message's own date (shown in the browser's time zone), when it arrived, its Cc,
+  // and its files as a list: name (a download), size, type, a thumbnail of a picture and
+  // "Open" for a picture or PDF. The drop-down above stays for nothing but its name.
+  TIWLabel& IWFromLbl;
+  TIWLabel& IWToLbl;
+  TIWLabel& IWCcLbl;
+  TIWLabel& IWCc;
+  TIWLabel& IWDateLbl;
+  TIWLabel& IWDate;
+  TIWLabel& IWReceivedLbl;
+  TIWLabel& IWReceived;
+  TIWGrid& IWAttachList;
   PageFurniture Furniture;
 
   // Fills the page from a loaded message whose record is `record`.
@@ -87,6 +102,9 @@ class TIWViewMail : public TIWAppForm {
   void DeleteClick();
   void SaveClick();
   void SaveAttachClick();
+  // The attachment list and the session cache copies its thumbnails and "Open" use.
+  void FillAttachmentList(const TIdMessage& message, bool flagged);
+  void DownloadAttachment(std::size_t item);
   void PrintClick();
   // Fill the session's composition from the shown message and show the compose page.
   void ReplyClick();
@@ -99,6 +117,8 @@ class TIWViewMail : public TIWAppForm {
   bool allow_remote_ = false;
   // The message part of each drop-down item, in item order.
   std::vector<std::size_t> attachment_parts_;
+  // The cache copies made for the shown message, removed when another one is shown.
+  std::vector<std::filesystem::path> cache_files_;
 };
 
 }  // namespace kestrune

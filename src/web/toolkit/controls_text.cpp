@@ -4,6 +4,7 @@
 
 #include <system_error>
 
+#include "platform/ascii.h"
 #include "platform/escape.h"
 #include "web/toolkit/http_message.h"
 #include "web/toolkit/page_errors.h"
@@ -147,9 +148,19 @@ void TIWFile::SetValue(std::string_view value, const PostedForm& post) {
   } else {
     upload_.reset();
   }
+  uploads_.clear();
+  for (const UploadedFile& each : post.files) {
+    // A browser sends an empty part for a field left without a file.
+    if (EqualsIgnoringAsciiCase(each.field_name, HTMLName()) && !each.client_file_name.empty()) {
+      uploads_.push_back(each);
+    }
+  }
 }
 
-void TIWFile::ForgetPost() { upload_.reset(); }
+void TIWFile::ForgetPost() {
+  upload_.reset();
+  uploads_.clear();
+}
 
 std::unique_ptr<TIWHTMLTag> TIWFile::RenderHTML(ControlWriter& writer) {
   auto span = std::make_unique<TIWHTMLTag>("span");
@@ -157,6 +168,7 @@ std::unique_ptr<TIWHTMLTag> TIWFile::RenderHTML(ControlWriter& writer) {
   input.SetAttribute("TYPE", "FILE");
   input.SetAttribute("NAME", HTMLName());
   input.SetAttribute("ID", HTMLName());
+  if (Multiple) input.AddFlag("multiple");
   return span;
 }
 

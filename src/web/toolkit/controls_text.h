@@ -94,6 +94,11 @@ class TIWEdit : public TIWCustomEdit {
 class TIWFile : public TIWCustomEdit {
  public:
   using TIWCustomEdit::TIWCustomEdit;
+  // The field takes several files at once (the browser's "multiple").
+  bool Multiple = false;
+
+  // Every upload of the current post for this field, in the order the browser sent them.
+  const std::vector<UploadedFile>& Uploads() const { return uploads_; }
 
   // The browser-side file name of the upload in the current post; empty when none.
   std::string FileName() const;
@@ -105,7 +110,10 @@ class TIWFile : public TIWCustomEdit {
   void SetValue(std::string_view value, const PostedForm& post) override;
   void ForgetPost() override;
   // An upload lives only for its request; a render ends the request's page code.
-  void ResetLastRender() override { upload_.reset(); }
+  void ResetLastRender() override {
+    upload_.reset();
+    uploads_.clear();
+  }
   bool NeedsMultipart() const override { return true; }
   std::string ElementId() const override { return HTMLName() + "SPAN"; }
   std::unique_ptr<TIWHTMLTag> RenderHTML(ControlWriter& writer) override;
@@ -113,6 +121,7 @@ class TIWFile : public TIWCustomEdit {
 
  private:
   std::optional<UploadedFile> upload_;
+  std::vector<UploadedFile> uploads_;
 };
 
 // TEXTAREA holding the lines.

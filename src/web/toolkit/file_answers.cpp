@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "platform/read_file.h"
+#include "web/toolkit/download_answer.h"
 #include "web/toolkit/static_files.h"
 
 namespace kestrune {
@@ -176,6 +177,11 @@ HttpResponse FileAnswers::CacheFile(const HttpRequest& request,
   // A cache file (a print copy, an upload) is shown as a document of its own: it may
   // style itself and show inline images, but never run script or load anything else.
   response.SetHeader("Content-Security-Policy", std::string(kCacheFilePolicy));
+  // Shown in the browser under its own (random) name, never offered as another file.
+  if (file && response.status == 200) {
+    response.SetHeader("Content-Disposition",
+                       ContentDispositionFor(false, file->filename().string()));
+  }
   return response;
 }
 

@@ -69,7 +69,7 @@ TEST_F(AttachmentsPageTest, UploadsAreListedWithTheirSizesAndTotal) {
   const Answer empty = Open();
   ASSERT_EQ(empty.PageName(), "IWAttachments") << empty.body;
   EXPECT_EQ(Items(empty), std::vector<std::string>{"-- Message Attachments --"});
-  EXPECT_EQ(Total(empty), "0k");
+  EXPECT_EQ(Total(empty), "0&nbsp;B");
   EXPECT_NE(empty.body.find("enctype=\"multipart/form-data\""), std::string::npos);
   EXPECT_NE(empty.body.find("id=\"Clock\""), std::string::npos);
   EXPECT_NE(empty.body.find("tick();"), std::string::npos);
@@ -78,10 +78,10 @@ TEST_F(AttachmentsPageTest, UploadsAreListedWithTheirSizesAndTotal) {
   Upload("a.bin", std::string(1500, 'a'));
   const Answer listed = Upload("b.bin", std::string(1500, 'b'));
   EXPECT_EQ(Items(listed),
-            (std::vector<std::string>{"-- Message Attachments --", "small.txt ( 0k )",
-                                      "a.bin ( 1k )", "b.bin ( 1k )"}));
-  // Whole KB file by file: 0 + 1 + 1.
-  EXPECT_EQ(Total(listed), "2k");
+            (std::vector<std::string>{"-- Message Attachments --", "small.txt (1023 B)",
+                                      "a.bin (1.5 KB)", "b.bin (1.5 KB)"}));
+  // The exact sum (4023 bytes), not whole KB file by file (which read "2k").
+  EXPECT_EQ(Total(listed), "3.9&nbsp;KB");
   EXPECT_EQ(ReadFile(Folder() / "a.bin"), std::string(1500, 'a'));
   ASSERT_EQ(Compose().Attachments.size(), 3u);
   EXPECT_EQ(Compose().Attachments[0].file_name, "small.txt");
@@ -90,7 +90,7 @@ TEST_F(AttachmentsPageTest, UploadsAreListedWithTheirSizesAndTotal) {
 
 TEST_F(AttachmentsPageTest, NamesAreRefusedOrReducedToAFileOfTheCompositionFolder) {
   Open();
-  EXPECT_EQ(Items(Upload("a.txt", "1")).back(), "a.txt ( 0k )");
+  EXPECT_EQ(Items(Upload("a.txt", "1")).back(), "a.txt (1 B)");
   EXPECT_TRUE(
       Upload("a.txt", "2")
           .HasAlert("You have already uploaded a file with this name, file names must be unique."));
@@ -101,19 +101,19 @@ TEST_F(AttachmentsPageTest, NamesAreRefusedOrReducedToAFileOfTheCompositionFolde
 
   // A path as name stays inside the folder, under its last part.
   const Answer path = Upload("../../Users.Dat", "not the users");
-  EXPECT_EQ(Items(path).back(), "Users.Dat ( 0k )");
+  EXPECT_EQ(Items(path).back(), "Users.Dat (13 B)");
   EXPECT_EQ(ReadFile(Folder() / "Users.Dat"), "not the users");
   EXPECT_NE(ReadFile(fs::path(config_.UserDirectories) / "Users.Dat"), "not the users");
-  EXPECT_EQ(Items(Upload("C:\\Docs\\win.doc", "w")).back(), "win.doc ( 0k )");
+  EXPECT_EQ(Items(Upload("C:\\Docs\\win.doc", "w")).back(), "win.doc (1 B)");
 
   // A name is the real name, not the list text up to " (".
   const Answer paren = Upload("report (final).pdf", "r");
-  EXPECT_EQ(Items(paren).back(), "report (final).pdf ( 0k )");
+  EXPECT_EQ(Items(paren).back(), "report (final).pdf (1 B)");
   EXPECT_EQ(Compose().Attachments.back().file_name, "report (final).pdf");
 
   // Control characters and characters a file name cannot hold are taken out.
   const Answer odd = Upload("we\x01ird:na*me?.txt", "o");
-  EXPECT_EQ(Items(odd).back(), "weirdname.txt ( 0k )");
+  EXPECT_EQ(Items(odd).back(), "weirdname.txt (1 B)");
 
   for (const char* bad : {"..", ".", "dir/..", "  "}) {
     const Answer refused = Upload(bad, "x");
@@ -174,7 +174,7 @@ TEST_F(AttachmentsPageTest, AFileLeftInTheFolderIsNotWrittenOver) {
   // A file of the folder the list does not hold (left by an earlier list).
   std::ofstream(Folder() / "old.txt") << "old";
   const Answer second = Upload("old.txt", "new");
-  EXPECT_EQ(Items(second).back(), "old-2.txt ( 0k )");
+  EXPECT_EQ(Items(second).back(), "old-2.txt (3 B)");
   EXPECT_EQ(ReadFile(Folder() / "old.txt"), "old");
   EXPECT_EQ(ReadFile(Folder() / "old-2.txt"), "new");
 }
@@ -189,11 +189,11 @@ TEST_F(AttachmentsPageTest, RemoveTakesTheSelectedFileAndItsFile) {
 
   const Answer one_left = Remove(1);
   EXPECT_EQ(Items(one_left),
-            (std::vector<std::string>{"-- Message Attachments --", "two.txt ( 3k )"}));
-  EXPECT_EQ(Total(one_left), "3k");
+            (std::vector<std::string>{"-- Message Attachments --", "two.txt (3.0 KB)"}));
+  EXPECT_EQ(Total(one_left), "3.0&nbsp;KB");
   EXPECT_FALSE(fs::exists(Folder() / "one.txt"));
   const Answer none_left = Remove(1);
-  EXPECT_EQ(Total(none_left), "0k");
+  EXPECT_EQ(Total(none_left), "0&nbsp;B");
   EXPECT_FALSE(fs::exists(Folder() / "two.txt"));
   EXPECT_TRUE(Compose().Attachments.empty());
 }
@@ -211,8 +211,10 @@ TEST_F(AttachmentsPageTest, OkayKeepsTheListForTheMessage) {
   Upload("b.txt", "b");
   const Answer compose = browser_->Post("IWAttachments", "IWOKAY");
   EXPECT_EQ(compose.PageName(), "IWNewEmail");
-  EXPECT_NE(compose.body.find("a.txt&nbsp;(&nbsp;0k&nbsp;);&nbsp;b.txt&nbsp;(&nbsp;0k&nbsp;);"),
-            std::string::npos);
+  const std::string list = compose.body.substr(compose.body.find("ID=\"IWFILELIST\""), 1500);
+  EXPECT_NE(list.find(">a.txt<"), std::string::npos) << list;
+  EXPECT_NE(list.find(">b.txt<"), std::string::npos) << list;
+  EXPECT_NE(list.find(">1 B<"), std::string::npos) << list;
   EXPECT_TRUE(Compose().AttachmentsFlag);
   ASSERT_EQ(Compose().Attachments.size(), 2u);
   EXPECT_EQ(Compose().Attachments[1].file_name, "b.txt");
@@ -238,8 +240,8 @@ TEST_F(AttachmentsPageTest, OpeningTheListAgainKeepsItOnlyWhenAccepted) {
   Compose().Attachments = {{"f.txt", 2100}};
   Compose().AttachmentsFlag = true;
   const Answer kept = browser_->Post("IWFind", "IWOPENATTACH");
-  EXPECT_EQ(Items(kept), (std::vector<std::string>{"-- Message Attachments --", "f.txt ( 2k )"}));
-  EXPECT_EQ(Total(kept), "2k");
+  EXPECT_EQ(Items(kept), (std::vector<std::string>{"-- Message Attachments --", "f.txt (2.1 KB)"}));
+  EXPECT_EQ(Total(kept), "2.1&nbsp;KB");
 
   browser_->Post("IWAttachments", "IWCANCEL");
   Compose().AttachmentsFlag = false;

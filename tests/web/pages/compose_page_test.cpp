@@ -368,11 +368,13 @@ TEST_F(ComposePageTest, ForwardCarriesTheAttachmentsAndMarksTheSourceForwarded) 
   ASSERT_EQ(page.PageName(), "IWNewEmail");
   EXPECT_EQ(InputValue(page, "IWTO"), "");
   EXPECT_EQ(InputValue(page, "IWSUBJECT"), "Fwd: Files &amp; &quot;more&quot;");
-  // The list text as the label writes it (blanks kept as &nbsp;).
-  EXPECT_NE(page.body.find(">report&nbsp;(final).txt&nbsp;(&nbsp;0k&nbsp;);&nbsp;"
-                           "report&nbsp;(final)-2.txt&nbsp;(&nbsp;0k&nbsp;);&nbsp;<"),
-            std::string::npos)
-      << page.body;
+  // Both files listed on the page with their sizes, each with its remove button.
+  const std::string list = page.body.substr(page.body.find("ID=\"IWFILELIST\""), 2000);
+  EXPECT_NE(list.find(">report (final).txt<"), std::string::npos) << list;
+  EXPECT_NE(list.find(">report (final)-2.txt<"), std::string::npos) << list;
+  const auto remove = list.find("Remove<span");
+  EXPECT_NE(remove, std::string::npos) << list;
+  EXPECT_NE(list.find("Remove<span", remove + 1), std::string::npos) << list;
   EXPECT_EQ(FilesIn(fs::path(store_) / "Uploads"), 2u);
 
   Send({{"IWTO", "friend@x.test"},
@@ -447,6 +449,61 @@ TEST_F(ComposePageTest, NoStateLeaksBetweenOpeners) {
   Send({{"IWTO", "x@x.test"}, {"IWSUBJECT", "plain"}});
   const std::string file = ReadFile(store_ + Outbox()[1].FileName);
   EXPECT_EQ(file.find("In-Reply-To"), std::string::npos);
+}
+
+TEST_F(ComposePageTest, SeveralFilesAttachOnThePageKeepingTheDraftAndEachCanBeRemoved) {
+  {
+    TContactsDB contacts;
+    ASSERT_TRUE(contacts.Open(store_));
+    contacts.AddContact("Doe, Jane", "jane@x.test");
+    contacts.AddContact("Bob", "bob@x.test");
+    contacts.Save(store_);
+  }
+  SignIn();
+  const Answer fresh = NewMessage();
+  // The recipient boxes complete from the contacts, written as the picker writes them.
+  EXPECT_NE(
+      fresh.body.find("<datalist id=\"kst-contacts\"><option value=\"Bob &lt;bob@x.test&gt;\">"
+                      "<option value=\"&quot;Doe, Jane&quot; &lt;jane@x.test&gt;\">"),
+      std::string::npos);
+  EXPECT_NE(fresh.body.find("list=\"kst-contacts\""), std::string::npos);
+  EXPECT_NE(fresh.body.find("multiple"), std::string::npos);
+
+  const Answer page = browser_->PostFiles(
+      "IWNewEmail", "IWATTACHFILES", "IWCOMPOSEFILES",
+      {{"notes.txt", std::string(45, 'n')},
+       {"..\\..\\photo.jpg", std::string(3000, 'p')},
+       {"notes.txt", "again"}},
+      {{"IWTO", "Bob <bob@x.test>"}, {"IWSUBJECT", "draft"}, {"IWEMAILBODY", "typed"}});
+  EXPECT_EQ(page.PageName(), "IWNewEmail");
+  EXPECT_EQ(InputValue(page, "IWTO"), "Bob &lt;bob@x.test&gt;");
+  EXPECT_EQ(InputValue(page, "IWSUBJECT"), "draft");
+  EXPECT_NE(page.body.find("typed</textarea>"), std::string::npos);
+  // The same name twice is refused as on the attachments page; the others are attached.
+  EXPECT_TRUE(
+      page.HasAlert("notes.txt: You have already uploaded a file with this name, file "
+                    "names must be unique.\\n"))
+      << page.body.substr(0, 300);
+  const std::string list = page.body.substr(page.body.find("ID=\"IWFILELIST\""), 2000);
+  EXPECT_NE(list.find(">notes.txt<"), std::string::npos) << list;
+  EXPECT_NE(list.find(">45 B<"), std::string::npos) << list;
+  EXPECT_NE(list.find(">photo.jpg<"), std::string::npos) << list;
+  EXPECT_NE(list.find(">2.9 KB<"), std::string::npos) << list;
+  EXPECT_EQ(FilesIn(fs::path(store_) / "Uploads"), 2u);
+
+  // The first row's remove button takes that file away, with its copy in the store.
+  const Answer removed =
+      browser_->Post("IWNewEmail", "IWFILELIST", {{"IWTO", "Bob <bob@x.test>"}}, "0_2");
+  EXPECT_EQ(removed.body.find(">notes.txt<"), std::string::npos);
+  EXPECT_EQ(FilesIn(fs::path(store_) / "Uploads"), 1u);
+
+  Send({{"IWTO", "Bob <bob@x.test>"}, {"IWSUBJECT", "draft"}, {"IWEMAILBODY", "typed"}});
+  const std::vector<TEmailRecord> out = Outbox();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_TRUE(out[0].HasAttachment);
+  const std::string stored = ReadFile(store_ + out[0].FileName);
+  EXPECT_NE(stored.find("filename=\"photo.jpg\""), std::string::npos);
+  EXPECT_EQ(stored.find("notes.txt"), std::string::npos);
 }
 
 TEST_F(ComposePageTest, TypedTextSurvivesAnActionThatKeepsThePage) {

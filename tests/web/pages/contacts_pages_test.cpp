@@ -293,8 +293,8 @@ TEST_F(ContactsPagesTest, ThePickerFillsToCcAndBcc) {
   const Answer compose =
       Tick(picker, "IWREPLIST", "IWSelContacts", "IWOKAY", {{1, 0}, {1, 1}, {2, 1}});
   EXPECT_EQ(compose.PageName(), "IWNewEmail");
-  EXPECT_EQ(Compose().To, "anna@x.test");
-  EXPECT_EQ(Compose().Cc, "anna@x.test; bruno@x.test");
+  EXPECT_EQ(Compose().To, "Anna <anna@x.test>");
+  EXPECT_EQ(Compose().Cc, "Anna <anna@x.test>; Bruno <bruno@x.test>");
   EXPECT_EQ(Compose().Bcc, "");
 }
 
@@ -326,7 +326,7 @@ TEST_F(ContactsPagesTest, ThePickerSkipsAContactGoneMeanwhile) {
     db.Save(Store());
   }
   Tick(picker, "IWREPLIST", "IWSelContacts", "IWOKAY", {{1, 2}, {2, 2}});
-  EXPECT_EQ(Compose().Bcc, "bruno@x.test");
+  EXPECT_EQ(Compose().Bcc, "Bruno <bruno@x.test>");
 }
 
 }  // namespace

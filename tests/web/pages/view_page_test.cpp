@@ -115,6 +115,24 @@ class ViewPageTest : public WebAppTest {
     return answer;
   }
 
+  // Downloads the attachment of list row `item` (a click on its name).
+  Answer DownloadItem(int item) {
+    return browser_->Post("IWViewMail", "IWATTACHLIST", {}, std::to_string(item) + "_1");
+  }
+
+  // The attachment list as written (the table).
+  static std::string AttachList(const Answer& answer) {
+    const auto at = answer.body.find("ID=\"IWATTACHLIST\"");
+    if (at == std::string::npos) return {};
+    return answer.body.substr(at, answer.body.find("</table>", at) - at);
+  }
+
+  static std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+  }
+
   // The element written for a control, from its opening tag to the first closing tag.
   static std::string Element(const Answer& answer, const std::string& id) {
     const auto at = answer.body.find("ID=\"" + id + "\"");
@@ -239,19 +257,15 @@ TEST_F(ViewPageTest, AttachmentsAreDownloadedByPositionFromMemory) {
   for (const fs::path& place : outside) existed.push_back(fs::exists(place));
   const int n = AddMessage(kAttachments, 1, true);
   const Answer view = Open(n);
-  const std::string list = Element(view, "IWATTACHMENTS");
+  const std::string list = AttachList(view);
   ASSERT_FALSE(list.empty()) << view.body.substr(0, 400);
-  const std::string options = view.body.substr(view.body.find("ID=\"IWATTACHMENTS\""), 1200);
-  EXPECT_EQ(options.find("Attachment Not Found"), std::string::npos);
-  EXPECT_NE(options.find("<option VALUE=\"0\" SELECTED>same.txt</option>\r\n"
-                         "  <option VALUE=\"1\">same.txt</option>"),
-            std::string::npos)
-      << options;
-  EXPECT_EQ(options.find("../"), std::string::npos) << options;
+  EXPECT_EQ(list.find("Attachment Not Found"), std::string::npos);
+  EXPECT_EQ(Count(list, ">same.txt</a>"), 2u) << list;
+  EXPECT_EQ(list.find("../"), std::string::npos) << list;
+  // The one-line drop-down is gone: every file is a link of the list.
+  EXPECT_EQ(view.body.find("ID=\"IWATTACHMENTS\""), std::string::npos);
 
-  const auto download = [&](int item) {
-    return Click("IWSAVEATTACH", {{"IWATTACHMENTS", std::to_string(item)}});
-  };
+  const auto download = [&](int item) { return DownloadItem(item); };
   Answer first = download(0);
   EXPECT_EQ(first.body, "first");
   EXPECT_EQ(first.Header("Content-Disposition"),
@@ -278,10 +292,10 @@ TEST_F(ViewPageTest, AttachmentsAreDownloadedByPositionFromMemory) {
   for (std::size_t i = 0; i < outside.size(); ++i) {
     EXPECT_EQ(fs::exists(outside[i]), existed[i]) << outside[i];
   }
-  // A posted item beyond the list selects nothing.
+  // A posted item beyond the list downloads nothing.
   const Answer none = download(9);
   EXPECT_EQ(none.PageName(), "IWViewMail");
-  EXPECT_TRUE(none.HasAlert("Please select a file to upload.")) << none.body.substr(0, 300);
+  EXPECT_EQ(none.Header("Content-Disposition"), "");
 }
 
 // Messages of other mailers' habits (tests/data/realworld) as the page shows them: the
@@ -308,21 +322,103 @@ TEST_F(ViewPageTest, MessagesOfOtherMailersShowTheirTextAndOfferTheirFiles) {
   EXPECT_NE(body.find("From: Original Author &lt;author@origin.test&gt;"), std::string::npos)
       << body;
   EXPECT_NE(body.find("Meet at the caf\u00e9 at ten."), std::string::npos) << body;
-  EXPECT_NE(Element(view, "IWATTACHMENTS").find("agenda.csv"), std::string::npos);
+  EXPECT_NE(AttachList(view).find("agenda.csv"), std::string::npos);
 
   Open(eudora);
-  const Answer file = Click("IWSAVEATTACH", {{"IWATTACHMENTS", "0"}});
+  const Answer file = DownloadItem(0);
   EXPECT_EQ(file.body.substr(0, 6), "GIF89a");
   EXPECT_EQ(file.body.size(), 43u);
+}
+
+// A message as a reader sees it: Cc and its own date in the head, every file of it in a
+// visible list with size and type, a picture as a thumbnail and "Open" for the types a
+// browser shows safely, served from the session's private cache alone.
+constexpr const char* kCcDateAndFiles =
+    "From: Ann <ann@x.test>\r\nTo: bob@x.test\r\nCc: Carol <carol@x.test>, dave@x.test\r\n"
+    "Date: Tue, 5 Mar 2024 14:03:09 +0000\r\nSubject: photos\r\nMIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=\"b3\"\r\n\r\n"
+    "--b3\r\nContent-Type: text/plain\r\n\r\nsee attached\r\n"
+    "--b3\r\nContent-Type: image/png\r\nContent-Disposition: attachment; filename=\"dot.png\"\r\n"
+    "Content-Transfer-Encoding: "
+    "base64\r\n\r\niVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR4nGP4z8DwHwAFAAH/"
+    "iZk9HQAAAABJRU5ErkJggg==\r\n"
+    "--b3\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; "
+    "filename=\"r.pdf\"\r\n"
+    "Content-Transfer-Encoding: base64\r\n\r\nJVBERi0xLjQKJXRlc3QK\r\n"
+    "--b3\r\nContent-Type: image/png\r\nContent-Disposition: attachment; filename=\"trap.png\"\r\n"
+    "Content-Transfer-Encoding: "
+    "base64\r\n\r\nPGh0bWw+PHNjcmlwdD5hbGVydChkb2N1bWVudC5jb29raWUpPC9zY3JpcHQ+PC9odG1sPg==\r\n"
+    "--b3--\r\n.\r\n";
+
+TEST_F(ViewPageTest, CcDateAndAPictureThumbnailThatOnlyThisSessionCanFetch) {
+  const int n = AddMessage(kCcDateAndFiles, 1, true);
+  const Answer view = Open(n);
+  EXPECT_NE(Element(view, "IWCC").find("Carol &lt;carol@x.test&gt;, dave@x.test"),
+            std::string::npos)
+      << Element(view, "IWCC");
+  EXPECT_NE(view.body.find("<time class=\"kst-local-time\" datetime=\"2024-03-05T14:03:09Z\">"),
+            std::string::npos);
+  const std::string list = AttachList(view);
+  for (const char* shown : {">dot.png</a>", ">70 B<", ">image/png<", ">r.pdf</a>", ">15 B<",
+                            ">application/pdf<", ">trap.png</a>"}) {
+    EXPECT_NE(list.find(shown), std::string::npos) << shown << "\n" << list;
+  }
+  const auto thumb = list.find("<img class=\"kst-thumb\" src=\"");
+  ASSERT_NE(thumb, std::string::npos) << list;
+  const auto url_at = thumb + std::string("<img class=\"kst-thumb\" src=\"").size();
+  const std::string url = list.substr(url_at, list.find('"', url_at) - url_at);
+  ASSERT_TRUE(url.starts_with("/cache/user/") && url.ends_with(".png")) << url;
+  // Two files open (the picture and the PDF); the page disguised as a picture does not.
+  EXPECT_EQ(Count(list, "class=\"kst-open\""), 2u) << list;
+  EXPECT_EQ(Count(list, "kst-thumb"), 1u) << list;
+
+  const Answer picture = browser_->Get(url);
+  ASSERT_EQ(picture.status, 200);
+  EXPECT_EQ(picture.body.substr(1, 3), "PNG");
+  EXPECT_EQ(picture.Header("Content-Type"), "image/png");
+  EXPECT_EQ(picture.Header("X-Content-Type-Options"), "nosniff");
+  EXPECT_NE(picture.Header("Content-Security-Policy").find("sandbox"), std::string::npos);
+  EXPECT_TRUE(picture.Header("Content-Disposition").starts_with("inline"))
+      << picture.Header("Content-Disposition");
+  EXPECT_EQ(NewBrowser().Get(url).status, 404);  // no session gets nothing
+  TestBrowser other = NewBrowser();              // nor another session of the same user
+  other.Get("/");
+  LogIn(other, "admin", "secretpw");
+  EXPECT_EQ(other.Get(url).status, 404);
+  EXPECT_EQ(browser_->Get(url).status, 200);
+
+  // The disguised page still downloads, as an attachment that runs nothing.
+  const Answer trap = DownloadItem(2);
+  EXPECT_TRUE(trap.Header("Content-Disposition").starts_with("attachment"))
+      << trap.Header("Content-Disposition");
+  EXPECT_EQ(trap.Header("Content-Security-Policy"), "sandbox; default-src 'none'");
+
+  // Showing another message takes the copies of this one away.
+  Open(AddMessage(kPlainMessage, 1));
+  EXPECT_EQ(browser_->Get(url).status, 404);
+}
+
+TEST_F(ViewPageTest, PlainQuotesAreSetApartByLevelAndTheThirdIsFolded) {
+  const int n = AddMessage(
+      "From: a@x.test\r\nSubject: thread\r\n\r\nOk.\r\n> Sure?\r\n>> Lunch?\r\n>>> Who "
+      "pays?\r\n.\r\n",
+      1);
+  const Answer view = Open(n);
+  const std::string body = view.body.substr(view.body.find("ID=\"IWEMAILBODY\""), 1000);
+  EXPECT_NE(body.find("<blockquote class=\"kst-quote kst-quote-1\">Sure?"), std::string::npos)
+      << body;
+  EXPECT_NE(body.find("<blockquote class=\"kst-quote kst-quote-2\">Lunch?"), std::string::npos);
+  EXPECT_NE(body.find("<details class=\"kst-quote-fold\"><summary>Show quoted text</summary>"
+                      "<blockquote class=\"kst-quote kst-quote-3\">Who pays?"),
+            std::string::npos);
 }
 
 TEST_F(ViewPageTest, FlaggedMessageWithoutAttachmentsSaysSoWithTheButtonDisabled) {
   const int n = AddMessage(kPlainMessage, 1, true);
   const Answer view = Open(n);
-  const std::string options = view.body.substr(view.body.find("ID=\"IWATTACHMENTS\""), 900);
-  EXPECT_NE(options.find(">Attachment Not Found</option></select>"), std::string::npos) << options;
-  const std::string button = Element(view, "IWSAVEATTACH");
-  EXPECT_NE(AsciiLower(button).find("disabled"), std::string::npos) << button;
+  const std::string list = AttachList(view);
+  EXPECT_NE(list.find(">Attachment Not Found</"), std::string::npos) << list;
+  EXPECT_EQ(list.find("<a"), std::string::npos) << list;  // nothing to download
 }
 
 TEST_F(ViewPageTest, DeleteMovesToDeletedAndAgainPurges) {

@@ -94,6 +94,15 @@ class TestBrowser {
   Answer PostFile(const std::string& form, const std::string& action, const std::string& file_field,
                   const std::string& file_name, const std::string& content,
                   const std::vector<std::pair<std::string, std::string>>& fields = {}) {
+    return PostFiles(form, action, file_field, {{file_name, content}}, fields);
+  }
+
+  // The same with several files (name, content) under one field, as a field that takes
+  // several files at once sends them.
+  Answer PostFiles(const std::string& form, const std::string& action,
+                   const std::string& file_field,
+                   const std::vector<std::pair<std::string, std::string>>& files,
+                   const std::vector<std::pair<std::string, std::string>>& fields = {}) {
     const std::string boundary = "KstBoundary7f3a";
     std::string body;
     const auto part = [&](const std::string& name, const std::string& value) {
@@ -106,9 +115,11 @@ class TestBrowser {
     part("IW_ActionParam", "");
     part("IW_FormToken", form_token_);
     for (const auto& [name, value] : fields) part(name, value);
-    body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + file_field +
-            "\"; filename=\"" + file_name + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" +
-            content + "\r\n";
+    for (const auto& [file_name, content] : files) {
+      body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + file_field +
+              "\"; filename=\"" + file_name +
+              "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
+    }
     body += "--" + boundary + "--\r\n";
     return Follow(Send("POST", "/index", body, "multipart/form-data; boundary=" + boundary));
   }
