@@ -1,13 +1,11 @@
 // The fetch of one mailbox. Per message: skip it when the record of fetched messages
-// (or, as a fallback, its Message-ID) shows it is stored already; otherwise RETR it,
-// write and sync its file, note it in the record, add its index entry, and mark it
-// for deletion unless the user keeps mail on the server. The index is saved once,
-// before QUIT, so a run costs one pass over the stored messages, not one per message;
-// the messages' words go into the full-text index in one commit with it.
+// (or, as a fallback, its Message-ID) shows it is stored already; otherwise RETR it
+// and write its file. Messages are committed in batches (group commit): the batch's
+// files are synced together, their lines in the record of fetched messages are synced,
+// the index is saved and the full-text index committed with it, and only then are the
+// batch's messages marked for deletion on the server (unless the user keeps mail
+// there). A run thus costs a few syncs and index saves per batch, not per message.
 #include "engines/user_fetch.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,13 +21,13 @@
 
 #include "engines/fetched_uids.h"
 #include "engines/mail_store_lock.h"
+#include "engines/message_files.h"
 #include "engines/unfetched_uids.h"
 #include "engines/user_store_lock.h"
 #include "mail/id_message.h"
 #include "mail/id_pop3.h"
 #include "mail/socket_error.h"
 #include "platform/date_time.h"
-#include "platform/random.h"
 #include "search/mail_index_writer.h"
 #include "store/email_db.h"
 #include "store/mail_store_paths.h"
@@ -78,68 +76,6 @@ struct ServerMessage {
   std::optional<std::uint64_t> size;
 };
 
-// Creates the message files of one mail store under new random names. The names in
-// use are read once, so each new file costs no directory scan.
-class MessageFiles {
- public:
-  explicit MessageFiles(fs::path directory) : directory_(std::move(directory)) {
-    std::error_code error;
-    fs::directory_iterator it(directory_, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-      const std::string name = it->path().filename().string();
-      const std::size_t dot = name.find('.');
-      if (dot != std::string::npos && dot > 0) taken_.insert(name.substr(0, dot));
-    }
-  }
-
-  // Writes text to a new file, synced to disk; returns its name.
-  std::string Write(std::string_view text) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      const std::string base = NewBase();
-      const std::string name = base + ".eml";
-      const fs::path path = directory_ / name;
-      const int fd =
-          ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-      if (fd < 0) {
-        if (errno == EEXIST) continue;
-        throw std::system_error(errno, std::generic_category(), "cannot create " + path.string());
-      }
-      taken_.insert(base);
-      int failure = 0;
-      for (std::size_t done = 0; done < text.size() && failure == 0;) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written > 0) {
-          done += static_cast<std::size_t>(written);
-        } else if (written < 0 && errno != EINTR) {
-          failure = errno;
-        }
-      }
-      if (failure == 0 && ::fsync(fd) != 0) failure = errno;
-      if (::close(fd) != 0 && failure == 0) failure = errno;
-      if (failure != 0) {
-        ::unlink(path.c_str());
-        throw std::system_error(failure, std::generic_category(), "cannot write " + path.string());
-      }
-      return name;
-    }
-    throw std::system_error(EEXIST, std::generic_category(),
-                            "no free file name in " + directory_.string());
-  }
-
- private:
-  std::string NewBase() {
-    static constexpr char kCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (;;) {
-      std::string base;
-      for (int i = 0; i < 8; ++i) base += kCharacters[RandomUint32() % 36];
-      if (!taken_.contains(base)) return base;
-    }
-  }
-
-  fs::path directory_;
-  std::unordered_set<std::string> taken_;
-};
-
 class MailboxFetch {
  public:
   // failed_this_run: UIDLs of messages that failed in an earlier session of this run,
@@ -177,6 +113,10 @@ class MailboxFetch {
       }
       try {
         FetchOne(number, message);
+        if (BatchIsFull()) {
+          if (!CommitBatch()) return false;
+          DeleteCommitted();
+        }
       } catch (const SessionAbandoned&) {
         ended_early_ = true;
         return false;
@@ -210,6 +150,8 @@ class MailboxFetch {
     const bool saved = SaveStore();
     SaveUnfetched();
     if (broken) std::rethrow_exception(broken);
+    // The last batch's deletions, when the session is to end with QUIT.
+    if (saved && !result_.stopped && !ended_early_) DeleteCommitted();
     if (ended_early_) result_.ended_early = true;
     return saved && !result_.stopped && !ended_early_;
   }
@@ -335,7 +277,14 @@ class MailboxFetch {
         if (index_.GetEmail(i, record)) referenced_.insert(record.FileName);
       }
       trail_entries_ = trail_.Load();
+      // A message file is named in the record twice: without UIDL when it is created,
+      // with its UIDL once it is synced. The second line decides.
+      std::unordered_set<std::string> synced;
       for (const FetchedMessage& entry : trail_entries_) {
+        if (!entry.uid.empty()) synced.insert(entry.file_name);
+      }
+      for (const FetchedMessage& entry : trail_entries_) {
+        if (entry.uid.empty() && synced.contains(entry.file_name)) continue;
         if (!referenced_.contains(entry.file_name)) AdoptIfComplete(entry);
         if (referenced_.contains(entry.file_name) && entry.account == account_) {
           account_seen_ = true;
@@ -457,7 +406,7 @@ class MailboxFetch {
       }
     }
     if (!retrieved && !Retrieve(number, message)) return;
-    if (Store(number, uid) && !user_.LeaveEmails) MarkDeleted(number);
+    Store(number, uid);
   }
 
   std::string OverSizeText(std::uint64_t size) const {
@@ -521,13 +470,19 @@ class MailboxFetch {
     return false;
   }
 
+  // Writes the message's file and adds it to the batch; its record joins the index when
+  // the batch is committed.
   bool Store(int number, const std::string& uid) {
     std::string name;
     try {
       const std::string text = raw_.FileText();
-      name = files_->Write(text);
-      const FetchedMessage entry{account_, uid, name};
-      trail_.Append(entry);
+      name = files_->Create();
+      // Named in the record before it holds anything: should the run end before the
+      // batch is committed, the next run removes the file (the message is still on the
+      // server and is fetched again).
+      trail_.Append({account_, "", name});
+      trail_appended_ = true;
+      files_->Write(name, text);
       bool decoded = true;
       try {
         decoded_.Clear();
@@ -535,17 +490,14 @@ class MailboxFetch {
       } catch (const std::exception&) {
         decoded = false;  // filed with what its header gives
       }
-      if (!index_.AddEmail(RecordOf(decoded ? decoded_ : raw_, decoded, name))) {
-        throw std::runtime_error("the message index is not open");
-      }
-      index_changed_ = true;
-      referenced_.insert(name);
+      if (batch_.empty()) batch_started_ = std::chrono::steady_clock::now();
+      batch_.push_back({number, uid, RecordOf(decoded ? decoded_ : raw_, decoded, name)});
+      batch_bytes_ += text.size();
       if (decoded) {
         search_index_.Add(name, decoded_);
       } else {
         search_index_.AddFile(name);  // indexed by what its header section says
       }
-      Remember(entry);
       if (message_ids_) {
         const std::string key = MessageIdKey(raw_.MsgId);
         if (!key.empty()) message_ids_->emplace(key, name);
@@ -555,13 +507,89 @@ class MailboxFetch {
       return true;
     } catch (...) {
       const MailError error = CurrentMailError();
-      if (!name.empty() && !referenced_.contains(name)) {
-        std::error_code ignored;
-        fs::remove(store_ / name, ignored);
+      if (!name.empty()) {
+        if (!batch_.empty() && batch_.back().record.FileName == name) batch_.pop_back();
+        files_->Discard(name);
       }
       MessageFailed(number, error);
       return false;
     }
+  }
+
+  bool BatchIsFull() const {
+    if (batch_.empty()) return false;
+    const std::size_t most =
+        std::clamp<std::size_t>(options_.batch_messages, 1, MessageFiles::kMaxOpenFiles);
+    return batch_.size() >= most || batch_bytes_ >= options_.batch_bytes ||
+           std::chrono::steady_clock::now() - batch_started_ >= options_.batch_time;
+  }
+
+  // Makes the batch durable in the order a crash anywhere can rely on: the files (and
+  // their names), then their lines with UIDL in the record of fetched messages, then
+  // the index that lists them, with the full-text index committed after it. The
+  // batch's messages are then due for deletion on the server. False when the store
+  // could not be saved: nothing more is stored and the session ends without QUIT.
+  bool CommitBatch() {
+    if (store_broken_) return false;
+    std::vector<std::string> errors;
+    std::vector<std::string> unsynced;
+    try {
+      unsynced = files_->Sync(&errors);
+    } catch (...) {
+      return StoreBroken();
+    }
+    for (std::size_t i = 0; i < unsynced.size(); ++i) {
+      const auto it = std::find_if(batch_.begin(), batch_.end(), [&](const BatchedMessage& m) {
+        return m.record.FileName == unsynced[i];
+      });
+      if (it == batch_.end()) continue;
+      --result_.stored;
+      MessageFailed(it->number, {MailErrorKind::kOther, errors[i]});
+      batch_.erase(it);
+    }
+    try {
+      for (const BatchedMessage& message : batch_) {
+        if (!message.uid.empty()) trail_.Append({account_, message.uid, message.record.FileName});
+      }
+      trail_.Sync();
+    } catch (...) {
+      return StoreBroken();
+    }
+    for (const BatchedMessage& message : batch_) {
+      if (!index_.AddEmail(message.record)) return StoreBroken();
+      index_changed_ = true;
+      referenced_.insert(message.record.FileName);
+      Remember({account_, message.uid, message.record.FileName});
+      if (!user_.LeaveEmails) committed_.push_back(message.number);
+    }
+    batch_.clear();
+    batch_bytes_ = 0;
+    if (index_changed_) {
+      try {
+        index_.Save(store_);
+      } catch (...) {
+        committed_.clear();
+        return StoreBroken();
+      }
+      index_changed_ = false;
+      search_index_.Flush();  // a message left out is found after the next rebuild
+    }
+    return true;
+  }
+
+  bool StoreBroken() {
+    store_broken_ = true;
+    committed_.clear();
+    result_.store_failed = true;
+    reporter_.StoreFailed(CurrentMailError());
+    return false;
+  }
+
+  // Marks the committed messages for deletion; QUIT deletes them.
+  void DeleteCommitted() {
+    std::vector<int> numbers;
+    numbers.swap(committed_);
+    for (const int number : numbers) MarkDeleted(number);
   }
 
   // Notes a stored message for the record. Its UIDL does not join known_: a DELE is
@@ -585,32 +613,14 @@ class MailboxFetch {
     reporter_.MessageFailed(number, error);
   }
 
-  // Saves the index (the trail first, so that every index entry has its line), then
-  // rewrites the trail without lines that no longer matter. False when the index could
-  // not be saved: the session must then end without QUIT.
+  // Commits the last batch (and what OpenStore adopted), then rewrites the trail
+  // without lines that no longer matter. False when the store could not be saved: the
+  // session must then end without QUIT.
   bool SaveStore() {
-    bool durable = true;
-    try {
-      trail_.Sync();
-    } catch (...) {
-      durable = false;
-      result_.store_failed = true;
-      reporter_.StoreFailed(CurrentMailError());
-    }
-    if (index_changed_) {
-      try {
-        index_.Save(store_);
-      } catch (...) {
-        result_.store_failed = true;
-        reporter_.StoreFailed(CurrentMailError());
-        index_.Close();
-        return false;
-      }
-      search_index_.Flush();  // a message left out is found after the next rebuild
-    }
+    const bool saved = CommitBatch();
     index_.Close();
-    RewriteTrail();
-    return durable;
+    if (saved) RewriteTrail();
+    return saved;
   }
 
   void RewriteTrail() {
@@ -625,7 +635,7 @@ class MailboxFetch {
     };
     for (const FetchedMessage& entry : trail_entries_) keep(entry);
     for (const FetchedMessage& entry : new_entries_) keep(entry);
-    if (kept.size() == trail_entries_.size() && new_entries_.empty()) return;
+    if (kept.size() == trail_entries_.size() && new_entries_.empty() && !trail_appended_) return;
     try {
       trail_.Rewrite(kept);
     } catch (...) {
@@ -652,6 +662,18 @@ class MailboxFetch {
   std::vector<FetchedMessage> new_entries_;    // learnt in this run
   std::unordered_set<std::string> trail_remembered_;
   std::optional<MessageFiles> files_;
+  // The batch: messages whose files are written and not yet committed.
+  struct BatchedMessage {
+    int number;
+    std::string uid;
+    TEmailRecord record;
+  };
+  std::vector<BatchedMessage> batch_;
+  std::size_t batch_bytes_ = 0;
+  std::chrono::steady_clock::time_point batch_started_;
+  std::vector<int> committed_;  // committed messages not yet marked for deletion
+  bool store_broken_ = false;   // a commit failed: nothing more is saved
+  bool trail_appended_ = false;
   std::unordered_set<std::string> referenced_;  // file names the index lists
   std::unordered_set<std::string> known_;       // UIDLs of this account stored already
   bool account_seen_ = false;
