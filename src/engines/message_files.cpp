@@ -7,8 +7,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <system_error>
+#include <thread>
 
 #include "platform/random.h"
 
@@ -38,8 +42,10 @@ void MessageFiles::Close(Open& file) noexcept {
 std::string MessageFiles::NewBase() {
   static constexpr char kCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   for (;;) {
+    std::array<std::uint8_t, 8> random;
+    FillRandom(random);
     std::string base;
-    for (int i = 0; i < 8; ++i) base += kCharacters[RandomUint32() % 36];
+    for (const std::uint8_t byte : random) base += kCharacters[byte % 36];
     if (!taken_.contains(base)) return base;
   }
 }
@@ -106,9 +112,30 @@ void MessageFiles::Discard(const std::string& name) noexcept {
 }
 
 std::vector<std::string> MessageFiles::Sync(std::vector<std::string>* errors) {
+  // Syncs issued one after another each wait for a journal commit and a disk flush of
+  // their own; issued together, the file system serves many of them with one (on this
+  // kind of machine 256 files took 0.9 s one by one and 35 ms from 8 threads).
+  std::vector<int> failures(batch_.size(), 0);
+  std::atomic<std::size_t> next{0};
+  auto sync_some = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < batch_.size();) {
+      if (::fdatasync(batch_[i].fd) != 0) failures[i] = errno;
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    const std::size_t count = std::min(kSyncThreads, batch_.size() / 4);
+    try {
+      for (std::size_t i = 0; i < count; ++i) helpers.emplace_back(sync_some);
+    } catch (const std::system_error&) {
+      // no thread to spare: this thread syncs the rest alone
+    }
+    sync_some();
+  }
   std::vector<std::string> failed;
-  for (Open& file : batch_) {
-    int failure = ::fdatasync(file.fd) != 0 ? errno : 0;
+  for (std::size_t i = 0; i < batch_.size(); ++i) {
+    Open& file = batch_[i];
+    int failure = failures[i];
     if (::close(file.fd) != 0 && failure == 0) failure = errno;
     file.fd = -1;
     if (failure == 0) continue;

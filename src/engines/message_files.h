@@ -18,6 +18,8 @@ class MessageFiles {
  public:
   // Files a batch holds at most: each stays open until the batch is synced.
   static constexpr std::size_t kMaxOpenFiles = 256;
+  // Threads that sync a batch's files side by side.
+  static constexpr std::size_t kSyncThreads = 16;
 
   // Reads the names in use once, so that each new file costs no directory scan.
   explicit MessageFiles(std::filesystem::path directory);

@@ -565,6 +565,7 @@ class MailboxFetch {
     batch_.clear();
     batch_bytes_ = 0;
     if (index_changed_) {
+      search_index_.Journal();
       try {
         index_.Save(store_);
       } catch (...) {
