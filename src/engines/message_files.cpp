@@ -50,7 +50,7 @@ std::string MessageFiles::NewBase() {
   }
 }
 
-std::string MessageFiles::Create() {
+std::string MessageFiles::Create(const std::function<void(const std::string&)>& announce) {
   if (batch_.size() >= kMaxOpenFiles) {
     throw std::system_error(EMFILE, std::generic_category(),
                             "too many unsynced message files in " + directory_.string());
@@ -59,6 +59,7 @@ std::string MessageFiles::Create() {
     const std::string base = NewBase();
     const std::string name = base + ".eml";
     const fs::path path = directory_ / name;
+    announce(name);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
       if (errno == EEXIST) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -28,8 +29,10 @@ class MessageFiles {
   MessageFiles& operator=(const MessageFiles&) = delete;
 
   // Creates an empty file under a new random name "<8 characters>.eml" and returns the
-  // name. Throws std::system_error.
-  std::string Create();
+  // name. announce is called with each name tried, before the file is created (so that
+  // a process killed at any moment has noted the name of what it leaves behind). Throws
+  // std::system_error, or what announce throws.
+  std::string Create(const std::function<void(const std::string&)>& announce);
   // Writes the whole text into the file Create returned, not yet synced. Throws
   // std::system_error; the file is then removed.
   void Write(const std::string& name, std::string_view text);

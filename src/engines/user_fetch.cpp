@@ -476,12 +476,15 @@ class MailboxFetch {
     std::string name;
     try {
       const std::string text = raw_.FileText();
-      name = files_->Create();
-      // Named in the record before it holds anything: should the run end before the
-      // batch is committed, the next run removes the file (the message is still on the
-      // server and is fetched again).
-      trail_.Append({account_, "", name});
-      trail_appended_ = true;
+      // Named in the record (without UIDL) before the file exists: should the run end
+      // before the batch is committed, the next run removes the file (the message is
+      // still on the server and is fetched again). A name another writer took in the
+      // meantime is named too; such a line is only acted on for a file no index record
+      // lists, and the next completed run drops it.
+      name = files_->Create([this](const std::string& candidate) {
+        trail_.Append({account_, "", candidate});
+        trail_appended_ = true;
+      });
       files_->Write(name, text);
       bool decoded = true;
       try {
