@@ -113,10 +113,7 @@ class MailboxFetch {
       }
       try {
         FetchOne(number, message);
-        if (BatchIsFull()) {
-          if (!CommitBatch()) return false;
-          DeleteCommitted();
-        }
+        if (!CommitDue()) return false;
       } catch (const SessionAbandoned&) {
         ended_early_ = true;
         return false;
@@ -493,7 +490,8 @@ class MailboxFetch {
       } catch (const std::exception&) {
         decoded = false;  // filed with what its header gives
       }
-      if (batch_.empty()) batch_started_ = std::chrono::steady_clock::now();
+      if (batch_.empty()) batch_started_ = Clock::now();
+      if (unsaved_ == 0 && batch_.empty()) first_unsaved_ = batch_started_;
       batch_.push_back({number, uid, RecordOf(decoded ? decoded_ : raw_, decoded, name)});
       batch_bytes_ += text.size();
       if (decoded) {
@@ -519,21 +517,38 @@ class MailboxFetch {
     }
   }
 
+  using Clock = std::chrono::steady_clock;
+
+  // Whether the written files are to be synced now: the batch is full, or it has
+  // waited long enough (a slow server still gets its mail committed as it comes).
   bool BatchIsFull() const {
     if (batch_.empty()) return false;
     const std::size_t most =
         std::clamp<std::size_t>(options_.batch_messages, 1, MessageFiles::kMaxOpenFiles);
     return batch_.size() >= most || batch_bytes_ >= options_.batch_bytes ||
-           std::chrono::steady_clock::now() - batch_started_ >= options_.batch_time;
+           Clock::now() - batch_started_ >= options_.batch_time;
   }
 
-  // Makes the batch durable in the order a crash anywhere can rely on: the files (and
-  // their names), then their lines with UIDL in the record of fetched messages, then
-  // the index that lists them, with the full-text index committed after it. The
-  // batch's messages are then due for deletion on the server. False when the store
-  // could not be saved: nothing more is stored and the session ends without QUIT.
-  bool CommitBatch() {
+  // Whether the index is to be saved now. A save writes the whole index, so in a large
+  // store saves are spaced by a multiple of the time the last one took: their share of
+  // the run stays bounded however many messages the store holds, and a run's cost stays
+  // linear in the number of messages it fetches.
+  bool SaveIsDue() const {
+    const std::size_t unsaved = unsaved_ + batch_.size();
+    if (unsaved == 0) return false;
+    const Clock::time_point now = Clock::now();
+    if (now - last_save_end_ < options_.save_spacing * last_save_time_) return false;
+    const std::size_t most = std::max<std::size_t>(options_.batch_messages, 1);
+    return unsaved >= most || now - first_unsaved_ >= options_.batch_time;
+  }
+
+  // Makes the batch's files durable, then their lines with UIDL in the record of
+  // fetched messages (a crash from here on leaves files the next run adopts), and adds
+  // their records to this copy of the index. False when the store could not be
+  // written: nothing more is stored and the session ends without QUIT.
+  bool SyncBatch() {
     if (store_broken_) return false;
+    if (batch_.empty()) return true;
     std::vector<std::string> errors;
     std::vector<std::string> unsynced;
     try {
@@ -563,20 +578,46 @@ class MailboxFetch {
       index_changed_ = true;
       referenced_.insert(message.record.FileName);
       Remember({account_, message.uid, message.record.FileName});
-      if (!user_.LeaveEmails) committed_.push_back(message.number);
+      if (!user_.LeaveEmails) unsaved_numbers_.push_back(message.number);
     }
+    unsaved_ += batch_.size();
     batch_.clear();
     batch_bytes_ = 0;
+    return true;
+  }
+
+  // Saves the index listing the synced messages, and commits the full-text index after
+  // it; those messages are then due for deletion on the server.
+  bool SaveIndex() {
+    if (store_broken_) return false;
     if (index_changed_) {
+      const Clock::time_point start = Clock::now();
       search_index_.Journal();
       try {
         index_.Save(store_);
       } catch (...) {
-        committed_.clear();
         return StoreBroken();
       }
       index_changed_ = false;
       search_index_.Flush();  // a message left out is found after the next rebuild
+      last_save_end_ = Clock::now();
+      last_save_time_ =
+          std::chrono::duration_cast<std::chrono::microseconds>(last_save_end_ - start);
+    }
+    committed_.insert(committed_.end(), unsaved_numbers_.begin(), unsaved_numbers_.end());
+    unsaved_numbers_.clear();
+    unsaved_ = 0;
+    return true;
+  }
+
+  // The step after each message: syncs and saves what is due, then marks what was
+  // saved for deletion.
+  bool CommitDue() {
+    const bool save = SaveIsDue();
+    if ((save || BatchIsFull()) && !SyncBatch()) return false;
+    if (save) {
+      if (!SaveIndex()) return false;
+      DeleteCommitted();
     }
     return true;
   }
@@ -584,6 +625,7 @@ class MailboxFetch {
   bool StoreBroken() {
     store_broken_ = true;
     committed_.clear();
+    unsaved_numbers_.clear();
     result_.store_failed = true;
     reporter_.StoreFailed(CurrentMailError());
     return false;
@@ -621,7 +663,7 @@ class MailboxFetch {
   // without lines that no longer matter. False when the store could not be saved: the
   // session must then end without QUIT.
   bool SaveStore() {
-    const bool saved = CommitBatch();
+    const bool saved = SyncBatch() && SaveIndex();
     index_.Close();
     if (saved) RewriteTrail();
     return saved;
@@ -675,7 +717,12 @@ class MailboxFetch {
   std::vector<BatchedMessage> batch_;
   std::size_t batch_bytes_ = 0;
   std::chrono::steady_clock::time_point batch_started_;
-  std::vector<int> committed_;  // committed messages not yet marked for deletion
+  std::size_t unsaved_ = 0;           // synced messages the saved index does not list yet
+  std::vector<int> unsaved_numbers_;  // those of them to delete on the server
+  std::chrono::steady_clock::time_point first_unsaved_;  // when the first of them came
+  std::chrono::steady_clock::time_point last_save_end_;
+  std::chrono::microseconds last_save_time_{0};
+  std::vector<int> committed_;  // saved messages not yet marked for deletion
   bool store_broken_ = false;   // a commit failed: nothing more is saved
   bool trail_appended_ = false;
   std::unordered_set<std::string> referenced_;  // file names the index lists

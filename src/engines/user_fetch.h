@@ -73,12 +73,15 @@ struct FetchOptions {
   int max_attempts = 3;
   // Consecutive messages refused with "-ERR" that end the session.
   int max_consecutive_refusals = 3;
-  // Stored messages are committed (synced, indexed, then marked for deletion on the
-  // server) in batches that end at this many messages (at most 256), this many bytes, or
-  // this long after their first message, whichever comes first.
+  // Stored messages are committed in batches: their files are synced together when a
+  // batch reaches this many messages (at most 256), this many bytes, or this age; the
+  // index that lists them is then saved and they are marked for deletion on the server.
   std::size_t batch_messages = 256;
   std::size_t batch_bytes = 32u * 1024u * 1024u;
   std::chrono::milliseconds batch_time{2000};
+  // A save of the index waits until this many times its last duration has passed since
+  // it (in a large store the whole index costs more to write than a batch to fetch).
+  int save_spacing = 4;
   // "YYYY-MM-DD" of today for the once-a-day log lines; empty: the local date.
   std::string today;
 };

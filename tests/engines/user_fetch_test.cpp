@@ -294,6 +294,7 @@ TEST_F(ScriptedFetch, EveryDeleFollowsTheSaveThatHoldsItsMessage) {
   fs::remove_all(root_ / "Ann");
   fs::create_directories(root_ / "Ann");
   options_.batch_messages = 2;
+  options_.save_spacing = 0;
   MailboxScript batched = script;
   batched.commands.clear();
   EXPECT_TRUE(Fetch(batched).Ok());
