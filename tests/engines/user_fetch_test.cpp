@@ -304,6 +304,56 @@ TEST_F(ScriptedFetch, EveryDeleFollowsTheSaveThatHoldsItsMessage) {
                                         "DELE 4", "RETR 5", "DELE 5", "QUIT"}));
 }
 
+// What a run killed at each point of a commit leaves, and what the next run makes of it:
+// a file named only when it was created is removed and its message fetched again; a
+// synced file with its UIDL line is filed without a new download; a saved one is only
+// deleted on the server. Never two copies, never none.
+TEST_F(ScriptedFetch, WhatAKilledRunLeftIsFiledOnceByTheNextRun) {
+  struct Case {
+    const char* killed;
+    bool uid_line;
+    bool in_index;
+    Commands commands;
+  };
+  const Commands retrieved{"USER ann", "PASS pw", "STAT",   "UIDL",
+                           "LIST",     "RETR 1",  "DELE 1", "QUIT"};
+  const Commands recognised{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "DELE 1", "QUIT"};
+  const std::vector<Case> cases = {{"while writing the file", false, false, retrieved},
+                                   {"after the batch's sync", true, false, recognised},
+                                   {"after the index save", true, true, recognised}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.killed);
+    fs::remove_all(root_ / "Ann");
+    fs::create_directories(root_ / "Ann");
+    const std::string account = AccountKey("ann", "127.0.0.1");
+    FetchedUidFile trail(root_ / "Ann");
+    trail.Append({account, "", "killed01.eml"});
+    if (c.uid_line) trail.Append({account, "uid-1", "killed01.eml"});
+    const std::string text = Message(1, "");
+    std::ofstream(root_ / "Ann" / "killed01.eml", std::ios::binary)
+        << (c.uid_line ? text : text.substr(0, 20));
+    if (c.in_index) {
+      TUserEmailDB index;
+      ASSERT_TRUE(index.Open(root_ / "Ann"));
+      TEmailRecord record;
+      record.Subject = "Scripted 1";
+      record.FileName = "killed01.eml";
+      index.AddEmail(record);
+      index.Save(root_ / "Ann");
+    }
+    MailboxScript script;
+    script.messages = {{1, text}};
+    EXPECT_TRUE(Fetch(script).Ok());
+    EXPECT_EQ(script.commands, c.commands);
+    EXPECT_EQ(Subjects(), Commands{"Scripted 1"});
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(root_ / "Ann")) {
+      files += entry.path().extension() == ".eml";
+    }
+    EXPECT_EQ(files, 1);
+  }
+}
+
 TEST_F(ScriptedFetch, KeptMessagesWithUnusableUidsAreStoredOnceOverThreeRuns) {
   user_.LeaveEmails = true;
   MailboxScript script;
