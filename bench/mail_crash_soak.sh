@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The crash-safety trials of tests/integration/mail_crash_test.cpp with 100 kills each
-# instead of CI's 20 (SIGKILL of `kestrune mail receive` during fetches of 200 messages
-# and of `kestrune mail send` with 50 Outbox messages), and as many kills of a writer of
-# read marks (tests/store/email_db_test.cpp: whole index, no acknowledged mark lost). Not run by CI.
+# instead of CI's 20 (SIGKILL of `kestrune mail receive` during fetches of 600 messages,
+# three commits a run, and of `kestrune mail send` with 50 Outbox messages), and as many
+# kills of a writer of read marks (tests/store/email_db_test.cpp: whole index, no acknowledged mark lost). Not run by CI.
 #   bench/mail_crash_soak.sh [BUILD_DIR] [TRIALS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

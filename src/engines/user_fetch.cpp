@@ -1,13 +1,11 @@
 // The fetch of one mailbox. Per message: skip it when the record of fetched messages
-// (or, as a fallback, its Message-ID) shows it is stored already; otherwise RETR it,
-// write and sync its file, note it in the record, add its index entry, and mark it
-// for deletion unless the user keeps mail on the server. The index is saved once,
-// before QUIT, so a run costs one pass over the stored messages, not one per message;
-// the messages' words go into the full-text index in one commit with it.
+// (or, as a fallback, its Message-ID) shows it is stored already; otherwise RETR it
+// and write its file. Messages are committed in batches (group commit): the batch's
+// files are synced together, their lines in the record of fetched messages are synced,
+// the index is saved and the full-text index committed with it, and only then are the
+// batch's messages marked for deletion on the server (unless the user keeps mail
+// there). A run thus costs a few syncs and index saves per batch, not per message.
 #include "engines/user_fetch.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,13 +21,13 @@
 
 #include "engines/fetched_uids.h"
 #include "engines/mail_store_lock.h"
+#include "engines/message_files.h"
 #include "engines/unfetched_uids.h"
 #include "engines/user_store_lock.h"
 #include "mail/id_message.h"
 #include "mail/id_pop3.h"
 #include "mail/socket_error.h"
 #include "platform/date_time.h"
-#include "platform/random.h"
 #include "search/mail_index_writer.h"
 #include "store/email_db.h"
 #include "store/mail_store_paths.h"
@@ -78,68 +76,6 @@ struct ServerMessage {
   std::optional<std::uint64_t> size;
 };
 
-// Creates the message files of one mail store under new random names. The names in
-// use are read once, so each new file costs no directory scan.
-class MessageFiles {
- public:
-  explicit MessageFiles(fs::path directory) : directory_(std::move(directory)) {
-    std::error_code error;
-    fs::directory_iterator it(directory_, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-      const std::string name = it->path().filename().string();
-      const std::size_t dot = name.find('.');
-      if (dot != std::string::npos && dot > 0) taken_.insert(name.substr(0, dot));
-    }
-  }
-
-  // Writes text to a new file, synced to disk; returns its name.
-  std::string Write(std::string_view text) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      const std::string base = NewBase();
-      const std::string name = base + ".eml";
-      const fs::path path = directory_ / name;
-      const int fd =
-          ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-      if (fd < 0) {
-        if (errno == EEXIST) continue;
-        throw std::system_error(errno, std::generic_category(), "cannot create " + path.string());
-      }
-      taken_.insert(base);
-      int failure = 0;
-      for (std::size_t done = 0; done < text.size() && failure == 0;) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written > 0) {
-          done += static_cast<std::size_t>(written);
-        } else if (written < 0 && errno != EINTR) {
-          failure = errno;
-        }
-      }
-      if (failure == 0 && ::fsync(fd) != 0) failure = errno;
-      if (::close(fd) != 0 && failure == 0) failure = errno;
-      if (failure != 0) {
-        ::unlink(path.c_str());
-        throw std::system_error(failure, std::generic_category(), "cannot write " + path.string());
-      }
-      return name;
-    }
-    throw std::system_error(EEXIST, std::generic_category(),
-                            "no free file name in " + directory_.string());
-  }
-
- private:
-  std::string NewBase() {
-    static constexpr char kCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (;;) {
-      std::string base;
-      for (int i = 0; i < 8; ++i) base += kCharacters[RandomUint32() % 36];
-      if (!taken_.contains(base)) return base;
-    }
-  }
-
-  fs::path directory_;
-  std::unordered_set<std::string> taken_;
-};
-
 class MailboxFetch {
  public:
   // failed_this_run: UIDLs of messages that failed in an earlier session of this run,
@@ -177,6 +113,7 @@ class MailboxFetch {
       }
       try {
         FetchOne(number, message);
+        if (!CommitDue()) return false;
       } catch (const SessionAbandoned&) {
         ended_early_ = true;
         return false;
@@ -210,6 +147,8 @@ class MailboxFetch {
     const bool saved = SaveStore();
     SaveUnfetched();
     if (broken) std::rethrow_exception(broken);
+    // The last batch's deletions, when the session is to end with QUIT.
+    if (saved && !result_.stopped && !ended_early_) DeleteCommitted();
     if (ended_early_) result_.ended_early = true;
     return saved && !result_.stopped && !ended_early_;
   }
@@ -335,7 +274,14 @@ class MailboxFetch {
         if (index_.GetEmail(i, record)) referenced_.insert(record.FileName);
       }
       trail_entries_ = trail_.Load();
+      // A message file is named in the record twice: without UIDL when it is created,
+      // with its UIDL once it is synced. The second line decides.
+      std::unordered_set<std::string> synced;
       for (const FetchedMessage& entry : trail_entries_) {
+        if (!entry.uid.empty()) synced.insert(entry.file_name);
+      }
+      for (const FetchedMessage& entry : trail_entries_) {
+        if (entry.uid.empty() && synced.contains(entry.file_name)) continue;
         if (!referenced_.contains(entry.file_name)) AdoptIfComplete(entry);
         if (referenced_.contains(entry.file_name) && entry.account == account_) {
           account_seen_ = true;
@@ -457,7 +403,7 @@ class MailboxFetch {
       }
     }
     if (!retrieved && !Retrieve(number, message)) return;
-    if (Store(number, uid) && !user_.LeaveEmails) MarkDeleted(number);
+    Store(number, uid);
   }
 
   std::string OverSizeText(std::uint64_t size) const {
@@ -521,13 +467,22 @@ class MailboxFetch {
     return false;
   }
 
+  // Writes the message's file and adds it to the batch; its record joins the index when
+  // the batch is committed.
   bool Store(int number, const std::string& uid) {
     std::string name;
     try {
       const std::string text = raw_.FileText();
-      name = files_->Write(text);
-      const FetchedMessage entry{account_, uid, name};
-      trail_.Append(entry);
+      // Named in the record (without UIDL) before the file exists: should the run end
+      // before the batch is committed, the next run removes the file (the message is
+      // still on the server and is fetched again). A name another writer took in the
+      // meantime is named too; such a line is only acted on for a file no index record
+      // lists, and the next completed run drops it.
+      name = files_->Create([this](const std::string& candidate) {
+        trail_.Append({account_, "", candidate});
+        trail_appended_ = true;
+      });
+      files_->Write(name, text);
       bool decoded = true;
       try {
         decoded_.Clear();
@@ -535,17 +490,15 @@ class MailboxFetch {
       } catch (const std::exception&) {
         decoded = false;  // filed with what its header gives
       }
-      if (!index_.AddEmail(RecordOf(decoded ? decoded_ : raw_, decoded, name))) {
-        throw std::runtime_error("the message index is not open");
-      }
-      index_changed_ = true;
-      referenced_.insert(name);
+      if (batch_.empty()) batch_started_ = Clock::now();
+      if (unsaved_ == 0 && batch_.empty()) first_unsaved_ = batch_started_;
+      batch_.push_back({number, uid, RecordOf(decoded ? decoded_ : raw_, decoded, name)});
+      batch_bytes_ += text.size();
       if (decoded) {
         search_index_.Add(name, decoded_);
       } else {
         search_index_.AddFile(name);  // indexed by what its header section says
       }
-      Remember(entry);
       if (message_ids_) {
         const std::string key = MessageIdKey(raw_.MsgId);
         if (!key.empty()) message_ids_->emplace(key, name);
@@ -555,13 +508,134 @@ class MailboxFetch {
       return true;
     } catch (...) {
       const MailError error = CurrentMailError();
-      if (!name.empty() && !referenced_.contains(name)) {
-        std::error_code ignored;
-        fs::remove(store_ / name, ignored);
+      if (!name.empty()) {
+        if (!batch_.empty() && batch_.back().record.FileName == name) batch_.pop_back();
+        files_->Discard(name);
       }
       MessageFailed(number, error);
       return false;
     }
+  }
+
+  using Clock = std::chrono::steady_clock;
+
+  // Whether the written files are to be synced now: the batch is full, or it has
+  // waited long enough (a slow server still gets its mail committed as it comes).
+  bool BatchIsFull() const {
+    if (batch_.empty()) return false;
+    const std::size_t most =
+        std::clamp<std::size_t>(options_.batch_messages, 1, MessageFiles::kMaxOpenFiles);
+    return batch_.size() >= most || batch_bytes_ >= options_.batch_bytes ||
+           Clock::now() - batch_started_ >= options_.batch_time;
+  }
+
+  // Whether the index is to be saved now. A save writes the whole index, so in a large
+  // store saves are spaced by a multiple of the time the last one took: their share of
+  // the run stays bounded however many messages the store holds, and a run's cost stays
+  // linear in the number of messages it fetches.
+  bool SaveIsDue() const {
+    const std::size_t unsaved = unsaved_ + batch_.size();
+    if (unsaved == 0) return false;
+    const Clock::time_point now = Clock::now();
+    if (now - last_save_end_ < options_.save_spacing * last_save_time_) return false;
+    const std::size_t most = std::max<std::size_t>(options_.batch_messages, 1);
+    return unsaved >= most || now - first_unsaved_ >= options_.batch_time;
+  }
+
+  // Makes the batch's files durable, then their lines with UIDL in the record of
+  // fetched messages (a crash from here on leaves files the next run adopts), and adds
+  // their records to this copy of the index. False when the store could not be
+  // written: nothing more is stored and the session ends without QUIT.
+  bool SyncBatch() {
+    if (store_broken_) return false;
+    if (batch_.empty()) return true;
+    std::vector<std::string> errors;
+    std::vector<std::string> unsynced;
+    try {
+      unsynced = files_->Sync(&errors);
+    } catch (...) {
+      return StoreBroken();
+    }
+    for (std::size_t i = 0; i < unsynced.size(); ++i) {
+      const auto it = std::find_if(batch_.begin(), batch_.end(), [&](const BatchedMessage& m) {
+        return m.record.FileName == unsynced[i];
+      });
+      if (it == batch_.end()) continue;
+      --result_.stored;
+      MessageFailed(it->number, {MailErrorKind::kOther, errors[i]});
+      batch_.erase(it);
+    }
+    try {
+      for (const BatchedMessage& message : batch_) {
+        if (!message.uid.empty()) trail_.Append({account_, message.uid, message.record.FileName});
+      }
+      trail_.Sync();
+    } catch (...) {
+      return StoreBroken();
+    }
+    for (const BatchedMessage& message : batch_) {
+      if (!index_.AddEmail(message.record)) return StoreBroken();
+      index_changed_ = true;
+      referenced_.insert(message.record.FileName);
+      Remember({account_, message.uid, message.record.FileName});
+      if (!user_.LeaveEmails) unsaved_numbers_.push_back(message.number);
+    }
+    unsaved_ += batch_.size();
+    batch_.clear();
+    batch_bytes_ = 0;
+    return true;
+  }
+
+  // Saves the index listing the synced messages, and commits the full-text index after
+  // it; those messages are then due for deletion on the server.
+  bool SaveIndex() {
+    if (store_broken_) return false;
+    if (index_changed_) {
+      const Clock::time_point start = Clock::now();
+      search_index_.Journal();
+      try {
+        index_.Save(store_);
+      } catch (...) {
+        return StoreBroken();
+      }
+      index_changed_ = false;
+      search_index_.Flush();  // a message left out is found after the next rebuild
+      last_save_end_ = Clock::now();
+      last_save_time_ =
+          std::chrono::duration_cast<std::chrono::microseconds>(last_save_end_ - start);
+    }
+    committed_.insert(committed_.end(), unsaved_numbers_.begin(), unsaved_numbers_.end());
+    unsaved_numbers_.clear();
+    unsaved_ = 0;
+    return true;
+  }
+
+  // The step after each message: syncs and saves what is due, then marks what was
+  // saved for deletion.
+  bool CommitDue() {
+    const bool save = SaveIsDue();
+    if ((save || BatchIsFull()) && !SyncBatch()) return false;
+    if (save) {
+      if (!SaveIndex()) return false;
+      DeleteCommitted();
+    }
+    return true;
+  }
+
+  bool StoreBroken() {
+    store_broken_ = true;
+    committed_.clear();
+    unsaved_numbers_.clear();
+    result_.store_failed = true;
+    reporter_.StoreFailed(CurrentMailError());
+    return false;
+  }
+
+  // Marks the committed messages for deletion; QUIT deletes them.
+  void DeleteCommitted() {
+    std::vector<int> numbers;
+    numbers.swap(committed_);
+    for (const int number : numbers) MarkDeleted(number);
   }
 
   // Notes a stored message for the record. Its UIDL does not join known_: a DELE is
@@ -585,32 +659,14 @@ class MailboxFetch {
     reporter_.MessageFailed(number, error);
   }
 
-  // Saves the index (the trail first, so that every index entry has its line), then
-  // rewrites the trail without lines that no longer matter. False when the index could
-  // not be saved: the session must then end without QUIT.
+  // Commits the last batch (and what OpenStore adopted), then rewrites the trail
+  // without lines that no longer matter. False when the store could not be saved: the
+  // session must then end without QUIT.
   bool SaveStore() {
-    bool durable = true;
-    try {
-      trail_.Sync();
-    } catch (...) {
-      durable = false;
-      result_.store_failed = true;
-      reporter_.StoreFailed(CurrentMailError());
-    }
-    if (index_changed_) {
-      try {
-        index_.Save(store_);
-      } catch (...) {
-        result_.store_failed = true;
-        reporter_.StoreFailed(CurrentMailError());
-        index_.Close();
-        return false;
-      }
-      search_index_.Flush();  // a message left out is found after the next rebuild
-    }
+    const bool saved = SyncBatch() && SaveIndex();
     index_.Close();
-    RewriteTrail();
-    return durable;
+    if (saved) RewriteTrail();
+    return saved;
   }
 
   void RewriteTrail() {
@@ -625,7 +681,7 @@ class MailboxFetch {
     };
     for (const FetchedMessage& entry : trail_entries_) keep(entry);
     for (const FetchedMessage& entry : new_entries_) keep(entry);
-    if (kept.size() == trail_entries_.size() && new_entries_.empty()) return;
+    if (kept.size() == trail_entries_.size() && new_entries_.empty() && !trail_appended_) return;
     try {
       trail_.Rewrite(kept);
     } catch (...) {
@@ -652,6 +708,23 @@ class MailboxFetch {
   std::vector<FetchedMessage> new_entries_;    // learnt in this run
   std::unordered_set<std::string> trail_remembered_;
   std::optional<MessageFiles> files_;
+  // The batch: messages whose files are written and not yet committed.
+  struct BatchedMessage {
+    int number;
+    std::string uid;
+    TEmailRecord record;
+  };
+  std::vector<BatchedMessage> batch_;
+  std::size_t batch_bytes_ = 0;
+  std::chrono::steady_clock::time_point batch_started_;
+  std::size_t unsaved_ = 0;           // synced messages the saved index does not list yet
+  std::vector<int> unsaved_numbers_;  // those of them to delete on the server
+  std::chrono::steady_clock::time_point first_unsaved_;  // when the first of them came
+  std::chrono::steady_clock::time_point last_save_end_;
+  std::chrono::microseconds last_save_time_{0};
+  std::vector<int> committed_;  // saved messages not yet marked for deletion
+  bool store_broken_ = false;   // a commit failed: nothing more is saved
+  bool trail_appended_ = false;
   std::unordered_set<std::string> referenced_;  // file names the index lists
   std::unordered_set<std::string> known_;       // UIDLs of this account stored already
   bool account_seen_ = false;

@@ -1,8 +1,9 @@
 // One fetch of one user's POP3 mailbox into the user's mail store, shared by the
 // console's receive run, the command line and (through thin wrappers) a web session.
-// Nothing is deleted on the server before it is stored for good: every message file is
-// synced, the index saved, and only then does QUIT commit the deletions; after any
-// failure that follows a DELE the connection is dropped without QUIT.
+// Nothing is deleted on the server before it is stored for good: messages are stored in
+// batches, and a message is marked for deletion (DELE) only after its batch's files are
+// synced and the index listing them is saved; QUIT then commits the deletions. After
+// any failure that follows a DELE the connection is dropped without QUIT.
 #pragma once
 
 #include <atomic>
@@ -72,6 +73,15 @@ struct FetchOptions {
   int max_attempts = 3;
   // Consecutive messages refused with "-ERR" that end the session.
   int max_consecutive_refusals = 3;
+  // Stored messages are committed in batches: their files are synced together when a
+  // batch reaches this many messages (at most 256), this many bytes, or this age; the
+  // index that lists them is then saved and they are marked for deletion on the server.
+  std::size_t batch_messages = 256;
+  std::size_t batch_bytes = 32u * 1024u * 1024u;
+  std::chrono::milliseconds batch_time{2000};
+  // A save of the index waits until this many times its last duration has passed since
+  // it (in a large store the whole index costs more to write than a batch to fetch).
+  int save_spacing = 4;
   // "YYYY-MM-DD" of today for the once-a-day log lines; empty: the local date.
   std::string today;
 };

@@ -175,8 +175,9 @@ void MailIndexWriter::AddFile(std::string_view file_name) {
   }
 }
 
-// The message is noted in the pending list before it is queued: a storer killed before
-// the commit leaves the names there for the next writer (or reader) to add. A store
+// The message is noted in the pending list before the commit (by Journal, which the storer
+// calls before it saves the message index): a storer killed before the commit leaves the
+// names there for the next writer (or reader) to add. A store
 // without an index keeps no list: its first search builds the index from the files.
 void MailIndexWriter::Queue(IndexQueueEntry message) {
   if (!worker_) {
@@ -184,17 +185,22 @@ void MailIndexWriter::Queue(IndexQueueEntry message) {
     journaled_ = fs::exists(store_ / search_files::kIndex, error);
     worker_ = std::make_unique<Worker>(store_, lock_wait_, journaled_);
   }
-  if (journaled_) {
-    try {
-      AppendPendingNames(store_, {message.file_name});
-    } catch (const std::exception&) {
-      // indexed all the same, unless this run is killed
-    }
-  }
+  if (journaled_) unjournaled_.push_back(message.file_name);
   worker_->Push(std::move(message));
 }
 
+void MailIndexWriter::Journal() {
+  if (unjournaled_.empty()) return;
+  try {
+    AppendPendingNames(store_, unjournaled_);
+  } catch (const std::exception&) {
+    // indexed all the same, unless this run is killed
+  }
+  unjournaled_.clear();
+}
+
 bool MailIndexWriter::Flush() {
+  Journal();
   if (!worker_) return true;
   const bool ok = worker_->Finish();
   worker_.reset();

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrune {
 
@@ -37,9 +39,13 @@ class MailIndexWriter {
   // A message file of the store, read from disk.
   void AddFile(std::string_view file_name);
 
-  // Commits what was added and releases the index. True when it is in the index or
-  // noted for the writer that keeps the index busy; false when the messages were left
-  // for the next rebuild (no usable index, or it could not be written).
+  // Notes the messages added since the last call in the index's pending list, in one
+  // write: call it before the message index that lists them is saved, so that a run
+  // killed before Flush leaves them for the next writer.
+  void Journal();
+  // Commits what was added (noting them first) and releases the index. True when it is in the index
+  // or noted for the writer that keeps the index busy; false when the messages were left for the
+  // next rebuild (no usable index, or it could not be written).
   bool Flush();
 
  private:
@@ -49,6 +55,7 @@ class MailIndexWriter {
   std::filesystem::path store_;
   std::chrono::milliseconds lock_wait_;
   bool journaled_ = false;
+  std::vector<std::string> unjournaled_;  // added, not yet in the pending list
   std::unique_ptr<Worker> worker_;
 };
 

@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -50,6 +52,7 @@ struct MailboxScript {
   int endless = 0;  // RETR of this number sends lines for as long as the client reads
   int trickle = 0;  // RETR of this number sends one byte every 20 ms, for ever
   int stall = 0;    // RETR of this number says +OK and then nothing
+  std::function<void(int)> on_dele;  // called with the number before DELE is answered
   std::vector<std::string> commands;
 
   void operator()(ScriptedPeer& peer) {
@@ -61,6 +64,7 @@ struct MailboxScript {
       const std::size_t blank = line.find(' ');
       const std::string verb = line.substr(0, blank);
       const int n = blank == std::string::npos ? 0 : std::atoi(line.c_str() + blank + 1);
+      if (verb == "DELE" && on_dele) on_dele(n);
       if (verb == "USER" || verb == "PASS" || verb == "DELE") {
         peer.Send("+OK\r\n");
       } else if (verb == "STAT") {
@@ -215,7 +219,7 @@ TEST_F(ScriptedFetch, ACleanErrToOneRetrieveIsThatMessagesErrorOnly) {
   EXPECT_FALSE(result.error);
   EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 3"}));
   EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
-                                       "DELE 1", "RETR 2", "RETR 3", "DELE 3", "QUIT"}));
+                                       "RETR 2", "RETR 3", "DELE 1", "DELE 3", "QUIT"}));
 }
 
 TEST_F(ScriptedFetch, AConnectionBrokenInsideAMessageEndsWithoutQuitAndANewSessionTakesTheRest) {
@@ -229,9 +233,9 @@ TEST_F(ScriptedFetch, AConnectionBrokenInsideAMessageEndsWithoutQuitAndANewSessi
   EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 3"}));
   // The second session recognises message 1 by its UIDL (deleted, not stored again) and
   // leaves message 2 alone for the rest of the run.
-  EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
-                                       "DELE 1", "RETR 2", "USER ann", "PASS pw", "STAT", "UIDL",
-                                       "LIST", "DELE 1", "RETR 3", "DELE 3", "QUIT"}));
+  EXPECT_EQ(script.commands,
+            (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1", "RETR 2", "USER ann",
+                      "PASS pw", "STAT", "UIDL", "LIST", "DELE 1", "RETR 3", "DELE 3", "QUIT"}));
 
   // The next run tries message 2 again.
   MailboxScript next;
@@ -260,7 +264,94 @@ TEST_F(ScriptedFetch, AServerListingTwoMessagesUnderOneUidGetsBothDownloadedBefo
   EXPECT_TRUE(result.Ok());
   EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 2"}));
   EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
-                                       "DELE 1", "RETR 2", "DELE 2", "QUIT"}));
+                                       "RETR 2", "DELE 1", "DELE 2", "QUIT"}));
+}
+
+// A server that deletes at DELE (or when the connection drops) instead of at QUIT
+// must never take a message this store could still lose: at each DELE the message is
+// listed by the saved index and its UIDL is in the synced record.
+TEST_F(ScriptedFetch, EveryDeleFollowsTheSaveThatHoldsItsMessage) {
+  MailboxScript script;
+  for (int n = 1; n <= 5; ++n) script.messages[n] = Message(n, "");
+  std::vector<std::string> missing;
+  script.on_dele = [&](int n) {
+    const std::vector<std::string> saved = Subjects();
+    if (std::find(saved.begin(), saved.end(), "Scripted " + std::to_string(n)) == saved.end()) {
+      missing.push_back("DELE " + std::to_string(n) + " before its index save");
+    }
+    bool recorded = false;
+    for (const FetchedMessage& entry : FetchedUidFile(root_ / "Ann").Load()) {
+      recorded = recorded || entry.uid == "uid-" + std::to_string(n);
+    }
+    if (!recorded) missing.push_back("DELE " + std::to_string(n) + " before its UIDL line");
+  };
+  EXPECT_TRUE(Fetch(script).Ok());
+  EXPECT_EQ(missing, Commands{});
+  EXPECT_EQ(Subjects().size(), 5u);
+  EXPECT_EQ(script.commands.back(), "QUIT");
+
+  // In batches of two, each batch is committed (and deleted) before the next begins.
+  fs::remove_all(root_ / "Ann");
+  fs::create_directories(root_ / "Ann");
+  options_.batch_messages = 2;
+  options_.save_spacing = 0;
+  MailboxScript batched = script;
+  batched.commands.clear();
+  EXPECT_TRUE(Fetch(batched).Ok());
+  EXPECT_EQ(missing, Commands{});
+  EXPECT_EQ(batched.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
+                                        "RETR 2", "DELE 1", "DELE 2", "RETR 3", "RETR 4", "DELE 3",
+                                        "DELE 4", "RETR 5", "DELE 5", "QUIT"}));
+}
+
+// What a run killed at each point of a commit leaves, and what the next run makes of it:
+// a file named only when it was created is removed and its message fetched again; a
+// synced file with its UIDL line is filed without a new download; a saved one is only
+// deleted on the server. Never two copies, never none.
+TEST_F(ScriptedFetch, WhatAKilledRunLeftIsFiledOnceByTheNextRun) {
+  struct Case {
+    const char* killed;
+    bool uid_line;
+    bool in_index;
+    Commands commands;
+  };
+  const Commands retrieved{"USER ann", "PASS pw", "STAT",   "UIDL",
+                           "LIST",     "RETR 1",  "DELE 1", "QUIT"};
+  const Commands recognised{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "DELE 1", "QUIT"};
+  const std::vector<Case> cases = {{"while writing the file", false, false, retrieved},
+                                   {"after the batch's sync", true, false, recognised},
+                                   {"after the index save", true, true, recognised}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.killed);
+    fs::remove_all(root_ / "Ann");
+    fs::create_directories(root_ / "Ann");
+    const std::string account = AccountKey("ann", "127.0.0.1");
+    FetchedUidFile trail(root_ / "Ann");
+    trail.Append({account, "", "killed01.eml"});
+    if (c.uid_line) trail.Append({account, "uid-1", "killed01.eml"});
+    const std::string text = Message(1, "");
+    std::ofstream(root_ / "Ann" / "killed01.eml", std::ios::binary)
+        << (c.uid_line ? text : text.substr(0, 20));
+    if (c.in_index) {
+      TUserEmailDB index;
+      ASSERT_TRUE(index.Open(root_ / "Ann"));
+      TEmailRecord record;
+      record.Subject = "Scripted 1";
+      record.FileName = "killed01.eml";
+      index.AddEmail(record);
+      index.Save(root_ / "Ann");
+    }
+    MailboxScript script;
+    script.messages = {{1, text}};
+    EXPECT_TRUE(Fetch(script).Ok());
+    EXPECT_EQ(script.commands, c.commands);
+    EXPECT_EQ(Subjects(), Commands{"Scripted 1"});
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(root_ / "Ann")) {
+      files += entry.path().extension() == ".eml";
+    }
+    EXPECT_EQ(files, 1);
+  }
 }
 
 TEST_F(ScriptedFetch, KeptMessagesWithUnusableUidsAreStoredOnceOverThreeRuns) {
@@ -340,7 +431,7 @@ TEST_F(ScriptedFetch, AMessageOverTheSizeLimitIsNeverDownloadedAndNamedOnceADay)
   EXPECT_EQ(reporter_.events,
             Commands{"skipped 2: the message is 6047 bytes, larger than the limit of 5000 bytes"});
   EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
-                                       "DELE 1", "RETR 3", "DELE 3", "QUIT"}));
+                                       "RETR 3", "DELE 1", "DELE 3", "QUIT"}));
   MailboxScript same_day;
   same_day.messages = {{2, script.messages[2]}};
   same_day.has_list = true;
@@ -365,9 +456,9 @@ TEST_F(ScriptedFetch, AnEndlessMessageUnderAFalseSizeIsCutAtTheLimitAndSkippedNe
   EXPECT_EQ(first.skipped, 1);
   EXPECT_TRUE(first.ended_early);
   // Closed at the limit, without QUIT; a new session takes message 3.
-  EXPECT_EQ(script.commands, (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
-                                       "DELE 1", "RETR 2", "USER ann", "PASS pw", "STAT", "UIDL",
-                                       "LIST", "DELE 1", "RETR 3", "DELE 3", "QUIT"}));
+  EXPECT_EQ(script.commands,
+            (Commands{"USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1", "RETR 2", "USER ann",
+                      "PASS pw", "STAT", "UIDL", "LIST", "DELE 1", "RETR 3", "DELE 3", "QUIT"}));
   EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 3"}));
   MailboxScript next;
   next.messages = {{2, script.messages[2]}};
