@@ -11,11 +11,13 @@ attachment) and an index naming them, as fetching would leave it. Then, in one s
   - in Chromium, the click on "Inbox" to a usable list (bench/reading_browser_bench.mjs).
 
 Each is the time from sending the request to the whole answer, the median of ROUNDS
-(default 30). bench/store_bench sets the index's compression (libdeflate) against two plain
+(default 30), and the processor time the server spent on it (all its threads, from
+/proc: steadier than the wall time on a busy machine). bench/store_bench sets the index's compression (libdeflate) against two plain
 zlib passes, bench/email_db_bench times one index change at several sizes.
 
 Not run by CI. Usage: bench/reading_bench.py [BUILD_DIR] (default build/release);
-MESSAGES (default 10000) and ROUNDS set the size and the repetitions.
+MESSAGES (default 10000) and ROUNDS set the size and the repetitions; BROWSER=0 leaves
+out the Chromium part.
 """
 import html.parser
 import os
@@ -95,9 +97,22 @@ class Form(html.parser.HTMLParser):
             self.fields[attrs["name"]] = attrs.get("value", "")
 
 
+def server_cpu_seconds(pid):
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                total += int(f.read().split()[0])
+        except OSError:
+            pass  # the thread ended meanwhile
+    return total / 1e9
+
+
 class Session:
-    def __init__(self, port):
+    def __init__(self, port, pid):
         self.port = port
+        self.pid = pid
+        self.cpu = {}
         deadline = time.monotonic() + 10
         while True:  # the server shows the busy page until it is ready
             try:
@@ -114,9 +129,11 @@ class Session:
     def post(self, action, param="", extra=None):
         form = Form(self.page)
         body = dict(form.fields, IW_Action=action, IW_ActionParam=param, **(extra or {}))
+        cpu_before = server_cpu_seconds(self.pid)
         started = time.perf_counter()
         status, page, update = request(self.port, "POST", "/index", self.cookie, body)
         elapsed = time.perf_counter() - started
+        self.cpu.setdefault(action, []).append(server_cpu_seconds(self.pid) - cpu_before)
         if status != 200:
             raise SystemExit(f"{action}: status {status}")
         self.cookie = merge_cookies(self.cookie, update)
@@ -150,7 +167,7 @@ def main():
     print(f"{MESSAGES} messages written in {time.monotonic() - started:.1f} s")
     server, _ = start_server(home, port)
     try:
-        session = Session(port)
+        session = Session(port, server.pid)
         _, session.page, update = request(port, "GET", "/index", session.cookie)
         session.cookie = merge_cookies(session.cookie, update)
         inbox, opening, moving = [], [], []
@@ -166,9 +183,15 @@ def main():
             session.post("IWDELLINK")
             rows = {name: "on" for name in Form(session.page).check_boxes[1:11]}
             session.post("IWUNDELETE", extra=rows)
-        print(f"Inbox page of {MESSAGES:6d}       {median_ms(inbox)}")
-        print(f"open a message (status save) {median_ms(opening)}")
-        print(f"move 10 checked rows         {median_ms(moving)}")
+        cpu = session.cpu
+        print(f"Inbox page of {MESSAGES:6d}       {median_ms(inbox)}, server CPU "
+              f"{median_ms(cpu['IWINBOXLINK'])}")
+        print(f"open a message (status save) {median_ms(opening)}, server CPU "
+              f"{median_ms(cpu['IWINBOX'])}")
+        print(f"move 10 checked rows         {median_ms(moving)}, server CPU "
+              f"{median_ms(cpu['IWDELETE'])}")
+        if os.environ.get("BROWSER", "1") == "0":
+            return
         subprocess.run(["node", os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                              "reading_browser_bench.mjs"),
                         f"http://127.0.0.1:{port}/", PASSWORD], check=True)

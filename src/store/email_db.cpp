@@ -199,6 +199,7 @@ bool TUserEmailDB::AddEmail(const TEmailRecord& email) {
   if (!open_) return false;
   const auto bytes = email.ToBytes();
   records_.insert(records_.end(), bytes.begin(), bytes.end());
+  RecordsChanged(RecordCount(), 1);
   return true;
 }
 
@@ -210,6 +211,7 @@ bool TUserEmailDB::SetEmail(int index, const TEmailRecord& email) {
   const auto bytes = email.ToBytes();
   if (!OnlyMarked(RecordAt(records_, index), bytes)) needs_flush_ = true;
   CopyRecord(bytes, records_, index);
+  RecordsChanged(index, 1);
   return true;
 }
 

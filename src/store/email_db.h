@@ -123,6 +123,7 @@ class TUserEmailDB : public MailStoreFile {
     needs_flush_ = false;
   }
   bool ChangesNeedFlush() const override { return needs_flush_ || BaseCount() < RecordCount(); }
+  bool ReportsRecordChanges() const override { return true; }
 
   // The FileName each base record had when it was read, for the records this copy
   // changed since (keyed by index).

@@ -32,6 +32,17 @@ std::vector<std::uint8_t> MailStoreFile::BuildImage(const Header& header, Record
   return record_file_.BuildImage(header, records);
 }
 
+std::vector<std::uint8_t> MailStoreFile::ImageOfCopy(const Header& header) {
+  if (!ReportsRecordChanges()) return BuildImage(header, records_);
+  return record_file_.UpdateImage(header, records_);
+}
+
+void MailStoreFile::RecordsChanged(int first, int count) {
+  const std::size_t size = record_file_.GetLayout().record_size;
+  record_file_.RecordsChanged(static_cast<std::size_t>(first - 1) * size,
+                              static_cast<std::size_t>(count) * size);
+}
+
 void MailStoreFile::LoadCurrent(const std::vector<std::uint8_t>& bytes, Header& header,
                                 RecordArray& records) {
   if (!record_file_.MagicMatches(bytes)) {
@@ -55,21 +66,32 @@ void MailStoreFile::Save(const std::filesystem::path& directory) {
   Header header = header_;
   std::optional<RecordArray> merged;
   bool need_flush = ChangesNeedFlush();
-  file_->Modify(
-      [&](const CurrentFile& current) {
-        // When the file vanished, this copy is all that is left of it and is written whole
-        // (and flushed, whatever changed).
-        need_flush = need_flush || (current.changed && !current.bytes);
-        if (current.changed && current.bytes) {
-          merged.emplace();
-          LoadCurrent(*current.bytes, header, *merged);
-          MergeInto(*merged);
-        } else if (RearrangesRecordsForWriting()) {
-          merged = records_;
-        }
-        return BuildImage(header, merged ? *merged : records_);
-      },
-      [&] { return need_flush ? Flush::kDurable : Flush::kUnflushed; });
+  try {
+    file_->Modify(
+        [&](const CurrentFile& current) {
+          // When the file vanished, this copy is all that is left of it and is written whole
+          // (and flushed, whatever changed).
+          need_flush = need_flush || (current.changed && !current.bytes);
+          if (current.changed && current.bytes) {
+            merged.emplace();
+            LoadCurrent(*current.bytes, header, *merged);
+            MergeInto(*merged);
+            // The kept compressed form no longer matches either array: the merged one is
+            // written whole and becomes the copy.
+            record_file_.ForgetRecords();
+            if (ReportsRecordChanges()) return record_file_.UpdateImage(header, *merged);
+          } else if (RearrangesRecordsForWriting()) {
+            merged = records_;
+          } else {
+            return ImageOfCopy(header);
+          }
+          return BuildImage(header, *merged);
+        },
+        [&] { return need_flush ? Flush::kDurable : Flush::kUnflushed; });
+  } catch (...) {
+    if (merged) record_file_.ForgetRecords();  // it may describe the merged array
+    throw;
+  }
   header_ = std::move(header);
   if (merged) records_ = std::move(*merged);
   base_count_ = RecordCount();
@@ -89,6 +111,7 @@ void MailStoreFile::ChangeUnderLock(const std::function<void()>& change) {
           RecordArray records;
           LoadCurrent(*current.bytes, header, records);
           MergeInto(records);
+          record_file_.ForgetRecords();
           header_ = std::move(header);
           records_ = std::move(records);
           base_count_ = RecordCount();
@@ -96,7 +119,7 @@ void MailStoreFile::ChangeUnderLock(const std::function<void()>& change) {
         }
         change();
         need_flush = need_flush || ChangesNeedFlush();
-        if (!RearrangesRecordsForWriting()) return BuildImage(header_, records_);
+        if (!RearrangesRecordsForWriting()) return ImageOfCopy(header_);
         written = records_;
         return BuildImage(header_, *written);
       },

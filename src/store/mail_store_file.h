@@ -64,6 +64,11 @@ class MailStoreFile {
   // the write succeeded).
   virtual void PrepareForWriting(RecordArray& /*records*/) {}
   virtual bool RearrangesRecordsForWriting() const { return false; }
+  // A class that reports every change it makes to records_ through RecordsChanged says
+  // so; its saves then compress only the changed part of the records again.
+  virtual bool ReportsRecordChanges() const { return false; }
+  // Records [first, first + count) (1-based) of records_ changed or were appended.
+  void RecordsChanged(int first, int count);
 
   int RecordCount() const;
   // Records in the version of the file last read or written; records after them were
@@ -76,6 +81,9 @@ class MailStoreFile {
  private:
   void LoadCurrent(const std::vector<std::uint8_t>& bytes, Header& header, RecordArray& records);
   std::vector<std::uint8_t> BuildImage(const Header& header, RecordArray& records);
+  // The image of records_ under header, compressing only what changed when this class
+  // reports its changes.
+  std::vector<std::uint8_t> ImageOfCopy(const Header& header);
 
   Header header_;
   std::filesystem::path directory_;

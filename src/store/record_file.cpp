@@ -20,25 +20,43 @@ RecordFile::Header RecordFile::NewHeader() const {
 }
 
 void RecordFile::Load(std::span<const std::uint8_t> image, Header& header, RecordArray& records) {
+  kept_body_.Forget();
   if (image.size() < layout_.header_size) {
     throw DamagedFileError(std::string(layout_.file_name) + " is shorter than its header");
   }
   const auto header_bytes = image.first(layout_.header_size);
-  RecordArray loaded =
-      DecompressRecordArray(archive_, image.subspan(layout_.header_size),
-                            ReadInt32LE(header_bytes, layout_.count_offset), layout_.record_size);
+  const auto body = image.subspan(layout_.header_size);
+  const std::int32_t count = ReadInt32LE(header_bytes, layout_.count_offset);
+  const std::size_t expected = static_cast<std::size_t>(std::max(count, 0)) * layout_.record_size;
+  RecordArray loaded;
+  if (count < 0 || expected > kMaxRecordArrayBytes || !kept_body_.Read(body, expected, loaded)) {
+    loaded = DecompressRecordArray(archive_, body, count, layout_.record_size);
+  }
   header.assign(header_bytes.begin(), header_bytes.end());
   records = std::move(loaded);
 }
 
-std::vector<std::uint8_t> RecordFile::BuildImage(const Header& header, const RecordArray& records) {
-  std::vector<std::uint8_t> body;
-  archive_.CompressStream(records, body);
-  std::vector<std::uint8_t> image(header.begin(), header.end());
+std::vector<std::uint8_t> RecordFile::ImageOf(const Header& header, std::size_t record_bytes,
+                                              const std::vector<std::uint8_t>& body) const {
+  std::vector<std::uint8_t> image;
+  image.reserve(header.size() + body.size());
+  image.assign(header.begin(), header.end());
   WriteInt32LE(image, layout_.count_offset,
-               static_cast<std::int32_t>(records.size() / layout_.record_size));
+               static_cast<std::int32_t>(record_bytes / layout_.record_size));
   image.insert(image.end(), body.begin(), body.end());
   return image;
+}
+
+std::vector<std::uint8_t> RecordFile::BuildImage(const Header& header, const RecordArray& records) {
+  std::vector<std::uint8_t> body;
+  CountCompressedRecordBytes(records.size());
+  archive_.CompressStream(records, body);
+  return ImageOf(header, records.size(), body);
+}
+
+std::vector<std::uint8_t> RecordFile::UpdateImage(const Header& header,
+                                                  const RecordArray& records) {
+  return ImageOf(header, records.size(), kept_body_.Body(records));
 }
 
 bool RecordFile::ReadOrStart(DataFile& file, const std::filesystem::path& directory, Header& header,
@@ -50,6 +68,7 @@ bool RecordFile::ReadOrStart(DataFile& file, const std::filesystem::path& direct
     CreatePrivateDirectories(directory);
     header = NewHeader();
     records.clear();
+    kept_body_.Forget();
   }
   return true;
 }

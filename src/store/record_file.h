@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "store/chunked_body.h"
 #include "store/data_file.h"
 #include "store/zlb_archive.h"
 
@@ -30,7 +31,8 @@ class RecordFile {
   using Header = std::vector<std::uint8_t>;       // header_size bytes, kept as read
   using RecordArray = std::vector<std::uint8_t>;  // the records back to back
 
-  explicit RecordFile(const Layout& layout) : layout_(layout) {}
+  explicit RecordFile(const Layout& layout)
+      : layout_(layout), kept_body_(kRecordsPerChunk * layout.record_size) {}
 
   const Layout& GetLayout() const { return layout_; }
 
@@ -42,12 +44,23 @@ class RecordFile {
 
   // Splits image into its header and its record array. Throws DamagedFileError ("<file>
   // is shorter than its header", or a count that disagrees with the body) or ZlibError;
-  // header and records are then unchanged.
+  // header and records are then unchanged. The compressed form of the records is kept
+  // for UpdateImage when the body was written chunked.
   void Load(std::span<const std::uint8_t> image, Header& header, RecordArray& records);
 
   // The file image of records under header, with the header's count set to theirs.
   // Throws ZlibError.
   std::vector<std::uint8_t> BuildImage(const Header& header, const RecordArray& records);
+
+  // As BuildImage, for the records last given to Load, ReadOrStart or UpdateImage with
+  // every change since marked by RecordsChanged: only the changed part is compressed
+  // again (all of it after ForgetRecords, or when nothing was kept).
+  std::vector<std::uint8_t> UpdateImage(const Header& header, const RecordArray& records);
+  void RecordsChanged(std::size_t offset, std::size_t length) {
+    kept_body_.Changed(offset, length);
+  }
+  // The records were changed in ways not marked: the next UpdateImage compresses all.
+  void ForgetRecords() { kept_body_.Forget(); }
 
   // What opening a file kept in a mail store reads: false when the file exists but does
   // not start with the magic. Otherwise header and records hold its contents, or, when
@@ -58,8 +71,15 @@ class RecordFile {
                    RecordArray& records);
 
  private:
+  // Records per compressed chunk: a change costs about this many records' compression.
+  static constexpr std::size_t kRecordsPerChunk = 64;
+
+  std::vector<std::uint8_t> ImageOf(const Header& header, std::size_t record_bytes,
+                                    const std::vector<std::uint8_t>& body) const;
+
   Layout layout_;
   TZLBArchive archive_;
+  ChunkedBody kept_body_;
 };
 
 }  // namespace kestrune

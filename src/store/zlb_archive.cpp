@@ -99,10 +99,7 @@ bool InflateWholeIfExact(std::span<const std::uint8_t> body, std::size_t expecte
   // announced records (a header that claims more than its body can hold touches no memory
   // for them): now the records are made room for.
   if (expected > inner_size * kMaxDeflateRatio + 1024) return false;
-  records.clear();
-  records.reserve(expected);
-  AskForHugePages(records.data(), records.capacity());
-  records.resize(expected);
+  PrepareRecordArray(records, expected);
   std::size_t out_size = 0;
   return libdeflate_zlib_decompress_ex(decompressor, inner.get(), inner_size, records.data(),
                                        expected, &used, &out_size) == LIBDEFLATE_SUCCESS &&
@@ -176,6 +173,13 @@ class OuterStage {
 
 ZlibError::ZlibError(int code, std::string detail)
     : std::runtime_error(StandardMessage(code)), code_(code), detail_(std::move(detail)) {}
+
+void PrepareRecordArray(std::vector<std::uint8_t>& records, std::size_t size) {
+  records.clear();
+  records.reserve(size);
+  AskForHugePages(records.data(), records.capacity());
+  records.resize(size);
+}
 
 int ZlibLevel(TFileCompressionLevel level) {
   switch (level) {

@@ -62,6 +62,10 @@ class TZLBArchive {
 // The largest record array a data file may hold; bigger claims are refused as damaged.
 inline constexpr std::size_t kMaxRecordArrayBytes = std::size_t{1} << 30;
 
+// Makes records an array of size bytes about to be written in full (its contents are
+// unspecified until then), in huge pages where the kernel offers them.
+void PrepareRecordArray(std::vector<std::uint8_t>& records, std::size_t size);
+
 // Decompresses a body whose header claims count records of record_size bytes and
 // returns the record array. Throws DamagedFileError when count is negative, the
 // array would exceed kMaxRecordArrayBytes, or the decompressed length is not exactly

@@ -15,6 +15,7 @@
 
 #include "platform/atomic_file.h"
 #include "store/folder_test_support.h"
+#include "store/record_file.h"
 
 namespace kestrune {
 namespace {
@@ -565,6 +566,95 @@ TEST_F(EmailDbTest, OnlyMarksWithinAFolderAreSavedWithoutAnFsync) {
   before = ReplaceFsyncCount();
   db.Save(Store());
   EXPECT_GT(ReplaceFsyncCount(), before) << "a new record";
+}
+
+// A 10,000-message Inbox is a 13 MB record array: opening one message (a read mark) or
+// moving a few checked rows must not compress all of it again on every click.
+TEST_F(EmailDbTest, MarkingOrMovingAFewMessagesOfABigIndexRecompressesOnlyTheirPart) {
+  constexpr int kMessages = 4000;
+  std::vector<TEmailRecord> emails;
+  for (int i = 0; i < kMessages; ++i) emails.push_back(Email("m" + std::to_string(i) + ".eml"));
+  SaveIndex(emails);
+  const std::uint64_t whole = std::uint64_t{kMessages} * TEmailRecord::kSize;
+  struct Case {
+    const char* what;
+    std::vector<int> indexes;
+    std::int32_t status;
+    bool under_lock;
+  };
+  const Case cases[] = {
+      {"opening one message", {2001}, email_status::kInboxRead, false},
+      {"opening one message under the lock", {17}, email_status::kInboxRead, true},
+      {"moving ten scattered rows",
+       {1, 400, 800, 1200, 1600, 2000, 2400, 2800, 3200, 4000},
+       email_status::kDeleted,
+       true},
+  };
+  TUserEmailDB db;
+  ASSERT_TRUE(db.Open(Store()));
+  for (const Case& c : cases) {
+    const std::uint64_t before = CompressedRecordBytes();
+    const auto change = [&] {
+      for (int index : c.indexes) {
+        emails[index - 1].Status = c.status;
+        db.SetEmail(index, emails[index - 1]);
+      }
+    };
+    if (c.under_lock) {
+      db.ChangeUnderLock(change);
+    } else {
+      change();
+      db.Save(Store());
+    }
+    EXPECT_LE((CompressedRecordBytes() - before) * 100 / whole, 2 * c.indexes.size()) << c.what;
+    EXPECT_EQ(RecordArrayOnDisk(File()), RecordArrayOf(emails)) << c.what;
+  }
+  emails.push_back(Email("new.eml"));
+  const std::uint64_t before = CompressedRecordBytes();
+  db.AddEmail(emails.back());
+  db.Save(Store());
+  EXPECT_LE((CompressedRecordBytes() - before) * 100 / whole, 2u) << "a new message";
+  EXPECT_EQ(RecordArrayOnDisk(File()), RecordArrayOf(emails));
+}
+
+// Any mix of marks, moves, new messages, saves, re-reads and another copy's saves leaves
+// exactly the changed records on disk, however little of the index each save rewrote.
+TEST_F(EmailDbTest, RandomChangesAndSavesAlwaysLeaveExactlyTheCopysRecordsOnDisk) {
+  std::vector<TEmailRecord> emails;
+  for (int i = 0; i < 700; ++i) emails.push_back(Email("m" + std::to_string(i) + ".eml"));
+  SaveIndex(emails);
+  std::mt19937 random(7);
+  auto db = std::make_unique<TUserEmailDB>();
+  ASSERT_TRUE(db->Open(Store()));
+  for (int step = 0; step < 300; ++step) {
+    const int action = static_cast<int>(random() % 10);
+    const int index = static_cast<int>(random() % emails.size()) + 1;
+    if (action < 5) {
+      emails[index - 1].Status = static_cast<std::int32_t>(random() % 11);
+      if (action == 0) emails[index - 1].Subject = "Edited " + std::to_string(step);
+      db->SetEmail(index, emails[index - 1]);
+    } else if (action == 5) {
+      emails.push_back(Email("n" + std::to_string(step) + ".eml"));
+      db->AddEmail(emails.back());
+    } else if (action == 6) {
+      db = std::make_unique<TUserEmailDB>();
+      ASSERT_TRUE(db->Open(Store()));
+      continue;
+    } else if (action == 7) {
+      TUserEmailDB other;  // another session saves in between: this copy merges
+      ASSERT_TRUE(other.Open(Store()));
+      emails[index - 1].Status = email_status::kSavedRead;
+      other.SetEmail(index, emails[index - 1]);
+      other.Save(Store());
+      continue;
+    }
+    if (random() % 2 == 0) {
+      db->Save(Store());
+    } else {
+      db->ChangeUnderLock([] {});
+    }
+    ASSERT_EQ(RecordArrayOnDisk(File()), RecordArrayOf(emails)) << "step " << step;
+  }
 }
 
 // kill -9 at random points of a writer that marks messages read and unread as fast as it

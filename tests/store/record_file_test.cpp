@@ -84,6 +84,35 @@ TEST(RecordFile, DamagedImagesThrowAndLeaveTheOutputsAlone) {
   EXPECT_EQ(records, Bytes{8});
 }
 
+// A body written chunk by chunk, damaged anywhere (a bit flipped on disk, a cut): the
+// load either throws or gives exactly the records written, never other records.
+TEST(RecordFile, AChunkedBodyDamagedAnywhereIsRefusedOrReadExactly) {
+  RecordFile file(kTestLayout);
+  Bytes records;
+  for (int i = 0; i < 3 * 500; ++i) records.push_back(static_cast<std::uint8_t>(i * 7 % 13));
+  const Bytes image = file.UpdateImage(file.NewHeader(), records);
+  RecordFile::Header header;
+  RecordFile::RecordArray loaded;
+  file.Load(image, header, loaded);
+  ASSERT_EQ(loaded, records);
+  int refused = 0;
+  for (std::size_t position = 12; position < image.size(); ++position) {
+    for (const std::uint8_t flip : {0x01, 0x80}) {
+      Bytes damaged = image;
+      damaged[position] ^= flip;
+      try {
+        file.Load(damaged, header, loaded);
+        EXPECT_EQ(loaded, records) << "byte " << position;
+      } catch (const std::exception&) {
+        ++refused;
+      }
+    }
+    Bytes cut(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(position));
+    EXPECT_ANY_THROW(file.Load(cut, header, loaded)) << "cut at " << position;
+  }
+  EXPECT_GT(refused, 0);
+}
+
 TEST(RecordFile, ReadOrStartCreatesThePrivateMailStoreForANewFile) {
   TempDir dir;
   const auto store = dir / "Users/bob";
