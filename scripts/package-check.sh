@@ -128,8 +128,12 @@ build_packages() {
     [ -n "$cache_dir" ] && export CCACHE_DIR=$cache_dir
     [ -f "$config" ] && export CCACHE_CONFIGPATH=$config
     export CCACHE_BASEDIR=$build
-    export DEB_BUILD_OPTIONS="parallel=${KESTRUNE_JOBS:-2} ${DEB_BUILD_OPTIONS:-}"
-    dpkg-buildpackage -us -uc -b >"$work/$name.build.log" 2>&1
+    # The debug-symbol packages are not installed here: not making them saves their
+    # compression.
+    export DEB_BUILD_OPTIONS="parallel=${KESTRUNE_JOBS:-2} noautodbgsym ${DEB_BUILD_OPTIONS:-}"
+    set -o pipefail
+    dpkg-buildpackage -us -uc -b 2>&1 |
+      while IFS= read -r line; do printf '%(%T)T %s\n' -1 "$line"; done >"$work/$name.build.log"
   ) || { tail -40 "$work/$name.build.log" >&2; fail "dpkg-buildpackage ($name), log: $work/$name.build.log"; }
   say "built $name packages in $((SECONDS - started)) s"
   mv "$work"/build/*.deb "$work"/build/*.changes "$work"/build/*.buildinfo "$work/$name/"
@@ -192,14 +196,16 @@ trial=$(mktemp -d)
 chmod 711 "$trial"
 (umask 077 && head -c 12 /dev/urandom | base64 >"$trial/admin-password.txt")
 chown kestrune: "$trial/admin-password.txt"
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-port=$(free_port)
+# Two different free ports (both held open while they are chosen).
+read -r port ssl_port < <(python3 -c '
+import socket
+held = [socket.socket() for _ in range(2)]
+for s in held: s.bind(("0.0.0.0", 0))
+print(*(s.getsockname()[1] for s in held))')
 as_kestrune() { runuser -u kestrune -- "$@"; }
 # Test ports: runuser gives no CAP_NET_BIND_SERVICE, as the unit does for 80 and 443.
 as_kestrune kestrune --home /var/lib/kestrune settings set Port "$port" >/dev/null
-as_kestrune kestrune --home /var/lib/kestrune settings set SSLPort "$(free_port)" >/dev/null
+as_kestrune kestrune --home /var/lib/kestrune settings set SSLPort "$ssl_port" >/dev/null
 as_kestrune kestrune --home /var/lib/kestrune setup --admin-password-file "$trial/admin-password.txt" \
   --smtp-server localhost </dev/null >"$trial/setup.log" 2>&1 ||
   { cat "$trial/setup.log" >&2; fail "setup as the kestrune user"; }
