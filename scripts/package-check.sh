@@ -224,7 +224,8 @@ serve_login_page() {
     [ "$tries" -lt 300 ] || { cat "$trial/server.log" >&2; fail "no login page after 30 s"; }
     sleep 0.1
   done
-  kill -TERM "$server_pid"
+  # SIGTERM to the server itself, as systemd sends it; runuser passes its status on.
+  kill -TERM "$(pgrep -P "$server_pid" -x kestrune)"
   local status=0
   wait "$server_pid" || status=$?
   server_pid=""
