@@ -218,7 +218,12 @@ serve_login_page() {
     >"$trial/server.log" 2>&1 &
   server_pid=$!
   local tries=0
-  until curl -fsS -o "$page" "http://127.0.0.1:$port/" 2>/dev/null; do
+  # Plain HTTP sends browsers to HTTPS (a certificate of its own: -k); the pages are for
+  # browsers, so curl says it is one.
+  local agent="Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0 Safari/537.36"
+  until curl -fsS "http://127.0.0.1:$port/" 2>/dev/null | grep -q "https://127.0.0.1:$ssl_port/" &&
+    curl -fsSkL -A "$agent" -c "$trial/cookies" -b "$trial/cookies" -o "$page" \
+      "https://127.0.0.1:$ssl_port/" 2>/dev/null; do
     kill -0 "$server_pid" 2>/dev/null || { cat "$trial/server.log" >&2; fail "the server ended"; }
     tries=$((tries + 1))
     [ "$tries" -lt 300 ] || { cat "$trial/server.log" >&2; fail "no login page after 30 s"; }
@@ -230,7 +235,7 @@ serve_login_page() {
   wait "$server_pid" || status=$?
   server_pid=""
   [ "$status" = 0 ] || { cat "$trial/server.log" >&2; fail "the server's exit status was $status"; }
-  grep -q 'name="IWUSERNAME"' "$page" || fail "the page at / is not the login page"
+  grep -qi 'name="IWUSERNAME"' "$page" || fail "the page at / is not the login page"
 }
 
 [ "$(kestrune --version)" = "kestrune $(changelog_version "$build" | sed 's/~prev$//')" ] ||
