@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine, builds the release, sanitizer and fuzz flavours, and runs
-# every test of each, and checks the Debian packages on this machine. Integration tests start their own Dovecot and SMTP peers on
-# loopback; browser tests drive Debian's Chromium through playwright-core.
+# Sets up a Debian 12 machine, builds the release, sanitizer and fuzz flavours, runs
+# every test of each and checks the Debian packages on this machine. Integration tests
+# start their own Dovecot and SMTP peers on loopback; browser tests drive Debian's
+# Chromium through playwright-core.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
