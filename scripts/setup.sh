@@ -17,6 +17,7 @@ packages=(
   wrk nginx-light
   libxapian-dev xapian-tools
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth poppler-utils
+  debhelper dpkg-dev fakeroot lintian systemd curl adwaita-icon-theme
 )
 # Debian's nodejs comes without npm; builds of nodejs that carry their own npm must not
 # get Debian's as well.

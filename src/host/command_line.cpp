@@ -1,6 +1,10 @@
 // Option parsing and the choice of what a run does.
 #include "host/command_line.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <ostream>
 #include <system_error>
 
@@ -116,6 +120,22 @@ std::string UsageText() {
          "address, 8 first start not completed.\n";
 }
 
+namespace {
+
+// The user a run as root must not write for: the owner of a program directory that
+// belongs to someone else (the packaged service's /var/lib/kestrune). Files written by
+// root there would be unreadable to the server that runs as that owner. Empty when
+// this run may go on.
+std::string ForeignOwner(const std::filesystem::path& program_directory) {
+  if (geteuid() != 0) return {};
+  struct stat info {};
+  if (stat(program_directory.c_str(), &info) != 0 || info.st_uid == 0) return {};
+  const passwd* entry = getpwuid(info.st_uid);
+  return entry != nullptr ? std::string(entry->pw_name) : std::to_string(info.st_uid);
+}
+
+}  // namespace
+
 std::optional<SettingsHost> PrepareProgramDirectory(const ProgramOptions& options,
                                                     std::string_view program, std::ostream& err) {
   SettingsHost host;
@@ -129,6 +149,12 @@ std::optional<SettingsHost> PrepareProgramDirectory(const ProgramOptions& option
   if (!std::filesystem::is_directory(host.program_directory)) {
     err << program << ": cannot create the program directory " << host.program_directory.string()
         << std::endl;
+    return std::nullopt;
+  }
+  if (const std::string owner = ForeignOwner(host.program_directory); !owner.empty()) {
+    err << program << ": " << VisibleText(host.program_directory.string()) << " belongs to "
+        << VisibleText(owner) << "; run as that user: runuser -u " << VisibleText(owner) << " -- "
+        << program << " ..." << std::endl;
     return std::nullopt;
   }
   SetProgramDirectory(host.program_directory);

@@ -12,10 +12,9 @@
 #include <vector>
 
 #include "host/setup_options.h"
+#include "host/version.h"
 
 namespace kestrune {
-
-inline constexpr std::string_view kVersion = "0.1.0";
 
 struct ProgramOptions {
   std::optional<std::filesystem::path> home;

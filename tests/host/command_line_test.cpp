@@ -433,6 +433,23 @@ TEST_F(CommandLineTest, DamagedSettingsFailTheSettingsCommands) {
   EXPECT_EQ(Slurp(home_ / "kestrune.toml"), damaged);
 }
 
+// An administrator who runs a command with sudo on the home of the packaged service
+// (owned by its own user) would leave root-owned files there that the service can no
+// longer read: the run is refused before anything is written.
+TEST_F(CommandLineTest, RootRunOnTheServiceUsersHomeLeavesNoFileTheServiceCannotRead) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  std::filesystem::create_directories(home_);
+  ASSERT_EQ(chown(home_.c_str(), 65534, 65534), 0);
+  for (const std::vector<std::string>& command : {std::vector<std::string>{"users", "list"},
+                                                  {"settings", "set", "Port", "8080"},
+                                                  {"--headless"}}) {
+    Result result = Run(command);
+    EXPECT_EQ(result.status, 1) << command[0];
+    EXPECT_NE(result.err.find("runuser -u "), std::string::npos) << result.err;
+    EXPECT_TRUE(std::filesystem::is_empty(home_)) << command[0];
+  }
+}
+
 TEST_F(CommandLineTest, HeadlessRunsOncePerProgramDirectory) {
   std::filesystem::create_directories(home_);
   {
