@@ -38,6 +38,9 @@ inline constexpr std::string_view kViewMailStrings = "viewmail.htm Strings";
 inline constexpr std::string_view kSelContactsStrings = "selcontacts.htm Strings";
 inline constexpr std::string_view kSignatureStrings = "signature.htm Strings";
 inline constexpr std::string_view kHtmlDialogStrings = "HTML Dialog Strings";
+// The page frame's own texts: the short labels of the tool bar buttons (key: control name +
+// ".Caption"), the phone's unread count and the panel and folder toggles.
+inline constexpr std::string_view kFrameStrings = "HTML Frame Strings";
 
 // One text of the pack with its English default.
 struct LanguageText {
