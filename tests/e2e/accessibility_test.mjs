@@ -53,6 +53,8 @@ async function audit(page, name, { frame = false } = {}) {
       const result = await Promise.race([
         page.evaluate(
           (tags) => window.axe.run(document, { runOnly: { type: "tag", values: tags },
+                                               // touch targets of 24 px (WCAG 2.2) too
+                                               rules: { "target-size": { enabled: true } },
                                                iframes: false, resultTypes: ["violations"] }),
           wcagTags),
         new Promise((resolve, reject) =>
