@@ -270,7 +270,6 @@ constexpr LanguageText kDefaultTexts[] = {
     {kStrings, kFrameStrings, "FolderToggle.Caption", "Folders"},
     {kStrings, kFrameStrings, "UnreadCount.Caption", "%d unread"},
     {kStrings, kFrameStrings, "QuickListAdd.Caption", "Add %s to the recipients"},
-    {kStrings, kFrameStrings, "StatusRegion.Caption", "Messages"},
     // HTML Dialog Strings
     {kDialogs, kHtmlDialogStrings, "SendReceiveError",
      "An Error occured while sending or receiving mail."},

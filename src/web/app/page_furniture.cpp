@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/escape.h"
 #include "settings/program_config.h"
 #include "store/contacts_db.h"
-#include "platform/escape.h"
 #include "store/email_db.h"
 #include "web/app/session_mail.h"
 #include "web/app/user_session.h"

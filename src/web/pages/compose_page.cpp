@@ -452,8 +452,8 @@ void TIWNewEmail::FillQuickList(TUserSession& state) {
     // The arrow is a link of its own: its image names what it does.
     std::string add = app.Text(kFrameStrings, "QuickListAdd.Caption");
     if (const auto at = add.find("%s"); at != std::string::npos) {
-      add.replace(at, 2, quick_rows_[k].first.empty() ? quick_rows_[k].second
-                                                       : quick_rows_[k].first);
+      add.replace(at, 2,
+                  quick_rows_[k].first.empty() ? quick_rows_[k].second : quick_rows_[k].first);
     }
     icon.Text =
         "<div valign=\"middle\"><img border=\"0\" src=\"/Files/left.gif\" width=\"16\" "

@@ -292,16 +292,18 @@ TEST(RadioGroupControl, WritesOneLabelledRadioPerItemAndDisablesThemWithTheGroup
   group.SetItemIndex(0);
   // Each radio inside a LABEL with its item text: without it a screen reader reads three
   // unnamed radios on the permission choice.
-  EXPECT_EQ(Write(group),
-            "<div ID=\"IWSIZE\">\r\n  <label>\r\n    <input TYPE=\"RADIO\" NAME=\"IWSIZE\" VALUE=\"0\" "
-            "CHECKED>Small</label><BR>\r\n  <label>\r\n    <input TYPE=\"RADIO\" NAME=\"IWSIZE\" "
-            "VALUE=\"1\">Large &lt;b&gt;</label><BR></div>");
+  EXPECT_EQ(
+      Write(group),
+      "<div ID=\"IWSIZE\">\r\n  <label>\r\n    <input TYPE=\"RADIO\" NAME=\"IWSIZE\" VALUE=\"0\" "
+      "CHECKED>Small</label><BR>\r\n  <label>\r\n    <input TYPE=\"RADIO\" NAME=\"IWSIZE\" "
+      "VALUE=\"1\">Large &lt;b&gt;</label><BR></div>");
   group.Enabled = false;
   group.Layout = TIWRadioGroupLayout::glHorizontal;
-  EXPECT_EQ(Write(group),
-            "<div ID=\"IWSIZE\">\r\n  <label>\r\n    <input TYPE=\"RADIO\" NAME=\"IWSIZE\" VALUE=\"0\" "
-            "CHECKED DISABLED>Small</label> \r\n  <label>\r\n    <input TYPE=\"RADIO\" "
-            "NAME=\"IWSIZE\" VALUE=\"1\" DISABLED>Large &lt;b&gt;</label> </div>");
+  EXPECT_EQ(
+      Write(group),
+      "<div ID=\"IWSIZE\">\r\n  <label>\r\n    <input TYPE=\"RADIO\" NAME=\"IWSIZE\" VALUE=\"0\" "
+      "CHECKED DISABLED>Small</label> \r\n  <label>\r\n    <input TYPE=\"RADIO\" "
+      "NAME=\"IWSIZE\" VALUE=\"1\" DISABLED>Large &lt;b&gt;</label> </div>");
   group.SetValue("1", kNoPost);
   EXPECT_EQ(group.ItemIndex(), 1);
   group.SetValue("2", kNoPost);
