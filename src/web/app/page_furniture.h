@@ -51,8 +51,8 @@ class PageFurniture {
   TIWLabel& IWDivClose;
   TIWLabel& IWTableClose;
   // Frame: the header's folder toggle (phones), the unread count the phone shows in place
-  // of the clock, the panel's toggle (phones) and the live region for status messages,
-  // which a page fills through StatusMessage.
+  // of the clock, the panel's toggle (phones) and the live region for status messages
+  // (a page sets IWStatus.Caption; it is written on every page, empty or not).
   TIWLabel& IWFolderToggle;
   TIWLabel& IWUnread;
   TIWLabel& IWPanelToggle;
