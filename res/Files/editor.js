@@ -242,7 +242,12 @@
         button.type = "button";
         button.className = "kst-editor-button kst-editor-" + entry.id;
         button.textContent = entry.face;
-        button.setAttribute("aria-label", kTexts[entry.id]);
+        // The spoken name starts with what the button shows, so that a user who says or
+        // reads the visible text ("1. List") finds it.
+        const spoken = kTexts[entry.id];
+        const shown = entry.face.replace(/[^\p{L}\p{N} ]/gu, "").trim().toLowerCase();
+        button.setAttribute("aria-label", /\p{L}{2}/u.test(entry.face) &&
+          !spoken.toLowerCase().includes(shown) ? entry.face + " – " + spoken : spoken);
         button.title = kTexts[entry.id] + (entry.key ? " (" + shortcut + entry.key + ")" : "");
         if (entry.key) {
           button.setAttribute("aria-keyshortcuts", (IsMac() ? "Meta+" : "Control+") + entry.key);

@@ -171,7 +171,7 @@ Test("the textarea becomes a toolbar and an editing area in its place", async ()
     ["button", "Italic", "false"],
     ["button", "Underline", "false"],
     ["button", "Bulleted list", "false"],
-    ["button", "Numbered list", "false"],
+    ["button", "1. List \u2013 Numbered list", "false"],
     ["button", "Quote", "false"],
     ["button", "Link", null],
     ["button", "Clear formatting", null],
@@ -222,7 +222,7 @@ Test("typing, bold by Ctrl+B and by the button, a list and a quote", async () =>
   await page.keyboard.press("Enter");
   await page.keyboard.press("Enter");  // an empty item ends the list
   assert.equal(await Pressed(page, "Bulleted list"), "false");
-  await page.click('button[aria-label="Numbered list"]');
+  await page.click('button[aria-label^="1. List"]');
   await page.keyboard.type("first");
   await page.keyboard.press("Enter");
   await page.keyboard.press("Enter");

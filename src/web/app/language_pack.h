@@ -43,6 +43,9 @@ inline constexpr std::string_view kFeedbackStrings = "Feedback Strings";
 // Texts of the message view and of writing beyond the original pages.
 inline constexpr std::string_view kMessageViewStrings = "Message View Strings";
 inline constexpr std::string_view kWritingStrings = "Writing Strings";
+// The page frame's own texts: the short labels of the tool bar buttons (key: control name +
+// ".Caption"), the phone's unread count and the panel and folder toggles.
+inline constexpr std::string_view kFrameStrings = "HTML Frame Strings";
 
 // One text of the pack with its English default.
 struct LanguageText {

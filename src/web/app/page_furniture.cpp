@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/escape.h"
 #include "settings/program_config.h"
 #include "store/contacts_db.h"
 #include "store/email_db.h"
@@ -62,7 +63,20 @@ PageFurniture::PageFurniture(TIWAppForm& page, std::string_view own_folder)
       IWDivClose(LayoutLabel(page, "IWDivClose", "</div>")),
       IWTableClose(LayoutLabel(page, "IWTableClose",
                                "<td height=\"50%\" width=\"150\" colspan=\"2\" valign=\"top\">")),
+      IWFolderToggle(LayoutLabel(page, "IWFolderToggle", "")),
+      IWUnread(page.AddControl<TIWLabel>("IWUnread")),
+      IWPanelToggle(LayoutLabel(page, "IWPanelToggle", "")),
+      IWStatus(page.AddControl<TIWLabel>("IWStatus")),
       page_(page) {
+  IWUnread.Font.CSSStyle = "kst-unread";
+  IWStatus.Font.CSSStyle = "kst-status";
+  // The live region is written on every page, empty when there is nothing to say, so that
+  // screen readers know it before a message arrives.
+  IWStatus.OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) {
+    tag.SetTagName("div");
+    tag.SetAttribute("role", "status");
+    tag.SetAttribute("aria-live", "polite");
+  };
   IWContacts.SetColumnCount(2);
   IWContacts.OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) {
     tag.SetAttribute("width", "100%");
@@ -154,7 +168,7 @@ void PageFurniture::FillContacts(TUserSession& state) {
     TIWGridCell& icon = IWContacts.Cell(row, 0);
     icon.Text =
         "<div valign=\"middle\"><img border=\"0\" src=\"/Files/user.gif\" width=\"16\" "
-        "height=\"16\"></div>";
+        "height=\"16\" alt=\"\"></div>";
     icon.RawText = true;
     icon.Width = "16";
     auto& link = IWContacts.Cell(row, 1).SetControl(std::make_unique<TIWLink>(""));
@@ -177,6 +191,8 @@ void PageFurniture::FillContacts(TUserSession& state) {
   IWContacts.Visible = !collapsed && !none;
   IWNoContacts.Visible = !collapsed && none;
   IWHideContacts.ImageFile = collapsed ? "/Files/co.gif" : "/Files/cc.gif";
+  IWHideContacts.Caption =
+      app.Text(kFrameStrings, collapsed ? "IWShowContacts.Caption" : "IWHideContacts.Caption");
 }
 
 void PageFurniture::ContactClick(int position) {
@@ -250,7 +266,42 @@ void PageFurniture::Render(TUserSession& state) {
   IWSuggest.Visible = app.Config().ShowSuggestions;
 
   FillContacts(state);
+  LabelTools(page_, app);
+  RenderFrame(app, index ? index->CountInboxUnread() : 0);
   page_.AddToInitProc("tick();");
+}
+
+void PageFurniture::RenderFrame(const TWebApp& app, int unread) {
+  const std::string folders = HtmlEscape(app.Text(kFrameStrings, "FolderToggle.Caption"));
+  // A check box and its label open the folder list on a phone without script; the box
+  // sits in the header so that it belongs to a landmark like every other control.
+  IWFolderToggle.Caption =
+      "<input type=\"checkbox\" id=\"kst-nav-toggle\" class=\"kst-nav-toggle\" aria-label=\"" +
+      folders + "\"><label class=\"kst-menu-button\" for=\"kst-nav-toggle\" title=\"" + folders +
+      "\"><span class=\"kst-visually-hidden\">" + folders + "</span></label>";
+  const std::string contacts = HtmlEscape(app.Text(kFrameStrings, "PanelToggle.Caption"));
+  IWPanelToggle.Caption =
+      "<input type=\"checkbox\" id=\"kst-panel-toggle\" class=\"kst-panel-check\">"
+      "<label class=\"kst-panel-toggle\" for=\"kst-panel-toggle\"><img src=\"/Files/user.gif\" "
+      "width=\"16\" height=\"16\" alt=\"\"> " +
+      contacts + "</label>";
+  std::string count = app.Text(kFrameStrings, "UnreadCount.Caption");
+  if (const auto at = count.find("%d"); at != std::string::npos) {
+    count.replace(at, 2, std::to_string(unread));
+  }
+  IWUnread.Caption = count;
+}
+
+void PageFurniture::LabelTools(TIWAppForm& page, const TWebApp& app) {
+  for (const auto& control : page.Controls()) {
+    auto* image = dynamic_cast<TIWImageFile*>(control.get());
+    if (image == nullptr || !image->OnClick) continue;
+    const std::string key = image->Name() + ".Caption";
+    if (image->Caption.empty() && LanguagePack::IsKnown(kFrameStrings, key)) {
+      image->Caption = app.Text(kFrameStrings, key);
+    }
+    if (image->AltText.empty()) image->AltText = image->Hint;
+  }
 }
 
 }  // namespace kestrune

@@ -50,6 +50,13 @@ class PageFurniture {
   TIWLabel& IWDivOpen;
   TIWLabel& IWDivClose;
   TIWLabel& IWTableClose;
+  // Frame: the header's folder toggle (phones), the unread count the phone shows in place
+  // of the clock, the panel's toggle (phones) and the live region for status messages
+  // (a page sets IWStatus.Caption; it is written on every page, empty or not).
+  TIWLabel& IWFolderToggle;
+  TIWLabel& IWUnread;
+  TIWLabel& IWPanelToggle;
+  TIWLabel& IWStatus;
 
   // What a click on a contact of the side panel does with that contact (the compose page
   // binds it): the contact the link showed, found again in Contacts.Dat as it is now.
@@ -74,9 +81,13 @@ class PageFurniture {
 
   // Texts, counters of the current index, the panel and the clock.
   void Render(TUserSession& state);
+  // Gives every clickable image of the page its short visible label (kFrameStrings,
+  // control name + ".Caption") and its name while the label is hidden.
+  static void LabelTools(TIWAppForm& page, const TWebApp& app);
 
  private:
   void FillContacts(TUserSession& state);
+  void RenderFrame(const TWebApp& app, int unread);
   void ContactClick(int position);
   // Name and address of each contact the last render listed, by its position then (every
   // save compacts and sorts the file, so a position may name another contact later).

@@ -498,9 +498,16 @@ void TIWNewEmail::FillQuickList(TUserSession& state) {
   for (std::size_t k = 0; k < quick_rows_.size(); ++k) {
     const int row = static_cast<int>(k);
     TIWGridCell& icon = IWQuickList.Cell(row, 0);
+    // The arrow is a link of its own: its image names what it does.
+    std::string add = app.Text(kFrameStrings, "QuickListAdd.Caption");
+    if (const auto at = add.find("%s"); at != std::string::npos) {
+      add.replace(at, 2,
+                  quick_rows_[k].first.empty() ? quick_rows_[k].second : quick_rows_[k].first);
+    }
     icon.Text =
         "<div valign=\"middle\"><img border=\"0\" src=\"/Files/left.gif\" width=\"16\" "
-        "height=\"16\" alt=\"\"></div>";
+        "height=\"16\" alt=\"" +
+        HtmlEscape(add) + "\"></div>";
     icon.RawText = true;
     icon.Width = "18";
     icon.Clickable = true;

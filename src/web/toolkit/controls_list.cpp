@@ -164,7 +164,10 @@ std::unique_ptr<TIWHTMLTag> TIWRadioGroup::RenderHTML(ControlWriter& writer) {
   SetItemIndex(item_index_);
   auto div = std::make_unique<TIWHTMLTag>("div");
   for (std::size_t i = 0; i < Items.size(); ++i) {
-    TIWHTMLTag& radio = div->AddTag("input");
+    // The item text is the radio's label: a click on it chooses the item, and a screen
+    // reader names the radio by it.
+    TIWHTMLTag& label = div->AddTag("label");
+    TIWHTMLTag& radio = label.AddTag("input");
     radio.SetAttribute("TYPE", "RADIO");
     radio.SetAttribute("NAME", HTMLName());
     radio.SetAttribute("VALUE", std::to_string(i));
@@ -174,7 +177,7 @@ std::unique_ptr<TIWHTMLTag> TIWRadioGroup::RenderHTML(ControlWriter& writer) {
     } else if (OnClick) {
       radio.SetAttribute("OnClick", SubmitScript(""));
     }
-    div->AddText(Items[i]);
+    label.AddText(Items[i]);
     div->AddRawText(Layout == TIWRadioGroupLayout::glVertical ? "<BR>" : " ");
   }
   return div;

@@ -72,16 +72,39 @@ std::string TIWImageFile::ImageURL(const RenderContext& context) const {
 }
 
 std::unique_ptr<TIWHTMLTag> TIWImageFile::RenderHTML(ControlWriter& writer) {
-  auto tag = std::make_unique<TIWHTMLTag>("img");
-  tag->SetAttribute("SRC", ImageURL(writer.Context()));
-  tag->SetIntAttribute("BORDER", BorderSize);
-  tag->SetAttribute("ALT", AltText);
+  auto image = std::make_unique<TIWHTMLTag>("img");
+  image->SetAttribute("SRC", ImageURL(writer.Context()));
+  image->SetIntAttribute("BORDER", BorderSize);
   if (UseSize) {
-    tag->SetIntAttribute("WIDTH", Width);
-    tag->SetIntAttribute("HEIGHT", Height);
+    image->SetIntAttribute("WIDTH", Width);
+    image->SetIntAttribute("HEIGHT", Height);
   }
-  if (OnClick && Enabled) tag->SetAttribute("OnClick", SubmitScript(""));
-  return tag;
+  if (!OnClick) {
+    image->SetAttribute("ALT", AltText);
+    return image;
+  }
+  // The icon of a labelled button says nothing the label does not: an empty ALT. Without
+  // a label the ALT is the button's name.
+  if (Caption.empty()) {
+    image->SetAttribute("ALT", AltText);
+  } else {
+    image->SetRawAttribute("ALT", "");
+  }
+  auto button = std::make_unique<TIWHTMLTag>("button");
+  button->SetAttribute("TYPE", "button");
+  button->SetAttribute("data-kst", "tool");
+  if (Enabled) {
+    button->SetAttribute("OnClick", SubmitScript(""));
+  } else {
+    button->AddFlag("DISABLED");
+  }
+  button->AddTag(std::move(image));
+  if (!Caption.empty()) {
+    TIWHTMLTag& label = button->AddTag("span");
+    label.SetAttribute("class", "kst-tool-label");
+    label.AddText(Caption);
+  }
+  return button;
 }
 
 std::unique_ptr<TIWHTMLTag> TIWButton::RenderHTML(ControlWriter& writer) {

@@ -37,12 +37,15 @@ class TIWLink : public TIWControl {
 };
 
 // IMG; ImageFile is a URL ("/Files/logout.gif") or a file name inside the Files
-// directory. Clickable when OnClick is bound.
+// directory. Clickable when OnClick is bound: then a BUTTON holding the icon and the
+// Caption, so that the control takes the focus and the keys of a button and has a name;
+// without a Caption the AltText names it (kept for the tooltip-only look).
 class TIWImageFile : public TIWControl {
  public:
   using TIWControl::TIWControl;
   std::string ImageFile;
   std::string AltText;
+  std::string Caption;  // the short visible label of a clickable image
   int BorderSize = 0;
   bool UseSize = false;
 

@@ -118,11 +118,34 @@ TEST(ImageControl, NamesInsideFilesAreServedFromFilesAndClicksSubmit) {
   image.Width = 16;
   image.Height = 18;
   image.OnClick = [](TIWBaseControl&) {};
+  // A clickable image is a button (Tab reaches it, Enter and Space press it); its ALT
+  // names it while it has no label.
   EXPECT_EQ(Write(image),
-            "<img SRC=\"/Files/close.gif\" BORDER=\"0\" ALT=\"Close\" WIDTH=\"16\" HEIGHT=\"18\" "
+            "<button TYPE=\"button\" data-kst=\"tool\" "
             "OnClick=\"return SubmitClickConfirm(&#39;IWLOGOUT&#39;,&#39;&#39;, true, "
-            "&#39;&#39;)\" ID=\"IWLOGOUT\">");
+            "&#39;&#39;)\" ID=\"IWLOGOUT\">\r\n"
+            "  <img SRC=\"/Files/close.gif\" BORDER=\"0\" WIDTH=\"16\" HEIGHT=\"18\" "
+            "ALT=\"Close\"></button>");
   EXPECT_TRUE(image.AcceptsActions());
+}
+
+// A tool bar of bare icons could be used by mouse only and named nothing a screen reader
+// could read; the label is visible text and the icon is then left unnamed.
+TEST(ImageControl, ToolBarIconWithALabelIsANamedButtonOfIconAndText) {
+  TIWImageFile image("IWReply");
+  image.ImageFile = "/Files/reply.gif";
+  image.AltText = "Reply to this mail message.";
+  image.Caption = "Reply <all>";
+  image.OnClick = [](TIWBaseControl&) {};
+  const std::string html = Write(image);
+  EXPECT_EQ(html.rfind("<button TYPE=\"button\"", 0), 0u) << html;
+  EXPECT_NE(html.find("<img SRC=\"/Files/reply.gif\" BORDER=\"0\" ALT=\"\">"), std::string::npos)
+      << html;
+  EXPECT_NE(html.find("<span class=\"kst-tool-label\">Reply &lt;all&gt;</span></button>"),
+            std::string::npos)
+      << html;
+  image.Enabled = false;
+  EXPECT_NE(Write(image).find(" DISABLED ID=\"IWREPLY\""), std::string::npos) << Write(image);
 }
 
 TEST(ButtonControl, WritesCaptionAsValueAndDisabledFlag) {
@@ -263,20 +286,24 @@ TEST(ListboxControl, MultiSelectTakesEveryValidPostedNumber) {
   EXPECT_FALSE(list.Selected(2));
 }
 
-TEST(RadioGroupControl, WritesOneRadioPerItemAndDisablesThemWithTheGroup) {
+TEST(RadioGroupControl, WritesOneLabelledRadioPerItemAndDisablesThemWithTheGroup) {
   TIWRadioGroup group("IWSize");
   group.Items = {"Small", "Large <b>"};
   group.SetItemIndex(0);
-  EXPECT_EQ(Write(group),
-            "<div ID=\"IWSIZE\">\r\n  <input TYPE=\"RADIO\" NAME=\"IWSIZE\" VALUE=\"0\" CHECKED>"
-            "Small<BR>\r\n  <input TYPE=\"RADIO\" NAME=\"IWSIZE\" VALUE=\"1\">Large &lt;b&gt;<BR>"
-            "</div>");
+  // Each radio inside a LABEL with its item text: without it a screen reader reads three
+  // unnamed radios on the permission choice.
+  EXPECT_EQ(
+      Write(group),
+      "<div ID=\"IWSIZE\">\r\n  <label>\r\n    <input TYPE=\"RADIO\" NAME=\"IWSIZE\" VALUE=\"0\" "
+      "CHECKED>Small</label><BR>\r\n  <label>\r\n    <input TYPE=\"RADIO\" NAME=\"IWSIZE\" "
+      "VALUE=\"1\">Large &lt;b&gt;</label><BR></div>");
   group.Enabled = false;
   group.Layout = TIWRadioGroupLayout::glHorizontal;
-  EXPECT_EQ(Write(group),
-            "<div ID=\"IWSIZE\">\r\n  <input TYPE=\"RADIO\" NAME=\"IWSIZE\" VALUE=\"0\" CHECKED "
-            "DISABLED>Small \r\n  <input TYPE=\"RADIO\" NAME=\"IWSIZE\" VALUE=\"1\" DISABLED>"
-            "Large &lt;b&gt; </div>");
+  EXPECT_EQ(
+      Write(group),
+      "<div ID=\"IWSIZE\">\r\n  <label>\r\n    <input TYPE=\"RADIO\" NAME=\"IWSIZE\" VALUE=\"0\" "
+      "CHECKED DISABLED>Small</label> \r\n  <label>\r\n    <input TYPE=\"RADIO\" "
+      "NAME=\"IWSIZE\" VALUE=\"1\" DISABLED>Large &lt;b&gt;</label> </div>");
   group.SetValue("1", kNoPost);
   EXPECT_EQ(group.ItemIndex(), 1);
   group.SetValue("2", kNoPost);
