@@ -84,8 +84,8 @@ void TellQueued(TIWApplication& session, TUserSession& state, const ShownMessage
   }
 }
 
-ActionFeedback::ActionFeedback(TIWAppForm& page)
-    : IWStatus(page.AddControl<TIWLabel>("IWStatus")),
+ActionFeedback::ActionFeedback(TIWAppForm& page, TIWLabel& status)
+    : IWStatus(status),
       IWUndo(page.AddControl<TIWButton>("IWUndo")),
       page_(page) {
   IWUndo.OnClick = [this](TIWBaseControl&) { UndoClick(); };
@@ -96,7 +96,6 @@ void ActionFeedback::Render(TUserSession& state) {
   // Escaped here rather than as a label's caption, whose spaces would not wrap.
   IWStatus.RawText = true;
   IWStatus.Caption = HtmlEscape(state.StatusMessage);
-  IWStatus.Visible = !state.StatusMessage.empty();
   state.StatusMessage.clear();
   offered_ = std::move(state.UndoMove);
   state.UndoMove.clear();

@@ -43,7 +43,8 @@ void TellQueued(TIWApplication& session, TUserSession& state, const ShownMessage
 // its session's request.
 class ActionFeedback {
  public:
-  explicit ActionFeedback(TIWAppForm& page);
+  // status is the page frame's live region, where the message goes.
+  ActionFeedback(TIWAppForm& page, TIWLabel& status);
 
   TIWLabel& IWStatus;
   TIWButton& IWUndo;

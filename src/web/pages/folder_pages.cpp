@@ -151,7 +151,7 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
       IWSortOrder(AddControl<TIWLink>("IWSortOrder")),
       IWPageSizeLabel(AddControl<TIWLabel>("IWPageSizeLabel")),
       IWPageSize(AddControl<TIWComboBox>("IWPageSize")),
-      Feedback(*this),
+      Feedback(*this, Furniture.IWStatus),
       kind_(kind) {
   TemplateProcessor.Templates.Default = kind.template_file;
   ExtraHeader = kLinkStyle;

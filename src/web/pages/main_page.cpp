@@ -19,7 +19,7 @@ TIWMain::TIWMain(TIWApplication& session, std::string name, std::string class_na
       IWReadMailLink(AddControl<TIWLink>("IWReadMailLink")),
       IWFindMsg(AddControl<TIWLink>("IWFindMsg")),
       Furniture(*this, "IWHomeLink"),
-      Feedback(*this) {
+      Feedback(*this, Furniture.IWStatus) {
   TemplateProcessor.Templates.Default = "main.htm";
   OnRender = [this](TIWAppForm&) { Render(); };
   PageFurniture::OnClick(IWInboxStats, [this] { Furniture.Navigate("IWInbox"); });
