@@ -72,8 +72,9 @@ struct ShippedPack {
 
 std::vector<ShippedPack> ShippedPacks() {
   std::vector<ShippedPack> packs;
-  for (const LanguageEntry& entry :
-       LanguageList::Parse(ReadBytes(kShipped / "Langs.txt")).entries()) {
+  // The list outlives the loop: entries() is a reference into it.
+  const LanguageList list = LanguageList::Parse(ReadBytes(kShipped / "Langs.txt"));
+  for (const LanguageEntry& entry : list.entries()) {
     if (entry.code != "Eng") packs.push_back({entry.name, entry.code});  // English is built in
   }
   return packs;
