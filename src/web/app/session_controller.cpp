@@ -68,6 +68,14 @@ std::string TSessionController::PageLanguage(TIWApplication& session) {
   return std::string(LanguageTagOf(pack.code()));
 }
 
+std::string TSessionController::TemplateText(TIWApplication& session, std::string_view english) {
+  const TUserSession* state = SessionOf(session);
+  const LanguagePack& pack =
+      state != nullptr && state->Language ? *state->Language : *app_.Languages().Default();
+  const std::string& text = pack.Text(kTemplateStrings, english);
+  return text.empty() ? std::string(english) : text;
+}
+
 TIWAppForm* TSessionController::OnNewSession(TIWApplication& session) {
   ++active_sessions_;
   const TProgramConfig& config = app_.Config();

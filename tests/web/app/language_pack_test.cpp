@@ -60,7 +60,8 @@ TEST(LanguageTexts, FifteenSectionsAndTwoHundredFortyTwoKeysInLoadOrder) {
       {kSelContactsStrings, 4},   {kSignatureStrings, 3},    {kHtmlDialogStrings, 61}};
   // Sections added since (page feedback and the like) come on top, in sections of their own.
   const std::set<std::string_view> added = {kFeedbackStrings, kMessageViewStrings,
-                                            kWritingStrings, kFrameStrings};
+                                            kWritingStrings, kFrameStrings,
+                                            kTemplateStrings};
   std::vector<std::pair<std::string_view, std::size_t>> found;
   std::size_t strings_keys = 0;
   std::size_t dialog_keys = 0;
