@@ -102,7 +102,8 @@ std::vector<TemplateAttribute> ParseAttributes(std::string_view text) {
 std::optional<std::string_view> OwnTextKey(std::string_view inside) {
   if (!inside.starts_with('=')) return std::nullopt;
   const std::string_view key = TrimBlanks(inside.substr(1));
-  if (key.empty() || key.find_first_of("=[]<>{}\r\n") != std::string_view::npos) return std::nullopt;
+  if (key.empty() || key.find_first_of("=[]<>{}\r\n") != std::string_view::npos)
+    return std::nullopt;
   return key;
 }
 

@@ -54,9 +54,10 @@ struct TemplatePiece {
 
 // Splits a template. "{%=English text%}" stands for the template's own words in the page's
 // language, in text and in attribute values alike; a text that cannot be a key of the
-// language files (holding "=", "]" or a line break) is not such a tag and stays as written. Apostrophes in text and attribute values become "&#39;", which the
-// browser shows as the same character; the content of script and style elements and of
-// comments is copied unchanged so that their code keeps working.
+// language files (holding "=", "]" or a line break) is not such a tag and stays as written.
+// Apostrophes in text and attribute values become "&#39;", which the browser shows as the same
+// character; the content of script and style elements and of comments is copied unchanged so that
+// their code keeps working.
 std::vector<TemplatePiece> ParseTemplate(std::string_view text);
 
 // The value of an attribute of the first element of that name (case-insensitive), or
