@@ -443,6 +443,8 @@ constexpr LanguageText kDefaultTexts[] = {
     {kStrings, kTemplateStrings, "Find", "Find"},
     {kStrings, kTemplateStrings, "Find messages", "Find messages"},
     {kStrings, kTemplateStrings, "From", "From"},
+    {kStrings, kTemplateStrings, "Use your browser’s print command (Ctrl+P) to print this message.",
+     "Use your browser’s print command (Ctrl+P) to print this message."},
     {kStrings, kTemplateStrings, "To", "To"},
     {kStrings, kTemplateStrings, "Cc", "Cc"},
     {kStrings, kTemplateStrings, "Bcc", "Bcc"},

@@ -72,8 +72,7 @@ std::string TSessionController::TemplateText(TIWApplication& session, std::strin
   const TUserSession* state = SessionOf(session);
   const LanguagePack& pack =
       state != nullptr && state->Language ? *state->Language : *app_.Languages().Default();
-  const std::string& text = pack.Text(kTemplateStrings, english);
-  return text.empty() ? std::string(english) : text;
+  return pack.TemplateText(english);
 }
 
 TIWAppForm* TSessionController::OnNewSession(TIWApplication& session) {

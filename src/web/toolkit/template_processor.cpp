@@ -107,29 +107,6 @@ std::optional<std::string_view> OwnTextKey(std::string_view inside) {
   return key;
 }
 
-// Attribute text with each "{%=...%}" tag replaced by the host's words, escaped for the
-// attribute (the tag's English is read back from attribute text first).
-std::string WithOwnTexts(const std::string& value, TemplateHost& host) {
-  std::string out;
-  std::size_t from = 0;
-  for (std::size_t open = value.find("{%=", from); open != std::string::npos;
-       open = value.find("{%=", from)) {
-    const std::size_t close = value.find("%}", open + 3);
-    if (close == std::string::npos) break;
-    const auto key = OwnTextKey(std::string_view(value).substr(open + 2, close - open - 2));
-    if (!key) {
-      out.append(value, from, open + 3 - from);
-      from = open + 3;
-      continue;
-    }
-    out.append(value, from, open - from);
-    out += AttributeEscape(host.OwnText(DecodeAttributeText(*key)));
-    from = close + 2;
-  }
-  out.append(value, from);
-  return out;
-}
-
 std::string AttributesText(const std::vector<TemplateAttribute>& attributes,
                            std::string_view url_base, TemplateHost& host) {
   const std::string files_url = std::string(url_base) + "/files/";
@@ -139,7 +116,9 @@ std::string AttributesText(const std::vector<TemplateAttribute>& attributes,
     out += attribute.name;
     if (attribute.has_value) {
       out += "=\"" +
-             WithOwnTexts(ReplaceIgnoreCase(attribute.value, "../files/", files_url), host) + "\"";
+             FillOwnTexts(ReplaceIgnoreCase(attribute.value, "../files/", files_url),
+                          [&host](std::string_view english) { return host.OwnText(english); }) +
+             "\"";
     }
   }
   return out;
@@ -341,6 +320,28 @@ std::string DecodeAttributeText(std::string_view text) {
     out += decoded;
     i = semicolon;
   }
+  return out;
+}
+
+std::string FillOwnTexts(std::string_view text,
+                         const std::function<std::string(std::string_view)>& own_text) {
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t open = text.find("{%=", from); open != std::string_view::npos;
+       open = text.find("{%=", from)) {
+    const std::size_t close = text.find("%}", open + 3);
+    if (close == std::string_view::npos) break;
+    const auto key = OwnTextKey(text.substr(open + 2, close - open - 2));
+    if (!key) {
+      out.append(text.substr(from, open + 3 - from));
+      from = open + 3;
+      continue;
+    }
+    out.append(text.substr(from, open - from));
+    out += AttributeEscape(own_text(DecodeAttributeText(*key)));
+    from = close + 2;
+  }
+  out.append(text.substr(from));
   return out;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,6 +70,12 @@ std::optional<std::string> FindElementAttribute(const std::vector<TemplatePiece>
 // Turns attribute text back into the characters it stands for (&amp; &lt; &gt; &quot;
 // &#39; and numeric references), for code moved from an attribute into a script.
 std::string DecodeAttributeText(std::string_view text);
+
+// text with each "{%=English%}" tag replaced by own_text(English), escaped for text and
+// attributes; the English is read back from attribute text first. For files that are
+// filled without the merge (the print copy).
+std::string FillOwnTexts(std::string_view text,
+                         const std::function<std::string(std::string_view)>& own_text);
 
 // What the merge asks of the page.
 class TemplateHost {
