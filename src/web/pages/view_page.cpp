@@ -501,7 +501,7 @@ void TIWViewMail::PrintClick() {
   const fs::path template_file = session.Controller().TemplateDir / kPrintTemplate;
   const std::string filled =
       FillPrintTemplate(ReadLines(template_file), message.Recipients.Text(), message.From.Text(),
-                        message.Subject, body_html, &state.Language());
+                        message.Subject, body_html, &state.App().Language());
   // 128 random bits: the name is the only thing that tells the copy apart in the URL,
   // and the cache answers it to this session alone. It goes with the session.
   const std::string file_name = "print" + RandomHex(16) + ".htm";
