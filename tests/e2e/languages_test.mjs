@@ -1,7 +1,7 @@
 // The language packs in a browser: the server's language is the default, the login page
 // offers every installed language named in itself, a choice holds for the session and,
 // through a cookie, for the browser's next sessions; a forged cookie changes nothing. The
-// login page, a refused password's alert and the home page in each language, with
+// login page, a refused password's alert, the home and compose pages in each language, with
 // screenshots at desktop and phone size and no text running out of its box.
 // Usage: node languages_test.mjs <kestrune> <output dir>
 import assert from "node:assert/strict";
@@ -17,18 +17,25 @@ if (!serverPath || !outputDir) {
 const languages = [
   { code: "Eng", tag: "en", name: "English", heading: "Sign in", userLabel: "User name",
     submit: "Login", refused: "Incorrect Username or Password.", inbox: "Inbox",
-    outbox: "Outbox", stats: /no unread Mail/, compose: "new Mail message" },
+    outbox: "Outbox", stats: /no unread Mail/, compose: "new Mail message", welcome: "Welcome",
+    skip: "Skip to content", folders: "Folders", newMessage: "New message", subject: "Subject" },
   { code: "Deu", tag: "de", name: "Deutsch", heading: "Anmelden", userLabel: "Benutzername",
     submit: "Anmelden", refused: "Benutzername oder Passwort falsch.", inbox: "Posteingang",
-    outbox: "Postausgang", stats: /keine ungelesenen Nachrichten/, compose: "Neue Nachricht" },
+    outbox: "Postausgang", stats: /keine ungelesenen Nachrichten/, compose: "Neue Nachricht",
+    welcome: "Willkommen", skip: "Zum Inhalt springen", folders: "Ordner",
+    newMessage: "Neue Nachricht", subject: "Betreff" },
   { code: "Fra", tag: "fr", name: "Français", heading: "Connexion",
     userLabel: "Nom d’utilisateur", submit: "Se connecter",
     refused: "Nom d’utilisateur ou mot de passe incorrect.", inbox: "Boîte de réception",
-    outbox: "Boîte d’envoi", stats: /aucun message non lu/, compose: "Nouveau message" },
+    outbox: "Boîte d’envoi", stats: /aucun message non lu/, compose: "Nouveau message",
+    welcome: "Bienvenue", skip: "Aller au contenu", folders: "Dossiers",
+    newMessage: "Nouveau message", subject: "Objet" },
   { code: "Esp", tag: "es", name: "Español", heading: "Iniciar sesión",
     userLabel: "Nombre de usuario", submit: "Iniciar sesión",
     refused: "Nombre de usuario o contraseña incorrectos.", inbox: "Bandeja de entrada",
-    outbox: "Bandeja de salida", stats: /ningún mensaje sin leer/, compose: "Mensaje nuevo" },
+    outbox: "Bandeja de salida", stats: /ningún mensaje sin leer/, compose: "Mensaje nuevo",
+    welcome: "Bienvenido", skip: "Ir al contenido", folders: "Carpetas",
+    newMessage: "Mensaje nuevo", subject: "Asunto" },
 ];
 const spanish = languages[3];
 
@@ -61,7 +68,8 @@ async function expectNoOverflow(page, where) {
         found.push(`page ${document.documentElement.scrollWidth}px wide`);
       }
       for (const element of document.querySelectorAll("input[type=submit], input[type=button], button, a, h1, label")) {
-        if (element.offsetParent === null) continue;
+        // Text meant for screen readers only is clipped on purpose.
+        if (element.offsetParent === null || element.closest(".kst-visually-hidden")) continue;
         if (element.scrollWidth > element.clientWidth + 1 && getComputedStyle(element).overflow !== "visible") {
           found.push(`${element.id || element.tagName} cuts "${element.value || element.textContent}"`);
         }
@@ -128,6 +136,10 @@ try {
     assert.equal(await textOf(page, "#IWOUTBOXLINK"), language.outbox);
     assert.match(await textOf(page, "#IWINBOXSTATS"), language.stats);
     assert.equal(await textOf(page, "#IWCREATEEMAILLINK"), language.compose);
+    // The template's own words too: heading, title, skip link, announced landmarks.
+    assert.equal(await textOf(page, "h1"), language.welcome);
+    assert.equal(await textOf(page, ".kst-skip"), language.skip);
+    assert.equal(await page.getAttribute("nav.kst-nav", "aria-label"), language.folders);
     await page.waitForFunction(() => document.getElementById("Clock").textContent.length > 0);
     await expectNoOverflow(page, `home page (${language.code})`);
     await browser.shoot(`home-${language.code}`);
@@ -136,6 +148,12 @@ try {
     await page.screenshot({ path: `${outputDir}/home-${language.code}-phone-folders.png`,
                             fullPage: true });
     await page.setViewportSize(sizes.desktop);
+
+    await browser.submitBy(() => page.click("#IWCREATEEMAIL"));
+    assert.equal(await page.title(), `Kestrune - ${language.newMessage}`);
+    assert.equal(await textOf(page, "label[for=IWSUBJECT]"), language.subject);
+    await expectNoOverflow(page, `compose page (${language.code})`);
+    await browser.shoot(`compose-${language.code}`);
 
     await browser.submitBy(() => page.click("#IWLOGOUT"));
     await page.waitForURL(/\/files\/logout\.htm$/);

@@ -507,6 +507,11 @@ const std::string& LanguagePack::Text(std::string_view section, std::string_view
   return position ? texts_[*position] : kNoText;
 }
 
+std::string LanguagePack::TemplateText(std::string_view english) const {
+  const std::string& text = Text(kTemplateStrings, english);
+  return text.empty() ? std::string(english) : text;
+}
+
 bool LanguagePack::IsKnown(std::string_view section, std::string_view key) {
   return FindTextPosition(section, key).has_value();
 }

@@ -46,6 +46,8 @@ inline constexpr std::string_view kWritingStrings = "Writing Strings";
 // The page frame's own texts: the short labels of the tool bar buttons (key: control name +
 // ".Caption"), the phone's unread count and the panel and folder toggles.
 inline constexpr std::string_view kFrameStrings = "HTML Frame Strings";
+// The templates' own words ("{%=Inbox%}"): titles, headings, labels; the key is the English.
+inline constexpr std::string_view kTemplateStrings = "Template Strings";
 
 // One text of the pack with its English default.
 struct LanguageText {
@@ -155,6 +157,9 @@ class LanguagePack {
   // for a section and key that are not in the pack. A key is never looked up without its
   // section: the same key has different texts on different pages.
   const std::string& Text(std::string_view section, std::string_view key) const;
+  // A template's own words ("{%=Inbox%}" gives "Inbox") in this language: the text of that
+  // key in kTemplateStrings, or the English itself when the pack has none.
+  std::string TemplateText(std::string_view english) const;
   // Whether section and key name a text of the pack.
   static bool IsKnown(std::string_view section, std::string_view key);
 

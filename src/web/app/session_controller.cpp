@@ -68,6 +68,13 @@ std::string TSessionController::PageLanguage(TIWApplication& session) {
   return std::string(LanguageTagOf(pack.code()));
 }
 
+std::string TSessionController::TemplateText(TIWApplication& session, std::string_view english) {
+  const TUserSession* state = SessionOf(session);
+  const LanguagePack& pack =
+      state != nullptr && state->Language ? *state->Language : *app_.Languages().Default();
+  return pack.TemplateText(english);
+}
+
 TIWAppForm* TSessionController::OnNewSession(TIWApplication& session) {
   ++active_sessions_;
   const TProgramConfig& config = app_.Config();

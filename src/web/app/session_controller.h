@@ -28,6 +28,7 @@ class TSessionController : public ControllerEvents {
   bool OnSessionRequest(TIWApplication& session) override;
   // The tag of the session's language pack ("de"), empty for a code without one.
   std::string PageLanguage(TIWApplication& session) override;
+  std::string TemplateText(TIWApplication& session, std::string_view english) override;
   // UserAuth: the HTTP Basic credentials of a request that would start a session.
   bool Authorize(std::string_view user_name, std::string_view password,
                  std::string_view client_address) override;

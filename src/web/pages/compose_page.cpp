@@ -753,9 +753,9 @@ void TIWNewEmail::PrintClick() {
       SanitiseHtml(compose.Body, SanitiseOptions{.allow_remote = false, .own_frame = false});
   std::vector<std::string> lines =
       TextLines(ReadWholeFile(session.Controller().TemplateDir / "printmail.htm"));
-  const std::string filled =
-      FillPrintTemplate(lines, compose.To, state.User.EmailAddress, compose.Subject,
-                        "<div class=\"mail-html\">" + html.html + "</div>");
+  const std::string filled = FillPrintTemplate(
+      lines, compose.To, state.User.EmailAddress, compose.Subject,
+      "<div class=\"mail-html\">" + html.html + "</div>", &state.App().Language());
   const std::string file_name = "print" + RandomHex(16) + ".htm";
   fs::create_directories(session.CacheDirectory());
   WriteNewFile(session.CacheDirectory() / file_name, filled, 0600);

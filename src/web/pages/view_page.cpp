@@ -24,11 +24,13 @@
 #include "store/email_db.h"
 #include "store/mail_store_paths.h"
 #include "web/app/compose_state.h"
+#include "web/app/language_pack.h"
 #include "web/app/user_session.h"
 #include "web/pages/compose_page.h"
 #include "web/pages/page_texts.h"
 #include "web/toolkit/application.h"
 #include "web/toolkit/server_controller.h"
+#include "web/toolkit/template_processor.h"
 
 namespace kestrune {
 namespace fs = std::filesystem;
@@ -99,7 +101,10 @@ std::vector<std::string> ReadLines(const fs::path& file) {
 
 std::string FillPrintTemplate(const std::vector<std::string>& lines, const std::string& to,
                               const std::string& from, const std::string& subject,
-                              const std::string& body_html) {
+                              const std::string& body_html, const LanguagePack* language) {
+  const auto own_text = [language](std::string_view english) {
+    return language != nullptr ? language->TemplateText(english) : std::string(english);
+  };
   const std::pair<std::string_view, std::string> values[] = {
       {"[To]", HtmlEscape(to)},
       {"[From]", HtmlEscape(from)},
@@ -107,7 +112,8 @@ std::string FillPrintTemplate(const std::vector<std::string>& lines, const std::
       {"[EMAILBODY]", body_html},
   };
   std::string out;
-  for (const std::string& line : lines) {
+  for (const std::string& template_line : lines) {
+    const std::string line = FillOwnTexts(template_line, own_text);
     // The first occurrence of each tag in the template line itself, in line order.
     std::vector<std::pair<std::size_t, std::size_t>> hits;  // position, value number
     for (std::size_t v = 0; v < std::size(values); ++v) {
@@ -493,8 +499,9 @@ void TIWViewMail::PrintClick() {
   const std::string body_html = body.is_html ? "<div class=\"mail-html\">" + body.html + "</div>"
                                              : "<div class=\"mail-text\">" + body.html + "</div>";
   const fs::path template_file = session.Controller().TemplateDir / kPrintTemplate;
-  const std::string filled = FillPrintTemplate(ReadLines(template_file), message.Recipients.Text(),
-                                               message.From.Text(), message.Subject, body_html);
+  const std::string filled =
+      FillPrintTemplate(ReadLines(template_file), message.Recipients.Text(), message.From.Text(),
+                        message.Subject, body_html, &state.App().Language());
   // 128 random bits: the name is the only thing that tells the copy apart in the URL,
   // and the cache answers it to this session alone. It goes with the session.
   const std::string file_name = "print" + RandomHex(16) + ".htm";

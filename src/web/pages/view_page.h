@@ -20,6 +20,8 @@
 
 namespace kestrune {
 
+class LanguagePack;
+
 class TIdMessage;
 class TUserSession;
 
@@ -34,10 +36,11 @@ void ShowMessageInViewPage(TIWAppForm& from, const ShownMessage& message, bool m
 
 // The filled print template: in each line the first [To], [From], [Subject] and
 // [EMAILBODY] (any letter case) are replaced in one pass, so a value never becomes part
-// of the template. The header values are escaped; the body is safe HTML already.
+// of the template. The header values are escaped; the body is safe HTML already. The
+// template's own words ("{%=From%}") are those of language, English without one.
 std::string FillPrintTemplate(const std::vector<std::string>& lines, const std::string& to,
                               const std::string& from, const std::string& subject,
-                              const std::string& body_html);
+                              const std::string& body_html, const LanguagePack* language = nullptr);
 
 // A download name for a message: its subject without the characters file systems or
 // headers refuse, cut to a readable length, + ".eml"; "message.eml" for an empty one.

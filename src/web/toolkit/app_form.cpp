@@ -126,6 +126,12 @@ class PageRenderer : public TemplateHost {
     return events != nullptr ? events->PageLanguage(session) : std::string();
   }
 
+  std::string OwnText(std::string_view english) override {
+    TIWApplication& session = form_.WebApplication();
+    ControllerEvents* events = session.Controller().Events;
+    return events != nullptr ? events->TemplateText(session, english) : std::string(english);
+  }
+
   std::string HeadContent() override {
     std::string head;
     if (!form_.StyleSheet.empty()) {

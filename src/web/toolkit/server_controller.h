@@ -55,6 +55,11 @@ class ControllerEvents {
   // The BCP 47 tag of the language the session's pages are written in ("de"), for the
   // template's HTML element; empty keeps the template's own.
   virtual std::string PageLanguage(TIWApplication& session) { return {}; }
+  // A template's own words ("{%=Inbox%}" gives "Inbox") in the session's language, as
+  // plain text; the English itself when there is no translation.
+  virtual std::string TemplateText(TIWApplication& session, std::string_view english) {
+    return std::string(english);
+  }
   // The authorization hook: consulted only while AuthBeforeNewSession is on. The client
   // address lets the program throttle guessing by address as its login page does.
   virtual bool Authorize(std::string_view user_name, std::string_view password,

@@ -1,6 +1,6 @@
 // Template look-up, parsing and merging. A template is installation markup (trusted),
-// read into pieces once per render; only "{%name%}" tags and the HEAD, TITLE and BODY
-// elements are replaced, everything else is copied.
+// read into pieces once per render; only "{%name%}" and "{%=text%}" tags and the HEAD,
+// TITLE and BODY elements are replaced, everything else is copied.
 #include "web/toolkit/template_processor.h"
 
 #include <cctype>
@@ -97,15 +97,28 @@ std::vector<TemplateAttribute> ParseAttributes(std::string_view text) {
   return attributes;
 }
 
+// The English of a "{%=...%}" tag's inside, or none when it is no such tag: the text
+// becomes a key of the language files, so it must fit on one line before a "=".
+std::optional<std::string_view> OwnTextKey(std::string_view inside) {
+  if (!inside.starts_with('=')) return std::nullopt;
+  const std::string_view key = TrimBlanks(inside.substr(1));
+  if (key.empty() || key.find_first_of("=[]<>{}\r\n") != std::string_view::npos)
+    return std::nullopt;
+  return key;
+}
+
 std::string AttributesText(const std::vector<TemplateAttribute>& attributes,
-                           std::string_view url_base) {
+                           std::string_view url_base, TemplateHost& host) {
   const std::string files_url = std::string(url_base) + "/files/";
   std::string out;
   for (const auto& attribute : attributes) {
     if (!out.empty()) out += ' ';
     out += attribute.name;
     if (attribute.has_value) {
-      out += "=\"" + ReplaceIgnoreCase(attribute.value, "../files/", files_url) + "\"";
+      out += "=\"" +
+             FillOwnTexts(ReplaceIgnoreCase(attribute.value, "../files/", files_url),
+                          [&host](std::string_view english) { return host.OwnText(english); }) +
+             "\"";
     }
   }
   return out;
@@ -147,8 +160,14 @@ class TemplateParser {
     if (close == std::string_view::npos || close - pos_ - 2 > kMaxTagNameLength) return false;
     const std::string_view name = TrimBlanks(text_.substr(pos_ + 2, close - pos_ - 2));
     if (name.find_first_of("<>{\r\n") != std::string_view::npos) return false;
+    const auto own_text = OwnTextKey(name);
+    if (name.starts_with('=') && !own_text) return false;
     FlushText();
-    pieces_.push_back({TemplatePiece::Kind::kControl, std::string(name), {}});
+    if (own_text) {
+      pieces_.push_back({TemplatePiece::Kind::kOwnText, std::string(*own_text), {}});
+    } else {
+      pieces_.push_back({TemplatePiece::Kind::kControl, std::string(name), {}});
+    }
     pos_ = close + 2;
     return true;
   }
@@ -304,6 +323,28 @@ std::string DecodeAttributeText(std::string_view text) {
   return out;
 }
 
+std::string FillOwnTexts(std::string_view text,
+                         const std::function<std::string(std::string_view)>& own_text) {
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t open = text.find("{%=", from); open != std::string_view::npos;
+       open = text.find("{%=", from)) {
+    const std::size_t close = text.find("%}", open + 3);
+    if (close == std::string_view::npos) break;
+    const auto key = OwnTextKey(text.substr(open + 2, close - open - 2));
+    if (!key) {
+      out.append(text.substr(from, open + 3 - from));
+      from = open + 3;
+      continue;
+    }
+    out.append(text.substr(from, open - from));
+    out += AttributeEscape(own_text(DecodeAttributeText(*key)));
+    from = close + 2;
+  }
+  out.append(text.substr(from));
+  return out;
+}
+
 std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_view url_base,
                           TemplateHost& host) {
   std::string out;
@@ -316,6 +357,9 @@ std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_
         continue;
       case TemplatePiece::Kind::kControl:
         out += host.ControlHTML(piece.text);
+        continue;
+      case TemplatePiece::Kind::kOwnText:
+        out += HtmlEscape(host.OwnText(piece.text));
         continue;
       case TemplatePiece::Kind::kElement:
         break;
@@ -356,9 +400,9 @@ std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_
         if (!EqualsIgnoringAsciiCase(attribute.name, "lang")) attributes.push_back(attribute);
       }
       attributes.push_back({"lang", AttributeEscape(language), true});
-      out += "<" + name + " " + AttributesText(attributes, url_base) + ">";
+      out += "<" + name + " " + AttributesText(attributes, url_base, host) + ">";
     } else {
-      const std::string attributes = AttributesText(piece.attributes, url_base);
+      const std::string attributes = AttributesText(piece.attributes, url_base, host);
       out += "<" + name + (attributes.empty() ? "" : " " + attributes) + ">";
     }
   }

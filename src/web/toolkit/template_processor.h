@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,7 @@ struct TemplatePiece {
   enum class Kind {
     kText,     // copied as it is
     kControl,  // "{%name%}": text holds the name
+    kOwnText,  // "{%=English text%}": the template's own words, text holds the English
     kElement,  // "<name attrs>": text holds the name as written, "/body" for a closing tag
   };
   Kind kind = Kind::kText;
@@ -51,9 +53,12 @@ struct TemplatePiece {
   std::vector<TemplateAttribute> attributes;
 };
 
-// Splits a template. Apostrophes in text and attribute values become "&#39;", which the
-// browser shows as the same character; the content of script and style elements and of
-// comments is copied unchanged so that their code keeps working.
+// Splits a template. "{%=English text%}" stands for the template's own words in the page's
+// language, in text and in attribute values alike; a text that cannot be a key of the
+// language files (holding "=", "]" or a line break) is not such a tag and stays as written.
+// Apostrophes in text and attribute values become "&#39;", which the browser shows as the same
+// character; the content of script and style elements and of comments is copied unchanged so that
+// their code keeps working.
 std::vector<TemplatePiece> ParseTemplate(std::string_view text);
 
 // The value of an attribute of the first element of that name (case-insensitive), or
@@ -65,6 +70,12 @@ std::optional<std::string> FindElementAttribute(const std::vector<TemplatePiece>
 // Turns attribute text back into the characters it stands for (&amp; &lt; &gt; &quot;
 // &#39; and numeric references), for code moved from an attribute into a script.
 std::string DecodeAttributeText(std::string_view text);
+
+// text with each "{%=English%}" tag replaced by own_text(English), escaped for text and
+// attributes; the English is read back from attribute text first. For files that are
+// filled without the merge (the print copy).
+std::string FillOwnTexts(std::string_view text,
+                         const std::function<std::string(std::string_view)>& own_text);
 
 // What the merge asks of the page.
 class TemplateHost {
@@ -79,6 +90,9 @@ class TemplateHost {
   virtual std::optional<std::string> Title() = 0;
   // The language tag for the HTML element's lang attribute; empty keeps the template's.
   virtual std::string PageLanguage() { return {}; }
+  // The template's own words ("{%=Inbox%}") in the page's language, as plain text; the
+  // English itself when there is no translation.
+  virtual std::string OwnText(std::string_view english) { return std::string(english); }
   // The merged BODY opening tag followed by the opening FORM tag (with MasterFormTag).
   virtual std::string BodyOpen(const std::vector<TemplateAttribute>& template_body) = 0;
   // The hidden inputs, "</FORM>\r\n" (with MasterFormTag) and "</BODY>".

@@ -116,6 +116,34 @@ TEST(ShippedLanguagePacks, EveryPackHasExactlyTheProgramsKeys) {
   }
 }
 
+// A heading or label a template shows ("{%=Inbox%}") that the table lacks would stay English
+// for every user and never reach a translator; a key no template uses any more is dead weight.
+TEST(ShippedLanguagePacks, TemplatesOwnWordsAreExactlyTheTemplateStringsKeys) {
+  std::set<std::string> in_templates;
+  for (const auto& entry : std::filesystem::directory_iterator(
+           std::filesystem::path(KESTRUNE_SOURCE_DIR) / "res" / "Templates")) {
+    const std::string bytes = ReadBytes(entry.path());
+    for (std::size_t at = bytes.find("{%="); at != std::string::npos;
+         at = bytes.find("{%=", at + 3)) {
+      const std::size_t end = bytes.find("%}", at);
+      ASSERT_NE(end, std::string::npos) << entry.path();
+      in_templates.insert(std::string(TrimBlanks(bytes.substr(at + 3, end - at - 3))));
+    }
+  }
+  std::set<std::string> in_table;
+  for (const LanguageText& text : DefaultLanguageTexts()) {
+    if (text.section != kTemplateStrings) continue;
+    EXPECT_EQ(text.key, text.english);
+    in_table.insert(std::string(text.key));
+  }
+  for (const std::string& key : in_templates) {
+    EXPECT_TRUE(in_table.contains(key)) << "not in the table: " << key;
+  }
+  for (const std::string& key : in_table) {
+    EXPECT_TRUE(in_templates.contains(key)) << "no template uses: " << key;
+  }
+}
+
 TEST(ShippedLanguagePacks, TranslationsKeepTheEnglishTextsMarkers) {
   for (const ShippedPack& pack : ShippedPacks()) {
     std::map<LanguageFile, ProfileFile> files;

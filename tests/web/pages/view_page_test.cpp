@@ -10,6 +10,7 @@
 
 #include "platform/ascii.h"
 #include "store/email_db.h"
+#include "web/app/language_pack.h"
 #include "web/toolkit/controls_text.h"
 #include "web/toolkit/template_processor.h"
 #include "web_app_fixture.h"
@@ -584,6 +585,23 @@ TEST(PrintTemplate, EachTagOnceInALineAndValuesNeverReadAsTags) {
             "<p>Bob &lt;b@x&gt; and [to]</p>\r\n"
             "<h1>Re: &quot;[To]&quot; [From]</h1><div><p>B</p></div>\r\n"
             "&quot;[EMAILBODY]&quot;[From]<p>B</p>[EMAILBODY]\r\n");
+}
+
+// A German user's printable copy labels its fields in German; a header value that looks
+// like such a tag stays the user's text.
+TEST(PrintTemplate, OwnWordsComeInTheUsersLanguageAndValuesStayText) {
+  std::vector<std::string> texts;
+  for (const LanguageText& text : DefaultLanguageTexts()) {
+    texts.emplace_back(text.section == kTemplateStrings && text.key == "From" ? "Von <&>"
+                                                                              : text.english);
+  }
+  const LanguagePack german(std::move(texts), "Deu", {});
+  const std::vector<std::string> lines = {"<th>{%=From%}</th><td>[From]</td>",
+                                          "<th>{%=To%}</th><td>[To]</td>"};
+  EXPECT_EQ(FillPrintTemplate(lines, "{%=From%}", "a@x", "s", "", &german),
+            "<th>Von &lt;&amp;&gt;</th><td>a@x</td>\r\n<th>To</th><td>{%=From%}</td>\r\n");
+  EXPECT_EQ(FillPrintTemplate(lines, "b@x", "a@x", "s", ""),
+            "<th>From</th><td>a@x</td>\r\n<th>To</th><td>b@x</td>\r\n");
 }
 
 TEST_F(ViewPageTest, TheMessageDownloadsAsAMailFile) {

@@ -109,6 +109,34 @@ TEST_F(TemplateTest, HtmlElementNamesThePagesLanguage) {
   EXPECT_NE(html.find("<html class=\"k\" lang=\"de\">"), std::string::npos) << html;
 }
 
+// A German user sees the template's own words (headings, labels, aria-labels) in German;
+// a translation holding markup stays text, and a tag that cannot be a key stays as written.
+TEST_F(TemplateTest, TemplatesOwnWordsComeInThePagesLanguageEscaped) {
+  struct German : ControllerEvents {
+    std::string TemplateText(TIWApplication&, std::string_view english) override {
+      if (english == "Inbox") return "Posteingang <b>&";
+      if (english == "Don't") return "Nicht \"so\"";
+      return std::string(english);
+    }
+  } german;
+  const std::string text =
+      "<body><h1>{%=Inbox%}</h1><nav aria-label=\"{%=Inbox%}\" title=\"{%=Don't%}\">"
+      "{%=Folders%}|{%=a=b%}|{%=x]%}|{%=%}|{%IWName%}</nav></body>";
+  const std::string english = Render(text);
+  EXPECT_NE(english.find("<h1>Inbox</h1><nav aria-label=\"Inbox\" "
+                         "title=\"Don&#39;t\">Folders|"),
+            std::string::npos)
+      << english;
+  controller_.Events = &german;
+  const std::string html = Render(text);
+  controller_.Events = nullptr;
+  EXPECT_NE(html.find("<h1>Posteingang &lt;b&gt;&amp;</h1><nav aria-label=\"Posteingang "
+                      "&lt;b&gt;&amp;\" title=\"Nicht &quot;so&quot;\">"
+                      "Folders|{%=a=b%}|{%=x]%}|{%=%}|<span ID=\"IWNAME\""),
+            std::string::npos)
+      << html;
+}
+
 TEST_F(TemplateTest, HeadIsWrittenBeforeBodyWhenTheTemplateHasNone) {
   const std::string html = Render("<body>x</body>");
   EXPECT_EQ(html.rfind("<HEAD>\r\n", 0), 0u);
