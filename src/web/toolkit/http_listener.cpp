@@ -7,7 +7,9 @@
 #include "web/toolkit/http_listener.h"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
@@ -19,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -36,6 +39,8 @@ namespace {
 constexpr auto kAsTuple = asio::as_tuple(asio::use_awaitable);
 constexpr std::size_t kDrainBytes = 256 * 1024;
 
+bool NeverHasBody(int status) { return status / 100 == 1 || status == 204 || status == 304; }
+
 std::string PeerText(const tcp::endpoint& endpoint) {
   auto address = endpoint.address();
   if (address.is_v6() && address.to_v6().is_v4_mapped()) {
@@ -52,20 +57,54 @@ HttpResponse PlainError(int status, std::string text) {
   return response;
 }
 
-// The answer on the wire. A HEAD request gets the header of the answer a GET would get,
-// its Content-Length included, and no body.
-http::response<http::string_body> ToBeast(HttpResponse& answer, bool head_request,
-                                          bool keep_alive) {
-  http::response<http::string_body> response;
-  response.version(11);
-  response.result(static_cast<unsigned>(answer.status));
-  if (!answer.reason.empty()) response.reason(answer.reason);
-  for (auto& [name, value] : answer.headers) response.insert(name, value);
-  if (!keep_alive) response.set(http::field::connection, "close");
-  response.body() = std::move(answer.body);
-  response.prepare_payload();
-  if (head_request) response.body().clear();
-  return response;
+// Appends a header name or value; a line break in it would start a field of the client's
+// choosing, so it goes out as a space.
+void AppendFieldText(std::string& out, std::string_view text) {
+  const std::size_t start = out.size();
+  out += text;
+  for (std::size_t i = start; i < out.size(); ++i) {
+    if (out[i] == '\r' || out[i] == '\n' || out[i] == '\0') out[i] = ' ';
+  }
+}
+
+// The header block of an answer whose body goes out from memory, serialised here so that
+// the header and the body leave in one write. Content-Length tells `length` (a HEAD
+// request's answer tells the length a GET would get); answers that never carry a body
+// (1xx, 204, 304) tell none and send none.
+std::string HeaderBlock(const HttpResponse& answer, std::uint64_t length, bool keep_alive) {
+  const int status = answer.status >= 100 && answer.status <= 999 ? answer.status : 500;
+  std::string out;
+  std::size_t estimate = 96;
+  for (const auto& [name, value] : answer.headers) estimate += name.size() + value.size() + 4;
+  out.reserve(estimate);
+  out += "HTTP/1.1 ";
+  out += std::to_string(status);
+  out += ' ';
+  if (answer.reason.empty()) {
+    out += http::obsolete_reason(http::int_to_status(static_cast<unsigned>(status)));
+  } else {
+    AppendFieldText(out, answer.reason);
+  }
+  out += "\r\n";
+  for (const auto& [name, value] : answer.headers) {
+    if (EqualsIgnoringAsciiCase(name, "Content-Length") ||
+        EqualsIgnoringAsciiCase(name, "Transfer-Encoding") ||
+        (!keep_alive && EqualsIgnoringAsciiCase(name, "Connection"))) {
+      continue;
+    }
+    AppendFieldText(out, name);
+    out += ": ";
+    AppendFieldText(out, value);
+    out += "\r\n";
+  }
+  if (!keep_alive) out += "Connection: close\r\n";
+  if (!NeverHasBody(status)) {
+    out += "Content-Length: ";
+    out += std::to_string(length);
+    out += "\r\n";
+  }
+  out += "\r\n";
+  return out;
 }
 
 // The same for a body sent from a file; false when the file cannot be handed over.
@@ -129,15 +168,22 @@ class HttpListener::Impl {
 
   ~Impl() { Stop(); }
 
+  // Each network thread runs a loop of its own and accepts from every listening socket
+  // (the same socket, watched by each loop): a connection stays on the thread that
+  // accepted it, so its reads, writes and timers never wait for a lock or wake another
+  // thread.
   void Start() {
     workers_.emplace(static_cast<std::size_t>(std::max(1, options_.worker_threads)));
+    for (int i = 0; i < std::max(1, options_.network_threads); ++i) {
+      loops_.push_back(std::make_unique<asio::io_context>(1));
+    }
     if (options_.plain_port >= 0) plain_port_ = BindAll(options_.plain_port, false);
     if (options_.tls_port > 0) tls_port_ = BindAll(options_.tls_port, true);
     for (auto& [acceptor, secure] : acceptors_) {
-      asio::co_spawn(io_, Accept(*acceptor, secure), asio::detached);
+      asio::co_spawn(acceptor->get_executor(), Accept(*acceptor, secure), asio::detached);
     }
-    for (int i = 0; i < std::max(1, options_.network_threads); ++i) {
-      threads_.emplace_back([this] { io_.run(); });
+    for (auto& loop : loops_) {
+      threads_.emplace_back([&context = *loop] { context.run(); });
     }
   }
 
@@ -146,12 +192,12 @@ class HttpListener::Impl {
   // server gets its answer or a closed connection, never silence.
   void Stop() {
     if (stopped_.exchange(true)) return;
-    asio::post(io_, [this] {
-      for (auto& entry : acceptors_) {
+    for (auto& entry : acceptors_) {
+      asio::post(entry.first->get_executor(), [&acceptor = *entry.first] {
         beast::error_code ignored;
-        entry.first->close(ignored);
-      }
-    });
+        acceptor.close(ignored);
+      });
+    }
     // Connections still reading a request see its end; those being answered can write.
     ShutdownOpenSockets(SHUT_RD);
     const auto deadline = std::chrono::steady_clock::now() +
@@ -164,7 +210,7 @@ class HttpListener::Impl {
       workers_->join();
     }
     ShutdownOpenSockets(SHUT_RDWR);
-    io_.stop();
+    for (auto& loop : loops_) loop->stop();
     for (auto& thread : threads_) {
       if (thread.joinable()) thread.join();
     }
@@ -215,7 +261,7 @@ class HttpListener::Impl {
         throw ListenerStartError(ListenerStartError::Kind::kAddress,
                                  "Invalid address to listen on: " + text);
       }
-      auto acceptor = std::make_unique<tcp::acceptor>(io_);
+      auto acceptor = std::make_unique<tcp::acceptor>(*loops_.front());
       const tcp::endpoint endpoint(address, static_cast<unsigned short>(port));
       acceptor->open(endpoint.protocol(), error);
       if (!error) acceptor->set_option(asio::socket_base::reuse_address(true), error);
@@ -231,6 +277,18 @@ class HttpListener::Impl {
       }
       // With port 0 the system picks one; every further address uses the same.
       port = acceptor->local_endpoint().port();
+      // The other loops watch the same listening socket through a descriptor of their own.
+      for (std::size_t i = 1; i < loops_.size(); ++i) {
+        const int copy = ::dup(acceptor->native_handle());
+        auto twin = std::make_unique<tcp::acceptor>(*loops_[i]);
+        if (copy >= 0) twin->assign(endpoint.protocol(), copy, error);
+        if (copy < 0 || error) {
+          if (copy >= 0 && error) ::close(copy);
+          throw ListenerStartError(ListenerStartError::Kind::kAddress,
+                                   "Could not share socket " + text + ":" + std::to_string(port));
+        }
+        acceptors_.emplace_back(std::move(twin), secure);
+      }
       acceptors_.emplace_back(std::move(acceptor), secure);
     }
     return port;
@@ -239,25 +297,25 @@ class HttpListener::Impl {
   asio::awaitable<void> Accept(tcp::acceptor& acceptor, bool secure) {
     const unsigned short local_port = acceptor.local_endpoint().port();
     for (;;) {
-      auto [error, socket] = co_await acceptor.async_accept(kAsTuple);
+      tcp::endpoint peer;
+      auto [error, socket] = co_await acceptor.async_accept(peer, kAsTuple);
       if (error) {
         if (!acceptor.is_open()) co_return;
         // Out of descriptors and similar: pause instead of spinning.
-        asio::steady_timer pause(io_, 50ms);
+        asio::steady_timer pause(acceptor.get_executor(), 50ms);
         co_await pause.async_wait(kAsTuple);
         continue;
       }
-      beast::error_code peer_error;
-      const auto peer = socket.remote_endpoint(peer_error);
-      const std::string address = peer_error ? std::string() : PeerText(peer);
-      if (peer_error || connections_.load() >= options_.max_connections ||
+      const std::string address = PeerText(peer);
+      if (address.empty() || connections_.load() >= options_.max_connections ||
           !TakeAddressSlot(address)) {
         beast::error_code ignored;
         socket.close(ignored);
         continue;
       }
       ++connections_;
-      asio::co_spawn(io_, Connection(std::move(socket), secure, local_port, address),
+      asio::co_spawn(acceptor.get_executor(),
+                     Connection(std::move(socket), secure, local_port, address),
                      [this, address](std::exception_ptr) {
                        GiveAddressSlot(address);
                        --connections_;
@@ -370,8 +428,10 @@ class HttpListener::Impl {
   }
 
   // How an exchange ended: the connection may carry another request, must be closed
-  // after its answer, or was lost (or timed out) before an answer could be written.
-  enum class After { kNextRequest, kClose, kLost };
+  // after its answer (reading what the client may still send, so that it gets to read the
+  // answer), may be closed at once (the client asked to end and sent nothing more), or
+  // was lost (or timed out) before an answer could be written.
+  enum class After { kNextRequest, kClose, kCloseNow, kLost };
 
   asio::awaitable<void> Connection(tcp::socket socket, bool secure, unsigned short local_port,
                                    std::string peer_address) {
@@ -384,7 +444,10 @@ class HttpListener::Impl {
     if (!secure) {
       const OpenSocket open(*this, stream.socket().native_handle());
       // A connection that timed out is closed already and has nothing to drain.
-      if (co_await Serve(stream, peer) == After::kClose) {
+      const After after = co_await Serve(stream, peer);
+      if (after == After::kCloseNow) {
+        stream.socket().close(error);
+      } else if (after == After::kClose) {
         stream.socket().shutdown(tcp::socket::shutdown_send, error);
         co_await Drain(stream);
       }
@@ -395,7 +458,8 @@ class HttpListener::Impl {
     beast::get_lowest_layer(tls).expires_after(std::chrono::seconds(options_.read_timeout_seconds));
     auto [handshake_error] = co_await tls.async_handshake(asio::ssl::stream_base::server, kAsTuple);
     if (handshake_error) co_return;
-    if (co_await Serve(tls, peer) == After::kClose) {
+    if (const After after = co_await Serve(tls, peer);
+        after == After::kClose || after == After::kCloseNow) {
       beast::get_lowest_layer(tls).expires_after(2s);
       co_await tls.async_shutdown(kAsTuple);
     }
@@ -416,7 +480,13 @@ class HttpListener::Impl {
       const bool last = idle <= 0 || served + 1 >= cap;
       const int wait = served == 0 ? options_.read_timeout_seconds : idle;
       const After after = co_await Exchange(stream, buffer, request, wait, last);
-      if (after != After::kNextRequest || stopped_.load()) co_return after;
+      if (after != After::kNextRequest) co_return after;
+      if (stopped_.load()) co_return After::kClose;
+      if (served == 0) {
+        // Kept alive: the next answers must not wait for the client's acknowledgements.
+        beast::error_code ignored;
+        beast::get_lowest_layer(stream).socket().set_option(tcp::no_delay(true), ignored);
+      }
     }
   }
   // Reads what the client still sends after the answer, so that closing the socket
@@ -429,6 +499,18 @@ class HttpListener::Impl {
       auto [error, got] = co_await stream.async_read_some(asio::buffer(scratch), kAsTuple);
       if (error) break;
       total += got;
+    }
+  }
+
+  // Whether the socket holds no unread bytes (a TLS connection always ends with its own
+  // closing exchange, so it never counts as quiet).
+  template <class Stream>
+  static bool NothingMoreSent(Stream& stream) {
+    if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
+      beast::error_code error;
+      return stream.socket().available(error) == 0 && !error;
+    } else {
+      return false;
     }
   }
 
@@ -472,6 +554,7 @@ class HttpListener::Impl {
 
     HttpResponse response;
     bool keep_alive = false;
+    bool client_ends = false;
     lowest.expires_after(std::chrono::seconds(header_seconds));
     auto [header_error, header_bytes] =
         co_await http::async_read_header(stream, buffer, parser, kAsTuple);
@@ -534,23 +617,27 @@ class HttpListener::Impl {
           keep_alive = false;
         }
       }
+      // A client that asked to end, read in full with nothing sent after: no need to
+      // wait for its side to close.
+      client_ends = !(message.version() == 11 && message.keep_alive()) && buffer.size() == 0 &&
+                    NothingMoreSent(stream);
     }
-    const After done = keep_alive ? After::kNextRequest : After::kClose;
+    const After done = keep_alive    ? After::kNextRequest
+                       : client_ends ? After::kCloseNow
+                                     : After::kClose;
     const bool head_request = request.method == "HEAD";
     std::optional<ResponseReservation> held;
     if (head_request) {
-      if (response.body_file) {
-        const std::uint64_t size = response.body_file->Size();
-        response.body_file.reset();
-        auto answer = ToBeast(response, false, keep_alive);
-        answer.content_length(size);
-        lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
-        auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
-        co_return write_error ? After::kLost : done;
-      }
-    } else {
-      HoldOrSpill(response, request.peer_address, held);
+      const std::uint64_t size =
+          response.body_file ? response.body_file->Size() : response.body.size();
+      response.body_file.reset();
+      const std::string head = HeaderBlock(response, size, keep_alive);
+      lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
+      auto [write_error, written] =
+          co_await asio::async_write(stream, asio::buffer(head), kAsTuple);
+      co_return write_error ? After::kLost : done;
     }
+    HoldOrSpill(response, request.peer_address, held);
     lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
     if (response.body_file) {
       http::response<http::file_body> answer;
@@ -558,12 +645,14 @@ class HttpListener::Impl {
       auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
       co_return write_error ? After::kLost : done;
     }
-    auto answer = ToBeast(response, head_request, keep_alive);
-    auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
+    if (NeverHasBody(response.status)) response.body.clear();
+    const std::string head = HeaderBlock(response, response.body.size(), keep_alive);
+    const std::array<asio::const_buffer, 2> wire{asio::buffer(head), asio::buffer(response.body)};
+    auto [write_error, written] = co_await asio::async_write(stream, wire, kAsTuple);
     co_return write_error ? After::kLost : done;
   }
 
-  // Declared before io_ and workers_: connection frames still pending when those are
+  // Declared before loops_ and workers_: connection frames still pending when those are
   // destroyed unregister their sockets here, so these must outlive them.
   ListenerOptions options_;
   RequestHandler handler_;
@@ -579,7 +668,7 @@ class HttpListener::Impl {
   std::size_t responses_in_flight_ = 0;
   std::unordered_map<std::string, std::size_t> responses_per_address_;
 
-  asio::io_context io_;
+  std::vector<std::unique_ptr<asio::io_context>> loops_;  // one per network thread
   std::optional<asio::thread_pool> workers_;
   std::vector<std::pair<std::unique_ptr<tcp::acceptor>, bool>> acceptors_;
   std::vector<std::thread> threads_;
