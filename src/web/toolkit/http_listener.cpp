@@ -443,6 +443,9 @@ class HttpListener::Impl {
     beast::tcp_stream stream(std::move(socket));
     if (!secure) {
       const OpenSocket open(*this, stream.socket().native_handle());
+      // Reads and writes are first tried without waiting (see ReadHeaderNow, WriteNow).
+      stream.socket().non_blocking(true, error);
+      if (error) co_return;
       // A connection that timed out is closed already and has nothing to drain.
       const After after = co_await Serve(stream, peer);
       if (after == After::kCloseNow) {
@@ -555,10 +558,13 @@ class HttpListener::Impl {
     HttpResponse response;
     bool keep_alive = false;
     bool client_ends = false;
-    lowest.expires_after(std::chrono::seconds(header_seconds));
-    auto [header_error, header_bytes] =
-        co_await http::async_read_header(stream, buffer, parser, kAsTuple);
-    beast::error_code error = header_error;
+    beast::error_code error;
+    if (!ReadHeaderNow(stream, buffer, parser, error)) {
+      lowest.expires_after(std::chrono::seconds(header_seconds));
+      auto [header_error, header_bytes] =
+          co_await http::async_read_header(stream, buffer, parser, kAsTuple);
+      error = header_error;
+    }
     std::optional<BodyReservation> body_memory;
     if (!error && !parser.is_done()) {
       body_memory.emplace(*this, parser.content_length().value_or(options_.max_body_bytes));
@@ -632,14 +638,12 @@ class HttpListener::Impl {
           response.body_file ? response.body_file->Size() : response.body.size();
       response.body_file.reset();
       const std::string head = HeaderBlock(response, size, keep_alive);
-      lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
-      auto [write_error, written] =
-          co_await asio::async_write(stream, asio::buffer(head), kAsTuple);
-      co_return write_error ? After::kLost : done;
+      co_return co_await Write(stream, {asio::buffer(head), asio::const_buffer()}) ? done
+                                                                                   : After::kLost;
     }
     HoldOrSpill(response, request.peer_address, held);
-    lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
     if (response.body_file) {
+      lowest.expires_after(std::chrono::seconds(options_.write_timeout_seconds));
       http::response<http::file_body> answer;
       if (!ToBeastFile(response, answer, keep_alive)) co_return After::kLost;
       auto [write_error, written] = co_await http::async_write(stream, answer, kAsTuple);
@@ -647,9 +651,44 @@ class HttpListener::Impl {
     }
     if (NeverHasBody(response.status)) response.body.clear();
     const std::string head = HeaderBlock(response, response.body.size(), keep_alive);
-    const std::array<asio::const_buffer, 2> wire{asio::buffer(head), asio::buffer(response.body)};
-    auto [write_error, written] = co_await asio::async_write(stream, wire, kAsTuple);
-    co_return write_error ? After::kLost : done;
+    co_return co_await Write(stream, {asio::buffer(head), asio::buffer(response.body)})
+        ? done
+        : After::kLost;
+  }
+
+  // A request header already received in full is read without arming the read timer;
+  // false when the header has not all arrived (what did is kept in the parser and the
+  // buffer) and must be awaited. Only plain connections, whose socket never blocks.
+  template <class Stream, class Parser>
+  static bool ReadHeaderNow(Stream& stream, beast::flat_buffer& buffer, Parser& parser,
+                            beast::error_code& error) {
+    if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
+      http::read_header(stream.socket(), buffer, parser, error);
+      if (error != asio::error::would_block && error != asio::error::try_again) return true;
+      error = {};
+    }
+    return false;
+  }
+
+  // Writes an answer: what the socket takes at once goes out without arming the write
+  // timer; the rest is awaited within the write time-out. False when the client is lost.
+  using Wire = std::array<asio::const_buffer, 2>;
+  template <class Stream>
+  asio::awaitable<bool> Write(Stream& stream, const Wire& wire) {
+    beast::buffers_suffix<Wire> rest(wire);
+    if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
+      beast::error_code error;
+      const std::size_t sent = stream.socket().write_some(wire, error);
+      if (error && error != asio::error::would_block && error != asio::error::try_again) {
+        co_return false;
+      }
+      rest.consume(sent);
+      if (beast::buffer_bytes(rest) == 0) co_return true;
+    }
+    beast::get_lowest_layer(stream).expires_after(
+        std::chrono::seconds(options_.write_timeout_seconds));
+    auto [error, written] = co_await asio::async_write(stream, rest, kAsTuple);
+    co_return !error;
   }
 
   // Declared before loops_ and workers_: connection frames still pending when those are
