@@ -94,6 +94,47 @@ TEST_F(KeepAliveTest, PipelinedRequestsAreAnsweredInOrderUpToTheRequestCap) {
   EXPECT_EQ(HeaderOf(answers[2], "Connection"), "close");
 }
 
+// A header that trickles in over a slow link, on the first request and on a kept-alive one.
+TEST_F(KeepAliveTest, HeaderArrivingInPiecesIsAnswered) {
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  const int fd = Connect(server.HttpPort());
+  ASSERT_GE(fd, 0);
+  for (const auto& [path, body] :
+       {std::pair{"/files/a.txt", "hello"}, {"/files/b.txt", "world!"}}) {
+    const std::string request = Get(path);
+    for (std::size_t at = 0; at < request.size(); at += 7) {
+      SendAll(fd, std::string_view(request).substr(at, 7));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(BodyOf(ReadAll(fd)), body) << path;
+  }
+  close(fd);
+}
+
+// Big answers pipelined to a client that reads only later: more than the socket takes at
+// once, so each answer's rest is awaited; every byte arrives, in order.
+TEST_F(KeepAliveTest, BigFilesPipelinedToAClientThatReadsLateArriveWhole) {
+  controller_.MaxRequestsPerConnection = 3;
+  std::string big(200 * 1024, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 23);
+  WriteFile(home_.path() / "Files" / "big.txt", big);
+  TIWStandAloneServer server(controller_);
+  server.Start();
+  const int fd = Connect(server.HttpPort());
+  ASSERT_GE(fd, 0);
+  SendAll(fd, Get("/files/big.txt") + Get("/files/a.txt") + Get("/files/big.txt"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::string wire;
+  EXPECT_TRUE(ClosedByServer(fd, 10, &wire));
+  close(fd);
+  const auto answers = Answers(wire);
+  ASSERT_EQ(answers.size(), 3u) << wire.size();
+  EXPECT_TRUE(BodyOf(answers[0]) == big);
+  EXPECT_EQ(BodyOf(answers[1]), "hello");
+  EXPECT_TRUE(BodyOf(answers[2]) == big);
+}
+
 // Each of these ends the connection after one answer; the request sent behind it is
 // never read (a refused request's unread body must not be taken for a request).
 TEST_F(KeepAliveTest, AnswersThatEndTheConnection) {
