@@ -6,18 +6,36 @@
 namespace kestrune {
 
 std::string HtmlEscape(std::string_view text) {
+  // Most text holds none of the five characters: the runs between them are copied whole.
   std::string out;
   out.reserve(text.size() + text.size() / 8);
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+  std::size_t from = 0;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char* entity = nullptr;
+    switch (text[at]) {
+      case '&':
+        entity = "&amp;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '"':
+        entity = "&quot;";
+        break;
+      case '\'':
+        entity = "&#39;";
+        break;
+      default:
+        continue;
     }
+    out.append(text.substr(from, at - from));
+    out += entity;
+    from = at + 1;
   }
+  out.append(text.substr(from));
   return out;
 }
 
