@@ -5,37 +5,30 @@
 
 namespace kestrune {
 
-std::string HtmlEscape(std::string_view text) {
+void AppendHtmlEscaped(std::string& out, std::string_view text) {
   // Most text holds none of the five characters: the runs between them are copied whole.
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
   std::size_t from = 0;
   for (std::size_t at = 0; at < text.size(); ++at) {
     const char* entity = nullptr;
     switch (text[at]) {
-      case '&':
-        entity = "&amp;";
-        break;
-      case '<':
-        entity = "&lt;";
-        break;
-      case '>':
-        entity = "&gt;";
-        break;
-      case '"':
-        entity = "&quot;";
-        break;
-      case '\'':
-        entity = "&#39;";
-        break;
-      default:
-        continue;
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      case '"': entity = "&quot;"; break;
+      case '\'': entity = "&#39;"; break;
+      default: continue;
     }
     out.append(text.substr(from, at - from));
     out += entity;
     from = at + 1;
   }
   out.append(text.substr(from));
+}
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  AppendHtmlEscaped(out, text);
   return out;
 }
 

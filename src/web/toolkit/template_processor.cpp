@@ -118,21 +118,27 @@ std::optional<std::string_view> OwnTextKey(std::string_view inside) {
   return key;
 }
 
-std::string AttributesText(const std::vector<TemplateAttribute>& attributes,
-                           std::string_view url_base, TemplateHost& host) {
-  const std::string files_url = std::string(url_base) + "/files/";
-  std::string out;
+// Appends the attributes as written in the template, with "../files/" pointing at
+// files_url and the own texts in the page's language.
+void AppendAttributes(std::string& out, const std::vector<TemplateAttribute>& attributes,
+                      std::string_view files_url, TemplateHost& host) {
+  bool first = true;
   for (const auto& attribute : attributes) {
-    if (!out.empty()) out += ' ';
+    if (!first) out += ' ';
+    first = false;
     out += attribute.name;
-    if (attribute.has_value) {
-      out += "=\"" +
-             FillOwnTexts(ReplaceIgnoreCase(attribute.value, "../files/", files_url),
-                          [&host](std::string_view english) { return host.OwnText(english); }) +
-             "\"";
+    if (!attribute.has_value) continue;
+    out += "=\"";
+    const std::string& value = attribute.value;
+    if (value.find("{%=") == std::string::npos &&
+        FindIgnoringAsciiCase(value, "../files/") == std::string::npos) {
+      out += value;  // nothing to fill in
+    } else {
+      out += FillOwnTexts(ReplaceIgnoreCase(value, "../files/", files_url),
+                          [&host](std::string_view english) { return host.OwnText(english); });
     }
+    out += '"';
   }
-  return out;
 }
 
 class TemplateParser {
@@ -434,7 +440,11 @@ std::string FillOwnTexts(std::string_view text,
 
 std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_view url_base,
                           TemplateHost& host) {
+  const std::string files_url = std::string(url_base) + "/files/";
+  std::size_t template_size = 0;
+  for (const TemplatePiece& piece : pieces) template_size += piece.text.size();
   std::string out;
+  out.reserve(template_size + 8192);  // room for the head and the controls
   bool head_written = false;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const TemplatePiece& piece = pieces[i];
@@ -473,8 +483,7 @@ std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_
       }
       std::vector<TemplateAttribute> attributes = piece.attributes;
       for (auto& attribute : attributes) {
-        attribute.value =
-            ReplaceIgnoreCase(attribute.value, "../files/", std::string(url_base) + "/files/");
+        attribute.value = ReplaceIgnoreCase(attribute.value, "../files/", files_url);
       }
       out += host.BodyOpen(attributes);
     } else if (EqualsIgnoringAsciiCase(name, "/body")) {
@@ -487,10 +496,17 @@ std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_
         if (!EqualsIgnoringAsciiCase(attribute.name, "lang")) attributes.push_back(attribute);
       }
       attributes.push_back({"lang", AttributeEscape(language), true});
-      out += "<" + name + " " + AttributesText(attributes, url_base, host) + ">";
+      out += '<';
+      out += name;
+      out += ' ';
+      AppendAttributes(out, attributes, files_url, host);
+      out += '>';
     } else {
-      const std::string attributes = AttributesText(piece.attributes, url_base, host);
-      out += "<" + name + (attributes.empty() ? "" : " " + attributes) + ">";
+      out += '<';
+      out += name;
+      if (!piece.attributes.empty()) out += ' ';
+      AppendAttributes(out, piece.attributes, files_url, host);
+      out += '>';
     }
   }
   return out;
