@@ -1,14 +1,22 @@
 // HTML, attribute and script-string escaping shared by all output.
 #include "platform/escape.h"
 
+#include <array>
 #include <cstdio>
 
 namespace kestrune {
 
 void AppendHtmlEscaped(std::string& out, std::string_view text) {
   // Most text holds none of the five characters: the runs between them are copied whole.
+  static constexpr auto kPlain = [] {
+    std::array<bool, 256> plain{};
+    plain.fill(true);
+    for (const unsigned char c : std::string_view("&<>\"'")) plain[c] = false;
+    return plain;
+  }();
   std::size_t from = 0;
   for (std::size_t at = 0; at < text.size(); ++at) {
+    if (kPlain[static_cast<unsigned char>(text[at])]) continue;
     const char* entity = nullptr;
     switch (text[at]) {
       case '&': entity = "&amp;"; break;
