@@ -12,6 +12,7 @@ BENCH_SECONDS sets the wrk duration (default 10). Needs wrk and nginx (apt insta
 """
 import http.client
 import os
+import random
 import re
 import shutil
 import socket
@@ -31,9 +32,17 @@ PASSWORD = "bench-password"
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A free port below the kernel's range of client ports: a port from that range may be
+    held by a client socket in TIME_WAIT (other benchmarks' connections), and then the
+    server cannot bind it."""
+    while True:
+        port = random.randint(20000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+                return port
+            except OSError:
+                continue
 
 
 def kestrune(home, *args):
