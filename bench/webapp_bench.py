@@ -12,6 +12,7 @@ BENCH_SECONDS sets the wrk duration (default 10). Needs wrk and nginx (apt insta
 """
 import http.client
 import os
+import random
 import re
 import shutil
 import socket
@@ -31,9 +32,17 @@ PASSWORD = "bench-password"
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A free port below the kernel's range of client ports: a port from that range may be
+    held by a client socket in TIME_WAIT (other benchmarks' connections), and then the
+    server cannot bind it."""
+    while True:
+        port = random.randint(20000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+                return port
+            except OSError:
+                continue
 
 
 def kestrune(home, *args):
@@ -117,18 +126,32 @@ def rss_kib(pid):
         return int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
 
 
-def wrk(label, url, connections, cookie=""):
+def cpu_seconds(pid):
+    """User and system CPU time the process has used so far."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def wrk(label, url, connections, cookie="", server_pid=None):
+    """Requests per second; with server_pid also the server's CPU time per request, which
+    a loaded machine disturbs far less than the rate."""
     args = ["wrk", f"-d{SECONDS}s", "--latency", f"-t{min(2, connections)}", f"-c{connections}",
             "-H", f"User-Agent: {AGENT}"]
     if cookie:
         args += ["-H", f"Cookie: {cookie}"]
+    cpu_before = cpu_seconds(server_pid) if server_pid else 0.0
+    started = time.monotonic()
     out = subprocess.run(args + [url], check=True, capture_output=True, text=True).stdout
+    elapsed = time.monotonic() - started
+    cpu_used = cpu_seconds(server_pid) - cpu_before if server_pid else 0.0
     if "Non-2xx" in out:
         raise SystemExit(f"{label}: wrk saw answers other than 2xx")
     rps = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
     p50 = re.search(r"50%\s+(\S+)", out).group(1)
     p99 = re.search(r"99%\s+(\S+)", out).group(1)
-    print(f"{label:44s} {rps:10.0f} req/s   p50 {p50:>8s}   p99 {p99:>8s}")
+    cpu = f"   server CPU {cpu_used / (rps * elapsed) * 1e6:6.1f} us/req" if server_pid else ""
+    print(f"{label:44s} {rps:10.0f} req/s   p50 {p50:>8s}   p99 {p99:>8s}{cpu}")
     return rps
 
 
@@ -185,10 +208,10 @@ http {{ access_log off; server {{ listen 127.0.0.1:{nginx_port}; root {static}; 
                                   "-g", "daemon off;"])
         time.sleep(0.5)
         login = wrk("login page, live session (c1)", f"http://127.0.0.1:{port}/index", 1,
-                    new_session(port))
+                    new_session(port), process.pid)
         session = log_in(port)
         home_page = wrk("home page, live session (c1)", f"http://127.0.0.1:{port}/index", 1,
-                        session)
+                        session, process.pid)
         if b"Kestrune - Home" not in request(port, "GET", "/index", session)[1]:
             raise SystemExit("the session left the home page during the run")
         ours = wrk("static file, Kestrune (c32)", f"http://127.0.0.1:{port}/files/kestrune.css", 32)

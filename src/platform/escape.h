@@ -10,6 +10,8 @@ namespace kestrune {
 
 // Text for an HTML element body or a quoted attribute value: & < > " ' become entities.
 std::string HtmlEscape(std::string_view text);
+// The same, appended to out.
+void AppendHtmlEscaped(std::string& out, std::string_view text);
 
 // Same rules as HtmlEscape; a separate name so that call sites say what they produce.
 inline std::string AttributeEscape(std::string_view text) { return HtmlEscape(text); }

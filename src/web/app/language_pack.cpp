@@ -3,10 +3,12 @@
 #include "web/app/language_pack.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_map>
 
 #include "platform/ascii.h"
 #include "platform/atomic_file.h"
@@ -45,52 +47,57 @@ bool HasLineBreakOrNul(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-// -1, 0 or 1 as a is before, equal to or after b, with A-Z equal to a-z.
-int CompareIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  const std::size_t common = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    const auto ca = static_cast<unsigned char>(AsciiLowerChar(a[i]));
-    const auto cb = static_cast<unsigned char>(AsciiLowerChar(b[i]));
-    if (ca != cb) return ca < cb ? -1 : 1;
+// A section and key as looked up: A-Z equal a-z in both.
+struct SectionKey {
+  std::string_view section;
+  std::string_view key;
+};
+
+struct SectionKeyHash {
+  std::size_t operator()(const SectionKey& entry) const {
+    // FNV-1a over the folded bytes, with a separator that no section name holds.
+    std::uint64_t hash = 14695981039346656037ULL;
+    const auto mix = [&hash](std::string_view text) {
+      for (const char c : text) {
+        hash ^= static_cast<unsigned char>(AsciiLowerChar(c));
+        hash *= 1099511628211ULL;
+      }
+    };
+    mix(entry.section);
+    hash ^= 0xFF;
+    hash *= 1099511628211ULL;
+    mix(entry.key);
+    return static_cast<std::size_t>(hash);
   }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
+};
 
-bool SectionKeyLess(std::string_view section_a, std::string_view key_a, std::string_view section_b,
-                    std::string_view key_b) {
-  const int by_section = CompareIgnoringAsciiCase(section_a, section_b);
-  if (by_section != 0) return by_section < 0;
-  return CompareIgnoringAsciiCase(key_a, key_b) < 0;
-}
+struct SectionKeyEqual {
+  bool operator()(const SectionKey& a, const SectionKey& b) const {
+    return EqualsIgnoringAsciiCase(a.section, b.section) && EqualsIgnoringAsciiCase(a.key, b.key);
+  }
+};
 
-// The positions of DefaultLanguageTexts() sorted by section and key, for lookups.
-const std::vector<std::size_t>& SortedTextIndex() {
-  static const std::vector<std::size_t> index = [] {
+// The positions of DefaultLanguageTexts() by section and key, built once; every page
+// render looks up dozens of texts.
+const std::unordered_map<SectionKey, std::size_t, SectionKeyHash, SectionKeyEqual>&
+TextPositions() {
+  static const auto positions = [] {
+    std::unordered_map<SectionKey, std::size_t, SectionKeyHash, SectionKeyEqual> map;
     const auto texts = DefaultLanguageTexts();
-    std::vector<std::size_t> positions(texts.size());
-    for (std::size_t i = 0; i < positions.size(); ++i) positions[i] = i;
-    std::sort(positions.begin(), positions.end(), [&](std::size_t a, std::size_t b) {
-      return SectionKeyLess(texts[a].section, texts[a].key, texts[b].section, texts[b].key);
-    });
-    return positions;
+    map.reserve(texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      map.emplace(SectionKey{texts[i].section, texts[i].key}, i);  // the first one wins
+    }
+    return map;
   }();
-  return index;
+  return positions;
 }
 
 std::optional<std::size_t> FindTextPosition(std::string_view section, std::string_view key) {
-  const auto texts = DefaultLanguageTexts();
-  const auto& index = SortedTextIndex();
-  const auto it = std::partition_point(index.begin(), index.end(), [&](std::size_t position) {
-    return SectionKeyLess(texts[position].section, texts[position].key, section, key);
-  });
-  if (it == index.end()) return std::nullopt;
-  const LanguageText& found = texts[*it];
-  if (CompareIgnoringAsciiCase(found.section, section) != 0 ||
-      CompareIgnoringAsciiCase(found.key, key) != 0) {
-    return std::nullopt;
-  }
-  return *it;
+  const auto& positions = TextPositions();
+  const auto found = positions.find(SectionKey{section, key});
+  if (found == positions.end()) return std::nullopt;
+  return found->second;
 }
 
 // The bytes of a file that may be missing. A file that exists but cannot be read (or is

@@ -3,8 +3,6 @@
 #include "web/toolkit/app_form.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <unordered_map>
 
 #include "platform/escape.h"
@@ -15,18 +13,6 @@
 namespace kestrune {
 
 namespace {
-
-constexpr std::uintmax_t kMaxTemplateBytes = 4 * 1024 * 1024;
-
-std::optional<std::string> ReadTemplateFile(const std::filesystem::path& path) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
-  if (error || size > kMaxTemplateBytes) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return text;
-}
 
 std::vector<std::string> BrowserScripts(TIWBrowser browser) {
   std::vector<std::string> scripts = {"/js/IWCommon.js", "/js/IWCL.js", "/js/IWCSData.js"};
@@ -313,17 +299,16 @@ std::string TIWAppForm::Render(const RenderContext& context) {
   if (OnRender) OnRender(*this);
   VisitAll([](TIWBaseControl& control) { control.ResetLastRender(); });
 
-  std::optional<std::string> template_text;
+  std::shared_ptr<const std::vector<TemplatePiece>> pieces;
   if (auto path =
           TemplateProcessor.FindTemplate(context.template_dir, class_name_, context.browser)) {
-    template_text = ReadTemplateFile(*path);
+    pieces = LoadTemplatePieces(*path);
   }
-  PageRenderer renderer(*this, context, template_text.has_value());
+  PageRenderer renderer(*this, context, pieces != nullptr);
   std::string html;
-  if (template_text) {
-    const std::vector<TemplatePiece> pieces = ParseTemplate(*template_text);
+  if (pieces) {
     renderer.WriteControls(false);
-    html = renderer.RenderTemplate(pieces);
+    html = renderer.RenderTemplate(*pieces);
   } else {
     renderer.WriteControls(true);
     html = renderer.RenderPlain();

@@ -72,6 +72,7 @@ void TIWHTMLTag::SetAttribute(std::string_view name, std::string_view value) {
     *existing = AttributeEntry{std::string(name), std::string(value), false, false};
     return;
   }
+  if (attributes_.empty()) attributes_.reserve(8);  // a control's element carries about as many
   attributes_.push_back({std::string(name), std::string(value), false, false});
 }
 
@@ -129,6 +130,7 @@ void TIWHTMLTag::AddTag(std::unique_ptr<TIWHTMLTag> child) {
 
 std::string TIWHTMLTag::Render() const {
   std::string out;
+  out.reserve(256);
   RenderTo(out, 0, false);
   return out;
 }
@@ -148,7 +150,11 @@ void TIWHTMLTag::RenderOpenTagTo(std::string& out) const {
     out += attribute.name;
     if (attribute.flag) continue;
     out += "=\"";
-    out += attribute.raw ? attribute.value : AttributeEscape(attribute.value);
+    if (attribute.raw) {
+      out += attribute.value;
+    } else {
+      AppendHtmlEscaped(out, attribute.value);
+    }
     out += '"';
   }
   out += '>';

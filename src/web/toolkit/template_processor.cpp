@@ -1,10 +1,16 @@
 // Template look-up, parsing and merging. A template is installation markup (trusted),
-// read into pieces once per render; only "{%name%}" and "{%=text%}" tags and the HEAD,
+// read into pieces once per version of the file; only "{%name%}" and "{%=text%}" tags and the HEAD,
 // TITLE and BODY elements are replaced, everything else is copied.
 #include "web/toolkit/template_processor.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <fstream>
+#include <iterator>
+#include <mutex>
 #include <system_error>
+#include <unordered_map>
 
 #include "platform/escape.h"
 #include "web/toolkit/http_message.h"
@@ -14,6 +20,11 @@ namespace kestrune {
 namespace {
 
 constexpr std::size_t kMaxTagNameLength = 200;
+constexpr off_t kMaxTemplateBytes = 4 * 1024 * 1024;
+// Templates of an installation number a few dozen; past this the cache starts afresh.
+constexpr std::size_t kMaxCachedTemplates = 128;
+// A file changed this recently may change again within the same clock tick.
+constexpr std::chrono::seconds kSettleTime{2};
 
 bool IsSafeFileName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." &&
@@ -107,21 +118,27 @@ std::optional<std::string_view> OwnTextKey(std::string_view inside) {
   return key;
 }
 
-std::string AttributesText(const std::vector<TemplateAttribute>& attributes,
-                           std::string_view url_base, TemplateHost& host) {
-  const std::string files_url = std::string(url_base) + "/files/";
-  std::string out;
+// Appends the attributes as written in the template, with "../files/" pointing at
+// files_url and the own texts in the page's language.
+void AppendAttributes(std::string& out, const std::vector<TemplateAttribute>& attributes,
+                      std::string_view files_url, TemplateHost& host) {
+  bool first = true;
   for (const auto& attribute : attributes) {
-    if (!out.empty()) out += ' ';
+    if (!first) out += ' ';
+    first = false;
     out += attribute.name;
-    if (attribute.has_value) {
-      out += "=\"" +
-             FillOwnTexts(ReplaceIgnoreCase(attribute.value, "../files/", files_url),
-                          [&host](std::string_view english) { return host.OwnText(english); }) +
-             "\"";
+    if (!attribute.has_value) continue;
+    out += "=\"";
+    const std::string& value = attribute.value;
+    if (value.find("{%=") == std::string::npos &&
+        FindIgnoringAsciiCase(value, "../files/") == std::string::npos) {
+      out += value;  // nothing to fill in
+    } else {
+      out += FillOwnTexts(ReplaceIgnoreCase(value, "../files/", files_url),
+                          [&host](std::string_view english) { return host.OwnText(english); });
     }
+    out += '"';
   }
-  return out;
 }
 
 class TemplateParser {
@@ -232,7 +249,83 @@ class TemplateParser {
   std::vector<TemplatePiece> pieces_;
 };
 
+// What identifies one version of a file.
+struct FileStampOf {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_ns = 0;
+  friend bool operator==(const FileStampOf&, const FileStampOf&) = default;
+};
+
+std::int64_t Nanoseconds(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+struct CachedTemplate {
+  FileStampOf stamp;
+  std::shared_ptr<const std::vector<TemplatePiece>> pieces;
+};
+
+class TemplateCache {
+ public:
+  std::shared_ptr<const std::vector<TemplatePiece>> Find(const std::string& path,
+                                                         const FileStampOf& stamp) {
+    const std::lock_guard lock(mutex_);
+    const auto found = entries_.find(path);
+    if (found == entries_.end() || !(found->second.stamp == stamp)) return nullptr;
+    return found->second.pieces;
+  }
+
+  void Store(const std::string& path, CachedTemplate entry) {
+    const std::lock_guard lock(mutex_);
+    if (entries_.size() >= kMaxCachedTemplates && !entries_.contains(path)) entries_.clear();
+    entries_[path] = std::move(entry);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<std::string, CachedTemplate> entries_;
+};
+
+TemplateCache& Templates() {
+  static TemplateCache cache;
+  return cache;
+}
+
 }  // namespace
+
+std::shared_ptr<const std::vector<TemplatePiece>> LoadTemplatePieces(
+    const std::filesystem::path& path, std::chrono::system_clock::time_point now) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_size > kMaxTemplateBytes) {
+    return nullptr;
+  }
+  const FileStampOf stamp{info.st_dev, info.st_ino, info.st_size, Nanoseconds(info.st_mtim),
+                          Nanoseconds(info.st_ctim)};
+  const std::string key = path.string();
+  if (auto pieces = Templates().Find(key, stamp)) return pieces;
+
+  // Read after the stamp was taken: a change while reading gives a newer stamp, and the
+  // next render reads the file again.
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return nullptr;
+  std::string text;
+  text.reserve(static_cast<std::size_t>(info.st_size));
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (text.size() > static_cast<std::size_t>(kMaxTemplateBytes)) return nullptr;
+  auto pieces = std::make_shared<const std::vector<TemplatePiece>>(ParseTemplate(text));
+
+  const std::int64_t settled_before =
+      std::chrono::duration_cast<std::chrono::nanoseconds>((now - kSettleTime).time_since_epoch())
+          .count();
+  if (stamp.modified_ns < settled_before && stamp.changed_ns < settled_before) {
+    Templates().Store(key, {stamp, pieces});
+  }
+  return pieces;
+}
 
 std::optional<std::filesystem::path> TIWTemplateProcessorHTML::FindTemplate(
     const std::filesystem::path& template_dir, std::string_view class_name,
@@ -347,7 +440,11 @@ std::string FillOwnTexts(std::string_view text,
 
 std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_view url_base,
                           TemplateHost& host) {
+  const std::string files_url = std::string(url_base) + "/files/";
+  std::size_t template_size = 0;
+  for (const TemplatePiece& piece : pieces) template_size += piece.text.size();
   std::string out;
+  out.reserve(template_size + 8192);  // room for the head and the controls
   bool head_written = false;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const TemplatePiece& piece = pieces[i];
@@ -386,8 +483,7 @@ std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_
       }
       std::vector<TemplateAttribute> attributes = piece.attributes;
       for (auto& attribute : attributes) {
-        attribute.value =
-            ReplaceIgnoreCase(attribute.value, "../files/", std::string(url_base) + "/files/");
+        attribute.value = ReplaceIgnoreCase(attribute.value, "../files/", files_url);
       }
       out += host.BodyOpen(attributes);
     } else if (EqualsIgnoringAsciiCase(name, "/body")) {
@@ -400,10 +496,17 @@ std::string MergeTemplate(const std::vector<TemplatePiece>& pieces, std::string_
         if (!EqualsIgnoringAsciiCase(attribute.name, "lang")) attributes.push_back(attribute);
       }
       attributes.push_back({"lang", AttributeEscape(language), true});
-      out += "<" + name + " " + AttributesText(attributes, url_base, host) + ">";
+      out += '<';
+      out += name;
+      out += ' ';
+      AppendAttributes(out, attributes, files_url, host);
+      out += '>';
     } else {
-      const std::string attributes = AttributesText(piece.attributes, url_base, host);
-      out += "<" + name + (attributes.empty() ? "" : " " + attributes) + ">";
+      out += '<';
+      out += name;
+      if (!piece.attributes.empty()) out += ' ';
+      AppendAttributes(out, piece.attributes, files_url, host);
+      out += '>';
     }
   }
   return out;

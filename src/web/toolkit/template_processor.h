@@ -3,8 +3,10 @@
 // the toolkit's head, body, form and controls.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,6 +62,15 @@ struct TemplatePiece {
 // character; the content of script and style elements and of comments is copied unchanged so that
 // their code keeps working.
 std::vector<TemplatePiece> ParseTemplate(std::string_view text);
+
+// The pieces of the template file at path, or null when it is not a readable plain file of
+// at most 4 MiB. Parsed pieces are kept per path and used again while the file keeps its
+// size, modification time and inode, so an administrator's edit shows on the next render;
+// a file changed in the last two seconds is read afresh each time, since a second edit in
+// the same clock tick would leave its stamp unchanged (now: the time that is measured against).
+std::shared_ptr<const std::vector<TemplatePiece>> LoadTemplatePieces(
+    const std::filesystem::path& path,
+    std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 
 // The value of an attribute of the first element of that name (case-insensitive), or
 // none; used to read the template BODY's OnLoad before the head is written.

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
+
 #include "page_test_support.h"
 #include "web/toolkit/controls_text.h"
 
@@ -233,6 +238,70 @@ TEST_F(TemplateTest, NoMasterFormTagLeavesTheFormToTheTemplate) {
   EXPECT_EQ(html.find("<form"), std::string::npos);
   EXPECT_EQ(html.find("</FORM>"), std::string::npos);
   EXPECT_NE(html.find("value=\"TIWInbox\">\r\n</BODY>"), std::string::npos);
+}
+
+// An administrator edits a template while the server runs: however the editor saves it,
+// the next render shows the edit, also when the file keeps its size and time stamp.
+TEST_F(TemplateTest, AnEditedTemplateShowsOnTheNextRender) {
+  namespace fs = std::filesystem;
+  const auto settled = std::chrono::system_clock::now() + std::chrono::hours(1);
+  struct Case {
+    const char* what;
+    bool long_after_the_edit;  // else rendered within the edit's clock tick
+    std::function<void(const fs::path&)> edit;
+    const char* shown;  // nullptr: no template
+  };
+  const auto write = [](std::string text) {
+    return [text](const fs::path& path) { std::ofstream(path, std::ios::binary) << text; };
+  };
+  const auto write_keeping_time = [](std::string text) {
+    return [text](const fs::path& path) {
+      const auto time = fs::last_write_time(path);
+      std::ofstream(path, std::ios::binary) << text;
+      fs::last_write_time(path, time);
+    };
+  };
+  const Case cases[] = {
+      {"rewritten in place, same size", true, write("two"), "two"},
+      {"same size, old time put back", true, write_keeping_time("two"), "two"},
+      {"same size, old time put back, same tick", false, write_keeping_time("two"), "two"},
+      {"grown", true, write("three"), "three"},
+      {"replaced by a renamed file", true,
+       [](const fs::path& path) {
+         std::ofstream(path.string() + ".new", std::ios::binary) << "new";
+         fs::rename(path.string() + ".new", path);
+       },
+       "new"},
+      {"removed", true, [](const fs::path& path) { fs::remove(path); }, nullptr},
+      {"grown past 4 MiB", true, write(std::string(4 * 1024 * 1024 + 1, 'x')), nullptr},
+  };
+  const auto text_of = [](const std::shared_ptr<const std::vector<TemplatePiece>>& pieces) {
+    std::string text;
+    for (const auto& piece : *pieces) text += piece.text;
+    return text;
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path path = dir_ / ("edited" + std::to_string(n++) + ".htm");
+    std::ofstream(path, std::ios::binary) << "one";
+    const auto now = c.long_after_the_edit ? settled : std::chrono::system_clock::now();
+    const auto first = LoadTemplatePieces(path, now);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(text_of(first), "one");
+    if (c.long_after_the_edit) {
+      EXPECT_EQ(LoadTemplatePieces(path, now), first);             // parsed once
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));  // the next clock tick
+    }
+    c.edit(path);
+    const auto after = LoadTemplatePieces(path, now);
+    if (c.shown == nullptr) {
+      EXPECT_EQ(after, nullptr);
+    } else {
+      ASSERT_NE(after, nullptr);
+      EXPECT_EQ(text_of(after), c.shown);
+    }
+  }
 }
 
 TEST(AttributeText, DecodesTheEntitiesEscapingProduces) {
