@@ -564,6 +564,8 @@ TEST_F(ScriptedFetch, PipelinedAnswersOutOfStepLeaveTheMailboxConsistent) {
       {"an answer that trickles", [](MailboxScript& s) { s.trickle = 2; },
        {"Scripted 1", "Scripted 3", "Scripted 4"},
        "failed 2: The message did not arrive whole within 1 s"},
+      {"-ERR to everything (the session ends with a RETR still unanswered)",
+       [](MailboxScript& s) { s.refuse_all = true; }, {}, "failed 1: -ERR message 1 is locked"},
   };
   options_.message_time_floor = std::chrono::milliseconds(1000);
   for (const Case& c : cases) {
