@@ -114,8 +114,7 @@ class MailboxFetch {
     ListMessages(result_.waiting);
     // Commands are sent ahead only where the next session can recognise what this one
     // stored (by UIDL) should it have to be abandoned.
-    pipelining_ =
-        client_.Pipelining() && has_uidl_ && options_.pipeline_depth > 0 && !lock_step_;
+    pipelining_ = client_.Pipelining() && has_uidl_ && options_.pipeline_depth > 0 && !lock_step_;
     ahead_ = messages_.begin();
     std::exception_ptr broken;
     auto step = [&](int number, const ServerMessage& message) {
@@ -857,10 +856,10 @@ class MailboxFetch {
   bool has_uidl_ = false;
   std::map<int, ServerMessage> messages_;
   bool pipelining_ = false;
-  std::map<int, ServerMessage>::const_iterator ahead_;  // the next message to send ahead
+  std::map<int, ServerMessage>::const_iterator ahead_;    // the next message to send ahead
   std::deque<std::pair<int, std::uint64_t>> sent_ahead_;  // RETRs in flight: number, size
   std::uint64_t bytes_ahead_ = 0;
-  std::deque<int> deletes_ahead_;  // DELEs in flight
+  std::deque<int> deletes_ahead_;                // DELEs in flight
   int unlisted_count_ = 0;                       // without UIDL and LIST: messages 1..this
   std::unordered_set<std::string> server_uids_;  // every UIDL the server listed
   bool top_unsupported_ = false;

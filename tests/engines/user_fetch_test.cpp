@@ -48,10 +48,10 @@ struct MailboxScript {
   std::string stat_reply;                    // when set: the STAT reply
   std::set<int> refused;                     // RETR answered with -ERR
   bool refuse_all = false;
-  int broken = 0;   // RETR of this number sends half a message and closes
-  int endless = 0;  // RETR of this number sends lines for as long as the client reads
-  int trickle = 0;  // RETR of this number sends one byte every 20 ms, for ever
-  int stall = 0;    // RETR of this number says +OK and then nothing
+  int broken = 0;           // RETR of this number sends half a message and closes
+  int endless = 0;          // RETR of this number sends lines for as long as the client reads
+  int trickle = 0;          // RETR of this number sends one byte every 20 ms, for ever
+  int stall = 0;            // RETR of this number says +OK and then nothing
   bool pipelining = false;  // CAPA lists PIPELINING (else CAPA is refused)
   int runs_on = 0;  // RETR of this number, the first time: no end line, running into the next
   int garbled = 0;  // RETR of this number is answered with a status line that is no status
@@ -518,7 +518,8 @@ TEST_F(ScriptedFetch, AServerOfferingPipeliningGetsTheRetrievesAndDeletesAheadOf
     peer.Send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n");
     read(peer, 1);
     std::string list = "+OK\r\n";
-    for (const auto& [n, text] : messages) list += std::to_string(n) + " " + std::to_string(text.size()) + "\r\n";
+    for (const auto& [n, text] : messages)
+      list += std::to_string(n) + " " + std::to_string(text.size()) + "\r\n";
     peer.Send(list + ".\r\n");
     read(peer, 3);
     for (const auto& [n, text] : messages) peer.Send("+OK\r\n" + text + ".\r\n");
@@ -548,24 +549,31 @@ TEST_F(ScriptedFetch, PipelinedAnswersOutOfStepLeaveTheMailboxConsistent) {
     std::string event;  // the start of the first event
   };
   const std::vector<Case> cases = {
-      {"-ERR in the middle of the window", [](MailboxScript& s) { s.refused = {2}; },
-       {"Scripted 1", "Scripted 3", "Scripted 4"}, "failed 2: -ERR message 2 is locked"},
+      {"-ERR in the middle of the window",
+       [](MailboxScript& s) { s.refused = {2}; },
+       {"Scripted 1", "Scripted 3", "Scripted 4"},
+       "failed 2: -ERR message 2 is locked"},
       {"an answer without its end line, running into the next",
        [](MailboxScript& s) { s.runs_on = 2; },
        {"Scripted 1", "Scripted 2", "Scripted 3", "Scripted 4"},
        "ended: the answer to RETR 2 was 72 bytes where LIST said 45: the Pop Server's answers "
        "to pipelined commands are out of step."},
-      {"a status line that is none", [](MailboxScript& s) { s.garbled = 2; },
+      {"a status line that is none",
+       [](MailboxScript& s) { s.garbled = 2; },
        {"Scripted 1", "Scripted 3", "Scripted 4"},
        "failed 2: Unrecognized POP3 Response Header:\n\"+YES here it comes\""},
       {"the connection closed in the middle of the window",
-       [](MailboxScript& s) { s.broken = 2; }, {"Scripted 1", "Scripted 3", "Scripted 4"},
+       [](MailboxScript& s) { s.broken = 2; },
+       {"Scripted 1", "Scripted 3", "Scripted 4"},
        "failed 2: "},
-      {"an answer that trickles", [](MailboxScript& s) { s.trickle = 2; },
+      {"an answer that trickles",
+       [](MailboxScript& s) { s.trickle = 2; },
        {"Scripted 1", "Scripted 3", "Scripted 4"},
        "failed 2: The message did not arrive whole within 1 s"},
       {"-ERR to everything (the session ends with a RETR still unanswered)",
-       [](MailboxScript& s) { s.refuse_all = true; }, {}, "failed 1: -ERR message 1 is locked"},
+       [](MailboxScript& s) { s.refuse_all = true; },
+       {},
+       "failed 1: -ERR message 1 is locked"},
   };
   options_.message_time_floor = std::chrono::milliseconds(1000);
   for (const Case& c : cases) {
