@@ -6,6 +6,8 @@
 # second and the ratios; then (e) `kestrune mail receive` with the full-text index turned
 # off (KESTRUNE_SEARCH_INDEX=off), against (d) which adds every message to an existing
 # index (goal: d at most 10% slower than e). KESTRUNE_ONLY=1 runs only (d) and (e).
+# NO_FETCHMAIL=1 leaves out (c) (minutes at 10,000 messages); KESTRUNE_BEFORE=path also
+# times another kestrune binary (an older build) as (d0) in the same run.
 # Not run by CI; installs fetchmail with apt when it is missing.
 #   bench/mail_fetch_bench.sh [BUILD_DIR] [COUNTS...]     (default build/release, 1000 10000)
 set -euo pipefail
@@ -21,7 +23,9 @@ for program in "$kestrune" "$baseline"; do
   [ -x "$program" ] || { echo "missing $program (build the kestrune and pop3_fetch_baseline_bench targets)" >&2; exit 1; }
 done
 only_kestrune=${KESTRUNE_ONLY:-}
-if [ -z "$only_kestrune" ] && ! command -v fetchmail >/dev/null; then
+no_fetchmail=${NO_FETCHMAIL:-}
+before=${KESTRUNE_BEFORE:-}
+if [ -z "$only_kestrune" ] && [ -z "$no_fetchmail" ] && ! command -v fetchmail >/dev/null; then
   echo "installing fetchmail" >&2
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq fetchmail >/dev/null
 fi
@@ -85,7 +89,7 @@ timed() {
 
 fetchmail_run() {
   local store=$1
-  rm -rf "$store"; mkdir -p "$store"
+  mkdir -p "$store"
   cat > "$work/mda" <<MDA
 #!/bin/sh
 f="$store/\$(date +%s%N).\$\$.eml"
@@ -103,9 +107,13 @@ RC
   FETCHMAILHOME=$work fetchmail -f "$work/fetchmailrc" -N -s --nosslcertck
 }
 
+# Every run writes into fresh directories and nothing is removed before the end: on an
+# ext4 without a journal, each new file's inode search steps over every inode freed in
+# the last minutes, which would bill a run for the removal of the run before it.
+runs=0
 kestrune_home() {
-  local home=$work/home-$1
-  rm -rf "$home"; mkdir -p "$home"
+  local home
+  home=$(mktemp -d "$work/home-$1-XXXXXX")
   printf 'secret\n' > "$home/pw"; printf '%s\n' "$password" > "$home/pop"
   "$kestrune" --home "$home" users add Bench --password-file "$home/pw" --pop-server 127.0.0.1 \
     --pop-port "$POP3_PORT" --pop-user "$user" --pop-password-file "$home/pop" --auto-check
@@ -138,11 +146,21 @@ PY
     continue
   fi
   timed "$n" "(a) bare RETR loop" "$baseline" retr 127.0.0.1 "$POP3_PORT" "$user" "$password"
-  rm -rf "$work/fsync"; mkdir -p "$work/fsync"
-  timed "$n" "(b) RETR + write + fsync" "$baseline" fsync 127.0.0.1 "$POP3_PORT" "$user" "$password" "$work/fsync"
-  timed "$n" "(c) fetchmail + syncing MDA" fetchmail_run "$work/fetchmail-store"
-  got=$(find "$work/fetchmail-store" -type f | wc -l)
-  [ "$got" -eq "$n" ] || { echo "fetchmail delivered $got of $n" >&2; exit 1; }
+  runs=$((runs + 1))
+  mkdir -p "$work/fsync-$runs"
+  timed "$n" "(b) RETR + write + fsync" "$baseline" fsync 127.0.0.1 "$POP3_PORT" "$user" "$password" "$work/fsync-$runs"
+  if [ -z "$no_fetchmail" ]; then
+    runs=$((runs + 1))
+    timed "$n" "(c) fetchmail + syncing MDA" fetchmail_run "$work/fetchmail-store-$runs"
+    got=$(find "$work/fetchmail-store-$runs" -type f | wc -l)
+    [ "$got" -eq "$n" ] || { echo "fetchmail delivered $got of $n" >&2; exit 1; }
+  else
+    rate[(c) fetchmail + syncing MDA-$n]=0
+  fi
+  if [ -n "$before" ]; then
+    home=$(kestrune_home "$n")
+    timed "$n" "(d0) kestrune before" "$before" --home "$home" mail receive
+  fi
   home=$(kestrune_home "$n")
   timed "$n" "(d) kestrune mail receive" "$kestrune" --home "$home" mail receive
   stored=$(find "$home/Users/Bench" -name '*.eml' | wc -l)
@@ -151,6 +169,7 @@ PY
     "${rate[(c) fetchmail + syncing MDA-$n]}" "${rate[(d) kestrune mail receive-$n]}" <<'PY'
 import sys
 a, b, c, d = map(float, sys.argv[1:])
-print(f"  ratios: d/b = {d / b:.2f} (goal >= 0.8)   d/c = {d / c:.2f} (goal >= 3)   d/a = {d / a:.2f}")
+dc = f"{d / c:.2f}" if c else "-"
+print(f"  ratios: d/b = {d / b:.2f} (goal >= 0.8)   d/c = {dc} (goal >= 3)   d/a = {d / a:.2f}")
 PY
 done

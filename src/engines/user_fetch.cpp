@@ -5,11 +5,15 @@
 // the index is saved and the full-text index committed with it, and only then are the
 // batch's messages marked for deletion on the server (unless the user keeps mail
 // there). A run thus costs a few syncs and index saves per batch, not per message.
+// With a server that offers pipelining, RETRs go out ahead of their answers (a bounded
+// window) and a batch's DELEs in one write; every answer is still read in order and
+// handled exactly as in the one-command-at-a-time exchange.
 #include "engines/user_fetch.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -80,15 +84,18 @@ class MailboxFetch {
  public:
   // failed_this_run: UIDLs of messages that failed in an earlier session of this run,
   // left alone for the rest of it; the failures of this session are added.
+  // lock_step: set once the server's pipelined answers were found out of step; the
+  // rest of the run sends one command at a time.
   MailboxFetch(const TUserRecord& user, const FetchOptions& options, TIdPOP3& client,
                FetchReporter& reporter, FetchResult& result,
-               std::unordered_set<std::string>& failed_this_run)
+               std::unordered_set<std::string>& failed_this_run, bool& lock_step)
       : user_(user),
         options_(options),
         client_(client),
         reporter_(reporter),
         result_(result),
         failed_this_run_(failed_this_run),
+        lock_step_(lock_step),
         store_(fs::path(user.UserDir)),
         account_(AccountKey(user.PopUserName, user.PopServer)),
         trail_(store_) {
@@ -105,6 +112,10 @@ class MailboxFetch {
   bool Run() {
     if (!OpenStore()) return false;
     ListMessages(result_.waiting);
+    // Commands are sent ahead only where the next session can recognise what this one
+    // stored (by UIDL) should it have to be abandoned.
+    pipelining_ = client_.Pipelining() && has_uidl_ && options_.pipeline_depth > 0 && !lock_step_;
+    ahead_ = messages_.begin();
     std::exception_ptr broken;
     auto step = [&](int number, const ServerMessage& message) {
       if (options_.stop != nullptr && options_.stop->load()) {
@@ -112,6 +123,10 @@ class MailboxFetch {
         return false;
       }
       try {
+        if (pipelining_) {
+          ReadDeleteReplies();
+          FillWindow(number);
+        }
         FetchOne(number, message);
         if (!CommitDue()) return false;
       } catch (const SessionAbandoned&) {
@@ -148,7 +163,10 @@ class MailboxFetch {
     SaveUnfetched();
     if (broken) std::rethrow_exception(broken);
     // The last batch's deletions, when the session is to end with QUIT.
-    if (saved && !result_.stopped && !ended_early_) DeleteCommitted();
+    if (saved && !result_.stopped && !ended_early_) {
+      DeleteCommitted();
+      FinishPipeline();
+    }
     if (ended_early_) result_.ended_early = true;
     return saved && !result_.stopped && !ended_early_;
   }
@@ -186,12 +204,17 @@ class MailboxFetch {
     }
   }
 
+  // Whether a message remembered as failing is no longer retrieved.
+  bool Remembered(const std::string& uid) const {
+    const auto it = unfetched_.find(uid);
+    return it != unfetched_.end() &&
+           (it->second.over_size || it->second.attempts >= std::max(options_.max_attempts, 1));
+  }
+
   // Whether a message remembered as failing is skipped; names it once a day.
   bool SkipRemembered(int number, const std::string& uid) {
-    const auto it = unfetched_.find(uid);
-    if (it == unfetched_.end()) return false;
-    UnfetchedMessage& entry = it->second;
-    if (!entry.over_size && entry.attempts < std::max(options_.max_attempts, 1)) return false;
+    if (!Remembered(uid)) return false;
+    UnfetchedMessage& entry = unfetched_.at(uid);
     ++result_.skipped;
     if (entry.reported_on != today_) {
       entry.reported_on = today_;
@@ -362,8 +385,78 @@ class MailboxFetch {
     return *message_ids_;
   }
 
+  // What FetchOne will send for a message, told before it gets there.
+  enum class Exchange {
+    kRetrieve,  // RETR alone: may be sent ahead
+    kNone,      // nothing: the message is left alone
+    kLockStep,  // something else, or a RETR whose answer cannot be checked: in turn
+  };
+  Exchange ExchangeFor(const ServerMessage& message) const {
+    const std::string& uid = message.uid;
+    if (uid.empty() || !message.size) return Exchange::kLockStep;
+    if (known_.contains(uid)) return user_.LeaveEmails ? Exchange::kNone : Exchange::kLockStep;
+    if (failed_this_run_.contains(uid) || Remembered(uid)) return Exchange::kNone;
+    if (*message.size > options_.max_message_size) return Exchange::kNone;
+    if (user_.LeaveEmails && !account_seen_) return Exchange::kLockStep;
+    return Exchange::kRetrieve;
+  }
+
+  // Sends RETRs ahead for the messages from `number` on, until the window is full or a
+  // message needs a command in turn (sent once the window before it has drained).
+  void FillWindow(int number) {
+    std::vector<std::string> commands;
+    while (ahead_ != messages_.end() && sent_ahead_.size() < options_.pipeline_depth) {
+      const auto& [next, message] = *ahead_;
+      if (next >= number) {
+        const Exchange exchange = ExchangeFor(message);
+        if (exchange == Exchange::kLockStep) break;
+        if (exchange == Exchange::kRetrieve) {
+          if (!sent_ahead_.empty() && bytes_ahead_ + *message.size > options_.pipeline_bytes) {
+            break;
+          }
+          commands.push_back("RETR " + std::to_string(next));
+          sent_ahead_.push_back({next, *message.size});
+          bytes_ahead_ += *message.size;
+        }
+      }
+      ++ahead_;
+    }
+    client_.SendAhead(commands);
+  }
+
+  bool DeleteReplyIsNext() const {
+    return !deletes_ahead_.empty() && !client_.Pending().empty() &&
+           client_.Pending().front() == "DELE " + std::to_string(deletes_ahead_.front());
+  }
+
+  // Reads the answers to the DELEs sent ahead that have come to the front.
+  void ReadDeleteReplies() {
+    while (DeleteReplyIsNext()) {
+      const int number = deletes_ahead_.front();
+      deletes_ahead_.pop_front();
+      MarkDeleted(number);
+    }
+  }
+
+  // Before QUIT: the DELEs' answers, and those of RETRs sent for messages the session
+  // no longer takes (read and thrown away).
+  void FinishPipeline() {
+    while (!client_.Pending().empty()) {
+      ReadDeleteReplies();
+      if (!client_.Pending().empty() && !DeleteReplyIsNext()) {
+        client_.DiscardReply(options_.message_time_floor);
+      }
+    }
+  }
+
   void FetchOne(int number, const ServerMessage& message) {
     const std::string& uid = message.uid;
+    if (!sent_ahead_.empty() && sent_ahead_.front().first == number) {
+      bytes_ahead_ -= sent_ahead_.front().second;
+      sent_ahead_.pop_front();
+      if (Retrieve(number, message, true)) Store(number, uid);
+      return;
+    }
     if (!uid.empty() && known_.contains(uid)) {
       // Stored by an earlier run (one that kept it, or ended before its QUIT).
       if (!user_.LeaveEmails) MarkDeleted(number);
@@ -406,6 +499,23 @@ class MailboxFetch {
     Store(number, uid);
   }
 
+  // Real servers count LIST sizes with CR LF line ends, exactly; the slack allows for a
+  // final line end the server adds to a message without one.
+  void CheckInStep(int number, std::uint64_t listed) {
+    constexpr std::uint64_t kSlack = 2;
+    const std::uint64_t octets = client_.LastMessageOctets();
+    if (octets + kSlack >= listed && octets <= listed + kSlack) return;
+    lock_step_ = true;
+    resumable_ = true;
+    reporter_.EndedEarly(
+        {MailErrorKind::kProtocol,
+         "the answer to RETR " + std::to_string(number) + " was " + std::to_string(octets) +
+             " bytes where LIST said " + std::to_string(listed) +
+             ": the Pop Server's answers to pipelined commands are out of step. Nothing of it "
+             "was stored; the rest is fetched one command at a time."});
+    throw SessionAbandoned();
+  }
+
   std::string OverSizeText(std::uint64_t size) const {
     return "the message is " + std::to_string(size) + " bytes, larger than the limit of " +
            std::to_string(options_.max_message_size) + " bytes";
@@ -440,7 +550,10 @@ class MailboxFetch {
   }
 
   // RETR into raw_; a clean "-ERR" or an unreadable message is this message's error.
-  bool Retrieve(int number, const ServerMessage& message) {
+  // For a RETR sent ahead, an answer whose size is not what LIST said may belong to
+  // another command (a server whose answers slipped out of step): nothing of it is
+  // stored and the session is abandoned; the rest of the run goes one command at a time.
+  bool Retrieve(int number, const ServerMessage& message, bool sent_ahead = false) {
     const std::string& uid = message.uid;
     const std::uint64_t expected = message.size.value_or(options_.max_message_size);
     const auto time_limit = std::max<std::chrono::milliseconds>(
@@ -451,6 +564,7 @@ class MailboxFetch {
       raw_.Clear();
       bool answered = false;
       Guarded(number, uid, [&] { answered = client_.Retrieve(number, raw_, time_limit); });
+      if (answered && sent_ahead) CheckInStep(number, *message.size);
       if (answered) {
         refusals_in_a_row_ = 0;
         Retrieved(uid);
@@ -631,10 +745,18 @@ class MailboxFetch {
     return false;
   }
 
-  // Marks the committed messages for deletion; QUIT deletes them.
+  // Marks the committed messages for deletion; QUIT deletes them. Pipelined, they go
+  // out in one write and their answers are read as they come to the front.
   void DeleteCommitted() {
     std::vector<int> numbers;
     numbers.swap(committed_);
+    if (pipelining_) {
+      std::vector<std::string> commands;
+      for (const int number : numbers) commands.push_back("DELE " + std::to_string(number));
+      client_.SendAhead(commands);
+      deletes_ahead_.insert(deletes_ahead_.end(), numbers.begin(), numbers.end());
+      return;
+    }
     for (const int number : numbers) MarkDeleted(number);
   }
 
@@ -697,6 +819,7 @@ class MailboxFetch {
   FetchReporter& reporter_;
   FetchResult& result_;
   std::unordered_set<std::string>& failed_this_run_;
+  bool& lock_step_;
   const fs::path store_;
   const std::string account_;
 
@@ -732,6 +855,11 @@ class MailboxFetch {
 
   bool has_uidl_ = false;
   std::map<int, ServerMessage> messages_;
+  bool pipelining_ = false;
+  std::map<int, ServerMessage>::const_iterator ahead_;    // the next message to send ahead
+  std::deque<std::pair<int, std::uint64_t>> sent_ahead_;  // RETRs in flight: number, size
+  std::uint64_t bytes_ahead_ = 0;
+  std::deque<int> deletes_ahead_;                // DELEs in flight
   int unlisted_count_ = 0;                       // without UIDL and LIST: messages 1..this
   std::unordered_set<std::string> server_uids_;  // every UIDL the server listed
   bool top_unsupported_ = false;
@@ -767,6 +895,7 @@ FetchResult FetchUserMail(const TUserRecord& user, const FetchOptions& options, 
   client.MaxMessageSize = options.max_message_size;
   client.StopFlag = options.stop;
   std::unordered_set<std::string> failed_this_run;
+  bool lock_step = false;
   for (int session = 1;; ++session) {
     reporter.Connecting();
     try {
@@ -791,7 +920,7 @@ FetchResult FetchUserMail(const TUserRecord& user, const FetchOptions& options, 
       }
       bool commit = true;
       if (waiting > 0) {
-        MailboxFetch fetch(user, options, client, reporter, result, failed_this_run);
+        MailboxFetch fetch(user, options, client, reporter, result, failed_this_run, lock_step);
         try {
           commit = fetch.Run();
         } catch (...) {

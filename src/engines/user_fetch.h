@@ -79,6 +79,11 @@ struct FetchOptions {
   std::size_t batch_messages = 256;
   std::size_t batch_bytes = 32u * 1024u * 1024u;
   std::chrono::milliseconds batch_time{2000};
+  // With a server that offers pipelining: RETRs sent ahead of their answers, at most
+  // this many (0: one command at a time) and, beyond the first, at most this many bytes
+  // of messages by their LIST sizes.
+  std::size_t pipeline_depth = 32;
+  std::size_t pipeline_bytes = 1024u * 1024u;
   // A save of the index waits until this many times its last duration has passed since
   // it (in a large store the whole index costs more to write than a batch to fetch).
   int save_spacing = 4;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "mail/id_message.h"
@@ -44,6 +45,8 @@ void TIdPOP3::Connect(int timeout_ms) {
   if (Connected()) throw TransportError("Already connected.");
   CheckCommandArgument(Username, "user name");
   CheckCommandArgument(Password, "password");
+  pending_.clear();
+  pipelining_ = false;
   try {
     connection_.SetReadTimeout(ReadTimeoutMs);
     connection_.SetMaxLineLength(LineConnection::kDefaultMaxLineLength);
@@ -55,27 +58,35 @@ void TIdPOP3::Connect(int timeout_ms) {
         UseTls == TlsMode::kImplicit || (upgrade_mode && Port == kImplicitTlsPort);
     if (implicit_tls) connection_.StartTls();
     if (!ReadStatus()) throw ProtocolError(0, last_lines_.front());
-    if (upgrade_mode && !implicit_tls) UpgradeIfOffered();
+    // Servers without CAPA answer "-ERR": the session stays plain and in lock-step.
+    bool offers_stls = false;
+    ReadCapabilities(offers_stls);
+    if (upgrade_mode && !implicit_tls && offers_stls) {
+      SendCmdExpectOk("STLS");
+      connection_.StartTls();
+      // What the plain-text reply offered may have been altered on the way: ask again.
+      ReadCapabilities(offers_stls);
+    }
     if (UseTls == TlsMode::kRequired && !connection_.Secure()) {
       throw TransportError(kTlsRequiredText);
     }
     LogIn();
   } catch (...) {
-    connection_.Close();
+    Abort();
     throw;
   }
 }
 
-void TIdPOP3::UpgradeIfOffered() {
-  // Servers without CAPA answer "-ERR" and the session simply stays plain.
-  if (!SendCmd("CAPA")) return;
-  bool offers_stls = false;
+bool TIdPOP3::ReadCapabilities(bool& offers_stls) {
+  offers_stls = false;
+  pipelining_ = false;
+  if (!SendCmd("CAPA")) return false;
   for (const std::string& capability : ReadMultiLine()) {
-    if (EqualsIgnoringAsciiCase(SplitStatus(capability).first, "STLS")) offers_stls = true;
+    const std::string_view name = SplitStatus(capability).first;
+    if (EqualsIgnoringAsciiCase(name, "STLS")) offers_stls = true;
+    if (EqualsIgnoringAsciiCase(name, "PIPELINING")) pipelining_ = true;
   }
-  if (!offers_stls) return;
-  SendCmdExpectOk("STLS");
-  connection_.StartTls();
+  return true;
 }
 
 void TIdPOP3::LogIn() {
@@ -102,8 +113,64 @@ bool TIdPOP3::ReadStatus() {
 
 bool TIdPOP3::SendCmd(std::string_view command) {
   if (!Connected()) throw ConnectionClosed();
-  connection_.WriteLine(command);
+  if (pending_.empty()) {
+    connection_.WriteLine(command);
+  } else {
+    if (pending_.front() != command) {
+      throw std::logic_error("POP3 command \"" + std::string(command) +
+                             "\" out of turn: the reply to \"" + pending_.front() +
+                             "\" comes first.");
+    }
+    pending_.pop_front();  // sent ahead: its reply is the next one
+  }
   return ReadStatus();
+}
+
+void TIdPOP3::SendAhead(const std::vector<std::string>& commands) {
+  if (commands.empty()) return;
+  if (!Connected()) throw ConnectionClosed();
+  std::string data;
+  for (const std::string& command : commands) {
+    if (command.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+      throw TransportError("Refused to send a command line holding CR, LF or NUL.");
+    }
+    data += command;
+    data += "\r\n";
+  }
+  connection_.Write(data);
+  pending_.insert(pending_.end(), commands.begin(), commands.end());
+}
+
+void TIdPOP3::DiscardReply(std::chrono::milliseconds time_limit) {
+  if (pending_.empty()) return;
+  const std::string command = pending_.front();
+  const auto [verb, argument] = SplitStatus(command);
+  const bool multi_line = EqualsIgnoringAsciiCase(verb, "RETR") ||
+                          EqualsIgnoringAsciiCase(verb, "TOP") ||
+                          (argument.empty() && (EqualsIgnoringAsciiCase(verb, "UIDL") ||
+                                                EqualsIgnoringAsciiCase(verb, "LIST") ||
+                                                EqualsIgnoringAsciiCase(verb, "CAPA")));
+  connection_.SetDeadline(std::chrono::steady_clock::now() + time_limit);
+  try {
+    if (SendCmd(command) && multi_line) {
+      std::size_t received = 0;
+      for (;;) {
+        const std::size_t left = MaxMessageSize > received ? MaxMessageSize - received : 0;
+        const std::string line = connection_.ReadLine(std::max<std::size_t>(left, 1));
+        if (line == ".") break;
+        received += line.size() + 2;
+        if (received > MaxMessageSize) {
+          connection_.Close();
+          throw MessageTooLarge("A reply passed the limit of " + std::to_string(MaxMessageSize) +
+                                " bytes; the connection was closed.");
+        }
+      }
+    }
+  } catch (...) {
+    connection_.ClearDeadline();
+    throw;
+  }
+  connection_.ClearDeadline();
 }
 
 void TIdPOP3::SendCmdExpectOk(std::string_view command) {
@@ -145,6 +212,7 @@ bool TIdPOP3::RetrieveInto(std::string_view command, TIdMessage& message,
   message.SetMaxMessageSize(MaxMessageSize);
   const std::size_t limit = MaxMessageSize;
   std::size_t received = 0;  // bytes of the message so far, line ends counted as two
+  last_octets_ = 0;
   // A line may take whatever is left of the size limit; the first byte past it ends the
   // session: draining the rest could take for ever.
   auto next_line = [&]() -> std::optional<std::string> {
@@ -153,6 +221,7 @@ bool TIdPOP3::RetrieveInto(std::string_view command, TIdMessage& message,
       std::string line = connection_.ReadLine(std::max<std::size_t>(left, 1));
       if (line == ".") return line;  // the end mark always fits
       received += line.size() + 2;
+      last_octets_ += line.size() + 2 - (line.starts_with("..") ? 1 : 0);
       if (received > limit) throw LineTooLong("");
       return line;
     } catch (const LineTooLong&) {
@@ -249,6 +318,9 @@ bool TIdPOP3::Delete(int n) {
 void TIdPOP3::Disconnect() noexcept {
   if (Connected()) {
     try {
+      // QUIT's reply comes after those of the commands sent ahead; a failure here
+      // closes without QUIT.
+      while (!pending_.empty()) DiscardReply();
       connection_.WriteLine("QUIT");
       // Waiting for the answer makes sure the server has taken the QUIT (and with it
       // the deletions) before the socket goes away; its content does not matter.
@@ -257,7 +329,7 @@ void TIdPOP3::Disconnect() noexcept {
       // The connection is closed below whatever happened.
     }
   }
-  connection_.Close();
+  Abort();
 }
 
 }  // namespace kestrune

@@ -1,13 +1,15 @@
 // TIdPOP3: the POP3 client (RFC 1939) as the fetch engines and the connection tests use
 // it: log in with USER/PASS, count with STAT, fetch with RETR and TOP into a message
 // object, mark with DELE, and commit with QUIT. TLS on the POP3S port, or through STLS
-// when the server's CAPA reply offers it.
+// when the server's CAPA reply offers it. When CAPA lists PIPELINING (RFC 2449) the
+// caller may send commands ahead and read their replies in order.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <string_view>
@@ -60,6 +62,22 @@ class TIdPOP3 {
   void Connect(int timeout_ms);
   bool Connected() const;
   bool Secure() const { return connection_.Secure(); }
+  // Whether the server's CAPA reply (the one after STLS, when upgraded) lists PIPELINING.
+  bool Pipelining() const { return pipelining_; }
+
+  // Sends `commands` in one write without waiting for their replies. Each reply is then
+  // read, in the order sent, by the call that would have sent that command (Retrieve,
+  // Delete, ...: called with the same arguments, it sends nothing and reads the reply);
+  // calling any other command first is a std::logic_error. Only for a server that
+  // offers pipelining, and only a few at a time (each must fit the server's socket
+  // buffer while it is busy answering the ones before).
+  void SendAhead(const std::vector<std::string>& commands);
+  // Commands sent ahead whose replies have not been read, oldest first.
+  const std::deque<std::string>& Pending() const { return pending_; }
+  // Reads the reply of the oldest pending command and throws it away (a message or
+  // listing is read to its end, bounded by MaxMessageSize and by `time_limit`). Raises
+  // what a read raises.
+  void DiscardReply(std::chrono::milliseconds time_limit = std::chrono::seconds(60));
 
   // STAT: the number of messages in the mailbox.
   int CheckMessages();
@@ -74,6 +92,9 @@ class TIdPOP3 {
   // With a positive `time_limit`, as Retrieve: DeadlinePassed when it is not complete by then.
   bool RetrieveHeader(int n, TIdMessage& message,
                       std::chrono::milliseconds time_limit = std::chrono::milliseconds(0));
+  // The size of the message the last Retrieve or RetrieveHeader read, as LIST counts
+  // it: its lines with CR LF, without the dot-stuffing and the end line.
+  std::uint64_t LastMessageOctets() const { return last_octets_; }
   // UIDL: message number -> unique id, for every number the reply lists (the id is
   // empty when it is not 1 to 70 printable ASCII characters; a number listed twice
   // keeps an empty id). False when the server answers "-ERR" (it has no UIDL).
@@ -82,11 +103,15 @@ class TIdPOP3 {
   bool RetrieveSizeList(std::map<int, std::uint64_t>& sizes);
   // DELE n; the deletion takes effect only when Disconnect sends QUIT.
   bool Delete(int n);
-  // QUIT when connected, then close in any case. Never raises.
+  // QUIT when connected, then close in any case. Never raises. Replies still pending
+  // are read first; when they cannot be, the connection is closed without QUIT.
   void Disconnect() noexcept;
   // Closes without QUIT, so the server discards the deletions of this session (for a
   // connection whose state is no longer known).
-  void Abort() noexcept { connection_.Close(); }
+  void Abort() noexcept {
+    connection_.Close();
+    pending_.clear();
+  }
 
   // The last reply: "+OK" or "-ERR", and its text lines (the status line's text first).
   const std::string& LastStatus() const { return last_status_; }
@@ -99,6 +124,8 @@ class TIdPOP3 {
   // SendCmd that raises ProtocolError (the server's text) unless the reply is "+OK".
   void SendCmdExpectOk(std::string_view command);
   bool ReadStatus();
+  // CAPA: what the server offers (false when it answers "-ERR"); sets pipelining_.
+  bool ReadCapabilities(bool& offers_stls);
   // The lines of a multi-line reply up to "." with the extra "." of ".." removed.
   std::vector<std::string> ReadMultiLine();
   bool RetrieveInto(std::string_view command, TIdMessage& message,
@@ -107,12 +134,14 @@ class TIdPOP3 {
   // kMaxListedMessages of them.
   template <typename Take>
   void ReadListing(std::string_view what, Take take);
-  void UpgradeIfOffered();
   void LogIn();
 
   LineConnection connection_;
   std::string last_status_;
   std::vector<std::string> last_lines_;
+  std::uint64_t last_octets_ = 0;
+  bool pipelining_ = false;
+  std::deque<std::string> pending_;  // commands sent ahead, replies not yet read
 };
 
 }  // namespace kestrune

@@ -48,10 +48,13 @@ struct MailboxScript {
   std::string stat_reply;                    // when set: the STAT reply
   std::set<int> refused;                     // RETR answered with -ERR
   bool refuse_all = false;
-  int broken = 0;   // RETR of this number sends half a message and closes
-  int endless = 0;  // RETR of this number sends lines for as long as the client reads
-  int trickle = 0;  // RETR of this number sends one byte every 20 ms, for ever
-  int stall = 0;    // RETR of this number says +OK and then nothing
+  int broken = 0;           // RETR of this number sends half a message and closes
+  int endless = 0;          // RETR of this number sends lines for as long as the client reads
+  int trickle = 0;          // RETR of this number sends one byte every 20 ms, for ever
+  int stall = 0;            // RETR of this number says +OK and then nothing
+  bool pipelining = false;  // CAPA lists PIPELINING (else CAPA is refused)
+  int runs_on = 0;  // RETR of this number, the first time: no end line, running into the next
+  int garbled = 0;  // RETR of this number is answered with a status line that is no status
   std::function<void(int)> on_dele;  // called with the number before DELE is answered
   std::vector<std::string> commands;
 
@@ -60,6 +63,10 @@ struct MailboxScript {
     for (;;) {
       const std::string line = peer.ReadLine();
       if (peer.Closed()) return;
+      if (line == "CAPA") {  // not recorded: asked at every log-in
+        peer.Send(pipelining ? "+OK\r\nPIPELINING\r\nUIDL\r\n.\r\n" : "-ERR unknown command\r\n");
+        continue;
+      }
       commands.push_back(line);
       const std::size_t blank = line.find(' ');
       const std::string verb = line.substr(0, blank);
@@ -96,6 +103,11 @@ struct MailboxScript {
         peer.Send("+OK\r\n" + text.substr(0, text.find("\r\n\r\n") + 2) + ".\r\n");
       } else if (verb == "RETR" && (refused.contains(n) || refuse_all)) {
         peer.Send("-ERR message " + std::to_string(n) + " is locked\r\n");
+      } else if (verb == "RETR" && n == runs_on) {
+        runs_on = 0;
+        peer.Send("+OK\r\n" + messages.at(n).substr(0, 20) + "\r\n");
+      } else if (verb == "RETR" && n == garbled) {
+        peer.Send("+YES here it comes\r\n" + messages.at(n) + ".\r\n");
       } else if (verb == "RETR" && n == broken) {
         peer.Send("+OK\r\n" + messages.at(n).substr(0, 20));
         return;  // the connection breaks inside the message
@@ -483,6 +495,110 @@ TEST_F(ScriptedFetch, AServerTricklingOneByteAtATimeIsCutOffAtTheMessageDeadline
             "failed 1: The message did not arrive whole within 1 s; the connection was closed.");
   EXPECT_EQ(Subjects(), Commands{"Scripted 2"});  // taken by a second session
   EXPECT_EQ(script.commands.back(), "QUIT");
+}
+
+// A server that answers nothing until the whole window has arrived: a client that
+// waits for each answer before the next command never gets one.
+TEST_F(ScriptedFetch, AServerOfferingPipeliningGetsTheRetrievesAndDeletesAheadOfTheirAnswers) {
+  std::map<int, std::string> messages;
+  for (int n = 1; n <= 3; ++n) messages[n] = Message(n, "");
+  Commands received;
+  auto read = [&](ScriptedPeer& peer, int count) {
+    for (int i = 0; i < count && !peer.Closed(); ++i) received.push_back(peer.ReadLine());
+  };
+  ScriptedServer server([&](ScriptedPeer& peer) {
+    peer.Send("+OK scripted\r\n");
+    read(peer, 1);
+    peer.Send("+OK\r\nPIPELINING\r\n.\r\n");
+    for (const char* reply : {"+OK\r\n", "+OK\r\n", "+OK 3 300\r\n"}) {
+      read(peer, 1);
+      peer.Send(reply);
+    }
+    read(peer, 1);
+    peer.Send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n");
+    read(peer, 1);
+    std::string list = "+OK\r\n";
+    for (const auto& [n, text] : messages)
+      list += std::to_string(n) + " " + std::to_string(text.size()) + "\r\n";
+    peer.Send(list + ".\r\n");
+    read(peer, 3);
+    for (const auto& [n, text] : messages) peer.Send("+OK\r\n" + text + ".\r\n");
+    read(peer, 3);
+    peer.Send("+OK\r\n+OK\r\n+OK\r\n");
+    read(peer, 1);
+    peer.Send("+OK bye\r\n");
+  });
+  user_.PopPort = server.Port();
+  options_.tls = TlsMode::kNone;
+  options_.read_timeout_ms = 5000;
+  TIdPOP3 client;
+  EXPECT_TRUE(FetchUserMail(user_, options_, client, reporter_).Ok());
+  EXPECT_EQ(received, (Commands{"CAPA", "USER ann", "PASS pw", "STAT", "UIDL", "LIST", "RETR 1",
+                                "RETR 2", "RETR 3", "DELE 1", "DELE 2", "DELE 3", "QUIT"}));
+  EXPECT_EQ(Subjects(), (Commands{"Scripted 1", "Scripted 2", "Scripted 3"}));
+}
+
+// A server that offers pipelining and then answers out of step, with four messages in
+// one window: whatever it does, no message is stored twice, and none is deleted before
+// the saved index lists it.
+TEST_F(ScriptedFetch, PipelinedAnswersOutOfStepLeaveTheMailboxConsistent) {
+  struct Case {
+    const char* server;
+    std::function<void(MailboxScript&)> misbehave;
+    Commands subjects;
+    std::string event;  // the start of the first event
+  };
+  const std::vector<Case> cases = {
+      {"-ERR in the middle of the window",
+       [](MailboxScript& s) { s.refused = {2}; },
+       {"Scripted 1", "Scripted 3", "Scripted 4"},
+       "failed 2: -ERR message 2 is locked"},
+      {"an answer without its end line, running into the next",
+       [](MailboxScript& s) { s.runs_on = 2; },
+       {"Scripted 1", "Scripted 2", "Scripted 3", "Scripted 4"},
+       "ended: the answer to RETR 2 was 72 bytes where LIST said 45: the Pop Server's answers "
+       "to pipelined commands are out of step."},
+      {"a status line that is none",
+       [](MailboxScript& s) { s.garbled = 2; },
+       {"Scripted 1", "Scripted 3", "Scripted 4"},
+       "failed 2: Unrecognized POP3 Response Header:\n\"+YES here it comes\""},
+      {"the connection closed in the middle of the window",
+       [](MailboxScript& s) { s.broken = 2; },
+       {"Scripted 1", "Scripted 3", "Scripted 4"},
+       "failed 2: "},
+      {"an answer that trickles",
+       [](MailboxScript& s) { s.trickle = 2; },
+       {"Scripted 1", "Scripted 3", "Scripted 4"},
+       "failed 2: The message did not arrive whole within 1 s"},
+      {"-ERR to everything (the session ends with a RETR still unanswered)",
+       [](MailboxScript& s) { s.refuse_all = true; },
+       {},
+       "failed 1: -ERR message 1 is locked"},
+  };
+  options_.message_time_floor = std::chrono::milliseconds(1000);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.server);
+    fs::remove_all(root_ / "Ann");
+    fs::create_directories(root_ / "Ann");
+    MailboxScript script;
+    script.pipelining = script.has_list = true;
+    for (int n = 1; n <= 4; ++n) script.messages[n] = Message(n, "");
+    c.misbehave(script);
+    Commands early_deletes;
+    script.on_dele = [&](int n) {
+      const Commands saved = Subjects();
+      if (std::find(saved.begin(), saved.end(), "Scripted " + std::to_string(n)) == saved.end()) {
+        early_deletes.push_back("DELE " + std::to_string(n));
+      }
+    };
+    Fetch(script);
+    Commands subjects = Subjects();
+    std::sort(subjects.begin(), subjects.end());
+    EXPECT_EQ(subjects, c.subjects);
+    EXPECT_EQ(early_deletes, Commands{});
+    ASSERT_FALSE(reporter_.events.empty());
+    EXPECT_EQ(reporter_.events[0].substr(0, c.event.size()), c.event);
+  }
 }
 
 TEST_F(ScriptedFetch, AStopRequestClosesAStalledConnectionAtOnce) {

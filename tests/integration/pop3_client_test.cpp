@@ -250,7 +250,7 @@ TEST_F(Pop3ClientTest, ImplicitTlsAndStlsUpgrade) {
   {
     TIdPOP3 pop;
     Configure(pop, "POP3_STLS_PORT");
-    pop.UseTls = TlsMode::kNone;  // the plain protocol exactly, no CAPA
+    pop.UseTls = TlsMode::kNone;  // never upgraded, though CAPA offers STLS
     pop.Connect(kConnectTimeoutMs);
     EXPECT_FALSE(pop.Secure());
     EXPECT_EQ(pop.CheckMessages(), 1);

@@ -66,6 +66,8 @@ TEST(HostilePop3Server, ANewsletterWithAOneMegabyteLineIsRetrievedWhileStatusLin
   const std::string long_line(1024 * 1024, 'w');
   ScriptedServer server([&long_line](ScriptedPeer& peer) {
     peer.Send("+OK ready\r\n");
+    EXPECT_EQ(peer.ReadLine(), "CAPA");
+    peer.Send("-ERR unknown command\r\n");
     EXPECT_EQ(peer.ReadLine(), "USER u");
     peer.Send("+OK\r\n");
     EXPECT_EQ(peer.ReadLine(), "PASS p");
