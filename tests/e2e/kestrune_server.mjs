@@ -216,8 +216,9 @@ export async function registerAndLogIn(browser, base, { name, env, box, checkOnL
   if (checkOnLogin) await page.check("#IWLOGONCHECKEMAIL");
   if (leaveOnServer) await page.check("#IWLEAVEMSGS");
   await page.check("#IWREADTERMS");
+  const before = dialogs.length;
   await browser.submitBy(() => page.click("#IWREGISTER"));
-  const registered = await browser.nextDialog(dialogs.length + 1);
+  const registered = await browser.nextDialog(before + 1);
   if (!/^Registration was successful/.test(registered)) {
     throw new Error(`registration of ${name} failed: ${registered}`);
   }
