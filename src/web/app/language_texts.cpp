@@ -87,6 +87,8 @@ constexpr LanguageText kDefaultTexts[] = {
      "Queued in the Outbox. It goes when you press Send/Receive."},
     {kStrings, kFeedbackStrings, "Sent", "Sent."},
     {kStrings, kFeedbackStrings, "SendFailed", "Not sent yet, it waits in the Outbox: {error}"},
+    {kStrings, kFeedbackStrings, "SendFailure", "Send Failure."},
+    {kStrings, kFeedbackStrings, "ErrorSending", "Error Sending"},
     {kStrings, kFeedbackStrings, "IWSortOrder.NewestFirst", "Show newest first"},
     {kStrings, kFeedbackStrings, "IWSortOrder.OldestFirst", "Show oldest first"},
     {kStrings, kFeedbackStrings, "IWSortOrder.StatusText",
@@ -488,6 +490,24 @@ constexpr LanguageText kDefaultTexts[] = {
     {kStrings, kWritingStrings, "Editor.LinkPrompt", "Link address (http:, https: or mailto:)"},
     {kStrings, kWritingStrings, "Editor.LinkRefused",
      "Only http:, https: and mailto: addresses can be linked."},
+    // Server Messages: the error page's messages; the key is the English text itself
+    {kStrings, kServerMessageStrings, "Session not found. Session may have expired.",
+     "Session not found. Session may have expired."},
+    {kStrings, kServerMessageStrings,
+     "Security Exception: The IP you are using is different than the one that is assigned to the "
+     "specified session.",
+     "Security Exception: The IP you are using is different than the one that is assigned to the "
+     "specified session."},
+    {kStrings, kServerMessageStrings,
+     "Security Exception: The browser you are using is different than the one that is assigned to "
+     "the specified session.",
+     "Security Exception: The browser you are using is different than the one that is assigned to "
+     "the specified session."},
+    {kStrings, kServerMessageStrings,
+     "Your browser does not seem to support cookies or they are disactivated",
+     "Your browser does not seem to support cookies or they are disactivated"},
+    {kStrings, kServerMessageStrings, "Cross-site request refused.", "Cross-site request refused."},
+    {kStrings, kServerMessageStrings, "File not found", "File not found"},
     // Template Strings: the templates' own words; the key is the English text itself
     {kStrings, kTemplateStrings, "Skip to content", "Skip to content"},
     {kStrings, kTemplateStrings, "Folders", "Folders"},

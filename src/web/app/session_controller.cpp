@@ -93,6 +93,13 @@ std::string TSessionController::ErrorPageLanguage(const HttpRequest& request) {
   return std::string(LanguageTagOf(RequestLanguage(request).code()));
 }
 
+std::string TSessionController::ErrorPageMessage(const HttpRequest& request,
+                                                 std::string_view message) {
+  if (!LanguagePack::IsKnown(kServerMessageStrings, message)) return std::string(message);
+  const std::string& text = RequestLanguage(request).Text(kServerMessageStrings, message);
+  return text.empty() ? std::string(message) : text;
+}
+
 TIWAppForm* TSessionController::OnNewSession(TIWApplication& session) {
   ++active_sessions_;
   const TProgramConfig& config = app_.Config();

@@ -31,6 +31,7 @@ class TSessionController : public ControllerEvents {
   std::string TemplateText(TIWApplication& session, std::string_view english) override;
   std::string ErrorPageText(const HttpRequest& request, std::string_view english) override;
   std::string ErrorPageLanguage(const HttpRequest& request) override;
+  std::string ErrorPageMessage(const HttpRequest& request, std::string_view message) override;
   // UserAuth: the HTTP Basic credentials of a request that would start a session.
   bool Authorize(std::string_view user_name, std::string_view password,
                  std::string_view client_address) override;

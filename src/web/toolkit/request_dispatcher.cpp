@@ -118,7 +118,9 @@ std::string ErrorPageHtml(const TIWServerController& controller, std::string_vie
   });
   const std::string language = events != nullptr ? events->ErrorPageLanguage(*request) : "";
   page = ReplaceIgnoreCase(page, "{%LANG%}", language.empty() ? "en" : HtmlEscape(language));
-  const std::string text = ReplaceIgnoreCase(HtmlEscape(message), "\r\n", "<BR>");
+  const std::string shown =
+      events != nullptr ? events->ErrorPageMessage(*request, message) : std::string(message);
+  const std::string text = ReplaceIgnoreCase(HtmlEscape(shown), "\r\n", "<BR>");
   page = ReplaceIgnoreCase(page, "{%CONTENT%}", text);
   return ReplaceIgnoreCase(page, "{%APPNAME%}", HtmlEscape(controller.Description));
 }

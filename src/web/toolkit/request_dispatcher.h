@@ -27,8 +27,8 @@ class PendingPost;
 
 // The error page for a message: the template "IWError.html" when present, else the
 // built-in page; the message and the application description are HTML-escaped. With a
-// request, the template's own words ("{%=...%}") and its "{%LANG%}" come from the
-// controller's events in the language of that request's browser.
+// request, the message, the template's own words ("{%=...%}") and its "{%LANG%}" come
+// from the controller's events in the language of that request's browser.
 std::string ErrorPageHtml(const TIWServerController& controller, std::string_view message,
                           const HttpRequest* request = nullptr);
 

@@ -68,6 +68,11 @@ class ControllerEvents {
     return std::string(english);
   }
   virtual std::string ErrorPageLanguage(const HttpRequest& request) { return {}; }
+  // The error page's message for that request's browser; the message itself when there is
+  // no translation (messages that name a value have none).
+  virtual std::string ErrorPageMessage(const HttpRequest& request, std::string_view message) {
+    return std::string(message);
+  }
   // The authorization hook: consulted only while AuthBeforeNewSession is on. The client
   // address lets the program throttle guessing by address as its login page does.
   virtual bool Authorize(std::string_view user_name, std::string_view password,
