@@ -9,7 +9,8 @@
     return;
   }
 
-  // The texts the editor shows. English, like the toolkit's own client texts.
+  // The texts the editor shows. The page gives them in its language as data-text-* attributes
+  // of the text area (data-text-linkprompt for linkPrompt); these stand in for any it lacks.
   const kTexts = {
     toolbar: "Formatting",
     area: "Message text",
@@ -23,7 +24,21 @@
     clear: "Clear formatting",
     linkPrompt: "Link address (http:, https: or mailto:)",
     linkRefused: "Only http:, https: and mailto: addresses can be linked.",
+    bulletsFace: "List",
+    numbersFace: "List",
+    quoteFace: "Quote",
+    linkFace: "Link",
+    clearFace: "Clear",
   };
+
+  function TextsOf(textarea) {
+    const texts = {};
+    for (const [name, english] of Object.entries(kTexts)) {
+      const given = textarea.getAttribute("data-text-" + name.toLowerCase());
+      texts[name] = given ? given : english;
+    }
+    return texts;
+  }
 
   // What survives a clean-up: these elements with no attribute but a checked href on links.
   const kAllowedTags = new Set([
@@ -176,11 +191,11 @@
     { id: "bold", face: "B", key: "B", toggle: true },
     { id: "italic", face: "I", key: "I", toggle: true },
     { id: "underline", face: "U", key: "U", toggle: true },
-    { id: "bullets", face: "\u2022 List", toggle: true },
-    { id: "numbers", face: "1. List", toggle: true },
-    { id: "quote", face: "\u201c Quote", toggle: true },
-    { id: "link", face: "Link", key: "K", toggle: false },
-    { id: "clear", face: "Clear", toggle: false },
+    { id: "bullets", mark: "\u2022 ", toggle: true },
+    { id: "numbers", mark: "1. ", toggle: true },
+    { id: "quote", mark: "\u201c ", toggle: true },
+    { id: "link", mark: "", key: "K", toggle: false },
+    { id: "clear", mark: "", toggle: false },
   ];
 
   // Runs change (which moves nodes) and puts the selection back where it was: a moved node
@@ -216,6 +231,7 @@
   class Editor {
     constructor(textarea) {
       this.textarea = textarea;
+      this.texts = TextsOf(textarea);
       this.form = textarea.form;
       this.number = ++editor_count;
       this.saved_range = null;
@@ -233,7 +249,7 @@
       const toolbar = document.createElement("div");
       toolbar.className = "kst-editor-toolbar";
       toolbar.setAttribute("role", "toolbar");
-      toolbar.setAttribute("aria-label", kTexts.toolbar);
+      toolbar.setAttribute("aria-label", this.texts.toolbar);
       this.toolbar = toolbar;
       this.buttons = new Map();
       const shortcut = IsMac() ? "\u2318" : "Ctrl+";
@@ -241,14 +257,16 @@
         const button = document.createElement("button");
         button.type = "button";
         button.className = "kst-editor-button kst-editor-" + entry.id;
-        button.textContent = entry.face;
+        // A letter of its own (B, I, U), or a mark and a word of the page's language.
+        const face = entry.face ?? entry.mark + this.texts[entry.id + "Face"];
+        button.textContent = face;
         // The spoken name starts with what the button shows, so that a user who says or
         // reads the visible text ("1. List") finds it.
-        const spoken = kTexts[entry.id];
-        const shown = entry.face.replace(/[^\p{L}\p{N} ]/gu, "").trim().toLowerCase();
-        button.setAttribute("aria-label", /\p{L}{2}/u.test(entry.face) &&
-          !spoken.toLowerCase().includes(shown) ? entry.face + " – " + spoken : spoken);
-        button.title = kTexts[entry.id] + (entry.key ? " (" + shortcut + entry.key + ")" : "");
+        const spoken = this.texts[entry.id];
+        const shown = face.replace(/[^\p{L}\p{N} ]/gu, "").trim().toLowerCase();
+        button.setAttribute("aria-label", /\p{L}{2}/u.test(face) &&
+          !spoken.toLowerCase().includes(shown) ? face + " – " + spoken : spoken);
+        button.title = spoken + (entry.key ? " (" + shortcut + entry.key + ")" : "");
         if (entry.key) {
           button.setAttribute("aria-keyshortcuts", (IsMac() ? "Meta+" : "Control+") + entry.key);
         }
@@ -333,7 +351,7 @@
         });
       } else {
         area.setAttribute("aria-label",
-          textarea.getAttribute("aria-label") || textarea.title || kTexts.area);
+          textarea.getAttribute("aria-label") || textarea.title || this.texts.area);
       }
       if (textarea.placeholder) {
         area.setAttribute("data-placeholder", textarea.placeholder);
@@ -470,7 +488,7 @@
       const range = this.SelectionInside() ? window.getSelection().getRangeAt(0).cloneRange()
         : null;
       const answer =
-        window.prompt(kTexts.linkPrompt, current ? current.getAttribute("href") : "https://");
+        window.prompt(this.texts.linkPrompt, current ? current.getAttribute("href") : "https://");
       this.Focus();
       if (range && this.area.contains(range.commonAncestorContainer)) {
         const selection = window.getSelection();
@@ -494,7 +512,7 @@
       }
       const href = SafeHref(address);
       if (!href) {
-        window.alert(kTexts.linkRefused);
+        window.alert(this.texts.linkRefused);
         this.Focus();
         return;
       }

@@ -9,14 +9,10 @@ import { readFileSync } from "node:fs";
 import { createRequire } from "node:module";
 import path from "node:path";
 import {
-  openBrowser, registerAndLogIn, sizes, startPeers, startServer,
+  openBrowser, registerAndLogIn, sizes, startPeers, startServer, testArguments,
 } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node accessibility_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
+const { serverPath, outputDir } = testArguments();
 const axeSource = readFileSync(createRequire(import.meta.url).resolve("axe-core/axe.min.js"),
                                "utf8");
 const wcagTags = ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa"];

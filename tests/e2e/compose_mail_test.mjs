@@ -4,46 +4,13 @@
 // and it moves to Sent. Screenshots of the compose page at desktop and phone size.
 // Usage: node compose_mail_test.mjs <kestrune> <output dir>
 import assert from "node:assert/strict";
-import { existsSync, readdirSync, readFileSync } from "node:fs";
-import path from "node:path";
-import {
-  openBrowser, registerAndLogIn, startPeers, startServer, textOf,
-} from "./kestrune_server.mjs";
+import { runServerTest, startPeers, testArguments, textOf, writeBody } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node compose_mail_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
+const { serverPath, outputDir } = testArguments();
 const peers = startPeers();
-const { env, box } = peers;
 
-// The recorded messages whose envelope sender is `from`: { rcpt, data } each.
-function recorded(from) {
-  const dir = env.SMTP_RECORD_DIR;
-  const out = [];
-  for (const name of readdirSync(dir)) {
-    if (name.startsWith(".")) continue;
-    const envelope = readFileSync(path.join(dir, name, "envelope"), "utf8").split("\n");
-    if (!envelope.includes(`mail_from ${from}`)) continue;
-    out.push({
-      rcpt: envelope.filter((line) => line.startsWith("rcpt_to ")).map((line) => line.slice(8)),
-      data: readFileSync(path.join(dir, name, "data"), "latin1"),
-    });
-  }
-  return out;
-}
-
-const server = await startServer(serverPath, { AllowWebReg: "1" },
-                                 { host: "127.0.0.1", port: Number(env.SMTP_PORT) });
-let browser;
-try {
-  browser = await openBrowser(outputDir);
-  const { page, dialogs } = browser;
-  const problems = [];
-  page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
-  await registerAndLogIn(browser, server.base, { name: "writer", env, box, checkOnLogin: false });
-
+await runServerTest({ serverPath, outputDir, peers, user: { name: "writer", checkOnLogin: false } },
+                    async ({ browser, page, dialogs, problems }) => {
   await browser.submitBy(() => page.click("#IWCREATEEMAIL"));
   assert.equal(await page.title(), "Kestrune - New message");
   assert.equal(await textOf(page, "#IWFROM"), "writer@example.test");
@@ -51,13 +18,7 @@ try {
   await page.fill("#IWCCLIST", "carol@example.test");
   await page.fill("#IWBCCLIST", "hidden@example.test");
   await page.fill("#IWSUBJECT", "Grüße aus Köln");
-  // The body: the rich-text editor's area when it runs, else the plain text area.
-  if (await page.isVisible("#IWEMAILBODY")) {
-    await page.fill("#IWEMAILBODY", "Hello all,\nsee you soon.");
-  } else {
-    await page.locator("[contenteditable=true]").first().click();
-    await page.keyboard.type("Hello all, see you soon.");
-  }
+  await writeBody(page, "Hello all,\nsee you soon.", "Hello all, see you soon.");
   await browser.shoot("compose");
 
   // A bad address is refused with the focus on its field, the text kept.
@@ -75,7 +36,7 @@ try {
 
   await browser.submitBy(() => page.click("#IWSENDRECV"));
   assert.equal(await textOf(page, "#IWOUTBOXLINK"), "Outbox");
-  const sent = recorded("writer@example.test");
+  const sent = peers.recorded("writer@example.test");
   assert.equal(sent.length, 1, "one message reached the relay");
   assert.deepEqual(sent[0].rcpt, ["ann@example.test", "bob@example.test", "carol@example.test",
                                   "hidden@example.test"]);
@@ -94,8 +55,4 @@ try {
   assert.doesNotMatch(await page.locator("body").textContent(), /Grüße aus Köln/);
   assert.deepEqual(problems, []);
   console.log("compose mail test passed");
-} finally {
-  if (browser) await browser.close();
-  await server.stop();
-  peers.stop();
-}
+});

@@ -12,14 +12,10 @@ import { readdirSync, readFileSync } from "node:fs";
 import { createServer } from "node:http";
 import path from "node:path";
 import {
-  openBrowser, registerAndLogIn, startPeers, startServer, textOf,
+  registerAndLogIn, runServerTest, startPeers, testArguments, textOf, writeBody,
 } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node cross_site_attack_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
+const { serverPath, outputDir } = testArguments();
 
 const peers = startPeers();
 const { env, box } = peers;
@@ -44,18 +40,15 @@ const attacker = createServer((request, response) => {
 });
 await new Promise((resolve) => attacker.listen(0, "127.0.0.1", resolve));
 
-const server = await startServer(serverPath, { AllowWebReg: "1" },
-                                 { host: "127.0.0.1", port: Number(env.SMTP_PORT) });
-const victimBase = server.base.replace("127.0.0.1", "kestrune.test");
 const attackerUrl = `http://ads.kestrune.test:${attacker.address().port}/`;
-let browser;
-try {
-  browser = await openBrowser(outputDir, [
-    "--host-resolver-rules=MAP kestrune.test 127.0.0.1, MAP ads.kestrune.test 127.0.0.1"]);
-  const { page, dialogs } = browser;
-  const problems = [];
-  page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
-
+await runServerTest({
+  serverPath, outputDir, peers, settings: { AllowWebReg: "1" },
+  browserArgs: [
+    "--host-resolver-rules=MAP kestrune.test 127.0.0.1, MAP ads.kestrune.test 127.0.0.1"],
+}, async ({ server, browser, page, dialogs, problems, atEnd }) => {
+  atEnd(() => attacker.close());
+  // The victim's pages by a host name: the attacker's origin is of the same site.
+  const victimBase = server.base.replace("127.0.0.1", "kestrune.test");
   await registerAndLogIn(browser, victimBase, { name: "victim", env, box });
   assert.equal(await textOf(page, "#IWINBOXLINK"), `Inbox (${total})`);
 
@@ -132,12 +125,7 @@ try {
   await browser.submitBy(() => page.click("#IWCREATEEMAIL"));
   await page.fill("#IWTO", "friend@example.test");
   await page.fill("#IWSUBJECT", "Still works");
-  if (await page.isVisible("#IWEMAILBODY")) {
-    await page.fill("#IWEMAILBODY", "Hello");
-  } else {
-    await page.locator("[contenteditable=true]").first().click();
-    await page.keyboard.type("Hello");
-  }
+  await writeBody(page, "Hello");
   await browser.submitBy(() => page.click("#IWSEND"));
   await browser.submitBy(() => page.click("#IWSENDRECV"));
   const sent = relayed().filter((envelope) => envelope.includes("victim@example.test"));
@@ -145,9 +133,4 @@ try {
   assert.match(sent[0], /rcpt_to friend@example\.test/);
   assert.deepEqual(problems, []);
   console.log("cross-site attack test passed");
-} finally {
-  if (browser) await browser.close();
-  await server.stop();
-  attacker.close();
-  peers.stop();
-}
+});

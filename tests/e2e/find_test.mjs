@@ -3,19 +3,11 @@
 // left unread), New search emptying the criteria. Screenshots at desktop and phone size.
 // Usage: node find_test.mjs <kestrune> <output dir>
 import assert from "node:assert/strict";
-import { mkdirSync } from "node:fs";
-import {
-  openBrowser, registerAndLogIn, startPeers, startServer, textOf,
-} from "./kestrune_server.mjs";
+import { runServerTest, startPeers, testArguments, textOf } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node find_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
-mkdirSync(outputDir, { recursive: true });
+const { serverPath, outputDir } = testArguments();
 const peers = startPeers();
-const { env, box } = peers;
+const { box } = peers;
 const mail = [
   ["Ann Example <ann@example.test>", "Lunch on Friday?"],
   ["Bob <bob@example.test>", "Quarterly figures <draft>"],
@@ -27,15 +19,8 @@ mail.forEach(([from, subject], n) => {
                 `Message-ID: <find${n}@example.test>\r\n\r\nHello number ${n}.\r\n`);
 });
 
-const server = await startServer(serverPath, { AllowWebReg: "1" },
-                                 { host: "127.0.0.1", port: Number(env.SMTP_PORT) });
-let browser;
-try {
-  browser = await openBrowser(outputDir);
-  const { page, dialogs } = browser;
-  const problems = [];
-  page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
-  await registerAndLogIn(browser, server.base, { name: "finder", env, box });
+await runServerTest({ serverPath, outputDir, peers, user: { name: "finder" } },
+                    async ({ browser, page, dialogs, problems }) => {
   assert.equal(await textOf(page, "#IWINBOXLINK"), "Inbox (3)");
 
   await browser.submitBy(() => page.click("#IWFIND"));
@@ -74,8 +59,4 @@ try {
   assert.deepEqual(dialogs, []);
   assert.deepEqual(problems, []);
   console.log("find test passed");
-} finally {
-  if (browser) await browser.close();
-  await server.stop();
-  peers.stop();
-}
+});

@@ -5,18 +5,12 @@
 // before it happens, and Send with SendOnCompose through the SMTP recorder. Screenshots.
 // Usage: node folder_flows_test.mjs <kestrune> <output dir>
 import assert from "node:assert/strict";
-import {
-  openBrowser, registerAndLogIn, startPeers, startServer, textOf,
-} from "./kestrune_server.mjs";
+import { runServerTest, startPeers, testArguments, textOf, writeBody } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node folder_flows_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
+const { serverPath, outputDir } = testArguments();
 
 const peers = startPeers();
-const { env, box } = peers;
+const { box } = peers;
 const subjects = ["Lunch on Friday?", "Quarterly figures for the whole northern region",
                   "Re: the trip", "Tickets", "Minutes of the meeting"];
 subjects.forEach((subject, i) => {
@@ -26,15 +20,9 @@ subjects.forEach((subject, i) => {
                 `Message-ID: <flow${i}@example.test>\r\n\r\nBody ${i}\r\n`);
 });
 
-const server = await startServer(serverPath, { AllowWebReg: "1", SendOnCompose: "1" },
-                                 { host: "127.0.0.1", port: Number(env.SMTP_PORT) });
-let browser;
-try {
-  browser = await openBrowser(outputDir);
-  const { page, dialogs } = browser;
-  const problems = [];
-  page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
-  await registerAndLogIn(browser, server.base, { name: "filer", env, box });
+await runServerTest(
+  { serverPath, outputDir, peers, settings: { SendOnCompose: "1" }, user: { name: "filer" } },
+  async ({ browser, page, dialogs, problems }) => {
   await browser.submitBy(() => page.click("#IWINBOXLINK"));
   const rows = page.locator("#IWINBOX tr");
   const status = async () => (await textOf(page, ".kst-status")).replace(/\s+/g, " ").trim();
@@ -122,12 +110,7 @@ try {
   await browser.submitBy(() => page.click("#IWCREATEEMAIL"));
   await page.fill("#IWTO", "ann@example.test");
   await page.fill("#IWSUBJECT", "Sent at once");
-  if (await page.isVisible("#IWEMAILBODY")) {
-    await page.fill("#IWEMAILBODY", "Hello");
-  } else {
-    await page.locator("[contenteditable=true]").first().click();
-    await page.keyboard.type("Hello");
-  }
+  await writeBody(page, "Hello");
   await browser.submitBy(() => page.click("#IWSEND"));
   assert.equal(await page.title(), "Kestrune - Home");
   assert.equal(await status(), "Sent.");
@@ -137,8 +120,4 @@ try {
   assert.deepEqual(dialogs, [], "every outcome is told in the page, not in alerts");
   assert.deepEqual(problems, []);
   console.log("folder flows test passed");
-} finally {
-  if (browser) await browser.close();
-  await server.stop();
-  peers.stop();
-}
+});

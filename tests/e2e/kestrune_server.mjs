@@ -2,8 +2,9 @@
 // with Admin created unattended, Chromium, alerts collected in order, screenshots at a
 // desktop and a phone size.
 import { execFileSync, spawn } from "node:child_process";
-import { chownSync, mkdirSync, mkdtempSync, readFileSync, renameSync, rmSync, writeFileSync }
-  from "node:fs";
+import {
+  chownSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, renameSync, rmSync, writeFileSync,
+} from "node:fs";
 import { createServer } from "node:net";
 import { tmpdir } from "node:os";
 import path from "node:path";
@@ -11,6 +12,18 @@ import { fileURLToPath } from "node:url";
 import { chromium } from "playwright-core";
 
 export const sizes = { desktop: { width: 1280, height: 800 }, phone: { width: 390, height: 844 } };
+
+// The command line of every browser test of the real server: <kestrune> <output dir>. Exits
+// with the usage line when one is missing; makes the output directory.
+export function testArguments() {
+  const [serverPath, outputDir] = process.argv.slice(2);
+  if (!serverPath || !outputDir) {
+    console.error(`usage: node ${path.basename(process.argv[1])} <kestrune> <output dir>`);
+    process.exit(2);
+  }
+  mkdirSync(outputDir, { recursive: true });
+  return { serverPath, outputDir };
+}
 
 function freePort() {
   return new Promise((resolve) => {
@@ -111,6 +124,17 @@ export async function openBrowser(outputDir, extraArgs = []) {
   };
 }
 
+// Writes the message text on the compose page: into the rich-text editor's area when it
+// runs (typed, as `typed` when given), else into the plain text area.
+export async function writeBody(page, text, typed = text) {
+  if (await page.isVisible("#IWEMAILBODY")) {
+    await page.fill("#IWEMAILBODY", text);
+  } else {
+    await page.locator("[contenteditable=true]").first().click();
+    await page.keyboard.type(typed);
+  }
+}
+
 // Label and link texts may hold non-breaking spaces; compare them as plain ones.
 export async function textOf(page, selector) {
   return (await page.textContent(selector)).replaceAll("\u00a0", " ");
@@ -118,7 +142,8 @@ export async function textOf(page, selector) {
 
 // Starts Dovecot and the SMTP recorders with scripts/peers and claims the pool's first
 // mailbox, box001 (its POP3 password is "pw-box001"). deliver(text) puts one message into
-// it as a mail server would.
+// it as a mail server would; recorded(from) gives the messages the SMTP recorder took from
+// that envelope sender, oldest first, as { rcpt, data }.
 export function startPeers() {
   const script = path.join(path.dirname(fileURLToPath(import.meta.url)), "../../scripts/peers");
   const dir = mkdtempSync(path.join(tmpdir(), "kst-e2e-peers-"));
@@ -142,6 +167,20 @@ export function startPeers() {
       renameSync(temp, path.join(maildir, "new", name));
       return delivered;
     },
+    recorded(from) {
+      const dir = env.SMTP_RECORD_DIR;
+      const out = [];
+      for (const name of readdirSync(dir).sort()) {
+        if (name.startsWith(".")) continue;
+        const envelope = readFileSync(path.join(dir, name, "envelope"), "utf8").split("\n");
+        if (!envelope.includes(`mail_from ${from}`)) continue;
+        out.push({
+          rcpt: envelope.filter((line) => line.startsWith("rcpt_to ")).map((line) => line.slice(8)),
+          data: readFileSync(path.join(dir, name, "data"), "latin1"),
+        });
+      }
+      return out;
+    },
     stop() {
       execFileSync(script, ["stop", dir], { stdio: "ignore" });
       rmSync(dir, { recursive: true, force: true });
@@ -151,8 +190,12 @@ export function startPeers() {
 
 // Registers `name` (password "pw") on the login page at `base` with the peers' POP3 mailbox
 // `box`, then logs in: the road every mail test starts on. checkOnLogin ticks the fetch at
-// log-in. The registration's alert is consumed; the page is left on the home page.
-export async function registerAndLogIn(browser, base, { name, env, box, checkOnLogin = true }) {
+// log-in, leaveOnServer keeps the messages on the POP3 server, testConnection tests the
+// mailbox first (and expects it to pass). The alerts are consumed; the page is left on the
+// home page.
+export async function registerAndLogIn(browser, base, { name, env, box, checkOnLogin = true,
+                                                       leaveOnServer = false,
+                                                       testConnection = false }) {
   const { page, dialogs } = browser;
   await page.goto(base, { waitUntil: "load" });
   await browser.submitBy(() => page.click("#IWWEBREG"));
@@ -163,10 +206,19 @@ export async function registerAndLogIn(browser, base, { name, env, box, checkOnL
     IWSERVERUSERPASS: `pw-${box}`,
   };
   for (const [id, value] of Object.entries(fields)) await page.fill(`#${id}`, value);
+  if (testConnection) {
+    await browser.submitBy(() => page.click("#IWTESTCONNECTION"));
+    const tested = await browser.nextDialog(1);
+    if (tested !== "Your Pop server tested correctly.") {
+      throw new Error(`connection test of ${name} failed: ${tested}`);
+    }
+  }
   if (checkOnLogin) await page.check("#IWLOGONCHECKEMAIL");
+  if (leaveOnServer) await page.check("#IWLEAVEMSGS");
   await page.check("#IWREADTERMS");
+  const before = dialogs.length;
   await browser.submitBy(() => page.click("#IWREGISTER"));
-  const registered = await browser.nextDialog(1);
+  const registered = await browser.nextDialog(before + 1);
   if (!/^Registration was successful/.test(registered)) {
     throw new Error(`registration of ${name} failed: ${registered}`);
   }
@@ -174,4 +226,38 @@ export async function registerAndLogIn(browser, base, { name, env, box, checkOnL
   await page.fill("#IWUSERNAME", name);
   await page.fill("#IWPASSWORD", "pw");
   await browser.submitBy(() => page.click("#IWSUBMIT"));
+}
+
+// Runs one browser test of the server at serverPath: the server started with `settings` (web
+// registration on when there is a `user`), its SMTP relay the recorder of `peers` (without
+// peers a closed port); Chromium opened with browserArgs, its page errors collected in
+// `problems`; with `user` ({ name, checkOnLogin, ... } as registerAndLogIn takes them), that
+// user registered on the peers' mailbox and logged in. test({ server, browser, page,
+// dialogs, problems, atEnd }) does the rest and its result is returned. Whatever happens the
+// browser, the server, the functions given to atEnd (last first) and the peers are ended.
+export async function runServerTest({ serverPath, outputDir, peers, settings = {},
+                                      browserArgs = [], user }, test) {
+  const cleanups = [];
+  let server;
+  let browser;
+  try {
+    const smtp = peers ? { host: "127.0.0.1", port: Number(peers.env.SMTP_PORT) }
+      : { host: "127.0.0.1", port: 25 };
+    server = await startServer(serverPath, { ...(user ? { AllowWebReg: "1" } : {}), ...settings },
+                               smtp);
+    browser = await openBrowser(outputDir, browserArgs);
+    const { page, dialogs } = browser;
+    const problems = [];
+    page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
+    if (user) {
+      await registerAndLogIn(browser, server.base, { env: peers.env, box: peers.box, ...user });
+    }
+    return await test({ server, browser, page, dialogs, problems,
+                        atEnd: (cleanup) => cleanups.push(cleanup) });
+  } finally {
+    if (browser) await browser.close();
+    for (const cleanup of cleanups.reverse()) await cleanup();
+    if (server) await server.stop();
+    if (peers) peers.stop();
+  }
 }

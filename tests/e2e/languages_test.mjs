@@ -5,37 +5,37 @@
 // screenshots at desktop and phone size and no text running out of its box.
 // Usage: node languages_test.mjs <kestrune> <output dir>
 import assert from "node:assert/strict";
-import { openBrowser, sizes, startServer, textOf } from "./kestrune_server.mjs";
+import { runServerTest, sizes, testArguments, textOf } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node languages_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
+const { serverPath, outputDir } = testArguments();
 
 // Texts of known keys in each shipped pack.
 const languages = [
   { code: "Eng", tag: "en", name: "English", heading: "Sign in", userLabel: "User name",
     submit: "Login", refused: "Incorrect Username or Password.", inbox: "Inbox",
     outbox: "Outbox", stats: /no unread Mail/, compose: "new Mail message", welcome: "Welcome",
-    skip: "Skip to content", folders: "Folders", newMessage: "New message", subject: "Subject" },
+    skip: "Skip to content", folders: "Folders", newMessage: "New message", subject: "Subject",
+    bold: "Bold", linkButton: "Link", failed: "Something went wrong" },
   { code: "Deu", tag: "de", name: "Deutsch", heading: "Anmelden", userLabel: "Benutzername",
     submit: "Anmelden", refused: "Benutzername oder Passwort falsch.", inbox: "Posteingang",
     outbox: "Postausgang", stats: /keine ungelesenen Nachrichten/, compose: "Neue Nachricht",
     welcome: "Willkommen", skip: "Zum Inhalt springen", folders: "Ordner",
-    newMessage: "Neue Nachricht", subject: "Betreff" },
+    newMessage: "Neue Nachricht", subject: "Betreff", bold: "Fett", linkButton: "Link",
+    failed: "Ein Problem ist aufgetreten" },
   { code: "Fra", tag: "fr", name: "Français", heading: "Connexion",
     userLabel: "Nom d’utilisateur", submit: "Se connecter",
     refused: "Nom d’utilisateur ou mot de passe incorrect.", inbox: "Boîte de réception",
     outbox: "Boîte d’envoi", stats: /aucun message non lu/, compose: "Nouveau message",
     welcome: "Bienvenue", skip: "Aller au contenu", folders: "Dossiers",
-    newMessage: "Nouveau message", subject: "Objet" },
+    newMessage: "Nouveau message", subject: "Objet", bold: "Gras", linkButton: "Lien",
+    failed: "Un problème est survenu" },
   { code: "Esp", tag: "es", name: "Español", heading: "Iniciar sesión",
     userLabel: "Nombre de usuario", submit: "Iniciar sesión",
     refused: "Nombre de usuario o contraseña incorrectos.", inbox: "Bandeja de entrada",
     outbox: "Bandeja de salida", stats: /ningún mensaje sin leer/, compose: "Mensaje nuevo",
     welcome: "Bienvenido", skip: "Ir al contenido", folders: "Carpetas",
-    newMessage: "Mensaje nuevo", subject: "Asunto" },
+    newMessage: "Mensaje nuevo", subject: "Asunto", bold: "Negrita", linkButton: "Enlace",
+    failed: "Se ha producido un problema" },
 ];
 const spanish = languages[3];
 
@@ -85,12 +85,8 @@ async function expectNoOverflow(page, where) {
   await page.setViewportSize(sizes.desktop);
 }
 
-const server = await startServer(serverPath, { StringsLanguage: spanish.name },
-                                 { host: "127.0.0.1", port: 25 });
-let browser;
-try {
-  browser = await openBrowser(outputDir);
-  const { page, dialogs } = browser;
+await runServerTest({ serverPath, outputDir, settings: { StringsLanguage: spanish.name } },
+                    async ({ server, browser, page, dialogs }) => {
   const context = page.context();
 
   // Without a choice the server's language serves.
@@ -152,17 +148,22 @@ try {
     await browser.submitBy(() => page.click("#IWCREATEEMAIL"));
     assert.equal(await page.title(), `Kestrune - ${language.newMessage}`);
     assert.equal(await textOf(page, "label[for=IWSUBJECT]"), language.subject);
+    // The editor's buttons take their names from the page.
+    assert.match(await page.getAttribute(".kst-editor-bold", "title"),
+                 new RegExp(`^${language.bold} `));
+    assert.equal(await textOf(page, ".kst-editor-link"), language.linkButton);
     await expectNoOverflow(page, `compose page (${language.code})`);
     await browser.shoot(`compose-${language.code}`);
 
     await browser.submitBy(() => page.click("#IWLOGOUT"));
     await page.waitForURL(/\/files\/logout\.htm$/);
+    // The error page of a browser with a chosen language.
+    await page.goto(`${server.base}no-such-command`, { waitUntil: "load" });
+    assert.equal(await page.evaluate(() => document.documentElement.lang), language.tag);
+    assert.equal(await textOf(page, "h1"), language.failed);
     // The next session of this browser opens in the chosen language.
     await page.goto(server.base, { waitUntil: "load" });
     await expectLoginPage(page, language);
   }
   console.log("languages test passed");
-} finally {
-  if (browser) await browser.close();
-  await server.stop();
-}
+});

@@ -6,20 +6,14 @@
 // Screenshots of both pages at desktop and phone size.
 // Usage: node message_view_test.mjs <kestrune> <output dir>
 import assert from "node:assert/strict";
-import { mkdirSync, writeFileSync } from "node:fs";
+import { writeFileSync } from "node:fs";
 import path from "node:path";
 import {
-  openBrowser, registerAndLogIn, startPeers, startServer, textOf,
+  openBrowser, runServerTest, startPeers, testArguments, textOf,
 } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node message_view_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
-mkdirSync(outputDir, { recursive: true });
+const { serverPath, outputDir } = testArguments();
 const peers = startPeers();
-const { env, box } = peers;
 peers.deliver(
   "From: Ann Example <ann@example.test>\r\nTo: viewer@example.test\r\n" +
   "Cc: Carol Jones <carol@example.test>, dan@example.test\r\n" +
@@ -43,16 +37,8 @@ const files = [["agenda.txt", "1. photos\n2. lunch\n"], ["budget.csv", "item,cos
                ["a-file-name-long-enough-to-wrap-on-a-phone-screen.txt", "x".repeat(3000)]];
 for (const [name, text] of files) writeFileSync(path.join(outputDir, name), text);
 
-const server = await startServer(serverPath, { AllowWebReg: "1" },
-                                 { host: "127.0.0.1", port: Number(env.SMTP_PORT) });
-let browser;
-try {
-  browser = await openBrowser(outputDir);
-  const { page, dialogs } = browser;
-  const problems = [];
-  page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
-  await registerAndLogIn(browser, server.base, { name: "viewer", env, box });
-
+await runServerTest({ serverPath, outputDir, peers, user: { name: "viewer" } },
+                    async ({ server, browser, page, dialogs, problems }) => {
   // (a) The message view.
   await browser.submitBy(() => page.click("#IWINBOXLINK"));
   const row = page.locator("#IWINBOX tr").filter({ hasText: "Photos from the trip" });
@@ -164,8 +150,4 @@ try {
   assert.deepEqual(dialogs, []);
   assert.deepEqual(problems, []);
   console.log("message view test passed");
-} finally {
-  if (browser) await browser.close();
-  await server.stop();
-  peers.stop();
-}
+});

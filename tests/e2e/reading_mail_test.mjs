@@ -11,14 +11,10 @@ import { createServer } from "node:http";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import {
-  openBrowser, registerAndLogIn, startPeers, startServer, textOf,
+  registerAndLogIn, runServerTest, startPeers, testArguments, textOf,
 } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node reading_mail_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
+const { serverPath, outputDir } = testArguments();
 const here = path.dirname(fileURLToPath(import.meta.url));
 const hostileDir = path.join(here, "../data/hostile");
 
@@ -64,19 +60,16 @@ deliver(plainMessage("Quarterly figures", "The figures are attached.",
                  "quarter,total\r\nQ1,10\r\nQ2,12\r\n--b--"));
 const total = delivered;
 
-const server = await startServer(serverPath, { AllowWebReg: "1" },
-                                 { host: "127.0.0.1", port: Number(env.SMTP_PORT) });
-let browser;
-try {
-  browser = await openBrowser(outputDir);
-  const { page, dialogs } = browser;
+await runServerTest({ serverPath, outputDir, peers, settings: { AllowWebReg: "1" } },
+                    async ({ server, browser, page, dialogs, problems, atEnd }) => {
+  atEnd(() => outside.close());
   const consoleMessages = [];
   page.on("console", (message) => consoleMessages.push(message.text()));
-  page.on("pageerror", (error) => consoleMessages.push(`page error: ${error.message}`));
   // No hostile text may run script, open a dialog or fetch from outside the server.
   const checkNothingRan = (where) => {
     assert.deepEqual(dialogs, [], `${where}: dialogs ${dialogs}`);
     assert.deepEqual(consoleMessages, [], `${where}: console ${consoleMessages}`);
+    assert.deepEqual(problems, [], `${where}: ${problems}`);
     assert.deepEqual(outsideRequests, [], `${where}: outside requests ${outsideRequests}`);
   };
 
@@ -219,9 +212,4 @@ try {
   assert.equal(await page.locator("#IWINBOX input[type=checkbox]:checked").count(), 0);
   checkNothingRan("folders");
   console.log("reading mail test passed");
-} finally {
-  if (browser) await browser.close();
-  await server.stop();
-  outside.close();
-  peers.stop();
-}
+});

@@ -6,42 +6,32 @@
 import assert from "node:assert/strict";
 import { mkdirSync } from "node:fs";
 import path from "node:path";
-import { openBrowser, registerAndLogIn, startPeers, startServer, textOf }
-  from "./kestrune_server.mjs";
+import { runServerTest, startPeers, testArguments, textOf } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node settings_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
+const { serverPath, outputDir } = testArguments();
 const peers = startPeers();
 const { env, box } = peers;
 const secondBox = "box002";
 mkdirSync(path.join(env.POP3_MAIL_ROOT, ".claims", secondBox), { recursive: true });
 
-const server = await startServer(serverPath, { AllowWebReg: "1", WebRegTestHosts: "127.0.0.1" },
-                                 { host: "127.0.0.1", port: Number(env.SMTP_PORT) });
-let browser;
-async function logIn(name, password) {
-  const { page } = browser;
-  await page.goto(server.base, { waitUntil: "load" });
-  await page.fill("#IWUSERNAME", name);
-  await page.fill("#IWPASSWORD", password);
-  await browser.submitBy(() => page.click("#IWSUBMIT"));
-  assert.equal(await page.title(), "Kestrune - Home", `log-in of ${name}`);
-}
-async function logOut() {
-  // The ended session's answer sends the browser on to the logout page.
-  await Promise.all([browser.page.waitForURL(/logout\.htm$/), browser.page.click("#IWLOGOUT")]);
-  await browser.page.waitForLoadState("load");
-}
+// A Power User's own account.
+await runServerTest({
+  serverPath, outputDir, peers, settings: { WebRegTestHosts: "127.0.0.1" },
+  user: { name: "mover", checkOnLogin: false },
+}, async ({ server, browser, page, dialogs }) => {
+  async function logIn(name, password) {
+    await page.goto(server.base, { waitUntil: "load" });
+    await page.fill("#IWUSERNAME", name);
+    await page.fill("#IWPASSWORD", password);
+    await browser.submitBy(() => page.click("#IWSUBMIT"));
+    assert.equal(await page.title(), "Kestrune - Home", `log-in of ${name}`);
+  }
+  async function logOut() {
+    // The ended session's answer sends the browser on to the logout page.
+    await Promise.all([page.waitForURL(/logout\.htm$/), page.click("#IWLOGOUT")]);
+    await page.waitForLoadState("load");
+  }
 
-try {
-  browser = await openBrowser(outputDir);
-  const { page, dialogs } = browser;
-
-  // A Power User's own account.
-  await registerAndLogIn(browser, server.base, { name: "mover", env, box, checkOnLogin: false });
   await browser.submitBy(() => page.click("#IWSETTINGS"));
   assert.equal(await page.title(), "Kestrune - Account settings");
   assert.equal(await page.inputValue("#IWUSERPASS"), "", "no password in the page");
@@ -118,8 +108,4 @@ try {
   assert.match(await textOf(page, "#IWUSERS"), /mover/);
   assert.deepEqual(dialogs, [], "no alerts on the way");
   console.log("settings test passed");
-} finally {
-  if (browser) await browser.close();
-  await server.stop();
-  peers.stop();
-}
+});

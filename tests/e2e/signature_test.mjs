@@ -4,27 +4,13 @@
 // 77 (skipped) when the program has no settings page to open the signature page from.
 // Usage: node signature_test.mjs <kestrune> <output dir>
 import assert from "node:assert/strict";
-import { mkdirSync } from "node:fs";
-import { openBrowser, registerAndLogIn, startPeers, startServer } from "./kestrune_server.mjs";
+import { runServerTest, startPeers, testArguments } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node signature_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
-mkdirSync(outputDir, { recursive: true });
+const { serverPath, outputDir } = testArguments();
 const peers = startPeers();
-const { env, box } = peers;
-const server = await startServer(serverPath, { AllowWebReg: "1" },
-                                 { host: "127.0.0.1", port: Number(env.SMTP_PORT) });
-let browser;
 let skipped = false;
-try {
-  browser = await openBrowser(outputDir);
-  const { page, dialogs } = browser;
-  const problems = [];
-  page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
-  await registerAndLogIn(browser, server.base, { name: "signer", env, box, checkOnLogin: false });
+await runServerTest({ serverPath, outputDir, peers, user: { name: "signer", checkOnLogin: false } },
+                    async ({ browser, page, dialogs, problems }) => {
   const home = await page.title();
   await browser.submitBy(() => page.click("#IWSETTINGS"));
   if (await page.title() === home || await page.locator("#IWCREATESIG").count() === 0) {
@@ -55,9 +41,5 @@ try {
     assert.deepEqual(problems, []);
     console.log("signature test passed");
   }
-} finally {
-  if (browser) await browser.close();
-  await server.stop();
-  peers.stop();
-}
+});
 if (skipped) process.exit(77);

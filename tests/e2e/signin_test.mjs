@@ -3,19 +3,12 @@
 // of each at desktop and phone size. Usage: node signin_test.mjs <kestrune> <output dir>
 import assert from "node:assert/strict";
 import path from "node:path";
-import { openBrowser, sizes, startServer, textOf } from "./kestrune_server.mjs";
+import { runServerTest, sizes, testArguments, textOf } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node signin_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
+const { serverPath, outputDir } = testArguments();
 
-const server = await startServer(serverPath, { AllowWebReg: "1" }, { host: "127.0.0.1", port: 25 });
-let browser;
-try {
-  browser = await openBrowser(outputDir);
-  const { page, dialogs } = browser;
+await runServerTest({ serverPath, outputDir, settings: { AllowWebReg: "1" } },
+                    async ({ server, browser, page, dialogs }) => {
   await page.goto(server.base, { waitUntil: "load" });
   assert.equal(await page.title(), "Kestrune - Sign in");
   // The user name field has the focus and its label.
@@ -75,7 +68,4 @@ try {
   assert.equal(await page.title(), "Kestrune - Sign in");
   assert.deepEqual(dialogs, ["Incorrect Username or Password."]);
   console.log("sign-in test passed");
-} finally {
-  if (browser) await browser.close();
-  await server.stop();
-}
+});

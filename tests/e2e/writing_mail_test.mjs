@@ -12,36 +12,13 @@
 // Usage: node writing_mail_test.mjs <kestrune> <output dir>
 import assert from "node:assert/strict";
 import { randomBytes } from "node:crypto";
-import { mkdirSync, readdirSync, readFileSync, writeFileSync } from "node:fs";
+import { writeFileSync } from "node:fs";
 import path from "node:path";
-import {
-  openBrowser, registerAndLogIn, startPeers, startServer, textOf,
-} from "./kestrune_server.mjs";
+import { runServerTest, startPeers, testArguments, textOf } from "./kestrune_server.mjs";
 
-const [serverPath, outputDir] = process.argv.slice(2);
-if (!serverPath || !outputDir) {
-  console.error("usage: node writing_mail_test.mjs <kestrune> <output dir>");
-  process.exit(2);
-}
-mkdirSync(outputDir, { recursive: true });
+const { serverPath, outputDir } = testArguments();
 const peers = startPeers();
-const { env, box } = peers;
-
-// The recorded messages whose envelope sender is `from`, oldest first: { rcpt, data } each.
-function recorded(from) {
-  const dir = env.SMTP_RECORD_DIR;
-  const out = [];
-  for (const name of readdirSync(dir).sort()) {
-    if (name.startsWith(".")) continue;
-    const envelope = readFileSync(path.join(dir, name, "envelope"), "utf8").split("\n");
-    if (!envelope.includes(`mail_from ${from}`)) continue;
-    out.push({
-      rcpt: envelope.filter((line) => line.startsWith("rcpt_to ")).map((line) => line.slice(8)),
-      data: readFileSync(path.join(dir, name, "data"), "latin1"),
-    });
-  }
-  return out;
-}
+const { box } = peers;
 
 // A small MIME reader for the recorded data: { headers (lower-case name -> unfolded value),
 // type, body (the raw text), parts (for multipart) }, with decoded() giving the bytes.
@@ -108,15 +85,8 @@ const smallFile = path.join(outputDir, "notes.txt");
 const smallBytes = Buffer.from("Agenda:\n1. figures\n2. lunch\n", "latin1");
 writeFileSync(smallFile, smallBytes);
 
-const server = await startServer(serverPath, { AllowWebReg: "1" },
-                                 { host: "127.0.0.1", port: Number(env.SMTP_PORT) });
-let browser;
-try {
-  browser = await openBrowser(outputDir);
-  const { page, dialogs } = browser;
-  const problems = [];
-  page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
-  await registerAndLogIn(browser, server.base, { name: "writer", env, box });
+await runServerTest({ serverPath, outputDir, peers, user: { name: "writer" } },
+                    async ({ browser, page, dialogs, problems }) => {
   assert.equal(await textOf(page, "#IWINBOXLINK"), "Inbox (2)");
 
   // (a) Formatting and two attachments.
@@ -159,7 +129,7 @@ try {
   assert.equal(await textOf(page, "#IWOUTBOXLINK"), "Outbox");
   assert.deepEqual(dialogs, ["There are no new messages waiting."]);
   dialogs.length = 0;
-  let sent = recorded("writer@example.test");
+  let sent = peers.recorded("writer@example.test");
   assert.equal(sent.length, 1, "one message reached the relay");
   assert.deepEqual(sent[0].rcpt, ["ann@example.test"]);
   const withFiles = parseEntity(sent[0].data);
@@ -220,7 +190,7 @@ try {
   assert.deepEqual(dialogs, ["There are no new messages waiting."]);
   dialogs.length = 0;
 
-  sent = recorded("writer@example.test");
+  sent = peers.recorded("writer@example.test");
   assert.equal(sent.length, 3, "the reply and the forward reached the relay");
   const later = sent.slice(1).map((message) => parseEntity(message.data));
   const reply = later.find((message) => message.headers.subject.startsWith("Re: "));
@@ -277,8 +247,4 @@ try {
   assert.deepEqual(dialogs, []);
   assert.deepEqual(problems, []);
   console.log("writing mail test passed");
-} finally {
-  if (browser) await browser.close();
-  await server.stop();
-  peers.stop();
-}
+});

@@ -11,9 +11,9 @@
 
 namespace kestrune {
 
-std::string FeedbackText(const TWebApp& app, std::string_view key,
-                         std::initializer_list<std::pair<std::string_view, std::string>> fields) {
-  std::string text = app.Text(kFeedbackStrings, key);
+std::string FilledText(const TWebApp& app, std::string_view section, std::string_view key,
+                       std::initializer_list<std::pair<std::string_view, std::string>> fields) {
+  std::string text = app.Text(section, key);
   for (const auto& [name, value] : fields) {
     const std::string field = "{" + std::string(name) + "}";
     // Each field once, left to right: a value containing a field name is not filled again.
@@ -22,6 +22,11 @@ std::string FeedbackText(const TWebApp& app, std::string_view key,
     }
   }
   return text;
+}
+
+std::string FeedbackText(const TWebApp& app, std::string_view key,
+                         std::initializer_list<std::pair<std::string_view, std::string>> fields) {
+  return FilledText(app, kFeedbackStrings, key, fields);
 }
 
 std::string CountText(const TWebApp& app, std::string_view key, int count,
@@ -85,9 +90,7 @@ void TellQueued(TIWApplication& session, TUserSession& state, const ShownMessage
 }
 
 ActionFeedback::ActionFeedback(TIWAppForm& page, TIWLabel& status)
-    : IWStatus(status),
-      IWUndo(page.AddControl<TIWButton>("IWUndo")),
-      page_(page) {
+    : IWStatus(status), IWUndo(page.AddControl<TIWButton>("IWUndo")), page_(page) {
   IWUndo.OnClick = [this](TIWBaseControl&) { UndoClick(); };
 }
 

@@ -19,6 +19,9 @@ namespace kestrune {
 class TUserSession;
 class TWebApp;
 
+// A text of a section with "{name}" fields filled in.
+std::string FilledText(const TWebApp& app, std::string_view section, std::string_view key,
+                       std::initializer_list<std::pair<std::string_view, std::string>> fields);
 // A text of the feedback section with "{name}" fields filled in.
 std::string FeedbackText(const TWebApp& app, std::string_view key,
                          std::initializer_list<std::pair<std::string_view, std::string>> fields);

@@ -46,6 +46,8 @@ inline constexpr std::string_view kWritingStrings = "Writing Strings";
 // The page frame's own texts: the short labels of the tool bar buttons (key: control name +
 // ".Caption"), the phone's unread count and the panel and folder toggles.
 inline constexpr std::string_view kFrameStrings = "HTML Frame Strings";
+// The error page's fixed messages in the browser's language; the key is the English.
+inline constexpr std::string_view kServerMessageStrings = "Server Messages";
 // The templates' own words ("{%=Inbox%}"): titles, headings, labels; the key is the English.
 inline constexpr std::string_view kTemplateStrings = "Template Strings";
 

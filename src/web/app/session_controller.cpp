@@ -16,6 +16,7 @@
 #include "store/user_names.h"
 #include "web/app/session_mail.h"
 #include "web/toolkit/app_form.h"
+#include "web/toolkit/request_guards.h"
 
 namespace kestrune {
 
@@ -73,6 +74,30 @@ std::string TSessionController::TemplateText(TIWApplication& session, std::strin
   const LanguagePack& pack =
       state != nullptr && state->Language ? *state->Language : *app_.Languages().Default();
   return pack.TemplateText(english);
+}
+
+const LanguagePack& TSessionController::RequestLanguage(const HttpRequest& request) const {
+  if (const OfferedLanguage* chosen =
+          app_.Languages().WithCode(CookieValue(request, kLanguageCookie))) {
+    return *chosen->pack;
+  }
+  return *app_.Languages().Default();
+}
+
+std::string TSessionController::ErrorPageText(const HttpRequest& request,
+                                              std::string_view english) {
+  return RequestLanguage(request).TemplateText(english);
+}
+
+std::string TSessionController::ErrorPageLanguage(const HttpRequest& request) {
+  return std::string(LanguageTagOf(RequestLanguage(request).code()));
+}
+
+std::string TSessionController::ErrorPageMessage(const HttpRequest& request,
+                                                 std::string_view message) {
+  if (!LanguagePack::IsKnown(kServerMessageStrings, message)) return std::string(message);
+  const std::string& text = RequestLanguage(request).Text(kServerMessageStrings, message);
+  return text.empty() ? std::string(message) : text;
 }
 
 TIWAppForm* TSessionController::OnNewSession(TIWApplication& session) {

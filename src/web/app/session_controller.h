@@ -29,6 +29,9 @@ class TSessionController : public ControllerEvents {
   // The tag of the session's language pack ("de"), empty for a code without one.
   std::string PageLanguage(TIWApplication& session) override;
   std::string TemplateText(TIWApplication& session, std::string_view english) override;
+  std::string ErrorPageText(const HttpRequest& request, std::string_view english) override;
+  std::string ErrorPageLanguage(const HttpRequest& request) override;
+  std::string ErrorPageMessage(const HttpRequest& request, std::string_view message) override;
   // UserAuth: the HTTP Basic credentials of a request that would start a session.
   bool Authorize(std::string_view user_name, std::string_view password,
                  std::string_view client_address) override;
@@ -36,6 +39,9 @@ class TSessionController : public ControllerEvents {
   int ActiveSessions() const { return active_sessions_.load(); }
 
  private:
+  // The pack of a request's browser choice (its language cookie), else the server's.
+  const LanguagePack& RequestLanguage(const HttpRequest& request) const;
+
   TWebApp& app_;
   std::atomic<int> active_sessions_{0};
 };

@@ -98,18 +98,26 @@ class SendFailureSink {
   std::string* kept_;
 };
 
+// What a send tells the browser: the server's own error text where there is one.
+std::string SendFailureText(const TUserSession& state, const MailError* error) {
+  if (error != nullptr && !error->text.empty()) return error->text;
+  return state.App().Text(kFeedbackStrings, error != nullptr ? "ErrorSending" : "SendFailure");
+}
+
 class BrowserSendReporter : public SendReporter {
  public:
-  explicit BrowserSendReporter(const SendFailureSink& show) : show_(show) {}
-  void Busy() override { show_("Send Failure."); }
-  void MessageFailed(int, const MailError&) override { show_("Send Failure."); }
-  void SaveFailed(int, const MailError&) override { show_("Send Failure."); }
+  BrowserSendReporter(const SendFailureSink& show, const TUserSession& state)
+      : show_(show), state_(state) {}
+  void Busy() override { show_(SendFailureText(state_, nullptr)); }
+  void MessageFailed(int, const MailError&) override { show_(SendFailureText(state_, nullptr)); }
+  void SaveFailed(int, const MailError&) override { show_(SendFailureText(state_, nullptr)); }
   void ConnectionFailed(int, const MailError& error) override {
-    show_(error.text.empty() ? "Error Sending" : error.text);
+    show_(SendFailureText(state_, &error));
   }
 
  private:
   const SendFailureSink& show_;
+  const TUserSession& state_;
 };
 
 int ConnectTimeoutMs(const TProgramConfig& config) {
@@ -157,11 +165,11 @@ bool SessionSend(TIWApplication& session, TUserSession& state, std::string* fail
     client.Connect(ConnectTimeoutMs(config));
   } catch (...) {
     const MailError error = CurrentMailError();
-    show(error.text.empty() ? "Error Sending" : error.text);
+    show(SendFailureText(state, &error));
     client.Disconnect();
     return false;
   }
-  BrowserSendReporter reporter(show);
+  BrowserSendReporter reporter(show, state);
   const SendResult result = SendUserOutbox(state.User, client, kMailStoreWait, nullptr, reporter);
   client.Disconnect();
   state.OpenEmailDB();

@@ -109,7 +109,7 @@ std::optional<int> CheckConnectionBoxes(const AccountBoxes& boxes, std::string_v
 bool RunConnectionTest(TIWApplication& session, TUserSession& state, const AccountBoxes& boxes,
                        int port, std::string_view password, const PopTestOptions& options) {
   if (!state.App().AllowConnectionTest(session.ClientAddress())) {
-    session.ShowUserMessage("Please wait a few seconds before testing again.");
+    session.ShowUserMessage(state.App().Text(kFeedbackStrings, "TestTooSoon"));
     return false;
   }
   return TestPopConnection(session, state, boxes.server_address.Text, port, password,

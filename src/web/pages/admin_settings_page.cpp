@@ -71,7 +71,7 @@ TUserSession* TIWAdminSettings::Administrator() {
   if (session.SessionEnding() || state == nullptr || !state->LoggedIn) return nullptr;
   if (ActsAsAdministrator(*state)) return state;
   Furniture.Navigate("IWMain");
-  session.ShowUserMessage(kNotAdministratorText);
+  session.ShowUserMessage(state->App().Text(kFeedbackStrings, "NotAdministrator"));
   return nullptr;
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/ascii.h"
 #include "platform/byte_size.h"
+#include "web/app/action_feedback.h"
 #include "web/app/compose_state.h"
 #include "web/app/user_session.h"
 #include "web/pages/compose_page.h"
@@ -46,18 +47,18 @@ bool Listed(const std::vector<ComposeAttachment>& list, std::string_view name) {
   return false;
 }
 
-std::string UploadRefusalText(UploadRefusal refusal) {
+std::string UploadRefusalText(const TWebApp& app, UploadRefusal refusal) {
   constexpr std::uintmax_t kMiB = 1024 * 1024;
   switch (refusal) {
     case UploadRefusal::kTooManyFiles:
-      return "A message can have at most " + std::to_string(kMaxComposeAttachments) +
-             " attachments.";
+      return FilledText(app, kWritingStrings, "TooManyAttachments",
+                        {{"count", std::to_string(kMaxComposeAttachments)}});
     case UploadRefusal::kCompositionFull:
-      return "The attachments of a message can have at most " +
-             std::to_string(kMaxComposeAttachmentBytes / kMiB) + " MB together.";
+      return FilledText(app, kWritingStrings, "AttachmentsTooLarge",
+                        {{"count", std::to_string(kMaxComposeAttachmentBytes / kMiB)}});
     case UploadRefusal::kUploadsFull:
-      return "Your uploaded files have reached " + std::to_string(kMaxUploadsBytes / kMiB) +
-             " MB: send or cancel other messages first.";
+      return FilledText(app, kWritingStrings, "UploadsFull",
+                        {{"count", std::to_string(kMaxUploadsBytes / kMiB)}});
     case UploadRefusal::kNone:
       break;
   }
@@ -126,7 +127,7 @@ std::string AttachUpload(TUserSession& state, std::string_view client_name, std:
   }
   if (const UploadRefusal refusal = CheckUpload(compose, state.User.UserDir, size);
       refusal != UploadRefusal::kNone) {
-    return UploadRefusalText(refusal);
+    return UploadRefusalText(app, refusal);
   }
   const fs::path folder = FolderOf(state);
   // A file of that name the list does not hold is never written over: the new one takes

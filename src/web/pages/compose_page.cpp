@@ -378,7 +378,8 @@ TIWNewEmail::TIWNewEmail(TIWApplication& session, std::string name, std::string 
     if (WebApplication().SessionEnding()) return;
     AttachPostedFiles(WebApplication(), State(), IWComposeFiles);
   };
-  IWEmailBody.OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) {
+  IWEmailBody.OnHTMLTag = [this](TIWBaseControl&, TIWHTMLTag& tag) {
+    AddEditorTexts(State().App(), tag);
     tag.SetAttribute("style", kBodyStyle);
     tag.SetAttribute("class", "kst-editor");
     tag.SetAttribute("rows", "16");
@@ -763,7 +764,8 @@ void TIWNewEmail::PrintClick() {
   AddToInitProc("NewWindow(\"" + ScriptStringEscape(url) +
                 "\",\"\",\"menubar=no,toolbar=no\");\r\n");
   IWPrintLink.Caption = "<a href=\"" + AttributeEscape(url) +
-                        "\" target=\"_blank\" rel=\"noopener\">Open the printable copy</a>";
+                        "\" target=\"_blank\" rel=\"noopener\">" +
+                        HtmlEscape(state.App().Text(kMessageViewStrings, "OpenPrintCopy")) + "</a>";
   IWPrintLink.Visible = true;
 }
 
@@ -846,6 +848,31 @@ void TRichTextMemo::SetValue(std::string_view value, const PostedForm& post) {
   PostedHtml = false;
   for (const auto& [name, field] : post.fields) {
     if (name == "KstBodyIsHtml") PostedHtml = field == "1";
+  }
+}
+
+void AddEditorTexts(const TWebApp& app, TIWHTMLTag& tag) {
+  static constexpr std::pair<const char*, const char*> kEditorTexts[] = {
+      {"toolbar", "Editor.Toolbar"},
+      {"area", "Editor.Area"},
+      {"bold", "Editor.Bold"},
+      {"italic", "Editor.Italic"},
+      {"underline", "Editor.Underline"},
+      {"bullets", "Editor.Bullets"},
+      {"numbers", "Editor.Numbers"},
+      {"quote", "Editor.Quote"},
+      {"link", "Editor.Link"},
+      {"clear", "Editor.Clear"},
+      {"bulletsface", "Editor.BulletsFace"},
+      {"numbersface", "Editor.NumbersFace"},
+      {"quoteface", "Editor.QuoteFace"},
+      {"linkface", "Editor.LinkFace"},
+      {"clearface", "Editor.ClearFace"},
+      {"linkprompt", "Editor.LinkPrompt"},
+      {"linkrefused", "Editor.LinkRefused"},
+  };
+  for (const auto& [name, key] : kEditorTexts) {
+    tag.SetAttribute(std::string("data-text-") + name, app.Text(kWritingStrings, key));
   }
 }
 

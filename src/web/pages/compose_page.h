@@ -15,6 +15,8 @@
 namespace kestrune {
 
 class PageFurniture;
+class TIWHTMLTag;
+class TWebApp;
 
 // A text area the rich-text editor (editor.js) works on: its post also says, through the
 // hidden field "KstBodyIsHtml" the editor sets to "1", whether it holds HTML.
@@ -24,6 +26,10 @@ class TRichTextMemo : public TIWMemo {
   bool PostedHtml = false;
   void SetValue(std::string_view value, const PostedForm& post) override;
 };
+
+// Gives the text area the editor's own texts (button names, the link dialog) in the page's
+// language as "data-text-" + name attributes, which editor.js reads.
+void AddEditorTexts(const TWebApp& app, TIWHTMLTag& tag);
 
 // The hidden "KstBodyIsHtml" field a rich-text page writes next to its text area: "1"
 // when the text area is filled with HTML, "0" for plain text (a browser without script).

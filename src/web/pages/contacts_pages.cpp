@@ -306,7 +306,7 @@ void TIWEditContacts::ContactMethClick() {
   if (name.empty()) return refuse("ContactNoNameError", IWContactName);
   for (const TIWEdit* box : {&IWContactName, &IWContactAddress}) {
     if (!IsStorableContactText(box == &IWContactName ? name : address)) {
-      session.ShowUserMessage(kContactTextError);
+      session.ShowUserMessage(app.Text(kFeedbackStrings, "ContactTextError"));
       SetActiveControl(*box);
       return;
     }

@@ -42,11 +42,6 @@ int LocateContact(const TContactsDB& contacts, const ShownContact& shown);
 // (they would split or break a recipient list and a header) and at most 255 bytes.
 bool IsStorableContactText(std::string_view text);
 
-// Page texts the language pack has no key for.
-inline constexpr const char* kContactTextError =
-    "Names and email addresses cannot contain line breaks, commas or semicolons, and are "
-    "at most 255 characters long.";
-
 class TIWEditContacts : public TIWAppForm {
  public:
   TIWEditContacts(TIWApplication& session, std::string name, std::string class_name);

@@ -132,7 +132,7 @@ void TIWFind::FillRow(int row, const FoundMessage& found) {
   const TEmailRecord& record = found.Record;
   shown_.push_back({found.Index, record.FileName});
   TIWGridCell& icon = IWSearchResults.Cell(row, kIconColumn);
-  icon.Text = StatusIconHtml(record);
+  icon.Text = StatusIconHtml(SessionOf(WebApplication())->App(), record);
   icon.RawText = true;
   auto& number =
       IWSearchResults.Cell(row, kNumberColumn).SetControl(std::make_unique<TIWLabel>(""));

@@ -18,6 +18,7 @@
 #include "store/email_db.h"
 #include "web/app/user_session.h"
 #include "web/pages/compose_page.h"
+#include "web/pages/page_texts.h"
 #include "web/pages/view_page.h"
 #include "web/toolkit/application.h"
 
@@ -83,7 +84,7 @@ const std::vector<std::string> kLinkStyle = {
 
 struct StateIcon {
   const char* image;
-  const char* alt;
+  const char* alt_key;  // of the feedback section
 };
 
 // The image of a message's state and its text for readers that cannot see it.
@@ -91,27 +92,28 @@ StateIcon StateIconOf(std::int32_t status) {
   switch (status) {
     case st::kInboxUnread:
     case st::kSavedUnread:
-      return {"ue.gif", "Unread"};
+      return {"ue.gif", "MessageState.Unread"};
     case st::kInboxReplied:
     case st::kSavedReplied:
-      return {"rpe.gif", "Replied"};
+      return {"rpe.gif", "MessageState.Replied"};
     case st::kInboxForwarded:
     case st::kSavedForwarded:
-      return {"rpe.gif", "Forwarded"};
+      return {"rpe.gif", "MessageState.Forwarded"};
     case st::kDeleted:
-      return {"re.gif", "Deleted"};
+      return {"re.gif", "MessageState.Deleted"};
     case st::kOutbox:
-      return {"re.gif", "Waiting to be sent"};
+      return {"re.gif", "MessageState.Waiting"};
     case st::kSent:
-      return {"re.gif", "Sent"};
+      return {"re.gif", "MessageState.Sent"};
     default:
-      return {"re.gif", "Read"};
+      return {"re.gif", "MessageState.Read"};
   }
 }
 
-std::string IconImage(const char* image, const char* alt) {
+std::string IconImage(const TWebApp& app, const char* image, const char* alt_key) {
   return std::string("<img border=\"0\" src=\"/Files/") + image +
-         "\" width=\"16\" height=\"16\" alt=\"" + alt + "\">";
+         "\" width=\"16\" height=\"16\" alt=\"" +
+         AttributeEscape(app.Text(kFeedbackStrings, alt_key)) + "\">";
 }
 
 bool IsUnread(std::int32_t status) {
@@ -129,11 +131,11 @@ void SetHint(TIWImageFile& image, const TWebApp& app, const char* key) {
 
 }  // namespace
 
-std::string StatusIconHtml(const TEmailRecord& record) {
+std::string StatusIconHtml(const TWebApp& app, const TEmailRecord& record) {
   std::string html = "<div valign=\"middle\">";
-  if (record.HasAttachment) html += IconImage("atm.gif", "Attachment");
+  if (record.HasAttachment) html += IconImage(app, "atm.gif", "MessageState.Attachment");
   const StateIcon icon = StateIconOf(record.Status);
-  html += IconImage(icon.image, icon.alt);
+  html += IconImage(app, icon.image, icon.alt_key);
   return html + "</div>";
 }
 
@@ -193,8 +195,6 @@ TIWFolderPage::TIWFolderPage(TIWApplication& session, std::string name, std::str
   PageFurniture::OnClick(IWSortOrder, [this] { SortOrderClick(); });
   IWPageSize.OnChange = [this](TIWBaseControl&) { PageSizeChange(); };
 
-  IWOlder.Caption = kOlderCaption;
-  IWNewer.Caption = kNewerCaption;
   // The next render fits the step to the folder as it is then.
   PageFurniture::OnClick(IWOlder, [this] { TurnPage(+1); });
   PageFurniture::OnClick(IWNewer, [this] { TurnPage(-1); });
@@ -248,6 +248,8 @@ void TIWFolderPage::Render() {
                                                                   : "IWSortOrder.NewestFirst");
   IWSortOrder.Hint = app.Text(kFeedbackStrings, "IWSortOrder.StatusText");
   IWPageSizeLabel.Caption = app.Text(kFeedbackStrings, "IWPageSize.Caption");
+  SetTexts(app, kFeedbackStrings, IWOlder);
+  SetTexts(app, kFeedbackStrings, IWNewer);
   FillPageSizes(*state);
   if (IWPurgeQuestion != nullptr) ShowPurgeQuestion(app);
   Feedback.Render(*state);
@@ -328,7 +330,7 @@ void TIWFolderPage::FillHeader(const TUserSession& state) {
 void TIWFolderPage::FillRow(int row, int index_number, const TEmailRecord& record) {
   shown_.push_back({{index_number, record.FileName}, record.Status});
   TIWGridCell& icon = Grid.Cell(row, kIconColumn);
-  icon.Text = StatusIconHtml(record);
+  icon.Text = StatusIconHtml(SessionOf(WebApplication())->App(), record);
   icon.RawText = true;
 
   // Everything else comes from the message and is written as data.

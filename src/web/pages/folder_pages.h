@@ -28,15 +28,11 @@ std::vector<TIWPageClass> FolderPageClasses();
 // The status icon cell of a message row: the attachment image when the record has one,
 // then the image of its state (the one cell of a message grid written as markup, built
 // only from the program's own image names and texts).
-std::string StatusIconHtml(const TEmailRecord& record);
+std::string StatusIconHtml(const TWebApp& app, const TEmailRecord& record);
 
 // The text of an address cell: the display names of the addresses in `text` (the address
 // itself for one without a name), joined by ", "; the full text is the cell's tooltip.
 std::string AddressNames(std::string_view text);
-
-// Page texts the language pack has no key for.
-inline constexpr const char* kOlderCaption = "Older";
-inline constexpr const char* kNewerCaption = "Newer";
 
 // One folder page. Owned by its session and used by the thread serving that session's
 // request.

@@ -15,6 +15,7 @@
 #include "settings/web_registration.h"
 #include "store/text_utils.h"
 #include "store/user_names.h"
+#include "web/app/action_feedback.h"
 #include "web/app/session_controller.h"
 #include "web/app/session_mail.h"
 #include "web/app/user_session.h"
@@ -31,14 +32,12 @@ constexpr const char* kLoginFieldStyle =
 // answers: a POP3 server answers at once, and a worker is not held for a minute.
 constexpr int kAnonymousTestTimeoutMs = 5000;
 
-// "a, b or c".
-std::string JoinedNames(const std::vector<std::string>& names) {
+// "a, b or c" in the page's language.
+std::string JoinedNames(const TWebApp& app, const std::vector<std::string>& names) {
+  if (names.size() < 2) return names.empty() ? std::string() : names.front();
   std::string joined;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) joined += i + 1 == names.size() ? " or " : ", ";
-    joined += names[i];
-  }
-  return joined;
+  for (std::size_t i = 0; i + 1 < names.size(); ++i) joined += (i > 0 ? ", " : "") + names[i];
+  return FeedbackText(app, "NamesOr", {{"names", joined}, {"last", names.back()}});
 }
 
 }  // namespace
@@ -298,8 +297,9 @@ void TIWNewUser::RegisterClick() {
   TWebApp& app = state.App();
   const TProgramConfig& config = app.Config();
   if (!IsRegistrationAddressAllowed(config, IWEmailAddress.Text)) {
-    session.ShowUserMessage("Please register an email address of " +
-                            JoinedNames(SettingNameList(config.WebRegDomains)) + ".");
+    session.ShowUserMessage(
+        FeedbackText(app, "RegisterAddressOf",
+                     {{"domains", JoinedNames(app, SettingNameList(config.WebRegDomains))}}));
     SetActiveControl(IWEmailAddress);
     return;
   }
@@ -363,8 +363,7 @@ void TIWNewUser::TestConnectionClick() {
   // probe hosts and ports from this server.
   const bool anonymous = !state.LoggedIn;
   if (anonymous && !IsRegistrationTestHost(state.App().Config(), IWServerAddress.Text)) {
-    WebApplication().ShowUserMessage(
-        "The connection can be tested only to the mail servers this site names.");
+    WebApplication().ShowUserMessage(state.App().Text(kFeedbackStrings, "TestHostNotListed"));
     return;
   }
   PopTestOptions options;

@@ -60,7 +60,8 @@ TIWSignature::TIWSignature(TIWApplication& session, std::string name, std::strin
       Furniture(*this, "") {
   TemplateProcessor.Templates.Default = "signature.htm";
   OnRender = [this](TIWAppForm&) { Render(); };
-  IWSigBody.OnHTMLTag = [](TIWBaseControl&, TIWHTMLTag& tag) {
+  IWSigBody.OnHTMLTag = [this](TIWBaseControl&, TIWHTMLTag& tag) {
+    if (const TUserSession* state = SessionOf(WebApplication())) AddEditorTexts(state->App(), tag);
     tag.SetAttribute("style", kBodyStyle);
     tag.SetAttribute("class", "kst-editor");
     tag.SetAttribute("rows", "10");
@@ -106,7 +107,9 @@ void TIWSignature::Render() {
   SetTexts(app, kGlobalStrings, IWCancel);
   LoadBody(*state);
   const bool usable = IsSignatureStore(state->SignatureDir, app.Config().UserDirectories);
-  IWSigNote.Caption = kNoSignatureStoreText;
+  // Shown instead of the editor when the page was opened for no mail store of this
+  // installation (a new account without one yet, or a directory outside the users one).
+  IWSigNote.Caption = app.Text(kWritingStrings, "NoSignatureStore");
   IWSigNote.Visible = !usable;
   IWSigBody.ReadOnly = !usable;
   IWSave.Enabled = usable;
@@ -125,7 +128,7 @@ void TIWSignature::SaveClick() {
   }
   const std::string text = IWSigBody.Text();
   if (text.empty()) {
-    session.ShowUserMessage(kEmptySignatureText);
+    session.ShowUserMessage(state->App().Text(kWritingStrings, "EmptySignature"));
     return;
   }
   const std::string html =

@@ -21,12 +21,6 @@ TIWPageClass SignaturePageClass();
 
 // The file a mail store keeps its signature in.
 inline constexpr const char* kSignatureFileName = "signature.htm";
-// Told when the body is empty on Save.
-inline constexpr const char* kEmptySignatureText = "Please enter a signature to save.";
-// Shown instead of the editor when the page was opened for no mail store of this
-// installation (a new account without one yet, or a directory outside the users one).
-inline constexpr const char* kNoSignatureStoreText =
-    "This account has no mail store yet, so it has no signature to edit.";
 
 // Owned by its session and used by the thread serving that session's request.
 class TIWSignature : public TIWAppForm {

@@ -124,7 +124,7 @@ void TIWUserSettings::Refuse(const char* key, const TIWBaseControl& focus) {
 bool TIWUserSettings::AdministratorMayAct(TUserSession& state) {
   if (ActsAsAdministrator(state)) return true;
   Furniture.Navigate("IWMain");
-  WebApplication().ShowUserMessage(kNotAdministratorText);
+  WebApplication().ShowUserMessage(state.App().Text(kFeedbackStrings, "NotAdministrator"));
   return false;
 }
 
@@ -474,7 +474,7 @@ void TIWUserSettings::CreateSigClick() {
   TUserSession* state = SessionOf(session);
   if (session.SessionEnding() || state == nullptr || !state->LoggedIn) return;
   if (mode_ == Mode::Add) {
-    session.ShowUserMessage(kSignatureBeforeAddText);
+    session.ShowUserMessage(state->App().Text(kFeedbackStrings, "SignatureBeforeAdd"));
     return;
   }
   if (mode_ == Mode::Apply) return OpenSignaturePage(*this, *state, state->User.UserDir);

@@ -22,12 +22,6 @@ struct AccountEdit;
 
 TIWPageClass UserSettingsPageClass();
 
-// Texts the language pack has no key for.
-inline constexpr const char* kNotAdministratorText =
-    "Only an administrator can change other accounts.";
-inline constexpr const char* kSignatureBeforeAddText =
-    "Please add the account before writing its signature.";
-
 // Opens the signature page ("IWSignature") over `from` for the mail store `dir`; the
 // signature page returns to `from`, which stays in the session. Nothing when the program
 // has no signature page.

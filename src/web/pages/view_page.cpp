@@ -227,11 +227,6 @@ TIWViewMail::TIWViewMail(TIWApplication& session, std::string name, std::string 
   IWAttachList.OnCellClick = [this](TIWGrid&, int row, int column) {
     if (column == 1 && row >= 0) DownloadAttachment(static_cast<std::size_t>(row));
   };
-  IWRemoteNote.Caption = "Remote images and styles were blocked to protect your privacy.";
-  IWShowRemote.Caption = "Show remote content";
-  IWShowRemote.Hint = "Load the pictures and styles this message fetches from the Internet.";
-  IWDownloadMessage.Caption = "Download message";
-  IWDownloadMessage.Hint = "Save the whole message as an .eml file.";
   IWPrintLink.Visible = false;
   IWSaveAttach.OnClick = [this](TIWBaseControl&) { SaveAttachClick(); };
   IWPrint.OnClick = [this](TIWBaseControl&) { PrintClick(); };
@@ -396,7 +391,8 @@ void TIWViewMail::Render() {
     image->AltText = image->Hint;
   }
   for (TIWControl* control : std::initializer_list<TIWControl*>{
-           &IWFromLbl, &IWToLbl, &IWCcLbl, &IWDateLbl, &IWReceivedLbl, &IWAttachList}) {
+           &IWFromLbl, &IWToLbl, &IWCcLbl, &IWDateLbl, &IWReceivedLbl, &IWAttachList, &IWRemoteNote,
+           &IWShowRemote, &IWDownloadMessage}) {
     SetTexts(app, kMessageViewStrings, *control);
   }
   SetTexts(app, kViewMailStrings, IWAttachLbl);
@@ -512,7 +508,8 @@ void TIWViewMail::PrintClick() {
                 "\",\"\",\"menubar=no,toolbar=no\");\r\n");
   // A browser that blocks windows a page opens by itself still gets the copy by a click.
   IWPrintLink.Caption = "<a href=\"" + AttributeEscape(url) +
-                        "\" target=\"_blank\" rel=\"noopener\">Open the printable copy</a>";
+                        "\" target=\"_blank\" rel=\"noopener\">" +
+                        HtmlEscape(state.App().Text(kMessageViewStrings, "OpenPrintCopy")) + "</a>";
   IWPrintLink.Visible = true;
 }
 

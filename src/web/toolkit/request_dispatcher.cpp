@@ -16,6 +16,7 @@
 #include "web/toolkit/render_context.h"
 #include "web/toolkit/request_guards.h"
 #include "web/toolkit/static_files.h"
+#include "web/toolkit/template_processor.h"
 
 namespace kestrune {
 namespace fs = std::filesystem;
@@ -97,7 +98,8 @@ struct RequestDispatcher::Route {
   std::vector<std::string> rest;  // every segment after the command
 };
 
-std::string ErrorPageHtml(const TIWServerController& controller, std::string_view message) {
+std::string ErrorPageHtml(const TIWServerController& controller, std::string_view message,
+                          const HttpRequest* request) {
   std::string page(kBuiltinErrorPage);
   const fs::path custom = controller.TemplateDir / "IWError.html";
   std::error_code error;
@@ -108,7 +110,17 @@ std::string ErrorPageHtml(const TIWServerController& controller, std::string_vie
       // Fall back to the built-in page.
     }
   }
-  const std::string text = ReplaceIgnoreCase(HtmlEscape(message), "\r\n", "<BR>");
+  ControllerEvents* events = request != nullptr ? controller.Events : nullptr;
+  // The page's own words before the message goes in: text from the request is never read
+  // as a tag.
+  page = FillOwnTexts(page, [&](std::string_view english) {
+    return events != nullptr ? events->ErrorPageText(*request, english) : std::string(english);
+  });
+  const std::string language = events != nullptr ? events->ErrorPageLanguage(*request) : "";
+  page = ReplaceIgnoreCase(page, "{%LANG%}", language.empty() ? "en" : HtmlEscape(language));
+  const std::string shown =
+      events != nullptr ? events->ErrorPageMessage(*request, message) : std::string(message);
+  const std::string text = ReplaceIgnoreCase(HtmlEscape(shown), "\r\n", "<BR>");
   page = ReplaceIgnoreCase(page, "{%CONTENT%}", text);
   return ReplaceIgnoreCase(page, "{%APPNAME%}", HtmlEscape(controller.Description));
 }
@@ -130,19 +142,19 @@ HttpResponse RequestDispatcher::Handle(const HttpRequest& request) {
     response.status = failure.status;
     response.reason = failure.reason;
     response.SetHeader("Content-Type", "text/html; charset=utf-8");
-    response.body = ErrorPageHtml(controller_, failure.message);
+    response.body = ErrorPageHtml(controller_, failure.message, &request);
     files_.AddCacheHeaders(request, false, response);
   } catch (const FormDataError& failure) {
     response = HttpResponse();
     response.status = 400;
     response.SetHeader("Content-Type", "text/html; charset=utf-8");
-    response.body = ErrorPageHtml(controller_, failure.what());
+    response.body = ErrorPageHtml(controller_, failure.what(), &request);
   } catch (const std::exception& failure) {
     response = HttpResponse();
     response.status = 500;
     response.reason = "Server error";
     response.SetHeader("Content-Type", "text/html; charset=utf-8");
-    response.body = ErrorPageHtml(controller_, failure.what());
+    response.body = ErrorPageHtml(controller_, failure.what(), &request);
     files_.AddCacheHeaders(request, false, response);
   }
   if (request.secure && controller_.SSLOptions.StrictTransportSecurity) {

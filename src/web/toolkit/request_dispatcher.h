@@ -26,8 +26,11 @@ namespace kestrune {
 class PendingPost;
 
 // The error page for a message: the template "IWError.html" when present, else the
-// built-in page; the message and the application description are HTML-escaped.
-std::string ErrorPageHtml(const TIWServerController& controller, std::string_view message);
+// built-in page; the message and the application description are HTML-escaped. With a
+// request, the message, the template's own words ("{%=...%}") and its "{%LANG%}" come
+// from the controller's events in the language of that request's browser.
+std::string ErrorPageHtml(const TIWServerController& controller, std::string_view message,
+                          const HttpRequest* request = nullptr);
 
 class RequestDispatcher {
  public:

@@ -18,6 +18,7 @@ namespace kestrune {
 
 class TIWApplication;
 class TIWAppForm;
+struct HttpRequest;
 
 enum class TrackingMethod { tmURL = 0, tmCookie = 1, tmHidden = 2 };
 enum class NonSSLMode { nsAccept = 0, nsBlock = 1, nsRedirect = 2 };
@@ -59,6 +60,18 @@ class ControllerEvents {
   // plain text; the English itself when there is no translation.
   virtual std::string TemplateText(TIWApplication& session, std::string_view english) {
     return std::string(english);
+  }
+  // The error page's own words ("{%=...%}") and the BCP 47 tag of their language, for a
+  // request that may belong to no session: the browser's chosen language, else the
+  // server's. The English itself, and an empty tag, when there is no translation.
+  virtual std::string ErrorPageText(const HttpRequest& request, std::string_view english) {
+    return std::string(english);
+  }
+  virtual std::string ErrorPageLanguage(const HttpRequest& request) { return {}; }
+  // The error page's message for that request's browser; the message itself when there is
+  // no translation (messages that name a value have none).
+  virtual std::string ErrorPageMessage(const HttpRequest& request, std::string_view message) {
+    return std::string(message);
   }
   // The authorization hook: consulted only while AuthBeforeNewSession is on. The client
   // address lets the program throttle guessing by address as its login page does.

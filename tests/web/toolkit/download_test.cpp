@@ -35,18 +35,7 @@ class DownloadTest : public ::testing::Test {
   }
 
   HttpRequest Request(std::string method, std::string target, std::string body = {}) {
-    HttpRequest request;
-    request.method = std::move(method);
-    request.target = std::move(target);
-    request.body = std::move(body);
-    request.peer_address = "10.0.0.5";
-    request.local_port = 8080;
-    request.headers = {{"Host", "kestrune.test:8080"}, {"User-Agent", kChrome}};
-    if (!cookie_.empty()) request.headers.emplace_back("Cookie", cookie_);
-    if (request.method == "POST") {
-      request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
-    }
-    return request;
+    return BrowserRequest(std::move(method), std::move(target), std::move(body), cookie_);
   }
 
   HttpResponse Send(HttpRequest request) {

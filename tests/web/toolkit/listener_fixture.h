@@ -88,6 +88,24 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& cont
   std::ofstream(path, std::ios::binary) << content;
 }
 
+// A request as Chrome at 10.0.0.5 sends it to kestrune.test:8080, with `cookie` when not
+// empty; a POST carries a form.
+inline HttpRequest BrowserRequest(std::string method, std::string target, std::string body,
+                                  const std::string& cookie) {
+  HttpRequest request;
+  request.method = std::move(method);
+  request.target = std::move(target);
+  request.body = std::move(body);
+  request.peer_address = "10.0.0.5";
+  request.local_port = 8080;
+  request.headers = {{"Host", "kestrune.test:8080"}, {"User-Agent", kChrome}};
+  if (!cookie.empty()) request.headers.emplace_back("Cookie", cookie);
+  if (request.method == "POST") {
+    request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
+  }
+  return request;
+}
+
 inline TIWServerController MakeController(const std::filesystem::path& home) {
   TIWServerController controller;
   controller.SetDirectories(home, std::filesystem::path(KESTRUNE_SOURCE_DIR) / "res");

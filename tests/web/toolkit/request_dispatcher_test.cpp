@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "listener_fixture.h"
+#include "web/toolkit/request_guards.h"
 #include "web/toolkit/standalone_server.h"
 #include "web/toolkit/static_files.h"
 
@@ -26,18 +27,7 @@ class DispatcherTest : public ::testing::Test {
   }
 
   HttpRequest Request(std::string method, std::string target, std::string body = {}) {
-    HttpRequest request;
-    request.method = std::move(method);
-    request.target = std::move(target);
-    request.body = std::move(body);
-    request.peer_address = "10.0.0.5";
-    request.local_port = 8080;
-    request.headers = {{"Host", "kestrune.test:8080"}, {"User-Agent", kChrome}};
-    if (!cookie_.empty()) request.headers.emplace_back("Cookie", cookie_);
-    if (request.method == "POST") {
-      request.headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
-    }
-    return request;
+    return BrowserRequest(std::move(method), std::move(target), std::move(body), cookie_);
   }
 
   HttpResponse Send(HttpRequest request) {
@@ -154,6 +144,34 @@ TEST_F(DispatcherTest, ForgedIdWithRightTableKeyIsRefusedAndSessionSurvives) {
   EXPECT_NE(refused.body.find("Session not found. Session may have expired."), std::string::npos);
   cookie_ = real;
   EXPECT_EQ(Send(Request("GET", "/index")).status, 200);
+}
+
+// A browser whose user chose German meets the error page of an expired session: heading,
+// message and language are those the program gives for that request; the message is
+// never read as a template tag.
+TEST_F(DispatcherTest, ExpiredSessionPageOfAGermanBrowserIsGerman) {
+  struct German : ControllerEvents {
+    std::string ErrorPageText(const HttpRequest& request, std::string_view english) override {
+      return CookieValue(request, "Lang") == "Deu" && english == "Something went wrong"
+                 ? "Ein Problem ist aufgetreten"
+                 : std::string(english);
+    }
+    std::string ErrorPageLanguage(const HttpRequest&) override { return "de"; }
+    std::string ErrorPageMessage(const HttpRequest&, std::string_view message) override {
+      return message == "Session not found. Session may have expired."
+                 ? "Sitzung nicht gefunden {%=Something went wrong%}"
+                 : std::string(message);
+    }
+  } german;
+  controller_.Events = &german;
+  WriteFile(home_.path() / "Templates" / "IWError.html",
+            "<html lang=\"{%LANG%}\"><h1>{%=Something went wrong%}</h1><p>{%CONTENT%}</p>");
+  cookie_ = "Lang=Deu; IW_CookieCheck_=Enabled; IW_SessionID_=" + std::string(32, 'A') +
+            "; IW_TrackID_=1";
+  const HttpResponse refused = Send(Request("GET", "/index"));
+  EXPECT_EQ(refused.body,
+            "<html lang=\"de\"><h1>Ein Problem ist aufgetreten</h1><p>Sitzung nicht gefunden "
+            "{%=Something went wrong%}</p>");
 }
 
 TEST_F(DispatcherTest, ForgedIdDoesNotKeepTheSessionAlive) {
