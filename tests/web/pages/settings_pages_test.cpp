@@ -79,8 +79,9 @@ Fields With(Fields fields, const Fields& changes) {
 }
 const std::string kUnticked = "\x01";
 
-// A POP3 server on a loopback port for one connection: it greets, answers "+OK" and
-// records every line; with close_after_user it hangs up after the USER command instead.
+// A POP3 server on a loopback port for one connection: it greets, answers "+OK" (CAPA
+// "-ERR", as a server without extensions does) and records every line; with
+// close_after_user it hangs up after the USER command instead.
 class PopRecorder {
  public:
   explicit PopRecorder(bool close_after_user) {
@@ -117,7 +118,7 @@ class PopRecorder {
           }
           if (close_after_user && line.starts_with("USER")) done = true;
           if (done) break;
-          say("+OK\r\n");
+          say(line.starts_with("CAPA") ? "-ERR unknown command\r\n" : "+OK\r\n");
           if (line.starts_with("QUIT")) done = true;
         }
         if (done) break;
