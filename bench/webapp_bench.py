@@ -148,8 +148,8 @@ def wrk(label, url, connections, cookie="", server_pid=None):
     if "Non-2xx" in out:
         raise SystemExit(f"{label}: wrk saw answers other than 2xx")
     rps = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
-    p50 = re.search(r"50%\s+(\S+)", out).group(1)
-    p99 = re.search(r"99%\s+(\S+)", out).group(1)
+    p50 = re.search(r"^\s*50%\s+(\S+)", out, re.M).group(1)  # not a stdev column's "75.50%"
+    p99 = re.search(r"^\s*99%\s+(\S+)", out, re.M).group(1)
     cpu = f"   server CPU {cpu_used / (rps * elapsed) * 1e6:6.1f} us/req" if server_pid else ""
     print(f"{label:44s} {rps:10.0f} req/s   p50 {p50:>8s}   p99 {p99:>8s}{cpu}")
     return rps
