@@ -32,12 +32,6 @@ constexpr std::int32_t kDefaultPermissionLevel = 2;
 constexpr std::int32_t kDefaultPopPort = 110;
 constexpr std::string_view kMaskedPassword = "***";
 
-// Exit 2: the command was not given correctly.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // Exit 1: the command was understood but could not be carried out.
 class CommandFailure : public std::runtime_error {
  public:
@@ -475,7 +469,7 @@ bool IsAdminCommand(const std::string& word) {
 int RunAdminCommand(const std::vector<std::string>& command, ProgramSettings& settings,
                     std::ostream& out, std::ostream& err) {
   MessageCollector messages;
-  try {
+  return RunReportingFailures(err, [&] {
     if (command.empty() || !IsAdminCommand(command[0])) {
       throw UsageError(command.empty() ? "no command" : "unknown command " + command[0]);
     }
@@ -492,9 +486,13 @@ int RunAdminCommand(const std::vector<std::string>& command, ProgramSettings& se
     }
     out.flush();
     return kExitSuccess;
+  });
+}
+
+int RunReportingFailures(std::ostream& err, const std::function<int()>& command) {
+  try {
+    return command();
   } catch (const UsageError& e) {
-    // Names given on the command line are in these texts: a control character in one
-    // is shown escaped, so the message stays one line.
     err << "kestrune: " << VisibleText(e.what()) << '\n';
     return kExitUsage;
   } catch (const std::exception& e) {

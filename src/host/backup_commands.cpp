@@ -12,11 +12,6 @@
 namespace kestrune {
 namespace {
 
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 constexpr const char* kBackupUsage = "usage: kestrune [--home DIR] backup [--force] FILE";
 constexpr const char* kVerifyUsage = "usage: kestrune backup --verify FILE";
 constexpr const char* kRestoreUsage = "usage: kestrune restore FILE --home DIR";
@@ -95,15 +90,7 @@ bool IsBackupCommand(const std::string& word) { return word == "backup" || word 
 int RunBackupCommand(const std::vector<std::string>& command,
                      const std::optional<std::filesystem::path>& home, std::ostream& out,
                      std::ostream& err) {
-  try {
-    return Run(command, home, out, err);
-  } catch (const UsageError& e) {
-    err << "kestrune: " << VisibleText(e.what()) << '\n';
-    return kExitUsage;
-  } catch (const std::exception& e) {
-    err << "kestrune: " << VisibleText(e.what()) << '\n';
-    return kExitFailure;
-  }
+  return RunReportingFailures(err, [&] { return Run(command, home, out, err); });
 }
 
 }  // namespace kestrune
