@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "listener_fixture.h"
+#include "platform/memory_tuning.h"
 #include "platform/read_file.h"
 #include "socket_client.h"
 #include "web/toolkit/listener_error.h"
@@ -454,7 +454,7 @@ long ResidentKiB() {
 // hold ten copies of it until the write time-out. One answer per client address may stay
 // in memory; the others are sent from a file, with their bytes intact.
 TEST(ListenerMemoryTest, TenClientsThatNeverReadABigDownloadDoNotPinItInMemory) {
-  mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);  // as the program sets it at start
+  TuneMemoryAllocator();  // as the program does at start
   constexpr std::size_t kSize = 15 * 1024 * 1024;
   std::string expected(kSize, '\0');
   for (std::size_t i = 0; i < kSize; ++i) {
