@@ -67,6 +67,12 @@ void AppendFieldText(std::string& out, std::string_view text) {
   }
 }
 
+std::string FieldText(std::string_view text) {
+  std::string out;
+  AppendFieldText(out, text);
+  return out;
+}
+
 // The header block of an answer whose body goes out from memory, serialised here so that
 // the header and the body leave in one write. Content-Length tells `length` (a HEAD
 // request's answer tells the length a GET would get); answers that never carry a body
@@ -107,12 +113,15 @@ std::string HeaderBlock(const HttpResponse& answer, std::uint64_t length, bool k
   return out;
 }
 
-// The same for a body sent from a file; false when the file cannot be handed over.
+// An answer whose body is sent from a file, its header fields cleaned as HeaderBlock
+// cleans them; false when the file cannot be handed over.
 bool ToBeastFile(HttpResponse& answer, http::response<http::file_body>& response, bool keep_alive) {
   response.version(11);
   response.result(static_cast<unsigned>(answer.status));
-  if (!answer.reason.empty()) response.reason(answer.reason);
-  for (auto& [name, value] : answer.headers) response.insert(name, value);
+  if (!answer.reason.empty()) response.reason(FieldText(answer.reason));
+  for (const auto& [name, value] : answer.headers) {
+    response.insert(FieldText(name), FieldText(value));
+  }
   if (!keep_alive) response.set(http::field::connection, "close");
   beast::file file;
   beast::error_code error;

@@ -450,6 +450,40 @@ long ResidentKiB() {
   return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
 }
 
+// A header value that carries a line break (a file name out of a hostile mail, say) must
+// not start a header of its own, whether the body goes out from memory or from a file.
+TEST(ListenerHeaderTest, LineBreaksInHeaderValuesCannotAddHeaders) {
+  TempDir spill;
+  ListenerOptions options;
+  options.addresses = {"127.0.0.1"};
+  options.plain_port = 0;
+  options.worker_threads = 1;
+  options.spill_dir = spill.path();
+  HttpListener listener(options, [&](HttpRequest& request) {
+    HttpResponse response;
+    response.SetHeader("Content-Type", "text/plain");
+    response.SetHeader("X-Name", "a\r\nSet-Cookie: stolen=1\r\n\r\n<script>");
+    if (request.target == "/file") {
+      response.body_file = FileBody::Spill("the body", spill.path());
+    } else {
+      response.body = "the body";
+    }
+    return response;
+  });
+  listener.Start();
+  for (const char* target : {"/memory", "/file"}) {
+    SCOPED_TRACE(target);
+    const std::string answer =
+        Exchange(listener.PlainPort(), "GET " + std::string(target) +
+                                           " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_NE(answer.find("\r\nX-Name: a  Set-Cookie: stolen=1    <script>\r\n"), std::string::npos)
+        << answer;
+    EXPECT_EQ(answer.find("\r\nSet-Cookie"), std::string::npos);
+    EXPECT_TRUE(answer.ends_with("\r\n\r\nthe body")) << answer;
+  }
+  listener.Stop();
+}
+
 // Ten sessions ask for a 15 MB attachment and never read the answer: the server must not
 // hold ten copies of it until the write time-out. One answer per client address may stay
 // in memory; the others are sent from a file, with their bytes intact.
