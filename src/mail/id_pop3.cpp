@@ -59,13 +59,12 @@ void TIdPOP3::Connect(int timeout_ms) {
     if (implicit_tls) connection_.StartTls();
     if (!ReadStatus()) throw ProtocolError(0, last_lines_.front());
     // Servers without CAPA answer "-ERR": the session stays plain and in lock-step.
-    bool offers_stls = false;
-    ReadCapabilities(offers_stls);
+    const bool offers_stls = ReadCapabilities();
     if (upgrade_mode && !implicit_tls && offers_stls) {
       SendCmdExpectOk("STLS");
       connection_.StartTls();
       // What the plain-text reply offered may have been altered on the way: ask again.
-      ReadCapabilities(offers_stls);
+      ReadCapabilities();
     }
     if (UseTls == TlsMode::kRequired && !connection_.Secure()) {
       throw TransportError(kTlsRequiredText);
@@ -77,8 +76,8 @@ void TIdPOP3::Connect(int timeout_ms) {
   }
 }
 
-bool TIdPOP3::ReadCapabilities(bool& offers_stls) {
-  offers_stls = false;
+bool TIdPOP3::ReadCapabilities() {
+  bool offers_stls = false;
   pipelining_ = false;
   if (!SendCmd("CAPA")) return false;
   for (const std::string& capability : ReadMultiLine()) {
@@ -86,7 +85,7 @@ bool TIdPOP3::ReadCapabilities(bool& offers_stls) {
     if (EqualsIgnoringAsciiCase(name, "STLS")) offers_stls = true;
     if (EqualsIgnoringAsciiCase(name, "PIPELINING")) pipelining_ = true;
   }
-  return true;
+  return offers_stls;
 }
 
 void TIdPOP3::LogIn() {

@@ -124,8 +124,9 @@ class TIdPOP3 {
   // SendCmd that raises ProtocolError (the server's text) unless the reply is "+OK".
   void SendCmdExpectOk(std::string_view command);
   bool ReadStatus();
-  // CAPA: what the server offers (false when it answers "-ERR"); sets pipelining_.
-  bool ReadCapabilities(bool& offers_stls);
+  // CAPA: sets pipelining_; true when the server offers STLS (false when it answers
+  // "-ERR", as servers without CAPA do).
+  bool ReadCapabilities();
   // The lines of a multi-line reply up to "." with the extra "." of ".." removed.
   std::vector<std::string> ReadMultiLine();
   bool RetrieveInto(std::string_view command, TIdMessage& message,
